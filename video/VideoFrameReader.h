@@ -1,0 +1,53 @@
+// One opened video: frames by 0-based index as 24-bit bottom-up frame blocks
+// (40-byte BITMAPINFOHEADER + rows of DibStride24(width) bytes).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+class MediaDetector;
+class AviReader;
+
+struct FrameInfo {
+    std::shared_ptr<MediaDetector> detectorRef;  // second reference to the reader's detector
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t frameBlockSize = 0;   // size of the last block delivered, header included
+    int32_t frameCount = 0;
+    int32_t firstFrame = 0;       // informational only
+    double framesPerSecond = 0;
+    double framePeriod = 0;       // seconds per frame (media detector)
+    double streamLength = 0;      // seconds (media detector)
+    bool useMediaDetector = false;
+    bool succeeded = false;
+};
+
+// True when built with FFmpeg, unless TESSARON_MEDIA_DETECTOR=0 is set in the environment.
+bool IsMediaDetectorAvailable();
+
+// Line interpolation in place on one frame block: odd rows become the mean of their even neighbours.
+void InterpolateLines(uint8_t* block, int32_t width, int32_t height);
+
+class VideoFrameReader {
+public:
+    VideoFrameReader();
+    ~VideoFrameReader();
+    VideoFrameReader(const VideoFrameReader&) = delete;
+    VideoFrameReader& operator=(const VideoFrameReader&) = delete;
+
+    void SetDeinterlace(int flag);
+    // Always returns info; the caller tests info.succeeded. path is UTF-8.
+    FrameInfo& Open(const char* path);
+    // A fresh std::malloc'd frame block owned by the caller (free with std::free), or null.
+    uint8_t* ReadFrame(FrameInfo& frameInfo, int32_t frameIndex);
+    uint32_t RefreshStreamInfo();  // AVI back end: stream type FOURCC
+    void Close(FrameInfo& frameInfo);
+
+private:
+    // AVI back end
+    std::unique_ptr<AviReader> aviFile;
+    FrameInfo info;
+    uint8_t* frameBlock = nullptr;  // last block handed out; never freed here
+    std::shared_ptr<MediaDetector> detector;
+    int deinterlace = 0;
+};
