@@ -1,0 +1,78 @@
+// AVI writer: one uncompressed video stream ("DIB " handler), every frame a key frame.
+//
+// A small procedural interface around one handle: open, add frames, close. The file is a plain
+// RIFF AVI with an idx1 index while it stays under the RIFF size limit (1 GiB); past that it goes on
+// in OpenDML form (AVIX RIFF lists, an indx super index and ix00 standard indices, dmlh total frame
+// count), so a long output is never cut at a size limit. The first RIFF keeps its idx1 for readers that
+// know only AVI 1.0.
+//
+// Results are AVI error codes (0 on success). No function throws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/dib.h"
+
+#pragma pack(push, 1)
+struct WAVEFORMATEX {
+    uint16_t wFormatTag;
+    uint16_t nChannels;
+    uint32_t nSamplesPerSec;
+    uint32_t nAvgBytesPerSec;
+    uint16_t nBlockAlign;
+    uint16_t wBitsPerSample;
+    uint16_t cbSize;
+};
+#pragma pack(pop)
+static_assert(sizeof(WAVEFORMATEX) == 18);
+
+// Published AVI error codes, as 32-bit results.
+constexpr int32_t AVIERR_OK = 0;
+constexpr int32_t AVIERR_BADFORMAT = int32_t(0x80044066u);  // first frame's header unusable
+constexpr int32_t AVIERR_MEMORY = int32_t(0x80044067u);
+constexpr int32_t AVIERR_BADPARAM = int32_t(0x8004406Au);   // null pixels, negative size
+constexpr int32_t AVIERR_BADSIZE = int32_t(0x8004406Bu);    // frame size differs from the first frame's
+constexpr int32_t AVIERR_BADHANDLE = int32_t(0x8004406Cu);
+constexpr int32_t AVIERR_FILEWRITE = int32_t(0x8004406Eu);  // the file system refused a write
+constexpr int32_t AVIERR_FILEOPEN = int32_t(0x8004406Fu);
+constexpr int32_t AVIERR_ERROR = int32_t(0x800440C7u);      // the handle failed earlier
+
+struct AviOutput;
+
+// Creates (or truncates) the file at path (UTF-8). msPerFrame is the frame period in milliseconds and
+// must be positive. audioFormat may be null; it is only kept, no audio is written. Null when the file
+// cannot be created or the period is not positive; the reason goes to *error when error is not null.
+AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATEX* audioFormat);
+AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATEX* audioFormat,
+                         std::string* error);
+
+// Appends one frame: bitsSize bytes of pixel rows at bits. The header of the first frame fixes the
+// stream's format (with biClrUsed palette entries following it when biClrUsed is nonzero); later
+// headers are not read, but every later frame must have the first frame's bitsSize.
+// Returns 0, AVIERR_BADHANDLE for a null handle, AVIERR_ERROR once an earlier call has failed, or the
+// code of the failure that marks the handle failed (the frame is then not part of the file).
+int32_t AviOutputAddFrame(AviOutput* out, const void* bits, int32_t bitsSize, const BITMAPINFOHEADER* header);
+
+// Finishes headers and indices (also after a failed add-frame, so the frames written before it stay
+// readable), closes the file and frees the handle. Returns 0, AVIERR_BADHANDLE for a null handle, or
+// AVIERR_FILEWRITE when the file could not be finished (reason in *error when error is not null).
+int32_t AviOutputClose(AviOutput* out);
+int32_t AviOutputClose(AviOutput* out, std::string* error);
+
+// Why the handle failed (the system's text for the failed write, e.g. "No space left on device");
+// empty while nothing has failed, and for a null handle.
+const char* AviOutputLastError(const AviOutput* out);
+
+// Frames stored so far (successful add-frame calls); 0 for a null handle.
+int32_t AviOutputFrameCount(const AviOutput* out);
+
+// Size at which a RIFF list is closed and the next begins (default 1 GiB; values below 64 KiB are
+// raised to 64 KiB, values above 1 GiB lowered to 1 GiB). Tests lower it to exercise the OpenDML form.
+constexpr uint64_t kAviDefaultRiffLimit = uint64_t(1) << 30;
+void AviOutputSetRiffLimit(AviOutput* out, uint64_t bytes);
+
+// Number of RIFF lists the super index can describe (default 1024, so 1 TiB at the default RIFF size).
+// Takes effect only before the first frame; a frame that would need more fails with AVIERR_FILEWRITE.
+constexpr uint32_t kAviDefaultIndexCapacity = 1024;
+void AviOutputSetIndexCapacity(AviOutput* out, uint32_t riffCount);
