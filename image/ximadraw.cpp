@@ -1,0 +1,94 @@
+// Painting: the bottom-up rows are wrapped, not copied, and drawn mirrored.
+#include "image/ximage.h"
+
+#include <QImage>
+#include <QList>
+#include <QPainter>
+#include <QRect>
+
+namespace {
+
+QList<QRgb> ColourTable(const RGBQUAD* palette, uint32_t entries)
+{
+    QList<QRgb> table;
+    table.reserve(static_cast<qsizetype>(entries));
+    for (uint32_t i = 0; i < entries; ++i)
+        table.append(qRgb(palette[i].rgbRed, palette[i].rgbGreen, palette[i].rgbBlue));
+    return table;
+}
+
+}  // namespace
+
+int CxImage::Draw(QPainter* painter, int x, int y, int cx, int cy, const QRect* clipRect)
+{
+    if (!m_dib || !painter || cx == 0 || cy == 0)
+        return 0;
+    const int width = m_head.biWidth;
+    const int height = m_head.biHeight;
+    if (cx < 0)
+        cx = width;
+    if (cy < 0)
+        cy = height;
+    if (width <= 0 || height <= 0 || !painter->isActive())
+        return 0;
+
+    // Memory order is bottom row first, so this image is upside down until mirrored below.
+    const auto stride = static_cast<qsizetype>(m_rowWidth);
+    const uchar* bits = m_pixels;
+    QImage rows;
+    switch (m_head.biBitCount) {
+    case 24:
+        rows = QImage(bits, width, height, stride, QImage::Format_BGR888);
+        break;
+    case 8:
+        if (IsIdentityGrey()) {
+            rows = QImage(bits, width, height, stride, QImage::Format_Grayscale8);
+        } else {
+            rows = QImage(bits, width, height, stride, QImage::Format_Indexed8);
+            rows.setColorTable(ColourTable(GetPalette(), m_head.biClrUsed));
+        }
+        break;
+    case 1:
+        rows = QImage(bits, width, height, stride, QImage::Format_Mono);
+        rows.setColorTable(ColourTable(GetPalette(), m_head.biClrUsed));
+        break;
+    case 4: {
+        // No 4-bit format in Qt: expand to one byte per pixel.
+        rows = QImage(width, height, QImage::Format_Indexed8);
+        if (rows.isNull())
+            return 0;
+        rows.setColorTable(ColourTable(GetPalette(), m_head.biClrUsed));
+        for (int row = 0; row < height; ++row) {
+            const uint8_t* source = m_pixels + size_t(row) * m_rowWidth;
+            uchar* destination = rows.scanLine(row);
+            for (int column = 0; column < width; ++column)
+                destination[column] = (column & 1) ? (source[column / 2] & 0x0F) : (source[column / 2] >> 4);
+        }
+        break;
+    }
+    default:
+        return 0;
+    }
+    if (rows.isNull())
+        return 0;
+
+    painter->save();
+    if (clipRect)
+        painter->setClipRect(*clipRect, Qt::IntersectClip);
+    painter->setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter->translate(x, y + cy);
+    painter->scale(1, -1);
+    painter->drawImage(QRect(0, 0, cx, cy), rows);
+    painter->restore();
+    return 1;
+}
+
+int CxImage::Draw(QPaintDevice* device, int x, int y, int cx, int cy, const QRect* clipRect)
+{
+    if (!device || !m_dib || cx == 0 || cy == 0)
+        return 0;
+    QPainter painter;
+    if (!painter.begin(device))
+        return 0;
+    return Draw(&painter, x, y, cx, cy, clipRect);
+}
