@@ -1,0 +1,247 @@
+#include "video/MediaDetector.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "image/dib.h"
+#include "video/MediaConverter.h"
+#include "video/MediaReadAhead.h"
+#include "video/MediaSource.h"
+
+namespace {
+
+// A request this many frame periods past the last picture counts as reading in order.
+constexpr int64_t kInOrderPeriods = 8;
+// In-order requests in a row before decoding ahead starts.
+constexpr int kInOrderRunToReadAhead = 2;
+// Pictures decoded ahead.
+constexpr size_t kReadAheadDepth = 3;
+
+void QuietLibraries()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const char* debug = std::getenv("TESSARON_DEBUG");
+        av_log_set_level(debug && *debug ? AV_LOG_VERBOSE : AV_LOG_QUIET);
+    });
+}
+
+}  // namespace
+
+struct MediaDetector::Impl {
+    MediaSource source;
+    MediaConverter converter;
+    std::unique_ptr<MediaReadAhead> ahead;  // declared after source: stops before source goes
+    ConvertedFrame last;
+    bool haveLast = false;
+    bool open = false;
+    bool readAhead = true;
+    int inOrderRun = 0;
+    int64_t convertedHere = 0;
+    int64_t convertedAhead = 0;  // by read-ahead sessions already stopped
+    std::string filename;
+    std::string error;
+
+    ~Impl() { StopAhead(); }
+
+    void StopAhead()
+    {
+        if (!ahead) return;
+        ahead->Stop();
+        convertedAhead += ahead->Converted();
+        ahead.reset();
+    }
+
+    bool Holds(int64_t target, int32_t width, int32_t height) const
+    {
+        return haveLast && last.valid && last.width == width && last.height == height && last.start <= target &&
+               target < last.end;
+    }
+
+    bool Locate(int64_t target, int32_t width, int32_t height);
+    bool LocateAhead(int64_t target, bool* found);
+    bool LocateHere(int64_t target, int32_t width, int32_t height);
+};
+
+bool MediaDetector::Impl::Locate(int64_t target, int32_t width, int32_t height)
+{
+    if (Holds(target, width, height)) return true;
+    const int64_t period = source.FramePeriodTicks();
+    bool inOrder = haveLast && last.width == width && last.height == height && target >= last.end &&
+                   target - last.end < kInOrderPeriods * period;
+    inOrderRun = inOrder ? inOrderRun + 1 : 0;
+
+    if (ahead) {
+        if (inOrder && ahead->Width() == width && ahead->Height() == height) {
+            bool found = false;
+            if (LocateAhead(target, &found)) return found;
+        }
+        StopAhead();
+    }
+    if (!LocateHere(target, width, height)) return false;
+    if (readAhead && inOrderRun >= kInOrderRunToReadAhead && source.PeekStart() != INT64_MAX) {
+        try {
+            ahead = std::make_unique<MediaReadAhead>(source, width, height, kReadAheadDepth);
+        } catch (...) {
+            ahead.reset();
+        }
+        if (ahead && !ahead->Start()) ahead.reset();
+    }
+    return true;
+}
+
+// Takes pictures from the read-ahead queue up to the one shown at target. Returns false when the
+// queue cannot serve the request (it must be stopped and the target reached directly); otherwise
+// *found tells whether a picture is shown at target.
+bool MediaDetector::Impl::LocateAhead(int64_t target, bool* found)
+{
+    while (ahead->Pop(&last)) {
+        haveLast = last.valid;
+        if (!last.valid) return false;
+        if (target < last.end) {
+            if (target < last.start) return false;
+            *found = true;
+            return true;
+        }
+    }
+    // The stream ended before the target: nothing is shown there.
+    *found = false;
+    return true;
+}
+
+bool MediaDetector::Impl::LocateHere(int64_t target, int32_t width, int32_t height)
+{
+    if (target >= source.KnownEnd()) return false;
+    if (source.ShouldSeekFor(target) && !source.Seek(target)) return false;
+    SourceFrame picture;
+    bool found = false;
+    while (source.Next(&picture)) {
+        if (target < picture.end) {
+            found = true;
+            break;
+        }
+    }
+    if (!found) return false;
+    haveLast = false;
+    if (!PrepareConvertedFrame(&last, width, height)) return false;
+    last.valid = converter.Convert(picture.frame.get(), width, height, last.pixels.data());
+    last.start = picture.start;
+    last.end = picture.end;
+    ++convertedHere;
+    haveLast = last.valid;
+    return haveLast;
+}
+
+MediaDetector::MediaDetector()
+{
+    QuietLibraries();
+    try {
+        impl_ = std::make_unique<Impl>();
+    } catch (...) {
+        impl_.reset();
+    }
+}
+
+MediaDetector::~MediaDetector() = default;
+
+bool MediaDetector::SetFilename(const char* path)
+{
+    if (!impl_) return false;
+    try {
+        impl_->StopAhead();
+        impl_->haveLast = false;
+        impl_->inOrderRun = 0;
+        impl_->filename = path ? path : "";
+        impl_->error.clear();
+        impl_->open = impl_->source.Open(path, &impl_->error);
+        return impl_->open;
+    } catch (...) {
+        impl_->open = false;
+        return false;
+    }
+}
+
+const std::string& MediaDetector::Filename() const
+{
+    static const std::string none;
+    return impl_ ? impl_->filename : none;
+}
+
+double MediaDetector::FrameRate() const
+{
+    return impl_ && impl_->open ? impl_->source.FrameRate() : 0.0;
+}
+
+double MediaDetector::StreamLength() const
+{
+    return impl_ && impl_->open ? impl_->source.StreamLength() : 0.0;
+}
+
+bool MediaDetector::GetVideoFormat(int32_t* width, int32_t* height) const
+{
+    if (!impl_ || !impl_->open) return false;
+    if (width) *width = impl_->source.Width();
+    if (height) *height = impl_->source.Height();
+    return true;
+}
+
+bool MediaDetector::GetBitmapBits(double streamTime, int32_t* size, uint8_t* buffer, int32_t width, int32_t height)
+{
+    if (!impl_ || !impl_->open) return false;
+    if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide ||
+        FrameBlockSize(width, height) > kMaxFrameBlockBytes)
+        return false;
+    try {
+        int64_t target = impl_->source.SecondsToTicks(streamTime);
+        if (target < 0) target = 0;
+        if (!impl_->Locate(target, width, height)) return false;
+    } catch (...) {
+        return false;
+    }
+    const int64_t stride = DibStride24(width);
+    if (size) *size = int32_t(FrameBlockSize(width, height));
+    if (buffer) {
+        BITMAPINFOHEADER header{};
+        header.biSize = sizeof(BITMAPINFOHEADER);
+        header.biWidth = width;
+        header.biHeight = height;  // positive: rows bottom-up
+        header.biPlanes = 1;
+        header.biBitCount = 24;
+        header.biCompression = BI_RGB;
+        header.biSizeImage = uint32_t(stride * height);
+        std::memcpy(buffer, &header, sizeof header);
+        const uint8_t* top = impl_->last.pixels.data();
+        uint8_t* rows = buffer + kDibHeaderSize;
+        for (int64_t y = 0; y < height; ++y)
+            std::memcpy(rows + (height - 1 - y) * stride, top + y * stride, size_t(stride));
+    }
+    return true;
+}
+
+void MediaDetector::SetReadAhead(bool enabled)
+{
+    if (!impl_) return;
+    impl_->readAhead = enabled;
+    if (!enabled) impl_->StopAhead();
+}
+
+const std::string& MediaDetector::LastError() const
+{
+    static const std::string noMemory = "out of memory";
+    return impl_ ? impl_->error : noMemory;
+}
+
+MediaDetector::Counters MediaDetector::GetCounters() const
+{
+    Counters c;
+    if (!impl_) return c;
+    c.decoded = impl_->source.DecodedCount();
+    c.seeks = impl_->source.SeekCount();
+    c.converted = impl_->convertedHere + impl_->convertedAhead + (impl_->ahead ? impl_->ahead->Converted() : 0);
+    return c;
+}

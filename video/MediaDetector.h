@@ -1,0 +1,52 @@
+// The media detector: opens a video file of any format FFmpeg reads and renders the picture shown at
+// a given stream time as a 24-bit bottom-up bitmap (a BITMAPINFOHEADER followed by the rows).
+// Frames are exact (the picture whose display interval holds the time, counted from the stream's
+// first picture), stepping forward decodes only what is new, asking for the same time again decodes
+// nothing, and while frames are asked for in order the next ones are decoded ahead on a thread of
+// the detector's own. The detector is used from one thread; it throws nothing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class MediaDetector {
+public:
+    MediaDetector();
+    ~MediaDetector();
+    MediaDetector(const MediaDetector&) = delete;
+    MediaDetector& operator=(const MediaDetector&) = delete;
+
+    // Opens path (UTF-8). False when it is no file, has no video stream or none of it decodes; the
+    // reason is in LastError.
+    bool SetFilename(const char* path);
+    const std::string& Filename() const;
+
+    double FrameRate() const;      // frames per second; 0 when unknown or nothing is open
+    double StreamLength() const;   // seconds from the first picture to the end of the last
+    // Size of the video format; false when nothing is open.
+    bool GetVideoFormat(int32_t* width, int32_t* height) const;
+
+    // The picture shown at streamTime seconds, scaled to width x height. With a null buffer only its
+    // size in bytes (header included) goes to *size; with a buffer the header and rows are written
+    // there. False when no picture is shown at that time (past the end) or it cannot be decoded.
+    // A size query followed by the fill for the same time decodes once.
+    bool GetBitmapBits(double streamTime, int32_t* size, uint8_t* buffer, int32_t width, int32_t height);
+
+    // Decoding ahead during in-order reading; on by default. Frames are identical either way.
+    void SetReadAhead(bool enabled);
+
+    const std::string& LastError() const;
+
+    // Work done so far, for tests and benchmarks.
+    struct Counters {
+        int64_t decoded = 0;    // pictures out of the decoder
+        int64_t seeks = 0;      // repositionings of the demuxer
+        int64_t converted = 0;  // pictures converted to BGR
+    };
+    Counters GetCounters() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};

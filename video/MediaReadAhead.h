@@ -1,0 +1,66 @@
+// Decoding ahead while frames are read in order: a thread of the media detector's own decodes and
+// converts the next few pictures into a small bounded queue, so the caller's work on one frame
+// overlaps with the decoding of the next.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "video/MediaConverter.h"
+
+class MediaSource;
+
+// A picture converted to top-down BGR rows of DibStride24(width) bytes, shown from start to end.
+struct ConvertedFrame {
+    int64_t start = 0;
+    int64_t end = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool valid = false;
+    std::vector<uint8_t> pixels;
+};
+
+// Resizes frame's pixel buffer for width x height, keeping a buffer that already fits (its row
+// filler bytes are zero and stay so).
+bool PrepareConvertedFrame(ConvertedFrame* frame, int32_t width, int32_t height);
+
+class MediaReadAhead {
+public:
+    // Takes over source from its current position until Stop returns; nobody else may touch it then.
+    MediaReadAhead(MediaSource& source, int32_t width, int32_t height, size_t depth);
+    ~MediaReadAhead();
+    MediaReadAhead(const MediaReadAhead&) = delete;
+    MediaReadAhead& operator=(const MediaReadAhead&) = delete;
+
+    bool Start();
+    void Stop();
+    // The next picture in display order, waiting for it if need be; false once the stream has ended.
+    // The buffer slot held before is kept for reuse.
+    bool Pop(ConvertedFrame* slot);
+
+    int32_t Width() const { return width_; }
+    int32_t Height() const { return height_; }
+    int64_t Converted() const;
+
+private:
+    void Run();
+
+    MediaSource& source_;
+    MediaConverter converter_;
+    const int32_t width_;
+    const int32_t height_;
+    const size_t depth_;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<ConvertedFrame> queue_;
+    std::vector<std::vector<uint8_t>> spare_;
+    bool stop_ = false;
+    bool ended_ = false;
+    int64_t converted_ = 0;
+};

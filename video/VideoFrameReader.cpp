@@ -1,0 +1,188 @@
+#include "video/VideoFrameReader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "image/dib.h"
+#include "video/AviReader.h"
+#include "video/MediaDetector.h"
+#include "video/MediaTiming.h"
+
+namespace {
+
+constexpr uint32_t MakeFourCC(char a, char b, char c, char d)
+{
+    return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 | uint32_t(uint8_t(d)) << 24;
+}
+constexpr uint32_t kStreamTypeVideo = MakeFourCC('v', 'i', 'd', 's');
+
+constexpr int32_t kMaxSide = 16384;
+constexpr int64_t kMaxBlock = int64_t(1) << 30;
+
+bool FrameSizeAllowed(int64_t width, int64_t height)
+{
+    return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
+           FrameBlockSize(width, height) <= kMaxBlock;
+}
+
+}  // namespace
+
+bool IsMediaDetectorAvailable()
+{
+    const char* env = std::getenv("TESSARON_MEDIA_DETECTOR");
+    return !(env && std::strcmp(env, "0") == 0);
+}
+
+void InterpolateLines(uint8_t* block, int32_t width, int32_t height)
+{
+    if (!block || width <= 0 || height < 4) return;
+    const int64_t stride = DibStride24(width);
+    uint8_t* pixels = block + kDibHeaderSize;
+    for (int32_t k = 0; k <= (height - 4) / 2; ++k) {
+        uint8_t* row = pixels + int64_t(2 * k + 1) * stride;
+        const uint8_t* below = row - stride;
+        const uint8_t* above = row + stride;
+        for (int64_t b = 0; b < stride; ++b) row[b] = uint8_t((below[b] >> 1) + (above[b] >> 1));
+    }
+}
+
+int32_t MediaFrameCount(double streamLength, double framesPerSecond, double framePeriod)
+{
+    if (!(framesPerSecond > 0) || !(framePeriod > 0) || !(streamLength >= framePeriod)) return 0;
+    double count = (streamLength + 0.5 * framePeriod) / framePeriod;
+    if (!(count < double(std::numeric_limits<int32_t>::max()))) return std::numeric_limits<int32_t>::max();
+    return int32_t(count);
+}
+
+bool MediaRequestTime(int32_t frameIndex, double framePeriod, double streamLength, double* requestTime)
+{
+    double t = double(frameIndex) * framePeriod;
+    if (t > streamLength) return false;
+    if (t < 0) t = 0;
+    *requestTime = t + 0.01 * framePeriod;
+    return true;
+}
+
+VideoFrameReader::VideoFrameReader() = default;
+
+VideoFrameReader::~VideoFrameReader()
+{
+    detector.reset();
+    info.detectorRef.reset();
+}
+
+void VideoFrameReader::SetDeinterlace(int flag) { deinterlace = flag; }
+
+FrameInfo& VideoFrameReader::Open(const char* path)
+{
+    info.firstFrame = 0;
+    info.useMediaDetector = IsMediaDetectorAvailable();
+    info.succeeded = false;
+    if (!path) return info;
+
+    if (info.useMediaDetector) {
+        try {
+            detector = std::make_shared<MediaDetector>();
+        } catch (...) {
+            detector.reset();
+        }
+        if (!detector) return info;
+        info.detectorRef = detector;
+        detector->SetFilename(path);
+        info.framesPerSecond = detector->FrameRate();
+        if (info.framesPerSecond < 1e-30) return info;
+        info.framePeriod = info.framesPerSecond > 0 ? 1.0 / info.framesPerSecond : 1.0 / 30.0;
+        info.streamLength = detector->StreamLength();
+        int32_t width = 0, height = 0;
+        if (!detector->GetVideoFormat(&width, &height) || !FrameSizeAllowed(width, height)) return info;
+        info.width = width;
+        info.height = height;
+        info.frameCount = MediaFrameCount(info.streamLength, info.framesPerSecond, info.framePeriod);
+        std::free(ReadFrame(info, 0));  // warm-up
+        info.succeeded = true;
+        return info;
+    }
+
+    // Our own AVI reader: uncompressed frames by number.
+    aviFile = AviReader::OpenFile(path);
+    if (!aviFile) return info;
+    if (RefreshStreamInfo() != kStreamTypeVideo || !aviFile->CanDecode()) return info;
+    for (int32_t i = 0; i < info.frameCount; ++i) {
+        int32_t blockSize = 0;
+        FrameBlockPtr frame(aviFile->DecodeFrame(i, &blockSize));
+        if (!frame) continue;
+        if (blockSize < kDibHeaderSize) break;
+        BITMAPINFOHEADER header;
+        std::memcpy(&header, frame.get(), sizeof header);
+        int32_t height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+        if (!FrameSizeAllowed(header.biWidth, height) || blockSize != FrameBlockSize(header.biWidth, height)) break;
+        info.firstFrame = i;
+        info.width = header.biWidth;
+        info.height = height;
+        info.succeeded = true;
+        break;
+    }
+    return info;
+}
+
+uint32_t VideoFrameReader::RefreshStreamInfo()
+{
+    if (!aviFile) return 0;
+    // Every frame of the stream is offered, the last one included.
+    uint32_t length = aviFile->Length();
+    info.frameCount = length > uint32_t(std::numeric_limits<int32_t>::max()) ? std::numeric_limits<int32_t>::max()
+                                                                            : int32_t(length);
+    info.framesPerSecond = aviFile->Scale() != 0 ? double(aviFile->Rate()) / double(aviFile->Scale()) : 0.0;
+    return aviFile->StreamType();
+}
+
+uint8_t* VideoFrameReader::ReadFrame(FrameInfo& frameInfo, int32_t frameIndex)
+{
+    frameBlock = nullptr;
+    if (info.useMediaDetector) {
+        if (!detector) return nullptr;
+        double time = 0;
+        if (!MediaRequestTime(frameIndex, info.framePeriod, info.streamLength, &time)) return nullptr;
+        int32_t size = 0;
+        if (!detector->GetBitmapBits(time, &size, nullptr, info.width, info.height)) {
+            frameInfo.succeeded = true;
+            return nullptr;
+        }
+        frameInfo.frameBlockSize = size;
+        frameBlock = static_cast<uint8_t*>(std::malloc(size_t(size)));
+        if (!frameBlock) {
+            frameInfo.succeeded = false;
+            return nullptr;
+        }
+        if (!detector->GetBitmapBits(time, nullptr, frameBlock, info.width, info.height)) {
+            // The size query found the frame, so this cannot fail; if it ever does, hand out no
+            // half-filled block.
+            std::free(frameBlock);
+            frameBlock = nullptr;
+            frameInfo.succeeded = true;
+            return nullptr;
+        }
+        if (deinterlace) InterpolateLines(frameBlock, info.width, info.height);
+        frameInfo.succeeded = true;
+        return frameBlock;
+    }
+
+    if (!aviFile) return nullptr;
+    if (RefreshStreamInfo() == kStreamTypeVideo) {
+        int32_t blockSize = 0;
+        FrameBlockPtr decoded(aviFile->DecodeFrame(frameIndex, &blockSize));
+        if (decoded && blockSize == FrameBlockSize(info.width, info.height)) {
+            frameInfo.frameBlockSize = blockSize;
+            frameBlock = decoded.release();
+        }
+    }
+    // Frames of this back end are handed out as decoded, never line-interpolated.
+    frameInfo.succeeded = true;
+    return frameBlock;
+}
+
+void VideoFrameReader::Close(FrameInfo& /*frameInfo*/)
+{
+    aviFile.reset();
+}
