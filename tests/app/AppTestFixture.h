@@ -1,0 +1,68 @@
+// A fresh application object per test, started in a temporary working directory with the scripted
+// framework services installed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QCoreApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "app/DocTemplate.h"
+#include "app/MainFrame.h"
+#include "app/TessaronApp.h"
+#include "tests/gui_support/GuiTestUtil.h"
+#include "tests/gui_support/ScriptedFramework.h"
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(work.isValid());
+        previousDir = QDir::currentPath();
+        QDir::setCurrent(work.path());
+        deinterlaceEnabled = 0;
+        // Each test starts with an empty recent-file list.
+        QSettings("Local AppWizard-Generated Applications", "Tessaron").clear();
+    }
+    void TearDown() override {
+        runner.reset();
+        QDir::setCurrent(previousDir);
+        qunsetenv("TESSARON_MEDIA_DETECTOR");
+    }
+
+    // Starts the program as if from the command line.
+    CTessaronApp* Start(const QStringList& arguments = {}) {
+        runner = std::make_unique<AppRunner>(arguments);
+        EXPECT_TRUE(runner->app()->InitInstance());
+        // Keys reach shortcuts only in the active window.
+        runner->app()->MainFrame()->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(runner->app()->MainFrame()));
+        return runner->app();
+    }
+    CTessaronApp* app() const { return runner->app(); }
+    CMainFrame* frame() const { return runner->app()->MainFrame(); }
+    int WindowCount() const { return frame()->MdiArea()->subWindowList().size(); }
+    int DocumentCount() const { return app()->DocTemplate()->GetDocuments().size(); }
+
+    QString WorkFile(const QString& name) const { return work.path() + QLatin1Char('/') + name; }
+    static void WriteFile(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    static QByteArray ReadFile(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QTemporaryDir work;
+    QString previousDir;
+    ScriptedFramework fw;
+    std::unique_ptr<AppRunner> runner;
+};
