@@ -1,4 +1,5 @@
-// Painting: the bottom-up rows are wrapped, not copied, and drawn mirrored.
+// Painting: the bottom-up rows are wrapped, not copied, and drawn mirrored. 24-bit images and
+// 8-bit palette images (greyscale JPEGs decode to those) are drawn; 1- and 4-bit ones are not.
 #include "image/ximage.h"
 
 #include <QImage>
@@ -48,24 +49,6 @@ int CxImage::Draw(QPainter* painter, int x, int y, int cx, int cy, const QRect* 
             rows.setColorTable(ColourTable(GetPalette(), m_head.biClrUsed));
         }
         break;
-    case 1:
-        rows = QImage(bits, width, height, stride, QImage::Format_Mono);
-        rows.setColorTable(ColourTable(GetPalette(), m_head.biClrUsed));
-        break;
-    case 4: {
-        // No 4-bit format in Qt: expand to one byte per pixel.
-        rows = QImage(width, height, QImage::Format_Indexed8);
-        if (rows.isNull())
-            return 0;
-        rows.setColorTable(ColourTable(GetPalette(), m_head.biClrUsed));
-        for (int row = 0; row < height; ++row) {
-            const uint8_t* source = m_pixels + size_t(row) * m_rowWidth;
-            uchar* destination = rows.scanLine(row);
-            for (int column = 0; column < width; ++column)
-                destination[column] = (column & 1) ? (source[column / 2] & 0x0F) : (source[column / 2] >> 4);
-        }
-        break;
-    }
     default:
         return 0;
     }

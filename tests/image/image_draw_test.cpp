@@ -86,6 +86,9 @@ TEST(ImageDraw, NothingToPaintReturnsZero)
     EXPECT_EQ(image->Draw(static_cast<QPaintDevice*>(nullptr), 0, 0), 0);
     CxImage empty;
     EXPECT_EQ(empty.Draw(&painter, 0, 0), 0);
+    CxImage zeroSized;
+    ASSERT_NE(zeroSized.Create(0, 3, 24, 0), nullptr);
+    EXPECT_EQ(zeroSized.Draw(&painter, 0, 0), 0);
     painter.end();
     EXPECT_EQ(image->Draw(&painter, 0, 0), 0);  // inactive painter
     EXPECT_TRUE(Untouched(canvas));
@@ -135,26 +138,24 @@ TEST(ImageDraw, PaletteImagesPaintTheirColours)
         }
     }
 
-    // 4-bit and 1-bit rows with their even grey palettes; bottom row first in memory.
-    const std::vector<uint8_t> fourBit = {0x0F, 0x80, 0, 0, 0x12, 0x34, 0, 0};  // two rows of 3 pixels
-    CxImage nibbles;
-    ASSERT_TRUE(nibbles.CreateFromPixels(fourBit.data(), 3, 2, 4, 4, false));
-    QImage small = Canvas(3, 2);
-    EXPECT_EQ(nibbles.Draw(static_cast<QPaintDevice*>(&small), 0, 0), 1);
-    const int topRow[3] = {1, 2, 3}, bottomRow[3] = {0, 15, 8};
-    for (int x = 0; x < 3; ++x) {
-        EXPECT_EQ(small.pixel(x, 0), qRgb(topRow[x] * 17, topRow[x] * 17, topRow[x] * 17)) << x;
-        EXPECT_EQ(small.pixel(x, 1), qRgb(bottomRow[x] * 17, bottomRow[x] * 17, bottomRow[x] * 17)) << x;
-    }
+    // Any other 8-bit palette goes through its colour table.
+    const std::vector<uint8_t> indices = {0, 7, 200, 0};
+    CxImage coloured;
+    ASSERT_TRUE(coloured.CreateFromPixels(indices.data(), 3, 1, 8, 4, false));
+    coloured.GetPalette()[7] = RGBQUAD{30, 20, 10, 0};
+    QImage strip = Canvas(3, 1);
+    EXPECT_EQ(coloured.Draw(static_cast<QPaintDevice*>(&strip), 0, 0), 1);
+    EXPECT_EQ(strip.pixel(0, 0), qRgb(0, 0, 0));
+    EXPECT_EQ(strip.pixel(1, 0), qRgb(10, 20, 30));
+    EXPECT_EQ(strip.pixel(2, 0), qRgb(200, 200, 200));
 
-    const std::vector<uint8_t> oneBit = {0xA0, 0, 0, 0};  // one row: on, off, on
-    CxImage bits;
-    ASSERT_TRUE(bits.CreateFromPixels(oneBit.data(), 3, 1, 1, 4, false));
-    QImage line = Canvas(3, 1);
-    EXPECT_EQ(bits.Draw(static_cast<QPaintDevice*>(&line), 0, 0), 1);
-    EXPECT_EQ(line.pixel(0, 0), qRgb(255, 255, 255));
-    EXPECT_EQ(line.pixel(1, 0), qRgb(0, 0, 0));
-    EXPECT_EQ(line.pixel(2, 0), qRgb(255, 255, 255));
+    // 4-bit rows are not drawn.
+    const std::vector<uint8_t> nibbleRows(8, 0x12);
+    CxImage nibbles;
+    ASSERT_TRUE(nibbles.CreateFromPixels(nibbleRows.data(), 3, 2, 4, 4, false));
+    QImage small = Canvas(3, 2);
+    EXPECT_EQ(nibbles.Draw(static_cast<QPaintDevice*>(&small), 0, 0), 0);
+    EXPECT_TRUE(Untouched(small));
 }
 
 int main(int argc, char** argv)

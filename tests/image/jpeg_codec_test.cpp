@@ -133,7 +133,12 @@ TEST(JpegEncode, RefusesWhatItCannotWrite)
     EXPECT_STREQ(nearlyGrey.lastError, "JPEG can save only RGB or GreyScale images");
     EXPECT_EQ(buffer, nullptr);
 
-    // Beyond the format's dimension limit: the library's own text.
+    // No pixels at all, and beyond the format's dimension limit: the library's own texts.
+    CxImage nothing;
+    ASSERT_NE(nothing.Create(0, 0, 24, 0), nullptr);
+    EXPECT_FALSE(nothing.Encode(buffer, size, CXIMAGE_FORMAT_JPG));
+    EXPECT_STREQ(nothing.lastError, "Empty JPEG image (DNL not supported)");
+
     CxImage tooWide;
     ASSERT_NE(tooWide.Create(70000, 2, 24, 0), nullptr);
     std::memset(tooWide.GetBits(), 0, size_t(tooWide.GetRowWidth()) * 2);

@@ -1,7 +1,6 @@
 // The growable memory stream under the codecs.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <numeric>
 #include <vector>
@@ -106,22 +105,6 @@ TEST(MemStream, RejectsEmptyNullAndOverflowingWrites)
     EXPECT_EQ(stream.Read(&out, 0, 1), 0u);
 }
 
-TEST(MemStream, ClosedStreamHasNoBuffer)
-{
-    CxMemStream stream;
-    ASSERT_TRUE(stream.PutByte(5));
-    ASSERT_TRUE(stream.Close());
-    EXPECT_EQ(stream.Tell(), -1);
-    EXPECT_EQ(stream.Size(), -1);
-    EXPECT_EQ(stream.HasError(), -1);
-    EXPECT_TRUE(stream.AtEnd());
-    EXPECT_FALSE(stream.Flush());
-    EXPECT_FALSE(stream.PutByte(1));
-    EXPECT_EQ(stream.GetByte(), -1);
-    EXPECT_FALSE(stream.Seek(0, kSeekSet));
-    EXPECT_EQ(stream.Capacity(), 0);
-}
-
 TEST(MemStream, CallersBufferIsReadButNeverReallocatedOrFreed)
 {
     // Not a malloc'd block: realloc or free on it would be fatal under the sanitizers.
@@ -148,20 +131,4 @@ TEST(MemStream, CallersBufferIsReadButNeverReallocatedOrFreed)
         EXPECT_EQ(std::memcmp(all.data() + 8, more.data(), 100), 0);
     }
     EXPECT_EQ(callers, Counting(8));
-}
-
-TEST(MemStream, OwnBlockIsZeroFilledAndCanBeDetached)
-{
-    CxMemStream stream(nullptr, 6);
-    EXPECT_TRUE(stream.OwnsBuffer());
-    EXPECT_EQ(stream.Size(), 6);
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(stream.GetByte(), 0);
-
-    uint8_t* block = stream.GetBuffer(true);
-    ASSERT_NE(block, nullptr);
-    EXPECT_FALSE(stream.OwnsBuffer());
-    stream.Close();  // must not free the detached block
-    block[5] = 9;
-    std::free(block);
 }
