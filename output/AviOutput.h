@@ -40,9 +40,12 @@ constexpr int32_t AVIERR_ERROR = int32_t(0x800440C7u);      // the handle failed
 
 struct AviOutput;
 
-// Creates (or truncates) the file at path (UTF-8). msPerFrame is the frame period in milliseconds and
-// must be positive. audioFormat may be null; it is only kept, no audio is written. Null when the file
-// cannot be created or the period is not positive; the reason goes to *error when error is not null.
+// Starts a new AVI file for path (UTF-8). The frames go to a temporary file in the same folder, which
+// replaces whatever is at path when the handle is closed: a file at path (even the video being read)
+// stays whole until then. msPerFrame is the frame period in milliseconds and must be positive.
+// audioFormat may be null; it is only kept, no audio is written. Null when the file cannot be created
+// (or an existing file at path could not be overwritten) or the period is not positive; the reason
+// (the system's text, e.g. "Permission denied") goes to *error when error is not null.
 AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATEX* audioFormat);
 AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATEX* audioFormat,
                          std::string* error);

@@ -35,8 +35,13 @@ int CreateTempBeside(const std::string& target, std::string* tempPath) {
     std::random_device rd;
     std::mt19937 gen(rd());
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    // A name at the file system's length limit leaves no room for the suffix: use a short one then.
+    const size_t slash = target.rfind('/');
+    const std::string stem = target.size() - (slash == std::string::npos ? 0 : slash + 1) > 200
+                                 ? target.substr(0, slash == std::string::npos ? 0 : slash + 1) + "tessaron"
+                                 : target;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = target + ".";
+        std::string name = stem + ".";
         for (int i = 0; i < 6; ++i) name += kChars[gen() % (sizeof(kChars) - 1)];
         name += ".part";
         int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -136,7 +141,9 @@ bool FrameBitmap::SaveAsBmp(const char* path) {
         struct stat st{};
         if (stat(target.c_str(), &st) == 0) {
             // Replacing must be refused where overwriting in place would be.
-            const int err = S_ISDIR(st.st_mode) ? EISDIR : access(target.c_str(), W_OK) != 0 ? errno : 0;
+            const int err = S_ISDIR(st.st_mode) ? EISDIR
+                          : faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 ? errno
+                          : 0;
             if (err) {
                 lastSaveError = std::strerror(err);
                 return false;

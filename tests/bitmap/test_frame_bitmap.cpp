@@ -162,13 +162,6 @@ TEST(FrameBitmap, TwentyFourBitsHaveNoColourTable) {
     EXPECT_TRUE(bmp.Attach(other.block.data(), int32_t(other.block.size())));
     EXPECT_EQ(bmp.GetBits(), other.block.data() + 1064);
     EXPECT_EQ(dib.block, before);
-
-    // A bitmap told to own its block frees it (the leak checker watches this).
-    FrameBitmap owner;
-    auto* owned = static_cast<uint8_t*>(std::malloc(dib.block.size()));
-    std::memcpy(owned, dib.block.data(), dib.block.size());
-    owner.Attach(owned, int32_t(dib.block.size()));
-    owner.ownsBlock = 1;
 }
 
 TEST(FrameBitmap, ColourTablesFollowBitCountAndColoursUsed) {
@@ -284,6 +277,12 @@ TEST(FrameBitmap, ReplacesFilesWholeAndKeepsLinks) {
     EXPECT_TRUE(fs::is_symlink(dir / "link.bmp"));
     ExpectBmpFile(target, dib.block, 54);
     EXPECT_EQ(FilesIn(dir.path), (std::vector<std::string>{"k\xC3\xA9p \xC3\xBC.bmp", "link.bmp"}));
+
+    // A name at the length limit still saves (the temporary name must not be longer than allowed).
+    const std::string longName = std::string(250, 'n') + ".bmp";
+    ASSERT_TRUE(bmp.SaveAsBmp((dir / longName).c_str())) << bmp.LastSaveError();
+    ExpectBmpFile(dir / longName, dib.block, 54);
+    fs::remove(dir / longName);
 
     // A folder in the way is not replaced.
     fs::create_directory(dir / "folder.bmp");
