@@ -44,6 +44,7 @@ struct MediaDetector::Impl {
     int inOrderRun = 0;
     int64_t convertedHere = 0;
     int64_t convertedAhead = 0;  // by read-ahead sessions already stopped
+    int64_t readAheads = 0;
     std::string filename;
     std::string error;
 
@@ -91,6 +92,7 @@ bool MediaDetector::Impl::Locate(int64_t target, int32_t width, int32_t height)
             ahead.reset();
         }
         if (ahead && !ahead->Start()) ahead.reset();
+        if (ahead) ++readAheads;
     }
     return true;
 }
@@ -242,6 +244,7 @@ MediaDetector::Counters MediaDetector::GetCounters() const
     if (!impl_) return c;
     c.decoded = impl_->source.DecodedCount();
     c.seeks = impl_->source.SeekCount();
+    c.readAheads = impl_->readAheads;
     c.converted = impl_->convertedHere + impl_->convertedAhead + (impl_->ahead ? impl_->ahead->Converted() : 0);
     return c;
 }

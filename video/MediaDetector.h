@@ -43,6 +43,7 @@ public:
         int64_t decoded = 0;    // pictures out of the decoder
         int64_t seeks = 0;      // repositionings of the demuxer
         int64_t converted = 0;  // pictures converted to BGR
+        int64_t readAheads = 0; // times decoding ahead was started
     };
     Counters GetCounters() const;
 

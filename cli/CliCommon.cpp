@@ -1,0 +1,104 @@
+#include "cli/CliCommon.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include <unistd.h>
+
+#include "video/AviReader.h"
+#include "video/MediaDetector.h"
+
+namespace cli {
+
+int Fail(const std::string& command, const std::string& message)
+{
+    std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), message.c_str());
+    return 1;
+}
+
+bool WantsHelp(const std::vector<std::string>& args)
+{
+    for (const std::string& a : args)
+        if (a == "-h" || a == "--help") return true;
+    return false;
+}
+
+bool ParseInt32(const std::string& text, int32_t* value)
+{
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    auto [ptr, ec] = std::from_chars(begin, end, *value);
+    return ec == std::errc() && ptr == end && begin != end;
+}
+
+std::string FormatDouble(double value)
+{
+    if (!std::isfinite(value)) return "0";
+    char buffer[64];
+    auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return ec == std::errc() ? std::string(buffer, ptr) : std::string("0");
+}
+
+namespace {
+
+std::string FourCCText(uint32_t code)
+{
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        char c = char((code >> (8 * i)) & 0xFF);
+        s += (c >= 32 && c < 127) ? c : '?';
+    }
+    return s;
+}
+
+// Why our AVI reader cannot play the file.
+std::string AviFailure(const std::string& path)
+{
+    std::string error;
+    std::unique_ptr<AviReader> avi = AviReader::OpenFile(path.c_str(), &error);
+    if (!avi) return "the AVI reader cannot play it" + (error.empty() ? std::string() : ": " + error);
+    if (!avi->CanDecode())
+        return "compressed AVI video (" + FourCCText(avi->Handler()) +
+               ") needs the media detector; only uncompressed AVI plays without it";
+    if (avi->Length() == 0) return "the AVI video stream has no frames";
+    return "no frame of the AVI video stream decodes";
+}
+
+}  // namespace
+
+bool OpenVideo(VideoFrameReader& reader, const std::string& path, FrameInfo** info, std::string* reason)
+{
+    std::error_code ec;
+    std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        *reason = "no such file";
+        return false;
+    }
+    if (std::filesystem::is_directory(status)) {
+        *reason = "is a directory";
+        return false;
+    }
+    if (::access(path.c_str(), R_OK) != 0) {
+        *reason = "cannot read the file";
+        return false;
+    }
+    FrameInfo& opened = reader.Open(path.c_str());
+    *info = &opened;
+    if (opened.succeeded) return true;
+    if (!opened.useMediaDetector) {
+        *reason = AviFailure(path);
+    } else if (opened.detectorRef && !opened.detectorRef->LastError().empty()) {
+        *reason = opened.detectorRef->LastError();
+    } else if (opened.detectorRef && opened.detectorRef->FrameRate() < 1e-30) {
+        *reason = "the video stream has no frame rate";
+    } else {
+        *reason = "unable to load image frames";
+    }
+    return false;
+}
+
+}  // namespace cli

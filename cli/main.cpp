@@ -1,0 +1,56 @@
+// tessaron-cli: the library's operations without a window, one command per file.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#define TESSARON_COMMAND(name, function, summary) int function(const std::vector<std::string>& args);
+#include "cli/commands.def"
+#undef TESSARON_COMMAND
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(const std::vector<std::string>& args);
+    const char* summary;
+};
+
+const Command kCommands[] = {
+#define TESSARON_COMMAND(name, function, summary) {name, function, summary},
+#include "cli/commands.def"
+#undef TESSARON_COMMAND
+};
+
+void PrintUsage(FILE* out)
+{
+    std::fprintf(out, "usage: tessaron-cli COMMAND [ARGS...]\n\ncommands:\n");
+    for (const Command& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
+    std::fprintf(out,
+                 "\n'tessaron-cli COMMAND --help' describes a command.\n"
+                 "Videos are read through FFmpeg; with TESSARON_MEDIA_DETECTOR=0 only uncompressed AVI files are\n"
+                 "read, by Tessaron's own AVI reader.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "tessaron-cli: no command given; try 'tessaron-cli --help'\n");
+        return 1;
+    }
+    std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    for (const Command& c : kCommands) {
+        if (name == c.name) {
+            std::vector<std::string> args(argv + 2, argv + argc);
+            return c.run(args);
+        }
+    }
+    std::fprintf(stderr, "tessaron-cli: unknown command '%s'; try 'tessaron-cli --help'\n", name.c_str());
+    return 1;
+}

@@ -1,0 +1,350 @@
+// Every test video through both back ends: the right frame for every index in every reading order,
+// the same pixels whatever the order and whichever back end, and the right colours.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <tuple>
+
+#include "ReaderTestUtil.h"
+#include "tests/support/TestVideos.h"
+#include "video/MediaDetector.h"
+
+using namespace testsupport;
+using namespace readertest;
+
+namespace {
+
+struct Case {
+    TestVideo kind;
+    bool media;
+};
+
+std::vector<Case> PlayableCases()
+{
+    std::vector<Case> cases;
+    for (const TestVideoInfo& v : AllTestVideos()) {
+        if (!v.playable || v.kind == TestVideo::TruncatedAvi) continue;
+        cases.push_back({v.kind, true});
+        if (v.uncompressedAvi) cases.push_back({v.kind, false});
+    }
+    return cases;
+}
+
+std::string CaseName(const testing::TestParamInfo<Case>& p)
+{
+    std::string name = Info(p.param.kind).name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name + (p.param.media ? "_media" : "_avi");
+}
+
+class FrameIdentity : public testing::TestWithParam<Case> {};
+
+// Frame n shows index n, in order, backwards and at random, and the pixels of a frame never depend
+// on the order it was reached in.
+TEST_P(FrameIdentity, EveryFrameInEveryOrder)
+{
+    const Case c = GetParam();
+    const TestVideoInfo& v = Info(c.kind);
+    const std::string path = TestVideoPath(c.kind);
+    ASSERT_FALSE(path.empty()) << "could not make " << v.name;
+    UseMediaDetector(c.media);
+
+    VideoFrameReader reader;
+    FrameInfo& info = reader.Open(path.c_str());
+    ASSERT_TRUE(info.succeeded);
+    EXPECT_EQ(info.useMediaDetector, c.media);
+    EXPECT_EQ(info.width, v.width);
+    EXPECT_EQ(info.height, v.height);
+    EXPECT_EQ(info.frameCount, v.frames);
+    EXPECT_EQ(info.firstFrame, 0);
+    EXPECT_NEAR(info.framesPerSecond, v.framesPerSecond, 1e-9);
+    const int n = info.frameCount;
+    const int64_t blockSize = FrameBlockSize(v.width, v.height);
+
+    std::vector<Block> forward(n);
+    for (int i = 0; i < n; ++i) {
+        forward[i] = ReadBlock(reader, info, i);
+        ASSERT_EQ(int64_t(forward[i].size()), blockSize) << "frame " << i;
+        ASSERT_EQ(info.frameBlockSize, blockSize);
+        BITMAPINFOHEADER h = HeaderOf(forward[i]);
+        EXPECT_EQ(h.biSize, 40u);
+        EXPECT_EQ(h.biWidth, v.width);
+        EXPECT_EQ(h.biHeight, v.height);  // bottom-up
+        EXPECT_EQ(h.biBitCount, 24);
+        EXPECT_EQ(h.biCompression, BI_RGB);
+        EXPECT_EQ(ReadFrameIndex(forward[i].data()), i) << "in order, frame " << i;
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        Block b = ReadBlock(reader, info, i);
+        EXPECT_EQ(ReadFrameIndex(b.data()), i) << "backwards, frame " << i;
+        EXPECT_TRUE(b == forward[i]) << "backwards, frame " << i << " differs from the in-order read";
+    }
+    std::mt19937 random(1234u + unsigned(c.kind));
+    for (int k = 0; k < 30; ++k) {
+        int i = int(random() % unsigned(n));
+        Block b = ReadBlock(reader, info, i);
+        EXPECT_EQ(ReadFrameIndex(b.data()), i) << "at random, frame " << i;
+        EXPECT_TRUE(b == forward[i]) << "at random, frame " << i << " differs from the in-order read";
+    }
+    // The frame count stays the stream length after reads, on either back end.
+    EXPECT_EQ(info.frameCount, v.frames);
+    reader.Close(info);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllVideos, FrameIdentity, testing::ValuesIn(PlayableCases()), CaseName);
+
+// ffmpeg's own decoding of a whole file as top-down BGR24 pictures.
+std::vector<uint8_t> FfmpegPictures(const std::string& path)
+{
+    std::string out = TestVideoDir() + "/.ref-" + std::to_string(::getpid()) + ".bgr";
+    std::vector<uint8_t> bytes;
+    if (RunCommand("ffmpeg -nostdin -v error -y -i " + ShellQuote(path) + " -f rawvideo -pix_fmt bgr24 " +
+                   ShellQuote(out)) == 0) {
+        std::ifstream in(out, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::remove(out.c_str());
+    return bytes;
+}
+
+// Uncompressed AVI: both back ends give the same bytes, and those are the pixels ffmpeg decodes
+// (for 24 and 32 bits: the very pixels that were drawn).
+TEST(UncompressedAvi, BothBackEndsAndFfmpegAgree)
+{
+    for (TestVideo kind : {TestVideo::RawAviOddWidth, TestVideo::Pal8Avi, TestVideo::Rgb555Avi, TestVideo::Rgb32Avi,
+                           TestVideo::OneFrameAvi}) {
+        const TestVideoInfo& v = Info(kind);
+        SCOPED_TRACE(v.name);
+        const std::string path = TestVideoPath(kind);
+        ASSERT_FALSE(path.empty());
+        std::vector<Block> frames[2];
+        for (int media = 0; media < 2; ++media) {
+            UseMediaDetector(media != 0);
+            VideoFrameReader reader;
+            FrameInfo& info = reader.Open(path.c_str());
+            ASSERT_TRUE(info.succeeded);
+            for (int i = 0; i < info.frameCount; ++i) frames[media].push_back(ReadBlock(reader, info, i));
+            reader.Close(info);
+        }
+        ASSERT_EQ(frames[0].size(), size_t(v.frames));
+        ASSERT_EQ(frames[1].size(), size_t(v.frames));
+        for (int i = 0; i < v.frames; ++i)
+            EXPECT_TRUE(frames[0][i] == frames[1][i]) << "frame " << i << " differs between the back ends";
+
+        const std::vector<uint8_t> reference = FfmpegPictures(path);
+        const size_t pictureBytes = size_t(v.width) * v.height * 3;
+        ASSERT_EQ(reference.size(), pictureBytes * v.frames);
+        const bool exact = kind != TestVideo::Pal8Avi && kind != TestVideo::Rgb555Avi;
+        for (int i = 0; i < v.frames; ++i) {
+            std::vector<uint8_t> drawn = DrawFramePicture(i, v.width, v.height);
+            for (int y = 0; y < v.height; ++y) {
+                const uint8_t* ours = PictureRow(frames[1][i], v.width, v.height, y);
+                const uint8_t* theirs = &reference[pictureBytes * i + size_t(y) * v.width * 3];
+                ASSERT_EQ(0, std::memcmp(ours, theirs, size_t(v.width) * 3)) << "frame " << i << " row " << y;
+                if (exact) {
+                    ASSERT_EQ(0, std::memcmp(ours, &drawn[size_t(y) * v.width * 3], size_t(v.width) * 3))
+                        << "frame " << i << " row " << y;
+                }
+            }
+        }
+    }
+}
+
+// Reading in order with decoding ahead gives byte for byte what reading without it gives, for any
+// mix of steps, repeats and jumps.
+TEST(ReadAhead, SamePixelsAsDecodingOnDemand)
+{
+    UseMediaDetector(true);
+    for (TestVideo kind : {TestVideo::H264Mp4, TestVideo::Vp9Webm, TestVideo::Interlaced, TestVideo::Mpeg4Avi}) {
+        const TestVideoInfo& v = Info(kind);
+        SCOPED_TRACE(v.name);
+        const std::string path = TestVideoPath(kind);
+        ASSERT_FALSE(path.empty());
+        std::vector<int> pattern;
+        for (int i = 0; i < v.frames; ++i) pattern.push_back(i);
+        for (int i : {5, 5, 6, 7, 9, 12, 11, 30, 31, 32, 33, 34, 2, 3, 4, 5, 6, 7, 8})
+            if (i < v.frames) pattern.push_back(i);
+        for (int i = v.frames - 8; i < v.frames + 2; ++i) pattern.push_back(i);
+
+        std::vector<Block> results[2];
+        MediaDetector::Counters counters[2];
+        for (int ahead = 0; ahead < 2; ++ahead) {
+            VideoFrameReader reader;
+            FrameInfo& info = reader.Open(path.c_str());
+            ASSERT_TRUE(info.succeeded);
+            ASSERT_TRUE(info.detectorRef);
+            info.detectorRef->SetReadAhead(ahead != 0);
+            for (int i : pattern) results[ahead].push_back(ReadBlock(reader, info, i));
+            counters[ahead] = info.detectorRef->GetCounters();
+            reader.Close(info);
+        }
+        EXPECT_EQ(counters[0].readAheads, 0);
+        EXPECT_GT(counters[1].readAheads, 0);
+        for (size_t k = 0; k < pattern.size(); ++k) {
+            EXPECT_TRUE(results[0][k] == results[1][k]) << "request " << k << " (frame " << pattern[k] << ")";
+            if (pattern[k] < v.frames) {
+                EXPECT_EQ(ReadFrameIndex(results[1][k].data()), pattern[k]);
+            } else {
+                EXPECT_TRUE(results[1][k].empty());
+            }
+        }
+    }
+}
+
+// Stepping costs one decode, repeating costs none, and only going back or far ahead seeks.
+TEST(Stepping, DecodesOnlyWhatIsNew)
+{
+    UseMediaDetector(true);
+    const std::string path = TestVideoPath(TestVideo::H264Mp4);
+    ASSERT_FALSE(path.empty());
+    VideoFrameReader reader;
+    FrameInfo& info = reader.Open(path.c_str());
+    ASSERT_TRUE(info.succeeded);
+    MediaDetector& d = *info.detectorRef;
+    d.SetReadAhead(false);
+    auto read = [&](int i) { EXPECT_EQ(ReadFrameIndex(ReadBlock(reader, info, i).data()), i); };
+
+    MediaDetector::Counters opened = d.GetCounters();
+    read(0);  // the warm-up read kept it
+    MediaDetector::Counters c = d.GetCounters();
+    EXPECT_EQ(c.decoded, opened.decoded);
+    EXPECT_EQ(c.converted, opened.converted);
+
+    read(10);
+    c = d.GetCounters();
+    EXPECT_EQ(c.seeks, opened.seeks) << "forward within the group of pictures decodes on";
+    MediaDetector::Counters before = c;
+    read(10);
+    c = d.GetCounters();
+    EXPECT_EQ(c.decoded, before.decoded);
+    EXPECT_EQ(c.converted, before.converted);
+    read(11);
+    c = d.GetCounters();
+    EXPECT_EQ(c.seeks, before.seeks);
+    EXPECT_EQ(c.decoded, before.decoded + 1);
+    EXPECT_EQ(c.converted, before.converted + 1);
+    read(14);
+    EXPECT_EQ(d.GetCounters().seeks, before.seeks);
+    read(3);
+    EXPECT_GT(d.GetCounters().seeks, before.seeks);
+    reader.Close(info);
+}
+
+TEST(Stepping, InOrderReadingDecodesEachPictureOnce)
+{
+    UseMediaDetector(true);
+    const std::string path = TestVideoPath(TestVideo::H264Mp4);
+    ASSERT_FALSE(path.empty());
+    VideoFrameReader reader;
+    FrameInfo& info = reader.Open(path.c_str());
+    ASSERT_TRUE(info.succeeded);
+    for (int i = 0; i < info.frameCount; ++i) EXPECT_EQ(ReadFrameIndex(ReadBlock(reader, info, i).data()), i);
+    MediaDetector::Counters c = info.detectorRef->GetCounters();
+    EXPECT_EQ(c.seeks, 0);
+    EXPECT_EQ(c.decoded, info.frameCount);
+    EXPECT_EQ(c.converted, info.frameCount);
+    EXPECT_EQ(c.readAheads, 1);
+    reader.Close(info);
+}
+
+// The centre sample (Y, Cb, Cr) of the first picture, as stored: ffmpeg copies the planes out
+// without converting them.
+bool StoredSample(const std::string& path, int width, int height, int sample[3])
+{
+    std::string out = TestVideoDir() + "/.yuv-" + std::to_string(::getpid()) + ".raw";
+    std::vector<uint8_t> planes;
+    if (RunCommand("ffmpeg -nostdin -v error -y -i " + ShellQuote(path) + " -frames:v 1 -c:v rawvideo -f rawvideo " +
+                   ShellQuote(out)) == 0) {
+        std::ifstream in(out, std::ios::binary);
+        planes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::remove(out.c_str());
+    const size_t luma = size_t(width) * height, chroma = luma / 4;  // 4:2:0
+    if (planes.size() != luma + 2 * chroma) return false;
+    const int x = width / 2, y = height / 2;
+    sample[0] = planes[size_t(y) * width + x];
+    sample[1] = planes[luma + size_t(y / 2) * (width / 2) + x / 2];
+    sample[2] = planes[luma + chroma + size_t(y / 2) * (width / 2) + x / 2];
+    return true;
+}
+
+// The textbook conversion of one sample to R, G, B.
+void ExpectedRgb(const int ycc[3], double kr, double kb, bool fullRange, double rgb[3])
+{
+    double y = fullRange ? ycc[0] : (ycc[0] - 16) * 255.0 / 219.0;
+    double cb = fullRange ? ycc[1] - 128 : (ycc[1] - 128) * 255.0 / 224.0;
+    double cr = fullRange ? ycc[2] - 128 : (ycc[2] - 128) * 255.0 / 224.0;
+    double r = y + 2 * (1 - kr) * cr;
+    double b = y + 2 * (1 - kb) * cb;
+    double g = (y - kr * r - kb * b) / (1 - kr - kb);
+    rgb[0] = std::clamp(r, 0.0, 255.0);
+    rgb[1] = std::clamp(g, 0.0, 255.0);
+    rgb[2] = std::clamp(b, 0.0, 255.0);
+}
+
+// Flat colours stored under a given matrix and range come back as the textbook conversion of the
+// stored samples gives them: tags are honoured, untagged SD is BT.601, untagged HD is BT.709.
+TEST(Colours, MatrixAndRangeOfTheStream)
+{
+    struct ColourCase {
+        const char* name;
+        const char* extension;
+        const char* args;
+        bool bt709;
+        bool fullRange;
+    };
+    const char* source = "-f lavfi -i color=c=0x30C050:r=25:s=";
+    const ColourCase cases[] = {
+        {"colour-709-tv", "mp4",
+         "64x48 -frames:v 2 -vf scale=out_color_matrix=bt709:out_range=tv,format=yuv420p -colorspace bt709 "
+         "-color_range tv -c:v libx264 -qp 0",
+         true, false},
+        {"colour-601-tv", "mp4",
+         "64x48 -frames:v 2 -vf scale=out_color_matrix=bt601:out_range=tv,format=yuv420p -colorspace smpte170m "
+         "-color_range tv -c:v libx264 -qp 0",
+         false, false},
+        {"colour-709-pc", "mp4",
+         "64x48 -frames:v 2 -vf scale=out_color_matrix=bt709:out_range=pc,format=yuv420p -colorspace bt709 "
+         "-color_range pc -c:v libx264 -qp 0",
+         true, true},
+        {"colour-untagged-sd", "mp4",
+         "64x48 -frames:v 2 -vf scale=out_color_matrix=bt601:out_range=tv,format=yuv420p -c:v libx264 -qp 0", false,
+         false},
+        {"colour-untagged-hd", "mp4",
+         "1280x720 -frames:v 1 -vf scale=out_color_matrix=bt709:out_range=tv,format=yuv420p -c:v libx264 -qp 0",
+         true, false},
+        {"colour-mjpeg", "avi",
+         "64x48 -frames:v 2 -vf scale=out_color_matrix=bt601:out_range=pc,format=yuvj420p -c:v mjpeg -q:v 1", false,
+         true},
+    };
+    UseMediaDetector(true);
+    for (const ColourCase& cc : cases) {
+        SCOPED_TRACE(cc.name);
+        std::string path = MakeCachedFile(cc.name, cc.extension, cc.extension, std::string(source) + cc.args);
+        ASSERT_FALSE(path.empty());
+        VideoFrameReader reader;
+        FrameInfo& info = reader.Open(path.c_str());
+        ASSERT_TRUE(info.succeeded);
+        Block b = ReadBlock(reader, info, 0);
+        ASSERT_FALSE(b.empty());
+        const uint8_t* bgr = PictureRow(b, info.width, info.height, info.height / 2) + 3 * (info.width / 2);
+        int ycc[3];
+        ASSERT_TRUE(StoredSample(path, info.width, info.height, ycc));
+        double rgb[3];
+        if (cc.bt709) ExpectedRgb(ycc, 0.2126, 0.0722, cc.fullRange, rgb);
+        else ExpectedRgb(ycc, 0.299, 0.114, cc.fullRange, rgb);
+        EXPECT_NEAR(bgr[2], rgb[0], 1.0) << "red";
+        EXPECT_NEAR(bgr[1], rgb[1], 1.0) << "green";
+        EXPECT_NEAR(bgr[0], rgb[2], 1.0) << "blue";
+        // And near the colour the file was made from.
+        EXPECT_NEAR(bgr[2], 0x30, 6);
+        EXPECT_NEAR(bgr[1], 0xC0, 6);
+        EXPECT_NEAR(bgr[0], 0x50, 6);
+        reader.Close(info);
+    }
+}
+
+}  // namespace

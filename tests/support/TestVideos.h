@@ -1,0 +1,87 @@
+// Test videos made at test time with the ffmpeg command line. Every frame shows its own index as a
+// 4 x 4 grid of large black and white blocks (12 bits of index and a 4-bit check) over a colour
+// gradient, so a test can tell which frame it got after any codec; ReadFrameIndex reads it back.
+// Files are cached in a per-build folder and written under a temporary name first, so tests running
+// in parallel may ask for the same file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+enum class TestVideo {
+    RawAviOddWidth,  // rawvideo bgr24 AVI, odd width (ffmpeg writes it top-down)
+    Pal8Avi,         // rawvideo 8-bit AVI with a palette
+    Rgb555Avi,       // rawvideo 16-bit 5-5-5 AVI
+    Rgb32Avi,        // rawvideo 32-bit AVI
+    OneFrameAvi,     // rawvideo bgr24 AVI of a single frame
+    MjpegAvi,        // MJPEG AVI, full-range YUV
+    H264Mp4,         // H.264 MP4 with B-frames and a GOP of 250 (a single key frame)
+    Mpeg4Avi,        // MPEG-4 Part 2 with B-frames in AVI
+    Vp9Webm,         // VP9 WebM at 30000/1001 fps; the container does not tell the stream length
+    Mp4LateStart,    // H.264 MP4 whose video starts at 0.48 s, B-frames, a key frame every 12
+    Mp4AudioFirst,   // MP4 whose first stream is audio, then H.264 video
+    Mp4CoverArt,     // H.264 MP4 with a larger PNG cover picture as a second (attached) stream
+    Interlaced,      // interlaced MPEG-2 (top field first) in MPEG-TS, fields from different moments
+    AudioOnly,       // WAV, no video stream
+    ZeroByte,        // empty file named .avi
+    TruncatedAvi,    // the rawvideo AVI cut off in the middle of its frames
+    TextAsAvi,       // a text file named .avi
+};
+
+struct TestVideoInfo {
+    TestVideo kind;
+    const char* name;
+    int width;
+    int height;
+    int frames;            // frames written (0 for files that are no video)
+    double framesPerSecond;
+    bool uncompressedAvi;  // our AVI reader can play it
+    bool playable;         // FFmpeg can play it
+    bool lossy;            // pixels differ from the drawn picture
+};
+
+const std::vector<TestVideoInfo>& AllTestVideos();
+const TestVideoInfo& Info(TestVideo kind);
+
+// Path of the video, made on first use. Empty when it could not be made (a test should fail then).
+std::string TestVideoPath(TestVideo kind);
+
+// A video of one's own: frames drawn as described above, piped through ffmpeg as
+// "ffmpeg -f rawvideo -pix_fmt bgr24 -s WxH -r rate -i RAW <outputArgs> OUT.<extension>".
+// name must be unique per distinct spec; the file is cached under it.
+struct TestVideoSpec {
+    std::string name;
+    int width = 64;
+    int height = 48;
+    int frames = 12;
+    std::string rate = "25";
+    std::string outputArgs = "-c:v rawvideo -pix_fmt bgr24";
+    std::string extension = "avi";
+    bool combed = false;  // odd picture rows from a later moment, as in interlaced material
+};
+std::string MakeTestVideo(const TestVideoSpec& spec);
+
+// A file made by "ffmpeg <ffmpegArgs> -f <format> OUT", cached under name.extension, for inputs that
+// are not frame pictures (lavfi sources, say). Empty when ffmpeg fails.
+std::string MakeCachedFile(const std::string& name, const std::string& extension, const std::string& format,
+                           const std::string& ffmpegArgs);
+
+// The folder the videos are cached in (created on demand).
+std::string TestVideoDir();
+
+// The picture of frame index: top-down BGR rows of 3 * width bytes.
+std::vector<uint8_t> DrawFramePicture(int index, int width, int height, bool combed = false);
+
+// The index shown in a 24-bit frame block (header + rows, bottom-up or top-down), or -1 when the
+// block shows no readable index.
+int ReadFrameIndex(const uint8_t* frameBlock);
+
+// Runs a shell command; its exit status (-1 when it could not run).
+int RunCommand(const std::string& command);
+// Quotes a path for the shell.
+std::string ShellQuote(const std::string& s);
+
+}  // namespace testsupport
