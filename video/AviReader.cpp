@@ -31,6 +31,8 @@ namespace {
 
 // Palettes are kept every this many changes, so a jump back replays few of them.
 constexpr size_t kPaletteCheckpointEvery = 64;
+// Source rows read per band when converting from a file.
+constexpr uint64_t kScratchBytes = 256 * 1024;
 // A palette change chunk holds 4 + 4 × 256 bytes in practice; more is not read.
 constexpr uint32_t kMaxPaletteChunkRead = 8192;
 
@@ -75,7 +77,7 @@ private:
     AviLayout layout_;
     AviPixelLayout pixels_;
     bool canDecode_ = false;
-    std::vector<uint8_t> scratch_;  // one frame of source data when it cannot be read in place
+    std::vector<uint8_t> scratch_;  // a band of source rows when they cannot be read in place
 
     Palette current_{};              // palette after the first applied_ changes
     size_t applied_ = 0;
@@ -118,14 +120,21 @@ uint8_t* AviReaderImpl::Decode(int32_t n, int32_t* blockSize)
                 std::memset(rows + y * stride + used, 0, size_t(stride - used));
         }
     } else {
-        const uint8_t* data = src_->View(ref.offset, size_t(pixels_.srcBytes));
-        if (!data) {
-            scratch_.resize(size_t(pixels_.srcBytes));
-            if (!src_->ReadAt(ref.offset, scratch_.data(), scratch_.size()))
-                return nullptr;
-            data = scratch_.data();
+        const uint8_t (*palette)[4] = PaletteFor(uint32_t(n));
+        if (const uint8_t* data = src_->View(ref.offset, size_t(pixels_.srcBytes))) {
+            ConvertAviRows(data, 0, pixels_.height, pixels_, palette, rows);
+        } else {
+            // Read a band of rows at a time: the scratch buffer stays small and in cache.
+            const int32_t band = int32_t(std::clamp<uint64_t>(kScratchBytes / pixels_.srcStride, 1, uint64_t(pixels_.height)));
+            scratch_.resize(size_t(uint64_t(band) * pixels_.srcStride));
+            for (int32_t row = 0; row < pixels_.height; row += band) {
+                const int32_t count = std::min(band, pixels_.height - row);
+                if (!src_->ReadAt(ref.offset + uint64_t(row) * pixels_.srcStride, scratch_.data(),
+                                  size_t(uint64_t(count) * pixels_.srcStride)))
+                    return nullptr;
+                ConvertAviRows(scratch_.data(), row, count, pixels_, palette, rows);
+            }
         }
-        ConvertAviRows(data, pixels_, PaletteFor(uint32_t(n)), rows);
     }
     if (blockSize)
         *blockSize = int32_t(size);

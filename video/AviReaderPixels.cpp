@@ -58,13 +58,15 @@ AviPixelLayout MakeAviPixelLayout(int32_t width, int32_t storedHeight, uint16_t 
     return l;
 }
 
-void ConvertAviRows(const uint8_t* src, const AviPixelLayout& l, const uint8_t (*palette)[4], uint8_t* dst)
+void ConvertAviRows(const uint8_t* srcRows, int32_t firstRow, int32_t rowCount, const AviPixelLayout& l,
+                    const uint8_t (*palette)[4], uint8_t* dst)
 {
     const uint64_t dstStride = uint64_t(DibStride24(l.width));
     const uint64_t used = uint64_t(l.width) * 3;
-    for (int32_t y = 0; y < l.height; ++y) {
-        const int32_t sy = l.topDown ? l.height - 1 - y : y;
-        const uint8_t* s = src + uint64_t(sy) * l.srcStride;
+    for (int32_t i = 0; i < rowCount; ++i) {
+        const int32_t row = firstRow + i;
+        const int32_t y = l.topDown ? l.height - 1 - row : row;  // storage row to bottom-up row
+        const uint8_t* s = srcRows + uint64_t(i) * l.srcStride;
         uint8_t* d = dst + uint64_t(y) * dstStride;
         switch (l.bitCount) {
         case 8: Row8(s, l.width, palette, d); break;

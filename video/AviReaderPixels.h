@@ -19,6 +19,8 @@ bool AviFormatDecodable(uint32_t compression, uint16_t bitCount);
 // Row layout of a frame with the format's width, stored height (negative = top-down) and depth.
 AviPixelLayout MakeAviPixelLayout(int32_t width, int32_t storedHeight, uint16_t bitCount);
 
-// Writes layout.height rows of DibStride24(width) bytes, bottom row first, filler bytes zero.
-// palette (RGBQUAD order) is used for 8-bit data only.
-void ConvertAviRows(const uint8_t* src, const AviPixelLayout& layout, const uint8_t (*palette)[4], uint8_t* dst);
+// Converts rowCount source rows, which start at srcRows and are rows firstRow... of the frame data in
+// storage order, into their places among the rows of dst (DibStride24(width) bytes each, bottom row
+// first, filler bytes zero). palette (RGBQUAD order) is used for 8-bit data only.
+void ConvertAviRows(const uint8_t* srcRows, int32_t firstRow, int32_t rowCount, const AviPixelLayout& layout,
+                    const uint8_t (*palette)[4], uint8_t* dst);

@@ -84,7 +84,9 @@ INSTANTIATE_TEST_SUITE_P(PixelFormats, FfmpegRawAvi,
                          ::testing::Values(Case{"bgr24", 33, 17, 24}, Case{"bgr24", 32, 8, 24},
                                            Case{"pal8", 33, 17, 8}, Case{"pal8", 7, 5, 8},
                                            Case{"rgb32", 33, 17, 32}, Case{"rgb555le", 33, 17, 16},
-                                           Case{"rgb555le", 7, 5, 16}),
+                                           Case{"rgb555le", 7, 5, 16},
+                                           // Frames larger than the band a file is read in.
+                                           Case{"bgr24", 641, 481, 24}, Case{"rgb555le", 641, 481, 16}),
                          CaseName);
 
 // ffmpeg writes a palette change chunk after each frame whose palette differs from the one before.
