@@ -53,6 +53,9 @@ void CScrollView::Invalidate() { viewport()->update(); }
 
 void CScrollView::UpdateScrollBars() {
     QSize visible = viewport()->size();
+    // When everything fits without scroll bars, measure without them, or they would keep themselves.
+    QSize whole = maximumViewportSize();
+    if (m_totalSize.width() <= whole.width() && m_totalSize.height() <= whole.height()) visible = whole;
     horizontalScrollBar()->setRange(0, qMax(0, m_totalSize.width() - visible.width()));
     verticalScrollBar()->setRange(0, qMax(0, m_totalSize.height() - visible.height()));
     horizontalScrollBar()->setSingleStep(qMax(1, m_lineSize.width()));

@@ -19,6 +19,7 @@
 #include "app/Preferences.h"
 #include "app/ScrollView.h"
 #include "video/CTessaronDoc.h"
+#include "view/CTessaronView.h"
 
 uint8_t deinterlaceEnabled = 0;
 
@@ -69,7 +70,7 @@ bool CTessaronApp::InitInstance() {
     m_pDocTemplate = std::make_unique<CDocTemplate>(
         129, QStringLiteral("\nTessaron\nTessaron\nAVI Files (*.avi)\n.avi\nAvi.Document\nAvi.Document"),
         [] { return std::unique_ptr<CDocument>(new CTessaronDoc); }, [] { return new CChildFrame; },
-        [](CDocument* document) { return new CScrollView(document); });
+        [](CDocument* document) { return new CTessaronView(document); });
 
     m_pMainWnd = std::make_unique<CMainFrame>();
     if (!m_pMainWnd->Create()) {

@@ -7,7 +7,7 @@
 
 #include "app/Document.h"
 #include "video/CTessaronDoc.h"
-#include "tests/app/AppTestFixture.h"
+#include "tests/gui_support/AppTestFixture.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "app/HelpWindow.h"
 #include "app/Preferences.h"
 #include "app/ScrollView.h"
-#include "tests/app/AppTestFixture.h"
+#include "tests/gui_support/AppTestFixture.h"
 
 namespace {
 

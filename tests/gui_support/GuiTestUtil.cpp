@@ -42,6 +42,21 @@ bool MakeRawAvi(const QString& path, int width, int height, int frames) {
                       QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"), path});
 }
 
+QByteArray DecodeFrameWithFfmpeg(const QString& path, int n) {
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-nostdin"), QStringLiteral("-i"), path,
+                   QStringLiteral("-vf"), QStringLiteral("select=eq(n\\,%1)").arg(n), QStringLiteral("-fps_mode"),
+                   QStringLiteral("passthrough"), QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
+                   QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"), QStringLiteral("-")});
+    if (!process.waitForStarted(-1) || !process.waitForFinished(-1)) return QByteArray();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        std::fprintf(stderr, "ffmpeg failed: %s\n", process.readAllStandardError().constData());
+        return QByteArray();
+    }
+    return process.readAllStandardOutput();
+}
+
 AppRunner::AppRunner(const QStringList& arguments) {
     m_words.push_back(QByteArrayLiteral("tessaron"));
     for (const QString& a : arguments) m_words.push_back(a.toLocal8Bit());

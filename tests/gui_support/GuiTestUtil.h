@@ -19,6 +19,9 @@ bool RunFfmpeg(const QStringList& arguments);
 // A small uncompressed AVI (bgr24 rawvideo) of a moving test pattern: width x height, frames frames at
 // 10 frames per second.
 bool MakeRawAvi(const QString& path, int width, int height, int frames);
+// Frame n of the video at path as decoded by the ffmpeg command line: top-down rows of 3 * width bytes
+// in blue, green, red order. Empty when ffmpeg fails.
+QByteArray DecodeFrameWithFfmpeg(const QString& path, int n);
 
 // Holds the program's application object with its own copy of the command-line words.
 class AppRunner {
