@@ -198,6 +198,16 @@ struct AviOutput {
     };
     std::vector<SuperEntry> superIndex;
 
+    // Hands every finished 32 MiB stretch to the disk at once instead of letting dirty pages pile up
+    // for the kernel to flush later; nothing waits for it here.
+    uint64_t writebackFrom = 0;
+    void StartWriteback() {
+        constexpr uint64_t kStretch = 32u << 20;
+        if (pos - writebackFrom < kStretch) return;
+        sync_file_range(file, off_t(writebackFrom), off_t(pos - writebackFrom), SYNC_FILE_RANGE_WRITE);
+        writebackFrom = pos;
+    }
+
     int32_t Fail(int32_t code, const std::string& reason) {
         failed = true;
         lastError = reason;
@@ -510,6 +520,7 @@ int32_t AviOutputAddFrame(AviOutput* out, const void* bits, int32_t bitsSize, co
         out->pos += prefixLen - 8 + out->chunkSize;
         out->riffFrames += 1;
         out->nextFrame += 1;
+        out->StartWriteback();
         return AVIERR_OK;
     } catch (...) {
         return out->Fail(AVIERR_MEMORY, ErrnoText(ENOMEM));

@@ -1,6 +1,7 @@
 // Writing 300 frames of 1920x1080 24-bit video to AVI: our writer against ffmpeg's AVI muxer writing the
 // same frames (rawvideo, bgr24) in the same run, on the same disk. Prints MB/s of frame data and the
 // ratio, once up to the end of the writing process and once including fsync of the output (disk speed).
+// Each side runs twice, in alternating order, and its best time counts.
 //
 // Environment: TESSARON_BENCH_DIR picks the folder for the outputs (default: $TMPDIR or /tmp);
 // TESSARON_BENCH_FRAMES changes the frame count.
@@ -111,12 +112,29 @@ int main() {
     std::printf("writing %d frames of %dx%d (%.0f MB of frame data) to %s\n", count, kWidth, kHeight, megabytes,
                 dir.c_str());
 
+    // Two rounds in alternating order; the best of each counts, as the disk is shared with other work.
     const std::string ours = dir + "/ours.avi";
     const std::string theirs = dir + "/ffmpeg.avi";
-    const Timing a = WriteOurs(ours, frames, count);
-    std::filesystem::remove(ours);
-    const Timing b = WriteFfmpeg(raw, theirs, count);
-    std::filesystem::remove(theirs);
+    Timing a, b;
+    auto keepBest = [](Timing& best, const Timing& t) {
+        if (!t.ok) return false;
+        if (!best.ok || t.written < best.written) best.written = t.written;
+        if (!best.ok || t.synced < best.synced) best.synced = t.synced;
+        best.ok = true;
+        return true;
+    };
+    bool ok = true;
+    for (int round = 0; round < 2 && ok; ++round) {
+        for (int which = 0; which < 2 && ok; ++which) {
+            if ((which + round) % 2 == 0) {
+                ok = keepBest(a, WriteOurs(ours, frames, count));
+                std::filesystem::remove(ours);
+            } else {
+                ok = keepBest(b, WriteFfmpeg(raw, theirs, count));
+                std::filesystem::remove(theirs);
+            }
+        }
+    }
     std::filesystem::remove_all(dir);
     if (!a.ok || !b.ok) {
         std::fprintf(stderr, "a write failed (ours %s, ffmpeg %s)\n", a.ok ? "ok" : "failed", b.ok ? "ok" : "failed");
