@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include "image/dib.h"
+#include "video/MediaYuv.h"
 
 namespace {
 
@@ -40,6 +41,45 @@ int MatrixOf(const AVFrame* frame)
     }
 }
 
+YuvMatrix FixedMatrixFor(int matrix, bool fullRange)
+{
+    switch (matrix) {
+    case SWS_CS_ITU709: return MakeYuvMatrix(0.2126, 0.0722, fullRange);
+    case SWS_CS_FCC: return MakeYuvMatrix(0.30, 0.11, fullRange);
+    case SWS_CS_SMPTE240M: return MakeYuvMatrix(0.212, 0.087, fullRange);
+    case SWS_CS_BT2020: return MakeYuvMatrix(0.2627, 0.0593, fullRange);
+    default: return MakeYuvMatrix(0.299, 0.114, fullRange);
+    }
+}
+
+// The common 8-bit planar layouts go through our own exact conversion when no scaling is asked for.
+bool DirectYuv(const AVFrame* frame, AVPixelFormat format, int32_t width, int32_t height, YuvPlanes* planes)
+{
+    if (width != frame->width || height != frame->height) return false;
+    int shiftX, shiftY;
+    switch (format) {
+    case AV_PIX_FMT_YUV420P: shiftX = 1; shiftY = 1; break;
+    case AV_PIX_FMT_YUV422P: shiftX = 1; shiftY = 0; break;
+    case AV_PIX_FMT_YUV444P: shiftX = 0; shiftY = 0; break;
+    default: return false;
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (!frame->data[i] || frame->linesize[i] <= 0) return false;
+        planes->data[i] = frame->data[i];
+        planes->linesize[i] = frame->linesize[i];
+    }
+    planes->width = width;
+    planes->height = height;
+    planes->chromaShiftX = shiftX;
+    planes->chromaShiftY = shiftY;
+    // JPEG puts chroma between two luma columns, the MPEG family on the left one.
+    const bool jpegFormat = frame->format == AV_PIX_FMT_YUVJ420P || frame->format == AV_PIX_FMT_YUVJ422P ||
+                            frame->format == AV_PIX_FMT_YUVJ444P;
+    planes->chromaCentredX = frame->chroma_location == AVCHROMA_LOC_CENTER ||
+                             (frame->chroma_location == AVCHROMA_LOC_UNSPECIFIED && jpegFormat);
+    return true;
+}
+
 }  // namespace
 
 MediaConverter::~MediaConverter()
@@ -57,10 +97,15 @@ bool MediaConverter::Convert(const AVFrame* frame, int32_t width, int32_t height
     bool isRgb = (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0;
     int matrix = isRgb ? -1 : MatrixOf(frame);
 
+    YuvPlanes yuv;
+    if (!isRgb && DirectYuv(frame, format, width, height, &yuv))
+        return YuvToBgr(yuv, FixedMatrixFor(matrix, fullRange), dst, DibStride24(width), &yuvScratch_);
+
+    const AVPixelFormat target = isRgb ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_GBRP;
     if (!context_ || srcWidth_ != frame->width || srcHeight_ != frame->height || srcFormat_ != format ||
         matrix_ != matrix || fullRange_ != int(fullRange) || dstWidth_ != width || dstHeight_ != height) {
         sws_freeContext(context_);
-        context_ = sws_getContext(frame->width, frame->height, format, width, height, AV_PIX_FMT_BGR24,
+        context_ = sws_getContext(frame->width, frame->height, format, width, height, target,
                                   SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT,
                                   nullptr, nullptr, nullptr);
         if (!context_) return false;
@@ -77,8 +122,37 @@ bool MediaConverter::Convert(const AVFrame* frame, int32_t width, int32_t height
         fullRange_ = fullRange;
         dstWidth_ = width;
         dstHeight_ = height;
+        viaPlanes_ = !isRgb;
     }
-    uint8_t* planes[4] = {dst, nullptr, nullptr, nullptr};
-    int strides[4] = {int(DibStride24(width)), 0, 0, 0};
-    return sws_scale(context_, frame->data, frame->linesize, 0, frame->height, planes, strides) == height;
+    const int64_t stride = DibStride24(width);
+    if (!viaPlanes_) {
+        uint8_t* planes[4] = {dst, nullptr, nullptr, nullptr};
+        int strides[4] = {int(stride), 0, 0, 0};
+        return sws_scale(context_, frame->data, frame->linesize, 0, frame->height, planes, strides) == height;
+    }
+
+    const size_t plane = size_t(width) * size_t(height);
+    try {
+        if (planes_.size() != 3 * plane) planes_.assign(3 * plane, 0);
+    } catch (...) {
+        return false;
+    }
+    uint8_t* g = planes_.data();
+    uint8_t* b = g + plane;
+    uint8_t* r = b + plane;
+    uint8_t* planes[4] = {g, b, r, nullptr};
+    int strides[4] = {width, width, width, 0};
+    if (sws_scale(context_, frame->data, frame->linesize, 0, frame->height, planes, strides) != height) return false;
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* gy = g + size_t(y) * width;
+        const uint8_t* by = b + size_t(y) * width;
+        const uint8_t* ry = r + size_t(y) * width;
+        uint8_t* out = dst + y * stride;
+        for (int32_t x = 0; x < width; ++x) {
+            out[3 * x] = by[x];
+            out[3 * x + 1] = gy[x];
+            out[3 * x + 2] = ry[x];
+        }
+    }
+    return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct AVFrame;
 struct SwsContext;
@@ -19,6 +20,11 @@ public:
 
 private:
     SwsContext* context_ = nullptr;
+    // YUV goes through planar G, B, R first: swscale's planar RGB output rounds exactly and is fast,
+    // its packed 24-bit output is only exact on a slow path.
+    bool viaPlanes_ = false;
+    std::vector<uint8_t> planes_;
+    std::vector<int16_t> yuvScratch_;  // for the direct 8-bit YUV path
     // What the context was made for
     int srcWidth_ = 0, srcHeight_ = 0, srcFormat_ = -1, matrix_ = -1, fullRange_ = -1;
     int dstWidth_ = 0, dstHeight_ = 0;

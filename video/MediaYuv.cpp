@@ -1,0 +1,219 @@
+#include "video/MediaYuv.h"
+
+#include <algorithm>
+#include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Chroma factors carry 17 fraction bits, the luma factor 14 (more would not fit 16 bits) applied to
+// luma times 8, so all three terms add up at 17 bits.
+constexpr int kShift = 17;
+constexpr int kLumaShift = 14;
+constexpr int kLumaUp = kShift - kLumaShift;
+constexpr int kRound = 1 << (kShift - 1);
+constexpr int kChromaScale = 16;  // chroma carried at 16 times its value: room for the interpolation
+constexpr int kChromaCentre = 128 * kChromaScale;
+
+int16_t Fixed(double v, int bits) { return int16_t(std::lround(v * (1 << bits))); }
+
+inline uint8_t Clamp(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+void RowPlain(const uint8_t* y, const int16_t* u, const int16_t* v, int from, int width, const YuvMatrix& m,
+              uint8_t* out)
+{
+    for (int x = from; x < width; ++x) {
+        const int ys = m.ky * ((y[x] - m.yOffset) << kLumaUp) + kRound;
+        out[3 * x] = Clamp((ys + m.bu * u[x]) >> kShift);
+        out[3 * x + 1] = Clamp((ys + m.gu * u[x] + m.gv * v[x]) >> kShift);
+        out[3 * x + 2] = Clamp((ys + m.rv * v[x]) >> kShift);
+    }
+}
+
+#if defined(__SSE2__)
+// Four b,g,r,0 pixels to their 12 bytes at the bottom of the register, zeros above.
+inline __m128i Pack4(__m128i p)
+{
+    const __m128i low24 = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
+    // Each 64-bit lane: 3 bytes of its even pixel, then 3 of its odd one.
+    __m128i t = _mm_or_si128(_mm_and_si128(p, low24), _mm_slli_epi64(_mm_srli_epi64(p, 32), 24));
+    return _mm_or_si128(_mm_move_epi64(t), _mm_slli_si128(_mm_srli_si128(t, 8), 6));
+}
+
+// Pixels [0, width & ~7); returns where the plain code takes over.
+int RowSse2(const uint8_t* y, const int16_t* u, const int16_t* v, int width, const YuvMatrix& m, uint8_t* out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i yOffset = _mm_set1_epi16(m.yOffset);
+    const __m128i round = _mm_set1_epi32(kRound);
+    const __m128i yRv = _mm_set_epi16(m.rv, m.ky, m.rv, m.ky, m.rv, m.ky, m.rv, m.ky);
+    const __m128i yGu = _mm_set_epi16(m.gu, m.ky, m.gu, m.ky, m.gu, m.ky, m.gu, m.ky);
+    const __m128i yBu = _mm_set_epi16(m.bu, m.ky, m.bu, m.ky, m.bu, m.ky, m.bu, m.ky);
+    const __m128i gv = _mm_set_epi16(0, m.gv, 0, m.gv, 0, m.gv, 0, m.gv);
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        __m128i ys = _mm_slli_epi16(
+            _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), zero), yOffset),
+            kLumaUp);
+        __m128i us = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + x));
+        __m128i vs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + x));
+        __m128i yvLo = _mm_unpacklo_epi16(ys, vs), yvHi = _mm_unpackhi_epi16(ys, vs);
+        __m128i yuLo = _mm_unpacklo_epi16(ys, us), yuHi = _mm_unpackhi_epi16(ys, us);
+        __m128i v0Lo = _mm_unpacklo_epi16(vs, zero), v0Hi = _mm_unpackhi_epi16(vs, zero);
+        __m128i r = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(yvLo, yRv), round), kShift),
+                                    _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(yvHi, yRv), round), kShift));
+        __m128i g = _mm_packs_epi32(
+            _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(yuLo, yGu), _mm_madd_epi16(v0Lo, gv)), round),
+                           kShift),
+            _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(yuHi, yGu), _mm_madd_epi16(v0Hi, gv)), round),
+                           kShift));
+        __m128i b = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(yuLo, yBu), round), kShift),
+                                    _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(yuHi, yBu), round), kShift));
+        __m128i bg = _mm_unpacklo_epi8(_mm_packus_epi16(b, b), _mm_packus_epi16(g, g));
+        __m128i r0 = _mm_unpacklo_epi8(_mm_packus_epi16(r, r), zero);
+        __m128i first = Pack4(_mm_unpacklo_epi16(bg, r0));
+        __m128i second = Pack4(_mm_unpackhi_epi16(bg, r0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm_or_si128(first, _mm_slli_si128(second, 12)));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16), _mm_srli_si128(second, 4));
+    }
+    return x;
+}
+#endif
+
+// Vertical step: 3/4 of the nearer chroma row plus 1/4 of the other, times 4 (or the row itself
+// times 4). Returns how far the vector code got.
+int VerticalSse2(const uint8_t* a, const uint8_t* b, int n, int16_t* out)
+{
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+        __m128i x = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + i)), zero);
+        __m128i sum;
+        if (b) {
+            __m128i y = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + i)), zero);
+            sum = _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(x, 1), x), y);
+        } else {
+            sum = _mm_slli_epi16(x, 2);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), sum);
+    }
+#else
+    (void)a, (void)b, (void)n, (void)out;
+#endif
+    return i;
+}
+
+// Horizontal step for chroma on the left one of each two luma columns: even columns take the sample,
+// odd ones the mean of the samples on either side. In: n values times 4; out: 2n values times 16,
+// centred on zero. Returns how many input values the vector code handled.
+int HorizontalLeftSse2(const int16_t* in, int n, int16_t* out)
+{
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i centre = _mm_set1_epi16(kChromaCentre);
+    for (; i + 9 <= n; i += 8) {
+        __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 1));
+        __m128i even = _mm_sub_epi16(_mm_slli_epi16(here, 2), centre);
+        __m128i odd = _mm_sub_epi16(_mm_slli_epi16(_mm_add_epi16(here, next), 1), centre);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi16(even, odd));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 8), _mm_unpackhi_epi16(even, odd));
+    }
+#else
+    (void)in, (void)n, (void)out;
+#endif
+    return i;
+}
+
+// Chroma of one luma row at luma resolution, times 16, centred on zero.
+void ChromaRow(const YuvPlanes& p, int plane, int row, int16_t* vertical, int16_t* out)
+{
+    const int chromaWidth = (p.width + p.chromaShiftX) >> p.chromaShiftX;
+    const int chromaHeight = (p.height + p.chromaShiftY) >> p.chromaShiftY;
+    const int near = row >> p.chromaShiftY;
+    const uint8_t* a = p.data[plane] + int64_t(near) * p.linesize[plane];
+    const uint8_t* b = nullptr;
+    if (p.chromaShiftY) {
+        const int far = std::clamp((row & 1) ? near + 1 : near - 1, 0, chromaHeight - 1);
+        b = p.data[plane] + int64_t(far) * p.linesize[plane];
+    }
+    for (int i = VerticalSse2(a, b, chromaWidth, vertical); i < chromaWidth; ++i)
+        vertical[i] = int16_t(b ? 3 * a[i] + b[i] : 4 * a[i]);
+
+    if (!p.chromaShiftX) {
+        for (int x = 0; x < p.width; ++x) out[x] = int16_t(4 * vertical[x] - kChromaCentre);
+        return;
+    }
+    const int last = chromaWidth - 1;
+    int i = p.chromaCentredX ? 0 : HorizontalLeftSse2(vertical, chromaWidth, out);
+    for (; i < chromaWidth; ++i) {
+        const int here = vertical[i];
+        const int next = vertical[std::min(i + 1, last)];
+        int even, odd;
+        if (p.chromaCentredX) {
+            even = 3 * here + vertical[std::max(i - 1, 0)];
+            odd = 3 * here + next;
+        } else {
+            even = 4 * here;
+            odd = 2 * (here + next);
+        }
+        out[2 * i] = int16_t(even - kChromaCentre);
+        if (2 * i + 1 < p.width) out[2 * i + 1] = int16_t(odd - kChromaCentre);
+    }
+}
+
+}  // namespace
+
+YuvMatrix MakeYuvMatrix(double kr, double kb, bool fullRange)
+{
+    const double kg = 1.0 - kr - kb;
+    const double yScale = fullRange ? 1.0 : 255.0 / 219.0;
+    const double cScale = (fullRange ? 1.0 : 255.0 / 224.0) / kChromaScale;
+    YuvMatrix m;
+    m.ky = Fixed(yScale, kLumaShift);
+    m.yOffset = int16_t(fullRange ? 0 : 16);
+    m.rv = Fixed(2 * (1 - kr) * cScale, kShift);
+    m.bu = Fixed(2 * (1 - kb) * cScale, kShift);
+    m.gu = Fixed(-2 * kb * (1 - kb) / kg * cScale, kShift);
+    m.gv = Fixed(-2 * kr * (1 - kr) / kg * cScale, kShift);
+    return m;
+}
+
+void YuvRowToBgr(const uint8_t* y, const int16_t* u, const int16_t* v, int width, const YuvMatrix& m, uint8_t* out,
+                 bool simd)
+{
+    int done = 0;
+#if defined(__SSE2__)
+    if (simd) done = RowSse2(y, u, v, width, m, out);
+#else
+    (void)simd;
+#endif
+    RowPlain(y, u, v, done, width, m, out);
+}
+
+bool YuvToBgr(const YuvPlanes& p, const YuvMatrix& m, uint8_t* out, int64_t stride, std::vector<int16_t>* scratch)
+{
+    if (p.width <= 0 || p.height <= 0 || p.chromaShiftX < 0 || p.chromaShiftX > 1 || p.chromaShiftY < 0 ||
+        p.chromaShiftY > 1)
+        return false;
+    const size_t row = size_t(p.width) + 8;
+    try {
+        scratch->resize(4 * row);
+    } catch (...) {
+        return false;
+    }
+    int16_t* u = scratch->data();
+    int16_t* v = u + row;
+    int16_t* verticalU = v + row;
+    int16_t* verticalV = verticalU + row;
+    for (int y = 0; y < p.height; ++y) {
+        ChromaRow(p, 1, y, verticalU, u);
+        ChromaRow(p, 2, y, verticalV, v);
+        YuvRowToBgr(p.data[0] + int64_t(y) * p.linesize[0], u, v, p.width, m, out + y * stride);
+    }
+    return true;
+}

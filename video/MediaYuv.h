@@ -1,0 +1,41 @@
+// Exact conversion of 8-bit planar YUV (4:2:0, 4:2:2, 4:4:4) to 24-bit BGR rows: chroma upsampled
+// linearly to luma resolution with its siting, then the colour matrix in fixed point, rounded to
+// nearest. swscale's exactly rounding paths are several times slower than decoding; this is not.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct YuvMatrix {
+    // Fixed-point factors: ky (value << 14) applied to (Y - yOffset) << 3, the chroma factors
+    // (value << 17) to chroma held at 16 times its value, centred on zero.
+    int16_t ky = 0;
+    int16_t yOffset = 0;
+    int16_t rv = 0;   // R from V
+    int16_t gu = 0;   // G from U
+    int16_t gv = 0;   // G from V
+    int16_t bu = 0;   // B from U
+};
+
+// kr, kb: the matrix's luma weights of red and blue (BT.601: 0.299, 0.114; BT.709: 0.2126, 0.0722).
+YuvMatrix MakeYuvMatrix(double kr, double kb, bool fullRange);
+
+// One row of pixels: y holds width luma samples; u and v hold width chroma samples at 16 times their
+// value minus 2048. Writes 3 * width bytes of B, G, R to out. simd = false forces the plain code
+// (the two agree to the bit).
+void YuvRowToBgr(const uint8_t* y, const int16_t* u, const int16_t* v, int width, const YuvMatrix& m, uint8_t* out,
+                 bool simd = true);
+
+struct YuvPlanes {
+    const uint8_t* data[3];  // Y, U, V
+    int linesize[3];
+    int width;
+    int height;
+    int chromaShiftX;      // 0 or 1
+    int chromaShiftY;      // 0 or 1
+    bool chromaCentredX;   // chroma between two luma columns (JPEG), else on the left one (MPEG)
+};
+
+// The whole picture as top-down rows of stride bytes. scratch is reused between calls.
+bool YuvToBgr(const YuvPlanes& planes, const YuvMatrix& m, uint8_t* out, int64_t stride,
+              std::vector<int16_t>* scratch);
