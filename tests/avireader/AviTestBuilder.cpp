@@ -1,5 +1,7 @@
 #include "AviTestBuilder.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -326,6 +328,27 @@ Bytes BuildAvi(const TestAvi& s)
         }
     }
     return w.bytes;
+}
+
+size_t FindTag(const Bytes& b, const char* tag)
+{
+    for (size_t i = 0; i + 4 <= b.size(); ++i)
+        if (std::memcmp(b.data() + i, tag, 4) == 0)
+            return i;
+    ADD_FAILURE() << "no " << tag;
+    return 0;
+}
+
+void Put32(Bytes& b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + size_t(i)] = uint8_t(v >> (8 * i));
+}
+
+void Put64(Bytes& b, size_t at, uint64_t v)
+{
+    Put32(b, at, uint32_t(v));
+    Put32(b, at + 4, uint32_t(v >> 32));
 }
 
 bool WriteFile(const std::string& path, const Bytes& data)

@@ -64,5 +64,10 @@ size_t SourceStride(int32_t width, uint16_t bitCount);
 
 Bytes BuildAvi(const TestAvi& spec);
 
+// Offset of the first occurrence of a FOURCC in b (the test fails when there is none).
+size_t FindTag(const Bytes& b, const char* tag);
+void Put32(Bytes& b, size_t at, uint32_t v);
+void Put64(Bytes& b, size_t at, uint64_t v);
+
 bool WriteFile(const std::string& path, const Bytes& data);
 Bytes ReadFileBytes(const std::string& path);

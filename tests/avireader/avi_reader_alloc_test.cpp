@@ -81,27 +81,6 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { Release(p); }
 
 namespace {
 
-void Put32(Bytes& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + size_t(i)] = uint8_t(v >> (8 * i));
-}
-
-void Put64(Bytes& b, size_t at, uint64_t v)
-{
-    Put32(b, at, uint32_t(v));
-    Put32(b, at + 4, uint32_t(v >> 32));
-}
-
-size_t FindTag(const Bytes& b, const char* tag)
-{
-    for (size_t i = 0; i + 4 <= b.size(); ++i)
-        if (std::memcmp(b.data() + i, tag, 4) == 0)
-            return i;
-    ADD_FAILURE() << "no " << tag;
-    return 0;
-}
-
 TestAvi OpenDmlFile(int frames, int indxRoom)
 {
     TestAvi s;

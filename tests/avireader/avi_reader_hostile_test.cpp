@@ -15,21 +15,6 @@
 
 namespace {
 
-void Put32(Bytes& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + size_t(i)] = uint8_t(v >> (8 * i));
-}
-
-size_t FindTag(const Bytes& b, const char* tag)
-{
-    for (size_t i = 0; i + 4 <= b.size(); ++i)
-        if (std::memcmp(b.data() + i, tag, 4) == 0)
-            return i;
-    ADD_FAILURE() << "no " << tag;
-    return 0;
-}
-
 TestAvi SmallFile(TestIndex index, int frames = 6)
 {
     TestAvi s;

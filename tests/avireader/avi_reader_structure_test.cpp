@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <random>
 #include <string>
 
@@ -27,20 +26,6 @@ Bytes TopDown24(const TestAvi& s, const Bytes& data)
     return out;
 }
 
-size_t FindTag(const Bytes& b, const char* tag, size_t from = 0)
-{
-    for (size_t i = from; i + 4 <= b.size(); ++i)
-        if (std::memcmp(b.data() + i, tag, 4) == 0)
-            return i;
-    return std::string::npos;
-}
-
-void Put32(Bytes& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + size_t(i)] = uint8_t(v >> (8 * i));
-}
-
 AviIndexSource IndexSourceOf(const Bytes& file)
 {
     auto src = MakeMemoryByteSource(file.data(), file.size());
@@ -61,8 +46,10 @@ TestAvi Frames24(int count, int width = 5, int height = 3)
 
 struct LayoutCase {
     const char* name;
-    std::function<void(TestAvi&)> shape;
-    std::function<void(Bytes&)> damage;  // applied to the built bytes, may be empty
+    TestIndex index;
+    int framesInFirstRiff;
+    bool recLists, junk, audioFirst, dcChunks;
+    void (*damage)(Bytes&);  // applied to the built bytes, may be null
     AviIndexSource expected;
 };
 
@@ -72,7 +59,12 @@ TEST_P(IndexLayouts, EveryFrameReadsBackInOrder)
 {
     const LayoutCase& c = GetParam();
     TestAvi s = Frames24(9);
-    c.shape(s);
+    s.index = c.index;
+    s.framesInFirstRiff = c.framesInFirstRiff;
+    s.recLists = c.recLists;
+    s.junk = c.junk;
+    s.audioFirst = c.audioFirst;
+    s.dbChunks = !c.dcChunks;
     Bytes file = BuildAvi(s);
     if (c.damage)
         c.damage(file);
@@ -101,64 +93,32 @@ TEST_P(IndexLayouts, EveryFrameReadsBackInOrder)
 }
 
 void RenameIndx(Bytes& b) { std::memcpy(b.data() + FindTag(b, "indx"), "JUNK", 4); }
+void BreakFirstStandardIndex(Bytes& b) { b[FindTag(b, "ix00") + 8 + 3] = 7; }
 
+using TI = TestIndex;
+using IS = AviIndexSource;
 INSTANTIATE_TEST_SUITE_P(
     Layouts, IndexLayouts,
     ::testing::Values(
-        LayoutCase{"idx1_relative", [](TestAvi&) {}, nullptr, AviIndexSource::Idx1},
-        LayoutCase{"idx1_absolute", [](TestAvi& s) { s.index = TestIndex::Idx1Absolute; }, nullptr,
-                   AviIndexSource::Idx1},
-        LayoutCase{"no_index", [](TestAvi& s) { s.index = TestIndex::None; }, nullptr, AviIndexSource::Scan},
-        LayoutCase{"opendml_one_riff", [](TestAvi& s) { s.index = TestIndex::OpenDml; }, nullptr,
-                   AviIndexSource::OpenDml},
-        LayoutCase{"opendml_two_riffs",
-                   [](TestAvi& s) {
-                       s.index = TestIndex::OpenDml;
-                       s.framesInFirstRiff = 5;
-                   },
-                   nullptr, AviIndexSource::OpenDml},
-        LayoutCase{"opendml_and_idx1",
-                   [](TestAvi& s) {
-                       s.index = TestIndex::OpenDmlAndIdx1;
-                       s.framesInFirstRiff = 4;
-                   },
-                   nullptr, AviIndexSource::OpenDml},
+        LayoutCase{"idx1_relative", TI::Idx1Relative, -1, false, false, false, false, nullptr, IS::Idx1},
+        LayoutCase{"idx1_absolute", TI::Idx1Absolute, -1, false, false, false, false, nullptr, IS::Idx1},
+        LayoutCase{"no_index", TI::None, -1, false, false, false, false, nullptr, IS::Scan},
+        LayoutCase{"opendml_one_riff", TI::OpenDml, -1, false, false, false, false, nullptr, IS::OpenDml},
+        LayoutCase{"opendml_two_riffs", TI::OpenDml, 5, false, false, false, false, nullptr, IS::OpenDml},
+        LayoutCase{"opendml_and_idx1", TI::OpenDmlAndIdx1, 4, false, false, false, false, nullptr, IS::OpenDml},
         // Without the OpenDML index, idx1 covers the first RIFF and the AVIX part is scanned.
-        LayoutCase{"idx1_and_avix",
-                   [](TestAvi& s) {
-                       s.index = TestIndex::OpenDmlAndIdx1;
-                       s.framesInFirstRiff = 4;
-                   },
-                   RenameIndx, AviIndexSource::Idx1AndScan},
-        LayoutCase{"avix_without_index",
-                   [](TestAvi& s) {
-                       s.index = TestIndex::OpenDml;
-                       s.framesInFirstRiff = 6;
-                   },
-                   RenameIndx, AviIndexSource::Scan},
-        LayoutCase{"rec_lists_idx1", [](TestAvi& s) { s.recLists = true; }, nullptr, AviIndexSource::Idx1},
-        LayoutCase{"rec_lists_scanned",
-                   [](TestAvi& s) {
-                       s.recLists = true;
-                       s.index = TestIndex::None;
-                   },
-                   nullptr, AviIndexSource::Scan},
-        LayoutCase{"junk", [](TestAvi& s) { s.junk = true; }, nullptr, AviIndexSource::Idx1},
-        LayoutCase{"junk_scanned",
-                   [](TestAvi& s) {
-                       s.junk = true;
-                       s.index = TestIndex::None;
-                   },
-                   nullptr, AviIndexSource::Scan},
-        LayoutCase{"audio_first", [](TestAvi& s) { s.audioFirst = true; }, nullptr, AviIndexSource::Idx1},
-        LayoutCase{"audio_first_opendml",
-                   [](TestAvi& s) {
-                       s.audioFirst = true;
-                       s.index = TestIndex::OpenDml;
-                       s.framesInFirstRiff = 3;
-                   },
-                   nullptr, AviIndexSource::OpenDml},
-        LayoutCase{"dc_chunks", [](TestAvi& s) { s.dbChunks = false; }, nullptr, AviIndexSource::Idx1}),
+        LayoutCase{"idx1_and_avix", TI::OpenDmlAndIdx1, 4, false, false, false, false, RenameIndx, IS::Idx1AndScan},
+        LayoutCase{"avix_without_index", TI::OpenDml, 6, false, false, false, false, RenameIndx, IS::Scan},
+        // A damaged standard index sets the OpenDML index aside rather than shifting later frames.
+        LayoutCase{"opendml_damaged_standard_index", TI::OpenDml, 4, false, false, false, false,
+                   BreakFirstStandardIndex, IS::Scan},
+        LayoutCase{"rec_lists_idx1", TI::Idx1Relative, -1, true, false, false, false, nullptr, IS::Idx1},
+        LayoutCase{"rec_lists_scanned", TI::None, -1, true, false, false, false, nullptr, IS::Scan},
+        LayoutCase{"junk", TI::Idx1Relative, -1, false, true, false, false, nullptr, IS::Idx1},
+        LayoutCase{"junk_scanned", TI::None, -1, false, true, false, false, nullptr, IS::Scan},
+        LayoutCase{"audio_first", TI::Idx1Relative, -1, false, false, true, false, nullptr, IS::Idx1},
+        LayoutCase{"audio_first_opendml", TI::OpenDml, 3, false, false, true, false, nullptr, IS::OpenDml},
+        LayoutCase{"dc_chunks", TI::Idx1Relative, -1, false, false, false, true, nullptr, IS::Idx1}),
     [](const ::testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
 
 // Odd-sized chunks written without their pad byte (audio of 3 bytes, frames one byte longer than
@@ -412,19 +372,6 @@ TEST(AviIndex, StreamHeaderLengthDoesNotDecideTheFrameCount)
         FrameBlockPtr last(reader->DecodeFrame(2, nullptr));
         EXPECT_TRUE(last);
     }
-}
-
-// A single-frame file and a one-pixel frame are ordinary files.
-TEST(AviFrameData, SmallestFiles)
-{
-    TestAvi s = Frames24(1, 1, 1);
-    const Bytes file = BuildAvi(s);
-    auto reader = AviReader::OpenMemory(file.data(), file.size());
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->Length(), 1u);
-    int32_t size = 0;
-    FrameBlockPtr block(reader->DecodeFrame(0, &size));
-    EXPECT_TRUE(BlockMatches(block.get(), size, 1, 1, TopDown24(s, s.frames[0])));
 }
 
 }  // namespace
