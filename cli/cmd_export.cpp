@@ -1,0 +1,176 @@
+// tessaron-cli export FILE --frames 7,2,5 -o OUT.avi [--force]: the chosen frames, whole and in the
+// order given, written to a new uncompressed AVI file, as "Create AVI video file from checked frames"
+// does. Also the part that tessaron-cli crop shares: checking the output and running the write.
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli/CliCommon.h"
+#include "cli/WriteJob.h"
+#include "output/FrameExport.h"
+#include "video/VideoFrameReader.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: tessaron-cli export FILE --frames N[,N...] -o OUT.avi [--force]\n"
+    "\n"
+    "Writes the listed frames of FILE (0-based numbers, in the order given, repeats allowed) whole to\n"
+    "OUT.avi as uncompressed 24-bit frames at the source's frame rate. OUT.avi gets FILE's modification\n"
+    "time. An existing OUT.avi is replaced only with --force; FILE itself never is. Frames that cannot\n"
+    "be read are left out and listed on standard error (exit status 1). Ctrl+C stops the export and\n"
+    "leaves a complete file with the frames written so far.\n";
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int)
+{
+    interrupted = 1;
+}
+
+bool ParseFrameList(const std::string& text, std::vector<int32_t>* frames)
+{
+    size_t start = 0;
+    while (true) {
+        const size_t comma = text.find(',', start);
+        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        int32_t frame = 0;
+        if (!cli::ParseInt32(item, &frame)) return false;
+        frames->push_back(frame);
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
+    }
+}
+
+}  // namespace
+
+namespace cli {
+
+int RunWriteJob(const WriteJob& job, const std::function<std::string(const FrameInfo&)>& validate,
+                const std::function<ExportOutcome(VideoFrameReader&, FrameInfo&, const ExportTarget&,
+                                                  const ExportCallbacks&)>& write)
+{
+    const std::string command = job.command;
+    if (job.output.empty()) return Fail(command, "no output file given (-o OUT.avi)");
+
+    std::error_code ec;
+    const bool outputExists = std::filesystem::exists(std::filesystem::symlink_status(job.output, ec));
+    if (outputExists) {
+        const bool sameAsSource = std::filesystem::equivalent(job.source, job.output, ec) && !ec;
+        if (sameAsSource) return Fail(command, job.output + " is the video being read; choose another output file");
+        if (std::filesystem::is_directory(job.output, ec)) return Fail(command, job.output + " is a directory");
+        if (!job.force) return Fail(command, job.output + " exists; use --force to replace it");
+    }
+
+    struct stat sourceStat {};
+    VideoFrameReader reader;
+    FrameInfo* info = nullptr;
+    std::string reason;
+    if (!OpenVideo(reader, job.source, &info, &reason)) return Fail(command, job.source + ": " + reason);
+    if (::stat(job.source.c_str(), &sourceStat) != 0) {
+        reader.Close(*info);
+        return Fail(command, job.source + ": cannot read its modification time");
+    }
+    const std::string refusal = validate(*info);
+    if (!refusal.empty()) {
+        reader.Close(*info);
+        return Fail(command, job.source + ": " + refusal);
+    }
+
+    ExportTarget target;
+    target.path = job.output.c_str();
+    target.sourcePath = job.source.c_str();
+    target.sourceModified = &sourceStat.st_mtim;
+
+    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    ExportCallbacks callbacks;
+    callbacks.keepGoing = [] { return interrupted == 0; };
+    if (progress)
+        callbacks.progress = [](int32_t position, int32_t frame) {
+            std::fprintf(stderr, "\rwriting frame %d (output frame %d)", frame, position);
+        };
+    interrupted = 0;
+    struct sigaction action {}, previous {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &previous);
+    const ExportOutcome outcome = write(reader, *info, target, callbacks);
+    ::sigaction(SIGINT, &previous, nullptr);
+    if (progress) std::fputs("\r\033[K", stderr);
+    reader.Close(*info);
+
+    int status = 0;
+    if (outcome.stop != ExportStop::Done) {
+        std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), ExportOutcomeText(outcome, job.output).c_str());
+        status = 1;
+    }
+    if (!outcome.omitted.empty()) {
+        std::fprintf(stderr, "%s\n", OmittedFramesReport(outcome.omitted).c_str());
+        status = 1;
+    }
+    if (!outcome.stampError.empty() && outcome.stop != ExportStop::CreateFailed && outcome.stop != ExportStop::Refused) {
+        Fail(command, "cannot give " + job.output + " the source's modification time: " + outcome.stampError);
+        status = 1;
+    }
+    if (outcome.stop != ExportStop::CreateFailed && outcome.stop != ExportStop::Refused)
+        std::printf("%s: %d %s written\n", job.output.c_str(), outcome.framesWritten,
+                    outcome.framesWritten == 1 ? "frame" : "frames");
+    return status;
+}
+
+}  // namespace cli
+
+int CmdExport(const std::vector<std::string>& args)
+{
+    if (cli::WantsHelp(args)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    cli::WriteJob job;
+    job.command = "export";
+    std::vector<std::string> positional;
+    std::vector<int32_t> frames;
+    bool haveFrames = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-o") {
+            if (i + 1 >= args.size()) return cli::Fail("export", "-o needs a file name");
+            job.output = args[++i];
+        } else if (a == "--frames") {
+            if (i + 1 >= args.size()) return cli::Fail("export", "--frames needs a list such as 7,2,5");
+            const std::string& list = args[++i];
+            if (!ParseFrameList(list, &frames))
+                return cli::Fail("export", "'" + list + "' is not a list of frame numbers such as 7,2,5");
+            haveFrames = true;
+        } else if (a == "--force") {
+            job.force = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return cli::Fail("export", "unknown option '" + a + "'; try 'tessaron-cli export --help'");
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() != 1) return cli::Fail("export", "expected one FILE; try 'tessaron-cli export --help'");
+    if (!haveFrames) return cli::Fail("export", "no frames given (--frames 7,2,5)");
+    job.source = positional[0];
+
+    const auto validate = [&frames](const FrameInfo& info) -> std::string {
+        for (int32_t frame : frames) {
+            if (frame < 0 || frame >= info.frameCount)
+                return "frame " + std::to_string(frame) + " is outside the video (frames 0 to " +
+                       std::to_string(info.frameCount - 1) + ")";
+        }
+        return std::string();
+    };
+    const auto write = [&frames](VideoFrameReader& reader, FrameInfo& info, const ExportTarget& target,
+                                 const ExportCallbacks& callbacks) {
+        return ExportCheckedFrames(reader, info, frames.data(), static_cast<int32_t>(frames.size()), target, callbacks);
+    };
+    return cli::RunWriteJob(job, validate, write);
+}

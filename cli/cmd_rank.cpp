@@ -1,0 +1,105 @@
+// tessaron-cli rank FILE [--quality Q] [--json]: every frame scored by its JPEG size as the frame
+// selector's "Sort" does, printed in sorted order (most detailed frame first).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "cli/CliCommon.h"
+#include "selector/FrameOrder.h"
+#include "selector/FrameSort.h"
+#include "video/VideoFrameReader.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: tessaron-cli rank FILE [--quality Q] [--json]\n"
+    "\n"
+    "JPEG-encodes every frame of FILE in memory at quality Q (1 to 100, default 25) and prints the\n"
+    "frames sorted by score, the most detailed first: one line per position with the position, the\n"
+    "frame number, the score (uncompressed size - JPEG size + 100) and the JPEG size in bytes.\n"
+    "--json prints one object instead:\n"
+    "  {\"quality\": Q, \"frameCount\": N, \"frames\": [{\"position\": 0, \"frame\": F, \"score\": S,\n"
+    "   \"jpegBytes\": B}, ...]}\n"
+    "where frameCount is the video's frame count. A frame that cannot be read ends the scoring: what\n"
+    "was scored is printed and the exit status is 1.\n";
+
+constexpr int kDefaultQuality = 25;
+
+}  // namespace
+
+int CmdRank(const std::vector<std::string>& args)
+{
+    if (cli::WantsHelp(args)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    std::vector<std::string> positional;
+    int32_t quality = kDefaultQuality;
+    bool json = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--quality" || a == "-q") {
+            if (i + 1 >= args.size()) return cli::Fail("rank", a + " needs a value from 1 to 100");
+            const std::string& value = args[++i];
+            if (!cli::ParseInt32(value, &quality) || quality < 1 || quality > 100)
+                return cli::Fail("rank", "quality '" + value + "' is not a whole number from 1 to 100");
+        } else if (a == "--json") {
+            json = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return cli::Fail("rank", "unknown option '" + a + "'; try 'tessaron-cli rank --help'");
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() != 1) return cli::Fail("rank", "expected one FILE; try 'tessaron-cli rank --help'");
+    const std::string& path = positional[0];
+
+    VideoFrameReader reader;
+    FrameInfo* info = nullptr;
+    std::string reason;
+    if (!cli::OpenVideo(reader, path, &info, &reason)) return cli::Fail("rank", path + ": " + reason);
+    const int32_t frameCount = info->frameCount;
+
+    // JPEG sizes by frame number, for the printout (the keys hold the scores).
+    std::vector<int32_t> jpegBytes;
+    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    SortCallbacks callbacks;
+    callbacks.scored = [&](int32_t frame, const JpegScore& score) {
+        if (size_t(frame) >= jpegBytes.size()) jpegBytes.resize(size_t(frame) + 1, 0);
+        jpegBytes[size_t(frame)] = score.jpegBytes;
+        if (progress) std::fprintf(stderr, "\rscoring frame %d of %d", frame + 1, info->frameCount);
+    };
+    std::vector<std::string> order;
+    const SortOutcome outcome = ScoreAndSortFrames(reader, *info, quality, order, callbacks);
+    if (progress) std::fputs("\r\033[K", stderr);
+    reader.Close(*info);
+
+    if (json) std::printf("{\"quality\": %d, \"frameCount\": %d, \"frames\": [", quality, frameCount);
+    for (size_t position = 0; position < order.size(); ++position) {
+        int32_t score = 0, frame = 0;
+        if (ParseFrameOrderKey(order[position].c_str(), &score, &frame) != 2) continue;
+        const int32_t bytes = frame >= 0 && size_t(frame) < jpegBytes.size() ? jpegBytes[size_t(frame)] : 0;
+        if (json)
+            std::printf("%s{\"position\": %zu, \"frame\": %d, \"score\": %d, \"jpegBytes\": %d}",
+                        position ? ", " : "", position, frame, score, bytes);
+        else
+            std::printf("%zu %d %d %d\n", position, frame, score, bytes);
+    }
+    if (json) std::printf("]}\n");
+    if (std::fflush(stdout) != 0) return cli::Fail("rank", "cannot write the result");
+
+    switch (outcome.stop) {
+    case SortStop::Done:
+        return 0;
+    case SortStop::Unreadable:
+        return cli::Fail("rank", path + ": cannot handle frames beyond frame " + std::to_string(outcome.unreadableFrame) +
+                                     " (it cannot be read); " + std::to_string(outcome.framesScored) + " of " +
+                                     std::to_string(frameCount) + " frames scored");
+    case SortStop::Cancelled:
+    case SortStop::OutOfMemory:
+        break;
+    }
+    return cli::Fail("rank", path + ": out of memory after " + std::to_string(outcome.framesScored) + " frames");
+}

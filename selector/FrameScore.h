@@ -1,0 +1,47 @@
+// The JPEG-size score of a frame: uncompressed DIB size - JPEG size + 100. Frames with more detail
+// compress less well and get smaller scores. One implementation for the view and tessaron-cli.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+class CxImage;
+class ScoreStream;
+
+struct JpegScore {
+    int32_t score = 0;      // DIB size - jpegBytes + 100
+    int32_t jpegBytes = 0;  // bytes of the encoded frame; 0 when the encoding failed
+    bool encoded = false;
+};
+
+// The score of a frame whose encoding failed: that of an empty JPEG, larger than any encoded frame's,
+// so the frame sorts after all others.
+int32_t EmptyJpegScore(int64_t dibSize);
+
+// Scores frames one after another, keeping its JPEG buffer (and, for rows it cannot read in place, an
+// image) from frame to frame; the results are those of a fresh image and buffer per frame.
+// Not for use from two threads at once.
+class JpegScorer {
+public:
+    JpegScorer();
+    ~JpegScorer();
+    JpegScorer(const JpegScorer&) = delete;
+    JpegScorer& operator=(const JpegScorer&) = delete;
+
+    // Scores width x height bottom-up 24-bit rows of bytesPerLine bytes at quality (its low 8 bits are
+    // the image's jpegQuality). Rows with the 4-byte-aligned stride are encoded where they lie.
+    JpegScore Score(const uint8_t* pixels, int32_t width, int32_t height, int32_t bytesPerLine, int quality);
+
+    // The view's path: image becomes a copy of the rows, is scored, and with preview set the JPEG bytes
+    // are decoded back into it, so that drawing image shows what the quality does. A failed encode
+    // leaves image holding the plain frame.
+    JpegScore ScoreImage(CxImage& image, const uint8_t* pixels, int32_t width, int32_t height, int32_t bytesPerLine,
+                         int quality, bool preview);
+
+    // The JPEG bytes of the last successful encode (valid until the next call).
+    const uint8_t* LastJpeg() const;
+
+private:
+    std::unique_ptr<ScoreStream> stream_;
+    std::unique_ptr<CxImage> copy_;  // for rows that cannot be encoded in place
+};

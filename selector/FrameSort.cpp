@@ -1,0 +1,69 @@
+#include "selector/FrameSort.h"
+
+#include <cstring>
+#include <new>
+
+#include "image/dib.h"
+#include "selector/FrameOrder.h"
+#include "video/VideoFrameReader.h"
+
+namespace {
+
+// The block's own size, when its header describes a 24-bit bottom-up frame that fills it.
+bool BlockShape(const uint8_t* block, int32_t length, int32_t* width, int32_t* height)
+{
+    if (!block || length < kDibHeaderSize) return false;
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, block, sizeof header);
+    if (header.biWidth <= 0 || header.biHeight <= 0 || header.biBitCount != 24) return false;
+    if (FrameBlockSize(header.biWidth, header.biHeight) != length) return false;
+    *width = header.biWidth;
+    *height = header.biHeight;
+    return true;
+}
+
+}  // namespace
+
+SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality,
+                               std::vector<std::string>& order, const SortCallbacks& callbacks)
+{
+    SortOutcome outcome;
+    JpegScorer scorer;
+    try {
+        order.clear();
+        for (int32_t i = 0; i < info.frameCount; ++i) {
+            if (callbacks.keepGoing && !callbacks.keepGoing()) {
+                outcome.stop = SortStop::Cancelled;
+                break;
+            }
+            FrameBlockPtr block(reader.ReadFrame(info, i));
+            int32_t width = 0, height = 0;
+            if (!block || !BlockShape(block.get(), info.frameBlockSize, &width, &height)) {
+                outcome.stop = SortStop::Unreadable;
+                outcome.unreadableFrame = i;
+                if (callbacks.unreadable) callbacks.unreadable(i);
+                break;
+            }
+            const int32_t length = info.frameBlockSize;
+            if (callbacks.frameRead) callbacks.frameRead(i, block.get(), length);
+
+            const uint8_t* pixels = block.get() + kDibHeaderSize;
+            const int32_t stride = static_cast<int32_t>(DibStride24(width));
+            const JpegScore score = callbacks.score ? callbacks.score(i, pixels, width, height, stride)
+                                                    : scorer.Score(pixels, width, height, stride, quality);
+            if (callbacks.scored) callbacks.scored(i, score);
+            block.reset();
+
+            order.push_back(MakeFrameOrderKey(score.score, i));
+            ++outcome.framesScored;
+            if (score.score < outcome.bestScore) {
+                outcome.bestScore = score.score;
+                outcome.bestFrame = i;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        outcome.stop = SortStop::OutOfMemory;
+    }
+    SortFrameOrder(order);
+    return outcome;
+}

@@ -1,0 +1,54 @@
+// Sorting the frames of a video by their JPEG-size score: every frame read, scored and keyed, the keys
+// sorted as byte strings, the frame with the smallest score remembered. The view and tessaron-cli run
+// the same loop; the view hangs its cancel check, status texts, frame copy and drawing on the callbacks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "selector/FrameScore.h"
+
+struct FrameInfo;
+class VideoFrameReader;
+
+// The best score a sort starts from (0x7FFFFFF): a score at or above it never becomes the best.
+constexpr int32_t kInitialBestScore = 134217727;
+
+enum class SortStop {
+    Done,         // every frame scored
+    Cancelled,    // keepGoing said no
+    Unreadable,   // the reader delivered no block for unreadableFrame
+    OutOfMemory,  // the order could not grow
+};
+
+struct SortOutcome {
+    SortStop stop = SortStop::Done;
+    int32_t framesScored = 0;
+    int32_t bestFrame = -1;  // -1: no frame scored below kInitialBestScore
+    int32_t bestScore = kInitialBestScore;
+    int32_t unreadableFrame = -1;
+};
+
+// Every callback may be empty.
+struct SortCallbacks {
+    // First thing of every round, before the frame is read; false ends the sort (the view's
+    // CheckForCancel, which may rebuild the order itself before saying no).
+    std::function<bool()> keepGoing;
+    // The frame's block (header + rows, length bytes) right after it was read: status text, frame copy.
+    std::function<void(int32_t frame, const uint8_t* block, int32_t length)> frameRead;
+    // Scores the frame's rows; empty: the library's JpegScorer at the sort's quality. The view draws
+    // here (JpegScoreAndDraw).
+    std::function<JpegScore(int32_t frame, const uint8_t* pixels, int32_t width, int32_t height, int32_t stride)> score;
+    // After scoring, before the key is added (the view titles the document with the frame).
+    std::function<void(int32_t frame, const JpegScore& score)> scored;
+    // The reader delivered nothing for frame; the sort ends after this call.
+    std::function<void(int32_t frame)> unreadable;
+};
+
+// Empties order, then for i = 0 while i < info.frameCount (read anew every round): keepGoing, read frame
+// i, frameRead, score, scored, key "%010d %d" (score, i) appended. Equal best scores keep the earlier
+// frame. The order is sorted however the loop ended (also when keepGoing rebuilt it).
+SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality,
+                               std::vector<std::string>& order, const SortCallbacks& callbacks);

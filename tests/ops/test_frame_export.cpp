@@ -1,0 +1,447 @@
+// Export of chosen frames and Crop and Save, with ffmpeg and ffprobe as referees: frames bit for bit,
+// frame count and rate, box geometry, stops (cancel, unreadable frames, no file, full disk), time
+// stamps, and the source left untouched. Also the pure helpers (names, report, period).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "image/dib.h"
+#include "output/FrameExport.h"
+#include "tests/ops/OpsTestSupport.h"
+#include "tests/support/TestVideos.h"
+
+using namespace opstest;
+using testsupport::TestVideo;
+using testsupport::TestVideoPath;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Opened {
+    VideoFrameReader reader;
+    FrameInfo* info = nullptr;
+};
+
+// The source frames as ffmpeg decodes the source.
+std::vector<Bytes> SourceFrames(const std::string& path)
+{
+    const ProbeInfo p = Probe(path);
+    return FfmpegFrames(path, p.width, p.height);
+}
+
+timespec MtimeOf(const std::string& path)
+{
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mtim;
+}
+
+bool SameTime(const timespec& a, const timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+ExportTarget TargetFor(const std::string& out, const std::string& source, const timespec* mtime)
+{
+    ExportTarget t;
+    t.path = out.c_str();
+    t.sourcePath = source.c_str();
+    t.sourceModified = mtime;
+    return t;
+}
+
+class Export : public ::testing::TestWithParam<bool> {
+protected:
+    bool Media() const { return GetParam(); }
+};
+
+TEST_P(Export, ChosenFramesInListOrderBitForBit)
+{
+    const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
+    const uint64_t sourceHash = FileHash(source);
+    const timespec sourceTime = MtimeOf(source);
+    Opened v;
+    ASSERT_TRUE(OpenReader(v.reader, source, Media(), &v.info));
+    const std::string out = Scratch(std::string("export-") + (Media() ? "media" : "avi") + ".avi");
+    const std::vector<int32_t> frames{7, 2, 5};
+    std::vector<std::string> events;
+    ExportCallbacks callbacks;
+    callbacks.keepGoing = [&] {
+        events.push_back("check");
+        return true;
+    };
+    callbacks.progress = [&](int32_t position, int32_t frame) {
+        events.push_back("progress " + std::to_string(position) + " " + std::to_string(frame));
+    };
+    callbacks.frameRead = [&](int32_t frame, const uint8_t*, int32_t length) {
+        EXPECT_EQ(length, FrameBlockSize(65, 48));
+        events.push_back("read " + std::to_string(frame));
+    };
+    const ExportOutcome outcome =
+        ExportCheckedFrames(v.reader, *v.info, frames.data(), 3, TargetFor(out, source, &sourceTime), callbacks);
+    EXPECT_EQ(outcome.stop, ExportStop::Done) << outcome.reason;
+    EXPECT_EQ(outcome.framesWritten, 3);
+    EXPECT_TRUE(outcome.omitted.empty());
+    EXPECT_TRUE(outcome.stampError.empty()) << outcome.stampError;
+    EXPECT_EQ(events, (std::vector<std::string>{"check", "progress 0 7", "read 7", "check", "progress 1 2", "read 2",
+                                                "check", "progress 2 5", "read 5"}));
+
+    const ProbeInfo p = Probe(out);
+    EXPECT_EQ(p.width, 65);
+    EXPECT_EQ(p.height, 48);
+    EXPECT_EQ(p.rate, "25/1");
+    EXPECT_EQ(p.decodedFrames, 3);
+    const std::vector<Bytes> src = SourceFrames(source);
+    const std::vector<Bytes> got = FfmpegFrames(out, 65, 48);
+    ASSERT_EQ(src.size(), 24u);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_TRUE(got[0] == src[7]);
+    EXPECT_TRUE(got[1] == src[2]);
+    EXPECT_TRUE(got[2] == src[5]);
+
+    EXPECT_TRUE(SameTime(MtimeOf(out), sourceTime));
+    EXPECT_EQ(FileHash(source), sourceHash);
+}
+
+TEST_P(Export, CropBoxEitherWayGivesTheSameFile)
+{
+    const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
+    const uint64_t sourceHash = FileHash(source);
+    const timespec sourceTime = MtimeOf(source);
+    Opened v;
+    ASSERT_TRUE(OpenReader(v.reader, source, Media(), &v.info));
+    const std::string tag = Media() ? "media" : "avi";
+    const std::string forward = Scratch("crop-forward-" + tag + ".avi");
+    const std::string backward = Scratch("crop-backward-" + tag + ".avi");
+    std::vector<int32_t> progress;
+    ExportCallbacks callbacks;
+    callbacks.progress = [&](int32_t position, int32_t frame) {
+        EXPECT_EQ(position, frame);
+        progress.push_back(frame);
+    };
+    ExportOutcome a = CropAndSave(v.reader, *v.info, 10, 20, 17, 25, TargetFor(forward, source, &sourceTime), callbacks);
+    EXPECT_EQ(a.stop, ExportStop::Done) << a.reason;
+    EXPECT_EQ(a.framesWritten, 24);
+    EXPECT_EQ(progress.size(), 24u);
+    ExportOutcome b = CropAndSave(v.reader, *v.info, 17, 25, 10, 20, TargetFor(backward, source, &sourceTime), {});
+    EXPECT_EQ(b.stop, ExportStop::Done) << b.reason;
+    EXPECT_EQ(ReadFileBytes(forward), ReadFileBytes(backward));
+
+    // 7 x 5 pixels, rows of 24 bytes (21 rounded up), so 120 bytes a frame.
+    const ProbeInfo p = Probe(forward);
+    EXPECT_EQ(p.width, 7);
+    EXPECT_EQ(p.height, 5);
+    EXPECT_EQ(p.rate, "25/1");
+    EXPECT_EQ(p.decodedFrames, 24);
+    const CommandRun packets = RunCapture("ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 " +
+                                   testsupport::ShellQuote(forward));
+    ASSERT_EQ(packets.status, 0);
+    EXPECT_EQ(packets.out.substr(0, 4), "120\n");
+    // The padding bytes are zero: the first packet's data ends each row with 3 zero bytes.
+    const Bytes file = ReadFileBytes(forward);
+    const std::string id = "00db";
+    auto chunk = std::search(file.begin(), file.end(), id.begin(), id.end());
+    ASSERT_NE(chunk, file.end());
+    const uint8_t* data = &*chunk + 8;
+    for (int row = 0; row < 5; ++row)
+        for (int pad = 21; pad < 24; ++pad) EXPECT_EQ(data[row * 24 + pad], 0) << row;
+
+    const std::vector<Bytes> src = SourceFrames(source);
+    const std::vector<Bytes> got = FfmpegFrames(forward, 7, 5);
+    ASSERT_EQ(got.size(), 24u);
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_TRUE(got[i] == BoxOf(src[i], 65, 10, 20, 17, 25)) << "frame " << i;
+    EXPECT_TRUE(SameTime(MtimeOf(forward), sourceTime));
+    EXPECT_EQ(FileHash(source), sourceHash);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothBackEnds, Export, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Media" : "Avi"; });
+
+TEST(ExportLossless, LosslessSourceCropsBitForBit)
+{
+    testsupport::TestVideoSpec spec;
+    spec.name = "ops-ffv1";
+    spec.width = 80;
+    spec.height = 60;
+    spec.frames = 6;
+    spec.outputArgs = "-c:v ffv1 -pix_fmt bgr0";
+    spec.extension = "mkv";
+    const std::string source = testsupport::MakeTestVideo(spec);
+    ASSERT_FALSE(source.empty());
+    Opened v;
+    ASSERT_TRUE(OpenReader(v.reader, source, true, &v.info));
+    const std::string out = Scratch("ffv1-crop.avi");
+    const ExportOutcome outcome = CropAndSave(v.reader, *v.info, 79, 59, 3, 1, TargetFor(out, source, nullptr), {});
+    ASSERT_EQ(outcome.stop, ExportStop::Done) << outcome.reason;
+    const std::vector<Bytes> src = SourceFrames(source);
+    const std::vector<Bytes> got = FfmpegFrames(out, 76, 58);
+    ASSERT_EQ(src.size(), 6u);
+    ASSERT_EQ(got.size(), 6u);
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == BoxOf(src[i], 80, 3, 1, 79, 59)) << i;
+}
+
+TEST(ExportStops, TerminatedExportIsAValidShorterFile)
+{
+    const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
+    const timespec sourceTime = MtimeOf(source);
+    Opened v;
+    ASSERT_TRUE(OpenReader(v.reader, source, false, &v.info));
+    const std::string out = Scratch("terminated.avi");
+    std::vector<int32_t> frames;
+    for (int32_t i = 23; i >= 0; --i) frames.push_back(i);
+    int rounds = 0;
+    ExportCallbacks callbacks;
+    callbacks.keepGoing = [&] { return rounds++ < 4; };
+    const ExportOutcome outcome = ExportCheckedFrames(v.reader, *v.info, frames.data(), int32_t(frames.size()),
+                                                      TargetFor(out, source, &sourceTime), callbacks);
+    EXPECT_EQ(outcome.stop, ExportStop::Cancelled);
+    EXPECT_EQ(outcome.framesWritten, 4);
+    EXPECT_EQ(rounds, 5);
+    const ProbeInfo p = Probe(out);
+    EXPECT_EQ(p.decodedFrames, 4);
+    const std::vector<Bytes> src = SourceFrames(source);
+    const std::vector<Bytes> got = FfmpegFrames(out, 65, 48);
+    ASSERT_EQ(got.size(), 4u);
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(got[size_t(i)] == src[size_t(23 - i)]) << i;
+    EXPECT_TRUE(SameTime(MtimeOf(out), sourceTime));
+    EXPECT_EQ(ExportOutcomeText(outcome, out), "Terminated: " + out + " holds the 4 frames written before.");
+}
+
+TEST(ExportStops, UnreadableFramesAreOmittedAndReported)
+{
+    const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
+    Opened v;
+    ASSERT_TRUE(OpenReader(v.reader, source, true, &v.info));
+    const std::string out = Scratch("omitted.avi");
+    const std::vector<int32_t> frames{7, 40, 5, 99};  // 40 and 99 lie past the stream's end
+    std::vector<std::string> events;
+    ExportCallbacks callbacks;
+    callbacks.progress = [&](int32_t position, int32_t frame) {
+        events.push_back("progress " + std::to_string(position) + " " + std::to_string(frame));
+    };
+    callbacks.omitted = [&](int32_t position, int32_t frame) {
+        events.push_back("omitted " + std::to_string(position) + " " + std::to_string(frame));
+    };
+    const ExportOutcome outcome =
+        ExportCheckedFrames(v.reader, *v.info, frames.data(), 4, TargetFor(out, source, nullptr), callbacks);
+    EXPECT_EQ(outcome.stop, ExportStop::Done);
+    EXPECT_EQ(outcome.framesWritten, 2);
+    EXPECT_EQ(outcome.omitted, (std::vector<int32_t>{40, 99}));
+    EXPECT_EQ(events, (std::vector<std::string>{"progress 0 7", "omitted 1 40", "progress 2 5", "omitted 3 99"}));
+    EXPECT_EQ(OmittedFramesReport(outcome.omitted), "Frames omitted due to file size limits:\n40\n99\n");
+    const std::vector<Bytes> src = SourceFrames(source);
+    const std::vector<Bytes> got = FfmpegFrames(out, 65, 48);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_TRUE(got[0] == src[7]);
+    EXPECT_TRUE(got[1] == src[5]);
+
+    // A reader that delivers none of the listed frames: all reported, a file without frames.
+    const std::string empty = Scratch("none.avi");
+    const std::vector<int32_t> missing{30, 31};
+    const ExportOutcome none =
+        ExportCheckedFrames(v.reader, *v.info, missing.data(), 2, TargetFor(empty, source, nullptr), {});
+    EXPECT_EQ(none.framesWritten, 0);
+    EXPECT_EQ(none.omitted, missing);
+    EXPECT_TRUE(fs::exists(empty));
+}
+
+TEST(ExportStops, OutputThatCannotBeCreatedStopsAtOnce)
+{
+    const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
+    Opened v;
+    ASSERT_TRUE(OpenReader(v.reader, source, false, &v.info));
+    const std::string out = Scratch("no-such-folder/out.avi");
+    int calls = 0;
+    ExportCallbacks callbacks;
+    callbacks.keepGoing = [&] { return ++calls > 0; };
+    callbacks.progress = [&](int32_t, int32_t) { ++calls; };
+    const timespec t{};
+    const ExportOutcome outcome = CropAndSave(v.reader, *v.info, 0, 0, 10, 10, TargetFor(out, source, &t), callbacks);
+    EXPECT_EQ(outcome.stop, ExportStop::CreateFailed);
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(outcome.framesWritten, 0);
+    EXPECT_NE(outcome.reason.find("No such file or directory"), std::string::npos) << outcome.reason;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(ExportOutcomeText(outcome, out), "Cannot create " + out + ": " + outcome.reason + ".");
+
+    // The video being read is never the output; it stays as it was.
+    const uint64_t hash = FileHash(source);
+    const std::vector<int32_t> frames{1};
+    const ExportOutcome self = ExportCheckedFrames(v.reader, *v.info, frames.data(), 1, TargetFor(source, source, &t), {});
+    EXPECT_EQ(self.stop, ExportStop::Refused);
+    EXPECT_EQ(FileHash(source), hash);
+}
+
+TEST(ExportStops, EmptyOrOutsideBoxIsRefused)
+{
+    const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
+    Opened v;
+    ASSERT_TRUE(OpenReader(v.reader, source, false, &v.info));
+    const std::string out = Scratch("refused.avi");
+    for (auto box : std::vector<std::vector<int32_t>>{{5, 5, 5, 20}, {5, 5, 20, 5}, {70, 0, 90, 10}, {-9, -9, -1, -1}}) {
+        const ExportOutcome outcome =
+            CropAndSave(v.reader, *v.info, box[0], box[1], box[2], box[3], TargetFor(out, source, nullptr), {});
+        EXPECT_EQ(outcome.stop, ExportStop::Refused) << box[0] << "," << box[1] << "," << box[2] << "," << box[3];
+        EXPECT_FALSE(fs::exists(out));
+    }
+    // A box reaching past the frame is cut to it.
+    const ExportOutcome clamped = CropAndSave(v.reader, *v.info, 60, 40, 100, -10, TargetFor(out, source, nullptr), {});
+    EXPECT_EQ(clamped.stop, ExportStop::Done);
+    const ProbeInfo p = Probe(out);
+    EXPECT_EQ(p.width, 5);
+    EXPECT_EQ(p.height, 40);
+}
+
+// Writes in a child process under a file size limit; the outcome comes back through a pipe.
+TEST(ExportStops, FullDiskStopsAndKeepsTheFramesWritten)
+{
+    const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
+    const std::string out = Scratch("full.avi");
+    const timespec sourceTime = MtimeOf(source);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(fds[0]);
+        std::signal(SIGXFSZ, SIG_IGN);
+        // Room for the headers and a few 9,408-byte frames, not for 24.
+        rlimit limit{60000, 60000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        VideoFrameReader reader;
+        FrameInfo* info = nullptr;
+        int32_t result[3] = {-1, -1, 0};
+        char reason[200] = {};
+        if (OpenReader(reader, source, false, &info)) {
+            ExportCallbacks none;
+            const ExportOutcome outcome = CropAndSave(reader, *info, 0, 0, 65, 48, TargetFor(out, source, &sourceTime), none);
+            result[0] = int32_t(outcome.stop);
+            result[1] = outcome.framesWritten;
+            result[2] = int32_t(outcome.omitted.size());
+            std::snprintf(reason, sizeof reason, "%s", outcome.reason.c_str());
+        }
+        [[maybe_unused]] ssize_t n = ::write(fds[1], result, sizeof result);
+        n = ::write(fds[1], reason, sizeof reason);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    int32_t result[3] = {};
+    char reason[200] = {};
+    ASSERT_EQ(::read(fds[0], result, sizeof result), ssize_t(sizeof result));
+    ASSERT_EQ(::read(fds[0], reason, sizeof reason), ssize_t(sizeof reason));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+
+    EXPECT_EQ(result[0], int32_t(ExportStop::WriteFailed)) << reason;
+    EXPECT_GT(result[1], 0);
+    EXPECT_LT(result[1], 24);
+    EXPECT_EQ(result[2], 0);
+    EXPECT_NE(std::string(reason).find("File too large"), std::string::npos) << reason;
+    // What the outcome claims is what a reader finds: that many frames, each the source's.
+    const ProbeInfo p = Probe(out);
+    EXPECT_EQ(p.decodedFrames, result[1]);
+    const std::vector<Bytes> src = SourceFrames(source);
+    const std::vector<Bytes> got = FfmpegFrames(out, 65, 48);
+    ASSERT_EQ(got.size(), size_t(result[1]));
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == src[i]) << i;
+    EXPECT_TRUE(SameTime(MtimeOf(out), sourceTime));
+}
+
+TEST(ExportHelpers, FramePeriodKeepsTheSourceSpeed)
+{
+    EXPECT_EQ(OutputFramePeriodMs(25.0), 40);
+    EXPECT_EQ(OutputFramePeriodMs(30000.0 / 1001.0), 33);
+    EXPECT_EQ(OutputFramePeriodMs(24.0), 42);
+    EXPECT_EQ(OutputFramePeriodMs(60.0), 17);
+    EXPECT_EQ(OutputFramePeriodMs(1000.0), 1);
+    EXPECT_EQ(OutputFramePeriodMs(5000.0), 1);
+    EXPECT_EQ(OutputFramePeriodMs(0.5), 2000);
+    EXPECT_EQ(OutputFramePeriodMs(1e-12), INT32_MAX);
+    EXPECT_EQ(OutputFramePeriodMs(0.0), 40);
+    EXPECT_EQ(OutputFramePeriodMs(-25.0), 40);
+    EXPECT_EQ(OutputFramePeriodMs(std::nan("")), 40);
+}
+
+TEST(ExportHelpers, OmittedReportListsTwentyNumbersEachOnItsLine)
+{
+    EXPECT_EQ(OmittedFramesReport({}), "");
+    EXPECT_EQ(OmittedFramesReport({2}), "Frames omitted due to file size limits:\n2\n");
+    std::vector<int32_t> many;
+    for (int32_t i = 100; i < 125; ++i) many.push_back(i);
+    std::string expected = "Frames omitted due to file size limits:\n";
+    for (int32_t i = 100; i < 120; ++i) expected += std::to_string(i) + "\n";
+    EXPECT_EQ(OmittedFramesReport(many), expected + "... and 5 more");
+    many.resize(20);
+    EXPECT_EQ(OmittedFramesReport(many), expected);
+}
+
+TEST(ExportHelpers, ProposedNames)
+{
+    EXPECT_EQ(CropProposedName(""), "Untitled.avi");
+    EXPECT_EQ(CropProposedName("/clips/run.avi"), "/clips/runx.avi");
+    EXPECT_EQ(CropProposedName("/V/a.AVI"), "/V/ax.avi");
+    EXPECT_EQ(CropProposedName("/v/a.mpg"), "");
+    EXPECT_EQ(CropProposedName("/v/avi"), "");
+    EXPECT_EQ(CropProposedName(".avi"), "x.avi");
+    EXPECT_EQ(CropProposedName(".AvI"), "x.avi");
+
+    EXPECT_EQ(BmpProposedName("/clips/run.avi", 12), "/clips/run-12.bmp");
+    EXPECT_EQ(BmpProposedName("/v/a.AVI", 0), "/v/a-0.bmp");
+    EXPECT_EQ(BmpProposedName("/v/movie.mpeg", 7), "/v/movie.-7.bmp");
+    EXPECT_EQ(BmpProposedName("ab", 3), "-3.bmp");
+    EXPECT_EQ(BmpProposedName("", 3), "-3.bmp");
+    // Characters, not bytes: "é" is two bytes and goes as one.
+    EXPECT_EQ(BmpProposedName("/v/caf\xC3\xA9.m4v", 1), "/v/caf\xC3\xA9-1.bmp");
+    EXPECT_EQ(BmpProposedName("/v/x.\xC3\xA9\xC3\xA9\xC3\xA9", 1), "/v/x-1.bmp");
+}
+
+TEST(ExportHelpers, ModificationTimeSetAccessTimeKept)
+{
+    const std::string path = Scratch("stamp.bin");
+    ASSERT_TRUE(WriteFileBytes(path, Bytes{1, 2, 3}));
+    timespec times[2] = {{1000000000, 123}, {1000000000, 456}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    const timespec mtime{1234567890, 987654321};
+    std::string error;
+    ASSERT_TRUE(SetModificationTime(path.c_str(), mtime, &error)) << error;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_TRUE(SameTime(st.st_mtim, mtime));
+    EXPECT_TRUE(SameTime(st.st_atim, times[0]));
+    EXPECT_FALSE(SetModificationTime(Scratch("missing").c_str(), mtime, &error));
+    EXPECT_EQ(error, "No such file or directory");
+}
+
+TEST(ExportHelpers, CropBoxNormalisedAndClamped)
+{
+    const CropRect box = NormalizeCropBox(17, 25, 10, 20);
+    EXPECT_EQ(box.left, 10);
+    EXPECT_EQ(box.top, 20);
+    EXPECT_EQ(box.right, 17);
+    EXPECT_EQ(box.bottom, 25);
+    EXPECT_EQ(box.Width(), 7);
+    EXPECT_EQ(box.Height(), 5);
+    const CropRect inside = ClampCropBox(NormalizeCropBox(-5, 30, 70, 60), 65, 48);
+    EXPECT_EQ(inside.left, 0);
+    EXPECT_EQ(inside.right, 65);
+    EXPECT_EQ(inside.top, 30);
+    EXPECT_EQ(inside.bottom, 48);
+    EXPECT_TRUE(ClampCropBox(NormalizeCropBox(80, 0, 90, 10), 65, 48).Empty());
+    EXPECT_TRUE(NormalizeCropBox(3, 3, 3, 9).Empty());
+}
+
+}  // namespace
