@@ -1,6 +1,8 @@
 # Tessaron: the two set-up commands (make run, make test) and a few helpers.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= 2
 SAMPLE     := $(BUILD)/sample/sample.avi
 
@@ -35,6 +37,11 @@ test-asan: deps
 
 bench: build
 	@bash scripts/bench.sh $(BUILD)
+
+# Each libFuzzer target for FUZZ_SECONDS (clang; see scripts/fuzz.sh).
+fuzz:
+	@bash scripts/install-deps.sh fuzz
+	@bash scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

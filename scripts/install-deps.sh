@@ -11,6 +11,10 @@ packages=(
   libgtest-dev libgmock-dev
   xvfb xauth python3-pil imagemagick
 )
+# "install-deps.sh fuzz": also clang with its libFuzzer and sanitizer runtimes, for make fuzz.
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,409 @@
+#include "fuzz/FuzzEntries.h"
+
+#include <algorithm>
+#include <climits>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <jpeglib.h>
+
+#include "app/IniFile.h"
+#include "image/dib.h"
+#include "image/ximage.h"
+#include "selector/FrameOrder.h"
+#include "video/AviReader.h"
+
+namespace {
+
+// The bytes as an anonymous in-memory file, reachable by a path, so the readers' file paths run on
+// them without touching the disk. Closed when the object goes.
+class MemFile {
+public:
+    MemFile(const uint8_t* data, size_t size)
+    {
+        fd_ = ::memfd_create("fuzz-input", MFD_CLOEXEC);
+        if (fd_ < 0)
+            return;
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(fd_, data + done, size - done);
+            if (n <= 0) {
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+            done += size_t(n);
+        }
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
+    }
+    ~MemFile()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    MemFile(const MemFile&) = delete;
+    MemFile& operator=(const MemFile&) = delete;
+
+    bool Ok() const { return fd_ >= 0; }
+    const std::string& Path() const { return path_; }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+// ---- AVI reader ----
+
+// Frames and bytes decoded per input: a small file may list the same frame many thousand times.
+constexpr uint32_t kAviMaxFramesRead = 2048;
+constexpr uint64_t kAviMaxBytesRead = 64ull << 20;
+
+const char* CheckBlock(const AviReader& r, const uint8_t* block, int32_t blockSize)
+{
+    if (blockSize != FrameBlockSize(r.Width(), r.Height()))
+        return "frame block size does not match the frame size";
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, block, sizeof h);
+    if (h.biSize != 40 || h.biWidth != r.Width() || h.biHeight != r.Height() || h.biBitCount != 24 ||
+        h.biPlanes != 1 || h.biCompression != BI_RGB || int64_t(h.biSizeImage) != blockSize - 40)
+        return "frame block header is wrong";
+    // Row filler bytes are zero.
+    const int64_t stride = DibStride24(r.Width());
+    const int64_t used = int64_t(r.Width()) * 3;
+    for (int32_t y = 0; y < r.Height(); ++y) {
+        for (int64_t x = used; x < stride; ++x) {
+            if (block[40 + y * stride + x] != 0)
+                return "row filler is not zero";
+        }
+    }
+    return nullptr;
+}
+
+// Frame n from both readers: both fail, or both give the same well-formed block.
+const char* CompareFrame(AviReader& mem, AviReader* file, int32_t n, uint64_t* bytes)
+{
+    int32_t memSize = -1;
+    FrameBlockPtr a(mem.DecodeFrame(n, &memSize));
+    if (a && !mem.CanDecode())
+        return "a frame decoded from a format the reader cannot decode";
+    if (a && (n < 0 || uint32_t(n) >= mem.Length()))
+        return "a frame outside the stream decoded";
+    if (a) {
+        *bytes += uint64_t(memSize);
+        if (const char* why = CheckBlock(mem, a.get(), memSize))
+            return why;
+    }
+    if (!file)
+        return nullptr;
+    int32_t fileSize = -1;
+    FrameBlockPtr b(file->DecodeFrame(n, &fileSize));
+    if (bool(a) != bool(b))
+        return "memory and file readers disagree on whether a frame decodes";
+    if (a && (memSize != fileSize || std::memcmp(a.get(), b.get(), size_t(memSize)) != 0))
+        return "memory and file readers give different frames";
+    return nullptr;
+}
+
+}  // namespace
+
+const char* FuzzAviReader(const uint8_t* data, size_t size)
+{
+    std::string memError, fileError;
+    std::unique_ptr<AviReader> mem = AviReader::OpenMemory(data, size, &memError);
+    MemFile memFile(data, size);
+    std::unique_ptr<AviReader> file;
+    if (memFile.Ok())
+        file = AviReader::OpenFile(memFile.Path().c_str(), &fileError);
+
+    if (!mem) {
+        if (memError.empty())
+            return "open failed without a reason";
+        if (file)
+            return "the file reader opened what the memory reader refused";
+        return nullptr;
+    }
+    if (memFile.Ok() && !file)
+        return "the file reader refused what the memory reader opened";
+
+    if (mem->Width() <= 0 || mem->Height() <= 0 || mem->Width() > 16384 || mem->Height() > 16384)
+        return "open accepted a frame size out of range";
+    if (uint64_t(mem->Length()) > size / 8 + 1)
+        return "more frames than the file can hold";
+    if (file && (file->Length() != mem->Length() || file->Width() != mem->Width() ||
+                 file->Height() != mem->Height() || file->BitCount() != mem->BitCount() ||
+                 file->CanDecode() != mem->CanDecode() || file->Rate() != mem->Rate() ||
+                 file->Scale() != mem->Scale()))
+        return "memory and file readers disagree on the stream";
+
+    uint64_t bytes = 0;
+    const int32_t length = int32_t(std::min<uint32_t>(mem->Length(), INT32_MAX));
+    for (int32_t n : {-1, length, INT32_MAX}) {
+        if (const char* why = CompareFrame(*mem, file.get(), n, &bytes))
+            return why;
+    }
+    // In order, then a few jumps back, which replay palette changes from a checkpoint.
+    std::vector<int32_t> order;
+    for (int32_t n = 0; n < length && uint32_t(n) < kAviMaxFramesRead; ++n)
+        order.push_back(n);
+    if (length > 0) {
+        order.push_back(length - 1);
+        order.push_back(length / 2);
+        order.push_back(length / 3);
+        order.push_back(0);
+    }
+    for (int32_t n : order) {
+        if (bytes > kAviMaxBytesRead)
+            break;
+        if (const char* why = CompareFrame(*mem, file.get(), n, &bytes))
+            return why;
+    }
+    return nullptr;
+}
+
+// ---- INI reader and writer ----
+
+namespace {
+
+bool IniBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+bool Trimmed(const std::string& s) { return s.empty() || (!IniBlank(s.front()) && !IniBlank(s.back())); }
+
+// Names and a value that a reader can find again exactly as written.
+bool CleanSetting(const std::string& section, const std::string& key, const std::string& value)
+{
+    if (section.empty() || key.empty() || !Trimmed(section) || !Trimmed(key) || !Trimmed(value))
+        return false;
+    if (section.find_first_of("]\n") != std::string::npos || key.find_first_of("=\n") != std::string::npos ||
+        value.find('\n') != std::string::npos)
+        return false;
+    if (key.front() == '[' || key.front() == ';' || key.front() == '#')
+        return false;
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return false;
+    return true;
+}
+
+}  // namespace
+
+const char* FuzzIniFile(const uint8_t* data, size_t size)
+{
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string> parts;
+    for (size_t pos = 0;;) {
+        const size_t nul = input.find('\0', pos);
+        if (nul == std::string::npos || parts.size() == 3) {
+            parts.push_back(input.substr(pos));
+            break;
+        }
+        parts.push_back(input.substr(pos, nul - pos));
+        pos = nul + 1;
+    }
+    const std::string& content = parts[0];
+    const std::string section = parts.size() > 1 ? parts[1] : kIniSection;
+    const std::string key = parts.size() > 2 ? parts[2] : kIniDeinterlaceKey;
+    const std::string value = parts.size() > 3 ? parts[3] : "1";
+
+    const std::string got = IniGetValue(content, section, key, kIniDefault);
+    if (got.size() > 254)
+        return "value longer than asked for";
+    if (IniGetValue(content, section, key, kIniDefault, 3).size() > 3)
+        return "value longer than asked for";
+
+    // The flag against the C library's reading of the same text.
+    const int expectedFlag = got == kIniDefault ? 0 : (std::strtol(got.c_str(), nullptr, 10) != 0);
+    if (DeinterlaceFlagFromText(got) != expectedFlag)
+        return "deinterlace flag differs from strtol";
+
+    // The file reader sees the same value.
+    MemFile file(data, parts[0].size());
+    if (file.Ok() && IniReadString(file.Path(), section, key, kIniDefault) != got)
+        return "file reader and text reader disagree";
+
+    const std::string updated = IniSetValue(content, section, key, value);
+    if (CleanSetting(section, key, value)) {
+        if (IniGetValue(updated, section, key, std::string("\x01"), std::string::npos) != value)
+            return "a value written is not read back";
+        if (IniSetValue(updated, section, key, value) != updated)
+            return "writing the same value twice changes the file";
+    }
+    return nullptr;
+}
+
+// ---- JPEG decoding ----
+
+namespace {
+
+// Pictures beyond this are not decoded: a header of a few bytes can declare gigapixels, and the image
+// object then allocates and fills them, which measures memory, not the code.
+constexpr uint64_t kJpegMaxPixels = 1u << 18;
+
+struct QuietError {
+    jpeg_error_mgr pub;
+    jmp_buf jump;
+};
+
+void QuietErrorExit(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<QuietError*>(cinfo->err)->jump, 1); }
+void QuietMessage(j_common_ptr) {}
+
+// Picture size the header declares, as libjpeg reads it; 0 when it reads no header.
+uint64_t JpegDeclaredPixels(const uint8_t* data, size_t size)
+{
+    jpeg_decompress_struct cinfo;
+    QuietError err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = QuietErrorExit;
+    err.pub.output_message = QuietMessage;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return 0;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo, TRUE);
+    const uint64_t pixels = uint64_t(cinfo.image_width) * cinfo.image_height;
+    jpeg_destroy_decompress(&cinfo);
+    return pixels;
+}
+
+const char* CheckImage(const CxImage& image)
+{
+    if (!image.IsValid() || image.GetWidth() == 0 || image.GetHeight() == 0)
+        return "decode succeeded without a picture";
+    if (image.GetBpp() != 8 && image.GetBpp() != 24)
+        return "decoded picture has an unexpected depth";
+    const uint64_t row = ((uint64_t(image.GetWidth()) * image.GetBpp() + 31) / 32) * 4;
+    if (image.GetRowWidth() != row)
+        return "decoded row width is wrong";
+    const int64_t palette = image.GetBpp() == 8 ? 256 * 4 : 0;
+    if (image.GetDibSize() != int64_t(40 + palette + row * image.GetHeight()))
+        return "decoded DIB size is wrong";
+    return nullptr;
+}
+
+}  // namespace
+
+const char* FuzzJpegDecode(const uint8_t* data, size_t size)
+{
+    if (size > UINT32_MAX || JpegDeclaredPixels(data, size) > kJpegMaxPixels)
+        return nullptr;
+    // The decoder reads the caller's buffer through a stream that takes a writable pointer; give it a
+    // copy so that any write would show as a difference.
+    std::vector<uint8_t> buffer(data, data + size);
+
+    CxImage image;
+    if (!image.Create(2, 3, 24))
+        return "cannot create a small image";
+    if (!image.Decode(buffer.data(), uint32_t(size), CXIMAGE_FORMAT_JPG)) {
+        if (image.lastError[0] == '\0')
+            return "decode failed without a reason";
+        if (!image.IsValid() || image.GetWidth() != 2 || image.GetHeight() != 3)
+            return "a failed decode changed the picture";
+    } else if (const char* why = CheckImage(image)) {
+        return why;
+    }
+    if (size > 0 && std::memcmp(buffer.data(), data, size) != 0)
+        return "decode wrote into its input";
+    if (image.GetWidth() == 2 && image.GetHeight() == 3)
+        return nullptr;
+
+    // Encode what was decoded, and decode that again: same size and depth.
+    image.jpegQuality = uint8_t(size > 0 ? data[size - 1] % 100 + 1 : 75);
+    uint8_t* encoded = nullptr;
+    int32_t encodedSize = 0;
+    if (!image.Encode(encoded, encodedSize, CXIMAGE_FORMAT_JPG))
+        return "a decoded picture does not encode";
+    FrameBlockPtr owned(encoded);
+    CxImage again;
+    if (encodedSize <= 0 || !again.Decode(encoded, uint32_t(encodedSize), CXIMAGE_FORMAT_JPG))
+        return "an encoded picture does not decode";
+    if (again.GetWidth() != image.GetWidth() || again.GetHeight() != image.GetHeight() ||
+        again.GetBpp() != image.GetBpp())
+        return "round trip changed the picture's size or depth";
+    return nullptr;
+}
+
+// ---- Frame order keys ----
+
+namespace {
+
+int32_t Clamp32(long long v) { return int32_t(std::clamp<long long>(v, INT32_MIN, INT32_MAX)); }
+
+int32_t Le32(const uint8_t* p) { return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24); }
+
+}  // namespace
+
+const char* FuzzFrameOrder(const uint8_t* data, size_t size)
+{
+    const std::string text(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+
+    // sscanf reads into long long (glibc saturates those); the parser saturates at 32 bits.
+    constexpr int32_t kUntouched = 0x5a5a5a5a;
+    int32_t score = kUntouched, frame = kUntouched;
+    const int got = ParseFrameOrderKey(text.c_str(), &score, &frame);
+    long long refScore = 0, refFrame = 0;
+    const int ref = std::sscanf(text.c_str(), "%lld %lld", &refScore, &refFrame);
+    if (got != ref)
+        return "count of numbers differs from sscanf";
+    if (got >= 1 && score != Clamp32(refScore))
+        return "score differs from sscanf";
+    if (got == 2 && frame != Clamp32(refFrame))
+        return "frame differs from sscanf";
+    if ((got < 1 && score != kUntouched) || (got < 2 && frame != kUntouched))
+        return "a number not read was written";
+    if (ParseFrameOrderKey(text.c_str(), nullptr, nullptr) != got)
+        return "the count depends on where the numbers go";
+
+    // Keys made from numbers read back as those numbers, in the printf form.
+    if (size >= 8) {
+        const int32_t s = Le32(data), f = Le32(data + 4);
+        const std::string key = MakeFrameOrderKey(s, f);
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "%010d %d", int(s), int(f));
+        if (key != expected)
+            return "key differs from printf";
+        int32_t s2 = 0, f2 = 0;
+        if (ParseFrameOrderKey(key.c_str(), &s2, &f2) != 2 || s2 != s || f2 != f)
+            return "a key does not read back";
+    }
+
+    // The lines of the text as an order: sorted by strcmp, nothing lost.
+    std::vector<std::string> order;
+    for (size_t pos = 0; pos <= text.size() && order.size() < 4096;) {
+        const size_t nl = std::min(text.find('\n', pos), text.size());
+        order.push_back(text.substr(pos, nl - pos));
+        pos = nl + 1;
+    }
+    std::vector<std::string> sorted = order;
+    SortFrameOrder(sorted);
+    for (size_t i = 1; i < sorted.size(); ++i) {
+        if (std::strcmp(sorted[i - 1].c_str(), sorted[i].c_str()) > 0)
+            return "sorted order is not in strcmp order";
+    }
+    std::sort(order.begin(), order.end());
+    std::vector<std::string> check = sorted;
+    std::sort(check.begin(), check.end());
+    if (check != order)
+        return "sorting lost or changed keys";
+
+    // A short original order, from a bound that may be negative.
+    const int32_t frameEnd = size > 0 ? int32_t(int8_t(data[0])) : -1;
+    std::vector<std::string> original{"stale"};
+    if (!FillOriginalOrder(original, frameEnd))
+        return "original order ran out of memory";
+    const size_t expectedCount = frameEnd > 0 ? size_t(frameEnd) + 1 : 1;
+    if (original.size() != expectedCount)
+        return "original order has the wrong length";
+    for (size_t i = 0; i < original.size(); ++i) {
+        if (original[i] != MakeFrameOrderKey(int32_t(i), int32_t(i)))
+            return "original order holds a wrong key";
+    }
+    return nullptr;
+}
