@@ -64,8 +64,8 @@ void CopyBox(const uint8_t* block, const BITMAPINFOHEADER& source, const CropRec
     }
 }
 
-ExportOutcome RunExport(VideoFrameReader& reader, FrameInfo& info, const CropRect& box, const FrameAt& frameAt,
-                        const ExportTarget& target, const ExportCallbacks& callbacks)
+ExportOutcome RunExportLoop(VideoFrameReader& reader, FrameInfo& info, const CropRect& box, const FrameAt& frameAt,
+                            const ExportTarget& target, const ExportCallbacks& callbacks)
 {
     ExportOutcome outcome;
     auto refuse = [&outcome](ExportStop stop, std::string reason) {
@@ -119,7 +119,8 @@ ExportOutcome RunExport(VideoFrameReader& reader, FrameInfo& info, const CropRec
                 break;
             }
         }
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
+        // Memory ran out (or a callback threw): the file is still closed properly below.
         outcome.stop = ExportStop::WriteFailed;
         outcome.reason = "out of memory";
     }
@@ -136,6 +137,20 @@ ExportOutcome RunExport(VideoFrameReader& reader, FrameInfo& info, const CropRec
     }
     if (target.sourceModified) SetModificationTime(target.path, *target.sourceModified, &outcome.stampError);
     return outcome;
+}
+
+ExportOutcome RunExport(VideoFrameReader& reader, FrameInfo& info, const CropRect& box, const FrameAt& frameAt,
+                        const ExportTarget& target, const ExportCallbacks& callbacks)
+{
+    try {
+        return RunExportLoop(reader, info, box, frameAt, target, callbacks);
+    } catch (...) {
+        // Only bookkeeping outside the loop can get here (the loop closes its file itself).
+        ExportOutcome outcome;
+        outcome.stop = ExportStop::Refused;
+        outcome.reason = "out of memory";
+        return outcome;
+    }
 }
 
 // Drops the last UTF-8 character of text (a lone continuation byte counts as one).

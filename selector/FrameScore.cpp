@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "image/dib.h"
 #include "image/xfile.h"
@@ -139,7 +140,7 @@ int32_t EmptyJpegScore(int64_t dibSize)
 }
 
 JpegScorer::JpegScorer()
-    : stream_(std::make_unique<ScoreStream>())
+    : stream_(new (std::nothrow) ScoreStream)
 {
 }
 
@@ -147,7 +148,7 @@ JpegScorer::~JpegScorer() = default;
 
 const uint8_t* JpegScorer::LastJpeg() const
 {
-    return stream_->Data();
+    return stream_ ? stream_->Data() : nullptr;
 }
 
 JpegScore JpegScorer::Score(const uint8_t* pixels, int32_t width, int32_t height, int32_t bytesPerLine, int quality)
@@ -155,7 +156,7 @@ JpegScore JpegScorer::Score(const uint8_t* pixels, int32_t width, int32_t height
     JpegScore result;
     const int64_t dibSize = FrameBlockSize(std::max(width, 0), std::max(height, 0));
     result.score = EmptyJpegScore(dibSize);
-    if (!RowsUsable(pixels, width, height, bytesPerLine)) return result;
+    if (!stream_ || !RowsUsable(pixels, width, height, bytesPerLine)) return result;
 
     stream_->Reset();
     bool encoded = false;
@@ -164,8 +165,8 @@ JpegScore JpegScorer::Score(const uint8_t* pixels, int32_t width, int32_t height
         image.jpegQuality = static_cast<uint8_t>(quality & 0xFF);
         encoded = image.Encode(stream_.get(), CXIMAGE_FORMAT_JPG);
     } else {
-        if (!copy_) copy_ = std::make_unique<CxImage>(CXIMAGE_FORMAT_UNKNOWN);
-        if (copy_->CreateFromPixels(pixels, uint32_t(width), uint32_t(height), 24, uint32_t(bytesPerLine), false)) {
+        if (!copy_) copy_.reset(new (std::nothrow) CxImage(CXIMAGE_FORMAT_UNKNOWN));
+        if (copy_ && copy_->CreateFromPixels(pixels, uint32_t(width), uint32_t(height), 24, uint32_t(bytesPerLine), false)) {
             copy_->jpegQuality = static_cast<uint8_t>(quality & 0xFF);
             encoded = copy_->Encode(stream_.get(), CXIMAGE_FORMAT_JPG);
         }
@@ -184,7 +185,7 @@ JpegScore JpegScorer::ScoreImage(CxImage& image, const uint8_t* pixels, int32_t 
     JpegScore result;
     const int64_t dibSize = FrameBlockSize(std::max(width, 0), std::max(height, 0));
     result.score = EmptyJpegScore(dibSize);
-    if (!RowsUsable(pixels, width, height, bytesPerLine)) return result;
+    if (!stream_ || !RowsUsable(pixels, width, height, bytesPerLine)) return result;
     if (!image.CreateFromPixels(pixels, uint32_t(width), uint32_t(height), 24, uint32_t(bytesPerLine), false))
         return result;
     image.jpegQuality = static_cast<uint8_t>(quality & 0xFF);

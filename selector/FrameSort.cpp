@@ -28,8 +28,8 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int qu
                                std::vector<std::string>& order, const SortCallbacks& callbacks)
 {
     SortOutcome outcome;
-    JpegScorer scorer;
     try {
+        JpegScorer scorer;
         order.clear();
         for (int32_t i = 0; i < info.frameCount; ++i) {
             if (callbacks.keepGoing && !callbacks.keepGoing()) {
@@ -61,7 +61,8 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int qu
                 outcome.bestFrame = i;
             }
         }
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
+        // Memory ran out (or a callback threw): what was scored is kept.
         outcome.stop = SortStop::OutOfMemory;
     }
     SortFrameOrder(order);

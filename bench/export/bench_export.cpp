@@ -113,7 +113,8 @@ void Report(const char* what, const Measure& ours, const Measure& ffmpeg, uintma
                 double(ourBytes) / 1048576.0);
     std::printf("  ffmpeg       %7.2f s wall %7.2f s cpu   %8.1f MiB written\n", ffmpeg.wall, ffmpeg.cpu,
                 double(theirBytes) / 1048576.0);
-    std::printf("  ratio tessaron-cli / ffmpeg = %.2f (goal <= 1)\n\n", ours.wall / ffmpeg.wall);
+    std::printf("  ratio tessaron-cli / ffmpeg = %.2f (goal <= 1), processor time %.2f\n\n", ours.wall / ffmpeg.wall,
+                ours.cpu / ffmpeg.cpu);
 }
 
 }  // namespace
