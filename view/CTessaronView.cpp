@@ -14,6 +14,7 @@
 #include "app/Framework.h"
 #include "app/MainFrame.h"
 #include "app/TessaronApp.h"
+#include "selector/SelectVideoFrames.h"
 #include "video/FrameBitmap.h"
 #include "video/VideoFrameReader.h"
 
@@ -27,9 +28,12 @@ CTessaronView::CTessaronView(CDocument* document, QWidget* parent) : CScrollView
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setMouseTracking(true);
     viewport()->setCursor(Qt::CrossCursor);
+    m_pSelector = new SelectVideoFrames(this, &m_frameOrder);
 }
 
 CTessaronView::~CTessaronView() {
+    delete m_pSelector;
+    m_pSelector = nullptr;
     if (m_videoOpen && m_pReader) {
         m_pReader->Close(*m_pFrameInfo);
         m_videoOpen = 0;

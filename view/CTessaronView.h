@@ -82,7 +82,7 @@ public:
     std::vector<std::string> m_frameOrder;  // "%010d %d" keys, one per list position
     int m_maxFrameWidth = 0;              // largest outer size of the child frame
     int m_maxFrameHeight = 0;
-    // The frame selector dialog object, made with the view. Null until the selector class exists.
+    // The frame selector dialog object, made and deleted with the view.
     SelectVideoFrames* m_pSelector = nullptr;
     FrameBlockPtr m_pFrameCopy;           // copy of the last frame block read; the shared bitmap wraps it
     FrameBlockPtr m_pOutPixels;           // pixels of cropped or exported output frames

@@ -2,6 +2,9 @@
 // Each does the part that concerns the view itself; the rest comes with those subsystems.
 #include "view/CTessaronView.h"
 
+#include "app/Framework.h"
+#include "selector/SelectVideoFrames.h"
+
 LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) { return 0; }
 
 LRESULT CTessaronView::OnExportCheckedFrames(WPARAM, LPARAM) { return 0; }
@@ -28,6 +31,8 @@ void CTessaronView::OnFrameSelector() {
     ShowBoxStatus(0, 0);
     m_dragging = 0;
     Invalidate();
+    if (!m_pSelector) return;
+    m_pSelector->m_firstPos = m_frameStart;
+    m_pSelector->m_endPos = m_frameEnd;
+    AppFramework().DoModal(m_pSelector);
 }
-
-int CTessaronView::CheckForCancel() { return 1; }

@@ -211,6 +211,29 @@ TEST(BothBackEnds, TruncatedAviGivesRightFramesOrNone)
     }
 }
 
+TEST(BothBackEnds, FramesWiderThan16384PixelsAreRefused)
+{
+    TestVideoSpec spec;
+    spec.name = "too-wide";
+    spec.width = 16400;
+    spec.height = 16;
+    spec.frames = 2;
+    const std::string path = MakeTestVideo(spec);
+    ASSERT_FALSE(path.empty());
+    for (bool media : {true, false}) {
+        SCOPED_TRACE(media ? "media" : "avi");
+        UseMediaDetector(media);
+        VideoFrameReader reader;
+        FrameInfo& info = reader.Open(path.c_str());
+        EXPECT_FALSE(info.succeeded);
+        EXPECT_TRUE(ReadBlock(reader, info, 0).empty());
+    }
+    UseMediaDetector(true);
+    MediaDetector d;
+    EXPECT_FALSE(d.SetFilename(path.c_str()));
+    EXPECT_EQ(d.LastError(), "picture too large");
+}
+
 TEST(AviBackEnd, OneFrameFileOpensWithItsFrame)
 {
     UseMediaDetector(false);

@@ -1,0 +1,124 @@
+// The check-list on its own: item texts, check boxes, extended selection and its notifications, and
+// an hour of video's worth of items.
+#include <gtest/gtest.h>
+
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "selector/myCheckListBox.h"
+
+namespace {
+
+class CheckListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        list.resize(300, 200);
+        list.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+    }
+    void Fill(int count) {
+        std::vector<FrameListModel::Item> items;
+        for (int i = 0; i < count; ++i) items.push_back({i, count - 1 - i});
+        list.AddFrameItems(items);
+    }
+    QPoint TextPoint(int i) {
+        list.scrollTo(list.model()->index(i, 0));
+        QRect row = list.visualRect(list.model()->index(i, 0));
+        return QPoint(row.right() - 10, row.center().y());
+    }
+    QPoint CheckPoint(int i) {
+        list.scrollTo(list.model()->index(i, 0));
+        return list.CheckBoxRect(i).center();
+    }
+
+    myCheckListBox list;
+};
+
+TEST_F(CheckListTest, ItemsKeepTheirOrderAndStartUnchecked) {
+    EXPECT_EQ(list.AddFrameItem(0, 7), 0);
+    EXPECT_EQ(list.AddFrameItem(1, 3), 1);
+    Fill(3);
+    ASSERT_EQ(list.GetCount(), 5);
+    EXPECT_EQ(list.GetText(0), "0  -  Original Frame Number 7");
+    EXPECT_EQ(list.GetText(1), "1  -  Original Frame Number 3");
+    EXPECT_EQ(list.GetText(2), "0  -  Original Frame Number 2");
+    EXPECT_EQ(list.GetText(5), "");
+    EXPECT_EQ(list.GetText(-1), "");
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(list.GetCheck(i), 0);
+    list.SetCheck(3, 5);
+    EXPECT_EQ(list.GetCheck(3), 1);
+    list.ResetContent();
+    EXPECT_EQ(list.GetCount(), 0);
+    EXPECT_EQ(list.GetCaretIndex(), -1);
+    EXPECT_EQ(list.GetCheck(3), 0);
+}
+
+TEST_F(CheckListTest, AClickOnACheckBoxTogglesItAndAClickOnTheTextOnlySelects) {
+    Fill(10);
+    QSignalSpy checks(&list, &myCheckListBox::checkChange);
+    QSignalSpy selections(&list, &myCheckListBox::selectionChange);
+
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, CheckPoint(2));
+    EXPECT_EQ(list.GetCheck(2), 1);
+    EXPECT_EQ(checks.count(), 1);
+    EXPECT_EQ(list.GetCaretIndex(), 2);
+
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, TextPoint(4));
+    EXPECT_EQ(list.GetCheck(4), 0);
+    EXPECT_EQ(checks.count(), 1);
+    EXPECT_EQ(list.GetCaretIndex(), 4);
+    EXPECT_EQ(selections.count(), 2);
+
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, CheckPoint(2));
+    EXPECT_EQ(list.GetCheck(2), 0);
+    EXPECT_EQ(checks.count(), 2);
+
+    // Changes made by the program are not reported as the user's.
+    list.SetCheck(5, 1);
+    list.SetCaretIndex(7);
+    EXPECT_EQ(checks.count(), 2);
+    EXPECT_EQ(selections.count(), 3);
+    EXPECT_EQ(list.GetCaretIndex(), 7);
+}
+
+TEST_F(CheckListTest, ShiftAndCtrlExtendTheSelectionAndTheCaretFollowsTheLastClick) {
+    Fill(20);
+    QSignalSpy selections(&list, &myCheckListBox::selectionChange);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, TextPoint(3));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ShiftModifier, TextPoint(6));
+    EXPECT_EQ(list.GetCaretIndex(), 6);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(list.GetSel(i), i >= 3 && i <= 6 ? 1 : 0) << i;
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, TextPoint(10));
+    EXPECT_EQ(list.GetCaretIndex(), 10);
+    EXPECT_EQ(list.GetSel(10), 1);
+    EXPECT_EQ(list.GetSel(5), 1);
+    // One notification per click, however many items changed.
+    EXPECT_EQ(selections.count(), 3);
+
+    QSignalSpy checks(&list, &myCheckListBox::checkChange);
+    QTest::keyClick(&list, Qt::Key_Space);
+    EXPECT_EQ(checks.count(), 1);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(list.GetCheck(i), (i >= 3 && i <= 6) || i == 10 ? 1 : 0) << i;
+    QTest::keyClick(&list, Qt::Key_Space);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(list.GetCheck(i), 0) << i;
+}
+
+TEST_F(CheckListTest, AnHourOfFramesFillsAndScrollsToItsEnd) {
+    constexpr int kItems = 90000;
+    Fill(kItems);
+    ASSERT_EQ(list.GetCount(), kItems);
+    EXPECT_EQ(list.GetText(kItems - 1), "89999  -  Original Frame Number 0");
+    list.scrollToBottom();
+    QModelIndex last = list.model()->index(kItems - 1, 0);
+    EXPECT_TRUE(list.viewport()->rect().intersects(list.visualRect(last)));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, CheckPoint(kItems - 1));
+    EXPECT_EQ(list.GetCheck(kItems - 1), 1);
+    EXPECT_EQ(list.GetCaretIndex(), kItems - 1);
+    // Every item has the height of the first, so the scroll range is exact.
+    QScrollBar* bar = list.verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_FALSE(list.viewport()->grab().isNull());
+}
+
+}  // namespace

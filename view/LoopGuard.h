@@ -1,0 +1,61 @@
+// Keeps the program responsive but safe while a long loop (the sort, the exports) runs on the GUI
+// thread. Made on the stack around the loop:
+//
+//     LoopGuard guard(this, count);          // busy cursor, progress bar in the status bar
+//     for (int i = 0; i < count; ++i) {
+//         guard.SetPosition(i);
+//         if (!CheckForCancel()) break;      // lets waiting events run once; 0: the user ended it
+//         ...
+//     }                                       // bar and cursor go with the guard
+//
+// For as long as the guard lives, an event filter over the whole application lets paints, exposes,
+// moves, resizes and window activation through, drops mouse and keyboard input to client areas and
+// menus (shortcuts included), and turns Escape or a close attempt of any of the program's windows into
+// a request to end the operation, which the view's CheckForCancel then puts to the user. A close attempt
+// never closes a window while a guard lives, so the view and its document outlive the loop. A modal
+// window that the loop itself opens (a question, a report) gets its input as usual.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+class CTessaronView;
+class QWidget;
+
+class LoopGuard : public QObject {
+    Q_OBJECT
+public:
+    // view: whose operation runs. total: rounds the loop will make, the range of the progress bar; 0
+    // shows no bar.
+    explicit LoopGuard(CTessaronView* view, int total = 0);
+    ~LoopGuard() override;
+    LoopGuard(const LoopGuard&) = delete;
+    LoopGuard& operator=(const LoopGuard&) = delete;
+
+    // The progress bar at position rounds done.
+    void SetPosition(int position);
+    // One round: the bar at position, then the view's CheckForCancel (1 go on, 0 stop).
+    int Round(int position);
+
+    // Lets the waiting events run once, through the filter. True when the user asked to end the
+    // operation (Escape, or a close attempt) since the last call.
+    bool ProcessEvents();
+
+    // The innermost guard alive, or null.
+    static LoopGuard* Active();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // A window opened by the loop itself (modal after the loop began), or a popup of one.
+    bool BelongsToLoop(const QWidget* widget) const;
+    // A modal window of the loop is up.
+    bool LoopWindowUp() const;
+
+    QPointer<CTessaronView> m_view;
+    LoopGuard* m_outer;
+    QPointer<QWidget> m_modalAtStart;  // the modal window (if any) in which the loop was started
+    bool m_showsProgress = false;
+    bool m_endRequested = false;
+};
