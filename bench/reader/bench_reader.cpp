@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <jpeglib.h>
@@ -32,6 +33,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// Processor seconds used so far by this process (all its threads) or by its finished children.
+double CpuSeconds(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
@@ -144,15 +153,20 @@ int main()
 
     // The machine may be shared: alternate the three runs and keep the best of each.
     int frames = 0;
-    double oursSeq = 1e300, oursSeqNoAhead = 1e300, ffSeq = 1e300;
+    double oursSeq = 1e300, oursSeqNoAhead = 1e300, ffSeq = 1e300, oursCpu = 1e300, ffCpu = 1e300;
     for (int round = 0; round < 3; ++round) {
+        double cpu0 = CpuSeconds(RUSAGE_SELF);
         oursSeq = std::min(oursSeq, Sequential(clip, true, &frames));
+        oursCpu = std::min(oursCpu, CpuSeconds(RUSAGE_SELF) - cpu0);
         oursSeqNoAhead = std::min(oursSeqNoAhead, Sequential(clip, false, &frames));
         auto t0 = Clock::now();
-        if (Run("ffmpeg -nostdin -v error -i " + Quote(clip) + " -f rawvideo -pix_fmt bgr24 -y /dev/null"))
+        double child0 = CpuSeconds(RUSAGE_CHILDREN);
+        if (Run("ffmpeg -nostdin -v error -i " + Quote(clip) + " -f rawvideo -pix_fmt bgr24 -y /dev/null")) {
             ffSeq = std::min(ffSeq, Seconds(t0, Clock::now()));
-        else
+            ffCpu = std::min(ffCpu, CpuSeconds(RUSAGE_CHILDREN) - child0);
+        } else {
             ffSeq = -1;
+        }
     }
     if (oursSeq <= 0 || oursSeqNoAhead <= 0 || ffSeq <= 0 || frames <= 0) {
         std::fprintf(stderr, "bench_reader: sequential reading failed\n");
@@ -163,6 +177,8 @@ int main()
     std::printf("sequential: tessaron %.1f fps (%.1f without read-ahead), ffmpeg -> bgr24 %.1f fps, ratio %.2f "
                 "(goal >= 1)\n",
                 fps, fpsNoAhead, ffFps, fps / ffFps);
+    std::printf("sequential processor time: tessaron %.1f ms/frame, ffmpeg %.1f ms/frame, ratio %.2f\n",
+                oursCpu / frames * 1e3, ffCpu / frames * 1e3, ffCpu / oursCpu);
 
     // Random access: the same 50 frames for both.
     std::mt19937 random(2024);
