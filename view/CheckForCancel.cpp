@@ -1,5 +1,6 @@
 // The once-per-round check of the view's long loops: lets the program repaint and move its windows,
 // and asks whether to end the operation when the user pressed Escape or tried to close a window.
+#include <QGuiApplication>
 #include <optional>
 
 #include "app/Framework.h"
@@ -18,10 +19,14 @@ int CTessaronView::CheckForCancel() {
 
     int result = 1;
     if (guard->ProcessEvents()) {
+        // The boxes are answered with the pointer: it shows as an arrow over them, not as busy.
+        if (qApp) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
         int answer = framework.MessageBox(this, QStringLiteral("Terminate the Action?"), QString(),
                                           MB_YESNO | MB_SETFOREGROUND);
-        if (answer == IDYES) {
+        if (answer == IDYES)
             framework.MessageBox(this, QStringLiteral("Operation terminated."), QString(), MB_OK | MB_SETFOREGROUND);
+        if (qApp) QGuiApplication::restoreOverrideCursor();
+        if (answer == IDYES) {
             BuildOriginalOrder(0, 0);
             if (m_pSelector) m_pSelector->m_orderReset = 1;
             result = 0;
