@@ -211,9 +211,12 @@ TEST_F(LoopTest, ProgressAndTheBusyCursorLastAsLongAsTheLoop) {
     ASSERT_FALSE(bar->isVisible());
     std::vector<int> counts;
     bool barShown = true;
-    RunLoop(4, [&](int) {
+    RunLoop(4, [&](int i) {
         counts.push_back(fw.WaitCursorCount());
         barShown = barShown && bar->isVisible() && bar->maximum() == 4;
+        if (i == 3) {
+            EXPECT_FALSE(SaveScreenshot(frame(), QStringLiteral("loop_progress")).isEmpty());
+        }
     });
     EXPECT_TRUE(barShown);
     EXPECT_EQ(fw.progressMaximum, 4);
