@@ -17,6 +17,7 @@
 #include "selector/SelectVideoFrames.h"
 #include "video/FrameBitmap.h"
 #include "video/VideoFrameReader.h"
+#include "view/LoopGuard.h"
 
 CTessaronView::CTessaronView(CDocument* document, QWidget* parent) : CScrollView(document, parent) {
     setObjectName(QStringLiteral("CTessaronView"));
@@ -111,7 +112,11 @@ void CTessaronView::OnDraw(QPainter& painter) {
     bool drawn = false;
     if (m_videoOpen) {
         m_pReader->SetDeinterlace(deinterlaceEnabled);
-        FrameBlockPtr block(m_pReader->ReadFrame(*m_pFrameInfo, m_currentFrame));
+        // A picture that scoring or the preview has just made of the current frame is shown as made; while
+        // a long loop runs it stands for every paint, so the reader is not sent back to that frame.
+        const bool made = m_drawnFrame >= 0 && m_drawnFrame == m_currentFrame && !m_frameImage.isNull();
+        if (!LoopGuard::Active()) m_drawnFrame = -1;
+        FrameBlockPtr block(made ? nullptr : m_pReader->ReadFrame(*m_pFrameInfo, m_currentFrame));
         const int32_t size = m_pFrameInfo->frameBlockSize;
         const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(block.get());
         // Only a well-formed 24-bit block is copied and drawn.
@@ -124,6 +129,7 @@ void CTessaronView::OnDraw(QPainter& painter) {
             }
             if (m_pFrameCopy) {
                 std::memcpy(m_pFrameCopy.get(), block.get(), static_cast<size_t>(size));
+                m_frameCopyFrame = m_currentFrame;
                 sharedFrameBitmap.Attach(m_pFrameCopy.get(), size);
                 if (m_previewOn)
                     ShowQualityPreview(1, 1);

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,8 +12,12 @@
 #include "app/FileStatus.h"
 #include "app/ScrollView.h"
 #include "image/dib.h"
+#include "selector/FrameScore.h"
 #include "view/ViewMessages.h"
 
+struct ExportCallbacks;
+struct ExportOutcome;
+struct ExportTarget;
 struct FrameInfo;
 class VideoFrameReader;
 class SelectVideoFrames;
@@ -52,6 +57,11 @@ public:
     LRESULT OnSaveDisplayedFrame(WPARAM wParam, LPARAM lParam);
     // UWM_QUALITY_PREVIEW; also called by the paint (1, 1) while the preview is on, to draw it.
     LRESULT ShowQualityPreview(WPARAM wParam, LPARAM lParam);
+    // The JPEG-size score of bottom-up 24-bit rows at quality (its low 8 bits). Shows the rows, after a
+    // JPEG round trip when preview is set, at the view's top left in their own size, and writes the
+    // selector's status text.
+    int JpegScoreAndDraw(const uint8_t* pixels, int width, int height, int bitsPerPixel, int bytesPerLine, bool flip,
+                         int quality, bool preview);
     // Tools > Crop and Save.
     void OnCropAndSave();
     // Tools > Frame Selector...
@@ -115,7 +125,29 @@ private:
     // Draws the frame copy (bottom-up BGR rows) at one device pixel per image pixel.
     void DrawFrameCopy(QPainter& painter);
 
+    // Scoring, the quality preview and the exports (selector/ViewScoring.cpp, output/ViewExport.cpp).
+    // Copies a frame block into m_pFrameCopy and attaches the shared bitmap to it; false for a block
+    // that is not a whole 24-bit frame.
+    bool CopyFrameBlock(const uint8_t* block, int32_t length, int frame);
+    // Frame into the frame copy (read unless the copy holds it already).
+    bool ReadFrameCopy(int frame);
+    // JpegScoreAndDraw of the frame copy at the selector's quality, with or without the round trip.
+    void PreviewFrameCopy();
+    JpegScore ScoreAndDraw(const uint8_t* pixels, int width, int height, int bytesPerLine, int quality, bool preview);
+    // The selector's quality, low 8 bits.
+    int ScoringQuality() const;
+    // Runs one of the library's writing loops to path (rounds: its length) under the cancel check with
+    // progress texts, and tells the user how it ended.
+    void RunWriteLoop(const QString& path, int rounds, bool crop,
+                      const std::function<ExportOutcome(const ExportTarget&, const ExportCallbacks&)>& write);
+
     int32_t m_frameCopySize = 0;  // bytes allocated for m_pFrameCopy
-    QImage m_frameImage;          // the frame copy's rows top-down, reused from paint to paint
+    int m_frameCopyFrame = -1;    // the frame m_pFrameCopy holds; -1: none or not known
+    QImage m_frameImage;          // what the view shows, top-down: the frame copy's rows, or the
+                                  // picture scoring or the preview made; reused from paint to paint
     QPainter* m_pPaintPainter = nullptr;  // the painter of the paint in progress
+    // The frame whose picture scoring or the preview has just put in m_frameImage, for the next paint
+    // to show as it is; -1: none waiting.
+    int m_drawnFrame = -1;
+    std::unique_ptr<JpegScorer> m_pScorer;  // its JPEG buffer serves frame after frame
 };

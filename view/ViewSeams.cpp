@@ -1,29 +1,9 @@
-// The view's handlers whose work belongs to the selector, the exports and the long-operation check.
-// Each does the part that concerns the view itself; the rest comes with those subsystems.
+// Tools > Frame Selector...: the view's side of opening the selector. The handlers of the selector's
+// messages live with their subsystems (selector/ViewScoring.cpp, output/ViewExport.cpp).
 #include "view/CTessaronView.h"
 
 #include "app/Framework.h"
 #include "selector/SelectVideoFrames.h"
-
-LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) { return 0; }
-
-LRESULT CTessaronView::OnExportCheckedFrames(WPARAM, LPARAM) { return 0; }
-
-LRESULT CTessaronView::OnSaveDisplayedFrame(WPARAM, LPARAM) { return 0; }
-
-LRESULT CTessaronView::ShowQualityPreview(WPARAM wParam, LPARAM) {
-    if (m_pPaintPainter) {
-        // Called by the paint: the preview is drawn in place of the frame. Until the JPEG round trip is
-        // wired in, the frame itself is drawn.
-        DrawFrameCopy(*m_pPaintPainter);
-        return 0;
-    }
-    m_previewOn = wParam ? 1 : 0;
-    Invalidate();
-    return 0;
-}
-
-void CTessaronView::OnCropAndSave() {}
 
 void CTessaronView::OnFrameSelector() {
     // The crop box goes, and the pointer hint for (0, 0) shows, before the selector opens.
