@@ -146,6 +146,11 @@ void CTessaronView::OnDraw(QPainter& painter) {
             painter.drawImage(QPoint(0, 0), m_frameImage);
             painter.restore();
         }
+        // (During a sort the title names the frame being scored.)
+        if (made && !LoopGuard::Active()) {
+            m_frameEnd = m_pFrameInfo->frameCount;
+            if (GetDocument()) GetDocument()->SetTitle(m_baseTitle + QStringLiteral(" - %1").arg(m_currentFrame));
+        }
     }
 
     if (onScreen) {
