@@ -98,7 +98,6 @@ void CTessaronView::OnCropAndSave() {
     QString path;
     if (!framework.FileDialog(window(), request, &path)) return;
 
-    Invalidate();
     const int x1 = m_boxX1, y1 = m_boxY1, x2 = m_boxX2, y2 = m_boxY2;
     RunWriteLoop(path, m_pFrameInfo->frameCount, true,
                  [&](const ExportTarget& target, const ExportCallbacks& callbacks) {
@@ -122,7 +121,6 @@ LRESULT CTessaronView::OnExportCheckedFrames(WPARAM wParam, LPARAM lParam) {
     QString path;
     if (!AppFramework().FileDialog(window(), request, &path)) return 0;
 
-    Invalidate();
     RunWriteLoop(path, static_cast<int>(frames.size()), false,
                  [&](const ExportTarget& target, const ExportCallbacks& callbacks) {
                      return ExportCheckedFrames(*m_pReader, *m_pFrameInfo, frames.data(),

@@ -212,6 +212,12 @@ TEST_F(ExportTest, AnOutputThatCannotBeCreatedIsToldAtOnce) {
     }
     EXPECT_TRUE(Progress().empty());
     EXPECT_FALSE(QFile::exists(out));
+
+    // The video itself, though the dialog was told to write over it: refused, the video stays as it was.
+    ui.messages.clear();
+    ui.fileAnswers.push_back(QString::fromStdString(video));
+    Export({1, 2});
+    EXPECT_EQ(ui.MessageTexts(), std::vector<QString>{"Nothing written: the output file is the video being read."});
 }
 
 TEST_F(ExportTest, AFullDiskEndsTheExportWithTheFramesWrittenSoFar) {
