@@ -1,6 +1,7 @@
 #include "fuzz/FuzzEntries.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/mman.h>
@@ -191,6 +193,46 @@ bool CleanSetting(const std::string& section, const std::string& key, const std:
     return true;
 }
 
+std::string IniTrim(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && IniBlank(s[b]))
+        ++b;
+    while (e > b && IniBlank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool SameName(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// (section, key) of the assignments in a text (the first 64), as settings to look up.
+std::vector<std::pair<std::string, std::string>> IniSettingsIn(const std::string& content)
+{
+    std::vector<std::pair<std::string, std::string>> found;
+    std::string section;
+    bool inSection = false;
+    for (size_t pos = 0; pos < content.size() && found.size() < 64;) {
+        const size_t nl = std::min(content.find('\n', pos), content.size());
+        const std::string line = IniTrim(content.substr(pos, nl - pos));
+        pos = nl + 1;
+        const size_t close = line.find(']');
+        if (!line.empty() && line.front() == '[' && close != std::string::npos) {
+            section = IniTrim(line.substr(1, close - 1));
+            inSection = true;
+        } else if (inSection && !line.empty() && line.front() != ';' && line.front() != '#') {
+            const size_t eq = line.find('=');
+            if (eq != std::string::npos && eq > 0)
+                found.emplace_back(section, IniTrim(line.substr(0, eq)));
+        }
+    }
+    return found;
+}
+
 }  // namespace
 
 const char* FuzzIniFile(const uint8_t* data, size_t size)
@@ -233,6 +275,14 @@ const char* FuzzIniFile(const uint8_t* data, size_t size)
             return "a value written is not read back";
         if (IniSetValue(updated, section, key, value) != updated)
             return "writing the same value twice changes the file";
+        // Every other setting of the file reads as before.
+        for (const auto& [otherSection, otherKey] : IniSettingsIn(content)) {
+            if (SameName(otherSection, section) && SameName(otherKey, key))
+                continue;
+            if (IniGetValue(content, otherSection, otherKey, "\x01", std::string::npos) !=
+                IniGetValue(updated, otherSection, otherKey, "\x01", std::string::npos))
+                return "writing one value changed another";
+        }
     }
     return nullptr;
 }
@@ -243,7 +293,7 @@ namespace {
 
 // Pictures beyond this are not decoded: a header of a few bytes can declare gigapixels, and the image
 // object then allocates and fills them, which measures memory, not the code.
-constexpr uint64_t kJpegMaxPixels = 1u << 18;
+constexpr uint64_t kJpegMaxPixels = 1u << 16;
 
 struct QuietError {
     jpeg_error_mgr pub;
@@ -271,6 +321,84 @@ uint64_t JpegDeclaredPixels(const uint8_t* data, size_t size)
     const uint64_t pixels = uint64_t(cinfo.image_width) * cinfo.image_height;
     jpeg_destroy_decompress(&cinfo);
     return pixels;
+}
+
+// A picture as libjpeg gives it through its own memory source: rows top first, colour as BGR.
+struct ReferencePicture {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int components = 0;
+    std::vector<uint8_t> rows;
+};
+
+// Decodes with the library alone, as the reference for the image object's stream and row handling.
+// pic is the caller's, so nothing with a destructor lives in this frame across a longjmp.
+bool DecodeReference(const uint8_t* data, size_t size, ReferencePicture* pic)
+{
+    jpeg_decompress_struct cinfo;
+    QuietError err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = QuietErrorExit;
+    err.pub.output_message = QuietMessage;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo, TRUE);
+    if (cinfo.out_color_space == JCS_RGB)
+        cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+    pic->width = cinfo.output_width;
+    pic->height = cinfo.output_height;
+    pic->components = cinfo.output_components;
+    const size_t rowBytes = size_t(pic->width) * size_t(pic->components);
+    pic->rows.assign(rowBytes * pic->height, 0);
+    while (cinfo.output_scanline < pic->height) {
+        JSAMPROW row = pic->rows.data() + size_t(cinfo.output_scanline) * rowBytes;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+// The image's rows (bottom-up, BGR or grey, CMYK turned to BGR) against the reference's.
+const char* ComparePictures(const CxImage& image, const ReferencePicture& pic)
+{
+    if (image.GetWidth() != pic.width || image.GetHeight() != pic.height)
+        return "picture size differs from libjpeg's";
+    const uint32_t w = pic.width;
+    const size_t rowBytes = size_t(w) * size_t(pic.components);
+    // Bytes of each row that hold samples: the rest is padding, which must be zero.
+    const size_t used = pic.components == 1                         ? w
+                        : pic.components == 3 || pic.components == 4 ? size_t(w) * 3
+                                                                     : std::min<size_t>(rowBytes, image.GetRowWidth());
+    for (uint32_t y = 0; y < pic.height; ++y) {
+        const uint8_t* ours = image.GetBits() + size_t(pic.height - 1 - y) * image.GetRowWidth();
+        const uint8_t* ref = pic.rows.data() + size_t(y) * rowBytes;
+        if (pic.components == 4) {
+            for (uint32_t x = 0; x < w; ++x) {
+                const unsigned k = ref[4 * x + 3];
+                if (ours[3 * x] != ref[4 * x + 2] * k / 255 || ours[3 * x + 1] != ref[4 * x + 1] * k / 255 ||
+                    ours[3 * x + 2] != ref[4 * x] * k / 255)
+                    return "CMYK pixels differ from libjpeg's";
+            }
+        } else if (pic.components == 1 || pic.components == 3) {
+            if (std::memcmp(ours, ref, used) != 0)
+                return "pixels differ from libjpeg's";
+        } else {
+            const size_t n = std::min<size_t>(rowBytes, image.GetRowWidth());
+            if (std::memcmp(ours, ref, n) != 0)
+                return "pixels differ from libjpeg's";
+        }
+        for (size_t x = used; x < image.GetRowWidth(); ++x) {
+            if (ours[x] != 0)
+                return "row padding is not zero";
+        }
+    }
+    return nullptr;
 }
 
 const char* CheckImage(const CxImage& image)
@@ -301,13 +429,22 @@ const char* FuzzJpegDecode(const uint8_t* data, size_t size)
     CxImage image;
     if (!image.Create(2, 3, 24))
         return "cannot create a small image";
+    ReferencePicture reference;
+    const bool referenceDecoded = DecodeReference(data, size, &reference);
     if (!image.Decode(buffer.data(), uint32_t(size), CXIMAGE_FORMAT_JPG)) {
         if (image.lastError[0] == '\0')
             return "decode failed without a reason";
         if (!image.IsValid() || image.GetWidth() != 2 || image.GetHeight() != 3)
             return "a failed decode changed the picture";
-    } else if (const char* why = CheckImage(image)) {
-        return why;
+        if (referenceDecoded)
+            return "libjpeg decodes what the image object refuses";
+    } else {
+        if (!referenceDecoded)
+            return "the image object decodes what libjpeg refuses";
+        if (const char* why = CheckImage(image))
+            return why;
+        if (const char* why = ComparePictures(image, reference))
+            return why;
     }
     if (size > 0 && std::memcmp(buffer.data(), data, size) != 0)
         return "decode wrote into its input";
