@@ -80,6 +80,9 @@ ExportOutcome RunExportLoop(VideoFrameReader& reader, FrameInfo& info, const Cro
     const int64_t outStride = DibStride24(box.Width());
     const int64_t outSize = outStride * box.Height();
     if (outSize > std::numeric_limits<int32_t>::max()) return refuse(ExportStop::Refused, "the frames are too large");
+    // Whole frames are read when the caller wants each one (the view keeps it as its frame copy) or the
+    // box reaches outside the frame; otherwise only the box is read.
+    const bool wholeFrames = bool(callbacks.frameRead) || !(ClampCropBox(box, info.width, info.height) == box);
     std::unique_ptr<uint8_t, FreeDeleter> outPixels(static_cast<uint8_t*>(std::calloc(size_t(outSize), 1)));
     if (!outPixels) return refuse(ExportStop::Refused, "not enough memory for one output frame");
 
@@ -94,25 +97,39 @@ ExportOutcome RunExportLoop(VideoFrameReader& reader, FrameInfo& info, const Cro
                 outcome.stop = ExportStop::Cancelled;
                 break;
             }
-            FrameBlockPtr block(reader.ReadFrame(info, frame));
+            // The frame's rows for the output: the box's block as the reader delivers it, or the box
+            // cut out of the whole frame.
+            FrameBlockPtr block;
+            const uint8_t* pixels = nullptr;
             BITMAPINFOHEADER header;
-            if (!block || !BlockHeader(block.get(), info.frameBlockSize, &header)) {
+            if (!wholeFrames) {
+                int32_t length = 0;
+                block.reset(reader.ReadFramePart(info, frame, box.left, box.top, box.Width(), box.Height(), &length));
+                if (block && BlockHeader(block.get(), length, &header) && header.biWidth == box.Width() &&
+                    header.biHeight == box.Height())
+                    pixels = block.get() + kDibHeaderSize;
+            } else {
+                block.reset(reader.ReadFrame(info, frame));
+                if (block && BlockHeader(block.get(), info.frameBlockSize, &header)) pixels = outPixels.get();
+            }
+            if (!pixels) {
                 outcome.omitted.push_back(frame);
                 if (callbacks.omitted) callbacks.omitted(round, frame);
                 continue;
             }
             if (callbacks.progress) callbacks.progress(round, frame);
-            if (callbacks.frameRead) callbacks.frameRead(frame, block.get(), info.frameBlockSize);
+            if (wholeFrames) {
+                if (callbacks.frameRead) callbacks.frameRead(frame, block.get(), info.frameBlockSize);
+                CopyBox(block.get(), header, box, outPixels.get(), outStride);
+                // The output header is the frame's own with the box's size; the caller's frame copy
+                // keeps the frame's header.
+                header.biWidth = box.Width();
+                header.biHeight = box.Height();
+                header.biSizeImage = static_cast<uint32_t>(outSize);
+                block.reset();
+            }
 
-            CopyBox(block.get(), header, box, outPixels.get(), outStride);
-            // The output header is the frame's own with the box's size; the caller's frame copy keeps
-            // the frame's header.
-            header.biWidth = box.Width();
-            header.biHeight = box.Height();
-            header.biSizeImage = static_cast<uint32_t>(outSize);
-            block.reset();
-
-            if (AviOutputAddFrame(out, outPixels.get(), static_cast<int32_t>(outSize), &header) != AVIERR_OK) {
+            if (AviOutputAddFrame(out, pixels, static_cast<int32_t>(outSize), &header) != AVIERR_OK) {
                 outcome.stop = ExportStop::WriteFailed;
                 outcome.reason = AviOutputLastError(out);
                 if (outcome.reason.empty()) outcome.reason = "the frame could not be written";

@@ -56,6 +56,7 @@ struct CropRect {
     int32_t Width() const { return right - left; }
     int32_t Height() const { return bottom - top; }
     bool Empty() const { return right <= left || bottom <= top; }
+    bool operator==(const CropRect&) const = default;
 };
 CropRect NormalizeCropBox(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // The part of the box inside a width x height frame (empty when they do not meet).

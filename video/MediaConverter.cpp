@@ -1,5 +1,7 @@
 #include "video/MediaConverter.h"
 
+#include <cstring>
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
@@ -89,17 +91,26 @@ MediaConverter::~MediaConverter()
 
 bool MediaConverter::Convert(const AVFrame* frame, int32_t width, int32_t height, uint8_t* dst)
 {
-    if (!frame || !dst || width <= 0 || height <= 0 || frame->width <= 0 || frame->height <= 0) return false;
+    return Convert(frame, WholePicture(width, height), dst);
+}
+
+bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, uint8_t* dst)
+{
+    if (!frame || !dst || !shape.Valid() || frame->width <= 0 || frame->height <= 0) return false;
+    const int32_t width = shape.frameWidth, height = shape.frameHeight;
+    const PictureBox& box = shape.box;
     bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
     AVPixelFormat format = LimitedTwin(static_cast<AVPixelFormat>(frame->format), &fullRange);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
     if (!desc) return false;
     bool isRgb = (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0;
     int matrix = isRgb ? -1 : MatrixOf(frame);
+    const int64_t boxStride = DibStride24(box.width);
 
     YuvPlanes yuv;
     if (!isRgb && DirectYuv(frame, format, width, height, &yuv))
-        return YuvToBgr(yuv, FixedMatrixFor(matrix, fullRange), dst, DibStride24(width), &yuvScratch_);
+        return YuvToBgrPart(yuv, FixedMatrixFor(matrix, fullRange), box.left, box.top, box.width, box.height, dst,
+                            boxStride, &yuvScratch_);
 
     const AVPixelFormat target = isRgb ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_GBRP;
     if (!context_ || srcWidth_ != frame->width || srcHeight_ != frame->height || srcFormat_ != format ||
@@ -125,10 +136,25 @@ bool MediaConverter::Convert(const AVFrame* frame, int32_t width, int32_t height
         viaPlanes_ = !isRgb;
     }
     const int64_t stride = DibStride24(width);
+    const bool whole = box.width == width && box.height == height;
     if (!viaPlanes_) {
-        uint8_t* planes[4] = {dst, nullptr, nullptr, nullptr};
+        uint8_t* rows = dst;
+        if (!whole) {
+            try {
+                if (whole_.size() != size_t(stride) * size_t(height)) whole_.assign(size_t(stride) * size_t(height), 0);
+            } catch (...) {
+                return false;
+            }
+            rows = whole_.data();
+        }
+        uint8_t* planes[4] = {rows, nullptr, nullptr, nullptr};
         int strides[4] = {int(stride), 0, 0, 0};
-        return sws_scale(context_, frame->data, frame->linesize, 0, frame->height, planes, strides) == height;
+        if (sws_scale(context_, frame->data, frame->linesize, 0, frame->height, planes, strides) != height) return false;
+        if (!whole)
+            for (int32_t y = 0; y < box.height; ++y)
+                std::memcpy(dst + y * boxStride, rows + (box.top + y) * stride + 3 * int64_t(box.left),
+                            3 * size_t(box.width));
+        return true;
     }
 
     const size_t plane = size_t(width) * size_t(height);
@@ -143,12 +169,13 @@ bool MediaConverter::Convert(const AVFrame* frame, int32_t width, int32_t height
     uint8_t* planes[4] = {g, b, r, nullptr};
     int strides[4] = {width, width, width, 0};
     if (sws_scale(context_, frame->data, frame->linesize, 0, frame->height, planes, strides) != height) return false;
-    for (int32_t y = 0; y < height; ++y) {
-        const uint8_t* gy = g + size_t(y) * width;
-        const uint8_t* by = b + size_t(y) * width;
-        const uint8_t* ry = r + size_t(y) * width;
-        uint8_t* out = dst + y * stride;
-        for (int32_t x = 0; x < width; ++x) {
+    for (int32_t y = 0; y < box.height; ++y) {
+        const size_t from = size_t(box.top + y) * size_t(width) + size_t(box.left);
+        const uint8_t* gy = g + from;
+        const uint8_t* by = b + from;
+        const uint8_t* ry = r + from;
+        uint8_t* out = dst + y * boxStride;
+        for (int32_t x = 0; x < box.width; ++x) {
             out[3 * x] = by[x];
             out[3 * x + 1] = gy[x];
             out[3 * x + 2] = ry[x];

@@ -39,6 +39,8 @@ struct MediaDetector::Impl {
     std::unique_ptr<MediaReadAhead> ahead;  // declared after source: stops before source goes
     ConvertedFrame last;
     bool haveLast = false;
+    SourceFrame held;          // the picture decoded last here, kept for another shape of it
+    bool haveHeld = false;
     bool open = false;
     bool readAhead = true;
     int inOrderRun = 0;
@@ -58,36 +60,37 @@ struct MediaDetector::Impl {
         ahead.reset();
     }
 
-    bool Holds(int64_t target, int32_t width, int32_t height) const
+    bool Holds(int64_t target, const PictureShape& shape) const
     {
-        return haveLast && last.valid && last.width == width && last.height == height && last.start <= target &&
-               target < last.end;
+        return haveLast && last.valid && last.shape == shape && last.start <= target && target < last.end;
     }
 
-    bool Locate(int64_t target, int32_t width, int32_t height);
+    bool Locate(int64_t target, const PictureShape& shape);
+    bool Convert(const SourceFrame& picture, const PictureShape& shape);
     bool LocateAhead(int64_t target, bool* found);
-    bool LocateHere(int64_t target, int32_t width, int32_t height);
+    bool LocateHere(int64_t target, const PictureShape& shape);
 };
 
-bool MediaDetector::Impl::Locate(int64_t target, int32_t width, int32_t height)
+bool MediaDetector::Impl::Locate(int64_t target, const PictureShape& shape)
 {
-    if (Holds(target, width, height)) return true;
+    if (Holds(target, shape)) return true;
+    // Another shape of the picture at hand (the box of the frame just shown, say) needs no decoding.
+    if (!ahead && haveHeld && held.start <= target && target < held.end) return Convert(held, shape);
     const int64_t period = source.FramePeriodTicks();
-    bool inOrder = haveLast && last.width == width && last.height == height && target >= last.end &&
-                   target - last.end < kInOrderPeriods * period;
+    bool inOrder = haveLast && last.shape == shape && target >= last.end && target - last.end < kInOrderPeriods * period;
     inOrderRun = inOrder ? inOrderRun + 1 : 0;
 
     if (ahead) {
-        if (inOrder && ahead->Width() == width && ahead->Height() == height) {
+        if (inOrder && ahead->Shape() == shape) {
             bool found = false;
             if (LocateAhead(target, &found)) return found;
         }
         StopAhead();
     }
-    if (!LocateHere(target, width, height)) return false;
+    if (!LocateHere(target, shape)) return false;
     if (readAhead && inOrderRun >= kInOrderRunToReadAhead && source.PeekStart() != INT64_MAX) {
         try {
-            ahead = std::make_unique<MediaReadAhead>(source, width, height, kReadAheadDepth);
+            ahead = std::make_unique<MediaReadAhead>(source, shape, kReadAheadDepth);
         } catch (...) {
             ahead.reset();
         }
@@ -116,22 +119,28 @@ bool MediaDetector::Impl::LocateAhead(int64_t target, bool* found)
     return true;
 }
 
-bool MediaDetector::Impl::LocateHere(int64_t target, int32_t width, int32_t height)
+bool MediaDetector::Impl::LocateHere(int64_t target, const PictureShape& shape)
 {
     if (target >= source.KnownEnd()) return false;
     if (source.ShouldSeekFor(target) && !source.Seek(target)) return false;
-    SourceFrame picture;
+    haveHeld = false;
     bool found = false;
-    while (source.Next(&picture)) {
-        if (target < picture.end) {
+    while (source.Next(&held)) {
+        if (target < held.end) {
             found = true;
             break;
         }
     }
     if (!found) return false;
+    haveHeld = true;
+    return Convert(held, shape);
+}
+
+bool MediaDetector::Impl::Convert(const SourceFrame& picture, const PictureShape& shape)
+{
     haveLast = false;
-    if (!PrepareConvertedFrame(&last, width, height)) return false;
-    last.valid = converter.Convert(picture.frame.get(), width, height, last.pixels.data());
+    if (!PrepareConvertedFrame(&last, shape)) return false;
+    last.valid = converter.Convert(picture.frame.get(), shape, last.pixels.data());
     last.start = picture.start;
     last.end = picture.end;
     ++convertedHere;
@@ -157,6 +166,8 @@ bool MediaDetector::SetFilename(const char* path)
     try {
         impl_->StopAhead();
         impl_->haveLast = false;
+        impl_->haveHeld = false;
+        impl_->held = SourceFrame();
         impl_->inOrderRun = 0;
         impl_->filename = path ? path : "";
         impl_->error.clear();
@@ -194,33 +205,41 @@ bool MediaDetector::GetVideoFormat(int32_t* width, int32_t* height) const
 
 bool MediaDetector::GetBitmapBits(double streamTime, int32_t* size, uint8_t* buffer, int32_t width, int32_t height)
 {
+    return GetBitmapBitsPart(streamTime, size, buffer, width, height, 0, 0, width, height);
+}
+
+bool MediaDetector::GetBitmapBitsPart(double streamTime, int32_t* size, uint8_t* buffer, int32_t width,
+                                      int32_t height, int32_t left, int32_t top, int32_t boxWidth, int32_t boxHeight)
+{
     if (!impl_ || !impl_->open) return false;
     if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide ||
         FrameBlockSize(width, height) > kMaxFrameBlockBytes)
         return false;
+    const PictureShape shape{width, height, PictureBox{left, top, boxWidth, boxHeight}};
+    if (!shape.Valid()) return false;
     try {
         int64_t target = impl_->source.SecondsToTicks(streamTime);
         if (target < 0) target = 0;
-        if (!impl_->Locate(target, width, height)) return false;
+        if (!impl_->Locate(target, shape)) return false;
     } catch (...) {
         return false;
     }
-    const int64_t stride = DibStride24(width);
-    if (size) *size = int32_t(FrameBlockSize(width, height));
+    const int64_t stride = DibStride24(boxWidth);
+    if (size) *size = int32_t(FrameBlockSize(boxWidth, boxHeight));
     if (buffer) {
         BITMAPINFOHEADER header{};
         header.biSize = sizeof(BITMAPINFOHEADER);
-        header.biWidth = width;
-        header.biHeight = height;  // positive: rows bottom-up
+        header.biWidth = boxWidth;
+        header.biHeight = boxHeight;  // positive: rows bottom-up
         header.biPlanes = 1;
         header.biBitCount = 24;
         header.biCompression = BI_RGB;
-        header.biSizeImage = uint32_t(stride * height);
+        header.biSizeImage = uint32_t(stride * boxHeight);
         std::memcpy(buffer, &header, sizeof header);
         const uint8_t* top = impl_->last.pixels.data();
         uint8_t* rows = buffer + kDibHeaderSize;
-        for (int64_t y = 0; y < height; ++y)
-            std::memcpy(rows + (height - 1 - y) * stride, top + y * stride, size_t(stride));
+        for (int64_t y = 0; y < boxHeight; ++y)
+            std::memcpy(rows + (boxHeight - 1 - y) * stride, top + y * stride, size_t(stride));
     }
     return true;
 }

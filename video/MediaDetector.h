@@ -32,6 +32,11 @@ public:
     // there. False when no picture is shown at that time (past the end) or it cannot be decoded.
     // A size query followed by the fill for the same time decodes once.
     bool GetBitmapBits(double streamTime, int32_t* size, uint8_t* buffer, int32_t width, int32_t height);
+    // As GetBitmapBits, for only the box [left, left + boxWidth) x [top, top + boxHeight) of that
+    // picture: a boxWidth x boxHeight bitmap, exactly that part of the whole, converted without the rest.
+    // False also when the box does not lie inside width x height.
+    bool GetBitmapBitsPart(double streamTime, int32_t* size, uint8_t* buffer, int32_t width, int32_t height,
+                           int32_t left, int32_t top, int32_t boxWidth, int32_t boxHeight);
 
     // Decoding ahead during in-order reading; on by default. Frames are identical either way.
     void SetReadAhead(bool enabled);

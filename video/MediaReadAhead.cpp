@@ -5,22 +5,22 @@
 #include "image/dib.h"
 #include "video/MediaSource.h"
 
-bool PrepareConvertedFrame(ConvertedFrame* frame, int32_t width, int32_t height)
+bool PrepareConvertedFrame(ConvertedFrame* frame, const PictureShape& shape)
 {
+    const int32_t width = shape.box.width, height = shape.box.height;
     size_t size = size_t(DibStride24(width)) * size_t(height);
     try {
-        if (frame->pixels.size() != size || frame->width != width || frame->height != height)
+        if (frame->pixels.size() != size || frame->shape.box.width != width || frame->shape.box.height != height)
             frame->pixels.assign(size, 0);
     } catch (...) {
         return false;
     }
-    frame->width = width;
-    frame->height = height;
+    frame->shape = shape;
     return true;
 }
 
-MediaReadAhead::MediaReadAhead(MediaSource& source, int32_t width, int32_t height, size_t depth)
-    : source_(source), width_(width), height_(height), depth_(depth < 1 ? 1 : depth)
+MediaReadAhead::MediaReadAhead(MediaSource& source, const PictureShape& shape, size_t depth)
+    : source_(source), shape_(shape), depth_(depth < 1 ? 1 : depth)
 {
 }
 
@@ -64,8 +64,7 @@ void MediaReadAhead::Run()
             if (!spare_.empty()) {
                 out.pixels = std::move(spare_.back());
                 spare_.pop_back();
-                out.width = width_;
-                out.height = height_;
+                out.shape = shape_;
             }
         }
         SourceFrame picture;
@@ -73,8 +72,8 @@ void MediaReadAhead::Run()
         if (more) {
             out.start = picture.start;
             out.end = picture.end;
-            out.valid = PrepareConvertedFrame(&out, width_, height_) &&
-                        converter_.Convert(picture.frame.get(), width_, height_, out.pixels.data());
+            out.valid = PrepareConvertedFrame(&out, shape_) &&
+                        converter_.Convert(picture.frame.get(), shape_, out.pixels.data());
         }
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -98,7 +97,8 @@ bool MediaReadAhead::Pop(ConvertedFrame* slot)
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return !queue_.empty() || ended_ || stop_; });
     if (queue_.empty()) return false;
-    if (slot->width == width_ && slot->height == height_ && !slot->pixels.empty() && spare_.size() <= depth_) {
+    if (slot->shape.box.width == shape_.box.width && slot->shape.box.height == shape_.box.height &&
+        !slot->pixels.empty() && spare_.size() <= depth_) {
         try {
             spare_.push_back(std::move(slot->pixels));
         } catch (...) {

@@ -15,24 +15,24 @@
 
 class MediaSource;
 
-// A picture converted to top-down BGR rows of DibStride24(width) bytes, shown from start to end.
+// A picture (or the box of it its shape names) converted to top-down BGR rows of
+// DibStride24(box width) bytes, shown from start to end.
 struct ConvertedFrame {
     int64_t start = 0;
     int64_t end = 0;
-    int32_t width = 0;
-    int32_t height = 0;
+    PictureShape shape;
     bool valid = false;
     std::vector<uint8_t> pixels;
 };
 
-// Resizes frame's pixel buffer for width x height, keeping a buffer that already fits (its row
-// filler bytes are zero and stay so).
-bool PrepareConvertedFrame(ConvertedFrame* frame, int32_t width, int32_t height);
+// Resizes frame's pixel buffer for shape's box, keeping a buffer that already fits (its row filler
+// bytes are zero and stay so).
+bool PrepareConvertedFrame(ConvertedFrame* frame, const PictureShape& shape);
 
 class MediaReadAhead {
 public:
     // Takes over source from its current position until Stop returns; nobody else may touch it then.
-    MediaReadAhead(MediaSource& source, int32_t width, int32_t height, size_t depth);
+    MediaReadAhead(MediaSource& source, const PictureShape& shape, size_t depth);
     ~MediaReadAhead();
     MediaReadAhead(const MediaReadAhead&) = delete;
     MediaReadAhead& operator=(const MediaReadAhead&) = delete;
@@ -43,8 +43,7 @@ public:
     // The buffer slot held before is kept for reuse.
     bool Pop(ConvertedFrame* slot);
 
-    int32_t Width() const { return width_; }
-    int32_t Height() const { return height_; }
+    const PictureShape& Shape() const { return shape_; }
     int64_t Converted() const;
 
 private:
@@ -52,8 +51,7 @@ private:
 
     MediaSource& source_;
     MediaConverter converter_;
-    const int32_t width_;
-    const int32_t height_;
+    const PictureShape shape_;
     const size_t depth_;
     std::thread thread_;
     mutable std::mutex mutex_;

@@ -129,10 +129,13 @@ int HorizontalLeftSse2(const int16_t* in, int n, int16_t* out)
     return i;
 }
 
-// Chroma of one luma row at luma resolution, times 16, centred on zero.
-void ChromaRow(const YuvPlanes& p, int plane, int row, int16_t* vertical, int16_t* out)
+// Chroma of one luma row at luma resolution, times 16, centred on zero, for the luma columns
+// [x0, x1): only the chroma samples those columns draw on (and their neighbours) are computed, so a
+// part of the picture converts exactly as it does within the whole.
+void ChromaRow(const YuvPlanes& p, int plane, int row, int x0, int x1, int16_t* vertical, int16_t* out)
 {
-    const int chromaWidth = (p.width + p.chromaShiftX) >> p.chromaShiftX;
+    const int sx = p.chromaShiftX;
+    const int chromaWidth = (p.width + sx) >> sx;
     const int chromaHeight = (p.height + p.chromaShiftY) >> p.chromaShiftY;
     const int near = row >> p.chromaShiftY;
     const uint8_t* a = p.data[plane] + int64_t(near) * p.linesize[plane];
@@ -141,16 +144,19 @@ void ChromaRow(const YuvPlanes& p, int plane, int row, int16_t* vertical, int16_
         const int far = std::clamp((row & 1) ? near + 1 : near - 1, 0, chromaHeight - 1);
         b = p.data[plane] + int64_t(far) * p.linesize[plane];
     }
-    for (int i = VerticalSse2(a, b, chromaWidth, vertical); i < chromaWidth; ++i)
+    // Chroma samples under [x0, x1), and with horizontal interpolation one more on each side.
+    const int first = x0 >> sx, end = ((x1 - 1) >> sx) + 1;
+    const int c0 = std::max(first - sx, 0), c1 = std::min(end + sx, chromaWidth);
+    for (int i = c0 + VerticalSse2(a + c0, b ? b + c0 : nullptr, c1 - c0, vertical + c0); i < c1; ++i)
         vertical[i] = int16_t(b ? 3 * a[i] + b[i] : 4 * a[i]);
 
-    if (!p.chromaShiftX) {
-        for (int x = 0; x < p.width; ++x) out[x] = int16_t(4 * vertical[x] - kChromaCentre);
+    if (!sx) {
+        for (int x = x0; x < x1; ++x) out[x] = int16_t(4 * vertical[x] - kChromaCentre);
         return;
     }
     const int last = chromaWidth - 1;
-    int i = p.chromaCentredX ? 0 : HorizontalLeftSse2(vertical, chromaWidth, out);
-    for (; i < chromaWidth; ++i) {
+    int i = first + (p.chromaCentredX ? 0 : HorizontalLeftSse2(vertical + first, end - first, out + 2 * first));
+    for (; i < end; ++i) {
         const int here = vertical[i];
         const int next = vertical[std::min(i + 1, last)];
         int even, odd;
@@ -197,8 +203,16 @@ void YuvRowToBgr(const uint8_t* y, const int16_t* u, const int16_t* v, int width
 
 bool YuvToBgr(const YuvPlanes& p, const YuvMatrix& m, uint8_t* out, int64_t stride, std::vector<int16_t>* scratch)
 {
+    return YuvToBgrPart(p, m, 0, 0, p.width, p.height, out, stride, scratch);
+}
+
+bool YuvToBgrPart(const YuvPlanes& p, const YuvMatrix& m, int left, int top, int width, int height, uint8_t* out,
+                  int64_t stride, std::vector<int16_t>* scratch)
+{
     if (p.width <= 0 || p.height <= 0 || p.chromaShiftX < 0 || p.chromaShiftX > 1 || p.chromaShiftY < 0 ||
         p.chromaShiftY > 1)
+        return false;
+    if (left < 0 || top < 0 || width <= 0 || height <= 0 || width > p.width - left || height > p.height - top)
         return false;
     const size_t row = size_t(p.width) + 8;
     try {
@@ -210,10 +224,11 @@ bool YuvToBgr(const YuvPlanes& p, const YuvMatrix& m, uint8_t* out, int64_t stri
     int16_t* v = u + row;
     int16_t* verticalU = v + row;
     int16_t* verticalV = verticalU + row;
-    for (int y = 0; y < p.height; ++y) {
-        ChromaRow(p, 1, y, verticalU, u);
-        ChromaRow(p, 2, y, verticalV, v);
-        YuvRowToBgr(p.data[0] + int64_t(y) * p.linesize[0], u, v, p.width, m, out + y * stride);
+    for (int y = top; y < top + height; ++y) {
+        ChromaRow(p, 1, y, left, left + width, verticalU, u);
+        ChromaRow(p, 2, y, left, left + width, verticalV, v);
+        YuvRowToBgr(p.data[0] + int64_t(y) * p.linesize[0] + left, u + left, v + left, width, m,
+                    out + (y - top) * stride);
     }
     return true;
 }

@@ -39,3 +39,8 @@ struct YuvPlanes {
 // The whole picture as top-down rows of stride bytes. scratch is reused between calls.
 bool YuvToBgr(const YuvPlanes& planes, const YuvMatrix& m, uint8_t* out, int64_t stride,
               std::vector<int16_t>* scratch);
+
+// Only the part [left, left + width) x [top, top + height) of the picture, exactly as it comes out of
+// the whole: rows of stride bytes to out, its top row first. False when the part is not inside.
+bool YuvToBgrPart(const YuvPlanes& planes, const YuvMatrix& m, int left, int top, int width, int height,
+                  uint8_t* out, int64_t stride, std::vector<int16_t>* scratch);

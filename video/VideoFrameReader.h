@@ -40,6 +40,11 @@ public:
     FrameInfo& Open(const char* path);
     // A fresh std::malloc'd frame block owned by the caller (free with std::free), or null.
     uint8_t* ReadFrame(FrameInfo& frameInfo, int32_t frameIndex);
+    // Only the box (left, top, width, height; inside the frame) of a frame, as a frame block of the
+    // box's size owned by the caller, its size in *blockSize; null as ReadFrame. Through the media
+    // detector only the box is converted. frameInfo.frameBlockSize keeps the size of whole frames.
+    uint8_t* ReadFramePart(FrameInfo& frameInfo, int32_t frameIndex, int32_t left, int32_t top, int32_t width,
+                           int32_t height, int32_t* blockSize);
     uint32_t RefreshStreamInfo();  // AVI back end: stream type FOURCC
     void Close(FrameInfo& frameInfo);
 

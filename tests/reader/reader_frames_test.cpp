@@ -194,6 +194,63 @@ TEST(ReadAhead, SamePixelsAsDecodingOnDemand)
     }
 }
 
+// A box read on its own is exactly that box of the whole frame, for every back end and pixel format
+// (our own YUV path, swscale's RGB and palette paths, line interpolation), in order (decoding ahead)
+// and out of order, and mixed with whole-frame reads.
+TEST(FrameParts, ExactlyTheBoxOfTheWholeFrame)
+{
+    struct Box {
+        int32_t left, top, width, height;
+    };
+    const Box boxes[] = {{0, 0, 1, 1}, {3, 5, 17, 9}, {1, 0, 30, 48}, {10, 20, 7, 5}};
+    for (Case c : {Case{TestVideo::H264Mp4, true}, Case{TestVideo::MjpegAvi, true},
+                   Case{TestVideo::RawAviOddWidth, true}, Case{TestVideo::Pal8Avi, true},
+                   Case{TestVideo::RawAviOddWidth, false}, Case{TestVideo::Interlaced, true}}) {
+        const TestVideoInfo& v = Info(c.kind);
+        SCOPED_TRACE(std::string(v.name) + (c.media ? " media" : " avi"));
+        UseMediaDetector(c.media);
+        for (int deinterlace : {0, 1}) {
+            VideoFrameReader wholeReader, partReader;
+            wholeReader.SetDeinterlace(deinterlace);
+            partReader.SetDeinterlace(deinterlace);
+            FrameInfo& wholeInfo = wholeReader.Open(TestVideoPath(c.kind).c_str());
+            FrameInfo& partInfo = partReader.Open(TestVideoPath(c.kind).c_str());
+            ASSERT_TRUE(wholeInfo.succeeded && partInfo.succeeded);
+            std::vector<int32_t> order;
+            for (int32_t i = 0; i < wholeInfo.frameCount; ++i) order.push_back(i);
+            for (int32_t i : {7, 2, 3, 4, 0}) order.push_back(std::min(i, wholeInfo.frameCount - 1));
+            for (size_t k = 0; k < order.size(); ++k) {
+                const int32_t n = order[k];
+                const Box& box = boxes[(k / 6) % std::size(boxes)];
+                const Block whole = ReadBlock(wholeReader, wholeInfo, n);
+                ASSERT_FALSE(whole.empty()) << "frame " << n;
+                if (k % 5 == 4) ReadBlock(partReader, partInfo, n);  // a whole frame in between
+                int32_t size = 0;
+                uint8_t* raw = partReader.ReadFramePart(partInfo, n, box.left, box.top, box.width, box.height, &size);
+                ASSERT_TRUE(raw) << "frame " << n;
+                Block part(raw, raw + size);
+                std::free(raw);
+                ASSERT_EQ(size, FrameBlockSize(box.width, box.height));
+                EXPECT_EQ(HeaderOf(part).biWidth, box.width);
+                EXPECT_EQ(HeaderOf(part).biHeight, box.height);
+                EXPECT_EQ(partInfo.frameBlockSize, FrameBlockSize(v.width, v.height)) << "whole frames' size kept";
+                for (int32_t y = 0; y < box.height; ++y) {
+                    const uint8_t* expected = PictureRow(whole, v.width, v.height, box.top + y) + 3 * box.left;
+                    const uint8_t* got = PictureRow(part, box.width, box.height, y);
+                    ASSERT_TRUE(std::equal(got, got + 3 * box.width, expected))
+                        << "frame " << n << " deinterlace " << deinterlace << " row " << y;
+                    ASSERT_TRUE(std::all_of(got + 3 * box.width, got + DibStride24(box.width),
+                                            [](uint8_t b) { return b == 0; }));
+                }
+            }
+            int32_t size = 1;
+            EXPECT_EQ(partReader.ReadFramePart(partInfo, 0, v.width - 3, 0, 4, 1, &size), nullptr) << "box past the edge";
+            EXPECT_EQ(size, 0);
+            EXPECT_EQ(partReader.ReadFramePart(partInfo, wholeInfo.frameCount + 5, 0, 0, 2, 2, &size), nullptr);
+        }
+    }
+}
+
 // Stepping costs one decode, repeating costs none, and only going back or far ahead seeks.
 TEST(Stepping, DecodesOnlyWhatIsNew)
 {

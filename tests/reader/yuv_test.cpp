@@ -141,4 +141,47 @@ TEST(YuvPicture, ChromaUpsamplingAndOddSizes)
     }
 }
 
+// A part converts exactly as it comes out of the whole picture: chroma at its edges is interpolated
+// from its true neighbours, whatever the parity of its corner.
+TEST(YuvPicture, PartsAreExactlyTheirPlaceInTheWhole)
+{
+    std::mt19937 random(5);
+    const YuvMatrix m = MakeYuvMatrix(0.2126, 0.0722, false);
+    struct Layout {
+        int shiftX, shiftY;
+        bool centred;
+    };
+    for (Layout layout : {Layout{1, 1, false}, Layout{1, 1, true}, Layout{1, 0, false}, Layout{0, 0, false}}) {
+        const int width = 37, height = 11;
+        const int cw = (width + layout.shiftX) >> layout.shiftX, ch = (height + layout.shiftY) >> layout.shiftY;
+        std::vector<uint8_t> yp(size_t(width * height)), up(size_t(cw * ch)), vp(size_t(cw * ch));
+        for (auto* plane : {&yp, &up, &vp})
+            for (auto& s : *plane) s = uint8_t(random());
+        const YuvPlanes planes{{yp.data(), up.data(), vp.data()}, {width, cw, cw}, width, height,
+                               layout.shiftX, layout.shiftY, layout.centred};
+        const int64_t stride = 3 * width;
+        std::vector<uint8_t> whole(size_t(stride * height));
+        std::vector<int16_t> scratch;
+        ASSERT_TRUE(YuvToBgr(planes, m, whole.data(), stride, &scratch));
+        for (int left : {0, 1, 2, 7, 20, 36}) {
+            for (int top : {0, 1, 4, 10}) {
+                for (int w : {1, 2, 9, 17, width}) {
+                    for (int h : {1, 3, height}) {
+                        const bool inside = left + w <= width && top + h <= height;
+                        std::vector<uint8_t> part(size_t(3 * w * h) + 1, 0xEE);
+                        ASSERT_EQ(YuvToBgrPart(planes, m, left, top, w, h, part.data(), 3 * w, &scratch), inside);
+                        if (!inside) continue;
+                        for (int y = 0; y < h; ++y)
+                            ASSERT_TRUE(std::equal(part.begin() + 3 * w * y, part.begin() + 3 * w * (y + 1),
+                                                   whole.begin() + (top + y) * stride + 3 * left))
+                                << "layout " << layout.shiftX << layout.shiftY << layout.centred << " box " << left
+                                << "," << top << " " << w << "x" << h << " row " << y;
+                        EXPECT_EQ(part.back(), 0xEE) << "nothing written past the part";
+                    }
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
