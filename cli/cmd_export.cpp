@@ -111,7 +111,9 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
         status = 1;
     }
     if (!outcome.omitted.empty()) {
-        std::fprintf(stderr, "%s\n", OmittedFramesReport(outcome.omitted).c_str());
+        // The report ends its list with a line break of its own.
+        const std::string report = OmittedFramesReport(outcome.omitted);
+        std::fprintf(stderr, "%s%s", report.c_str(), report.back() == '\n' ? "" : "\n");
         status = 1;
     }
     if (!outcome.stampError.empty() && outcome.stop != ExportStop::CreateFailed && outcome.stop != ExportStop::Refused) {

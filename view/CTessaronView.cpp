@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 #include "app/ChildFrame.h"
 #include "app/Document.h"
@@ -248,10 +249,23 @@ std::string CTessaronView::FrameOrderKey(int score, int frame) {
 
 LRESULT CTessaronView::BuildOriginalOrder(WPARAM, LPARAM) {
     m_frameOrder.clear();
-    // Entries 0 to m_frameEnd inclusive; a negative bound (a video of no frames) gives none.
+    // Entries 0 to m_frameEnd inclusive; a negative bound (a video of no frames) gives none. A header
+    // can claim far more frames than memory holds keys for: then the list stays empty and the user is
+    // told, rather than the allocation failure ending the program.
     if (m_frameEnd >= 0) {
-        m_frameOrder.reserve(static_cast<size_t>(m_frameEnd) + 1);
-        for (int i = 0; i <= m_frameEnd; ++i) m_frameOrder.push_back(FrameOrderKey(i, i));
+        try {
+            m_frameOrder.reserve(static_cast<size_t>(m_frameEnd) + 1);
+            for (int64_t i = 0; i <= m_frameEnd; ++i)
+                m_frameOrder.push_back(FrameOrderKey(static_cast<int>(i), static_cast<int>(i)));
+        } catch (const std::exception&) {
+            m_frameOrder.clear();
+            m_frameOrder.shrink_to_fit();
+            AppFramework().MessageBox(this,
+                                      QStringLiteral("The video claims %1 frames, more than the frame list can hold.\n"
+                                                     "The Frame Selector lists none of them.")
+                                          .arg(static_cast<int64_t>(m_frameEnd) + 1),
+                                      QStringLiteral("Info"), MB_OK);
+        }
     }
     m_currentFrame = 0;
     Invalidate();
