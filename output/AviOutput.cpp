@@ -12,8 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <random>
 #include <vector>
+
+#include "output/TempFile.h"
 
 // File layout (offsets of the first RIFF are fixed once the first frame's format is known):
 //
@@ -110,44 +111,6 @@ bool WriteAllAt(int fd, uint64_t offset, iovec* iov, int count) {
 bool WriteAllAt(int fd, uint64_t offset, const void* p, size_t n) {
     iovec v{const_cast<void*>(p), n};
     return WriteAllAt(fd, offset, &v, 1);
-}
-
-// The path a write should go to: the target of a symbolic link, so that the link itself survives.
-std::string ResolveTarget(const std::string& path) {
-    struct stat st{};
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = realpath(path.c_str(), nullptr)) {
-            std::string r(real);
-            std::free(real);
-            return r;
-        }
-    }
-    return path;
-}
-
-// Creates a fresh file beside target, named "<target>.<random>.part", with the usual permissions.
-int CreateTempBeside(const std::string& target, std::string* tempPath) {
-    std::random_device rd;
-    std::mt19937 gen(rd());
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    // A name at the file system's length limit leaves no room for the suffix: use a short one then.
-    const size_t slash = target.rfind('/');
-    const std::string stem = target.size() - (slash == std::string::npos ? 0 : slash + 1) > 200
-                                 ? target.substr(0, slash == std::string::npos ? 0 : slash + 1) + "tessaron"
-                                 : target;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = stem + ".";
-        for (int i = 0; i < 6; ++i) name += kChars[gen() % (sizeof(kChars) - 1)];
-        name += ".part";
-        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            *tempPath = name;
-            return fd;
-        }
-        if (errno != EEXIST) return -1;
-    }
-    errno = EEXIST;
-    return -1;
 }
 
 }  // namespace
@@ -414,7 +377,7 @@ AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATE
     AviOutput* out = new (std::nothrow) AviOutput;
     if (!out) return refuse(ErrnoText(ENOMEM));
     try {
-        out->targetPath = ResolveTarget(path);
+        out->targetPath = ResolveWriteTarget(path);
         struct stat st{};
         if (stat(out->targetPath.c_str(), &st) == 0) {
             // Replacing must be refused where truncating in place would be.

@@ -9,51 +9,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <random>
+
+#include "output/TempFile.h"
 
 static_assert(std::endian::native == std::endian::little, "the file header is written as little-endian bytes");
 
 FrameBitmap sharedFrameBitmap;
 
 namespace {
-
-// The path a save should replace: the target of a symbolic link, so that the link itself survives.
-std::string ResolveTarget(const char* path) {
-    struct stat st{};
-    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = realpath(path, nullptr)) {
-            std::string r(real);
-            std::free(real);
-            return r;
-        }
-    }
-    return path;
-}
-
-// Creates a fresh file beside target, named "<target>.<random>.part"; the umask applies as usual.
-int CreateTempBeside(const std::string& target, std::string* tempPath) {
-    std::random_device rd;
-    std::mt19937 gen(rd());
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    // A name at the file system's length limit leaves no room for the suffix: use a short one then.
-    const size_t slash = target.rfind('/');
-    const std::string stem = target.size() - (slash == std::string::npos ? 0 : slash + 1) > 200
-                                 ? target.substr(0, slash == std::string::npos ? 0 : slash + 1) + "tessaron"
-                                 : target;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = stem + ".";
-        for (int i = 0; i < 6; ++i) name += kChars[gen() % (sizeof(kChars) - 1)];
-        name += ".part";
-        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            *tempPath = name;
-            return fd;
-        }
-        if (errno != EEXIST) return -1;
-    }
-    errno = EEXIST;
-    return -1;
-}
 
 bool WriteAll(int fd, iovec* iov, int count) {
     while (count > 0) {
@@ -137,7 +100,7 @@ bool FrameBitmap::SaveAsBmp(const char* path) {
             lastSaveError = std::strerror(EINVAL);
             return false;
         }
-        const std::string target = ResolveTarget(path);
+        const std::string target = ResolveWriteTarget(path);
         struct stat st{};
         if (stat(target.c_str(), &st) == 0) {
             // Replacing must be refused where overwriting in place would be.
