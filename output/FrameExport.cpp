@@ -104,10 +104,11 @@ ExportOutcome RunExportLoop(VideoFrameReader& reader, FrameInfo& info, const Cro
             BITMAPINFOHEADER header;
             if (!wholeFrames) {
                 int32_t length = 0;
-                block.reset(reader.ReadFramePart(info, frame, box.left, box.top, box.Width(), box.Height(), &length));
-                if (block && BlockHeader(block.get(), length, &header) && header.biWidth == box.Width() &&
+                const uint8_t* part =
+                    reader.ReadFramePart(info, frame, box.left, box.top, box.Width(), box.Height(), &length);
+                if (part && BlockHeader(part, length, &header) && header.biWidth == box.Width() &&
                     header.biHeight == box.Height())
-                    pixels = block.get() + kDibHeaderSize;
+                    pixels = part + kDibHeaderSize;
             } else {
                 block.reset(reader.ReadFrame(info, frame));
                 if (block && BlockHeader(block.get(), info.frameBlockSize, &header)) pixels = outPixels.get();

@@ -89,12 +89,7 @@ MediaConverter::~MediaConverter()
     sws_freeContext(context_);
 }
 
-bool MediaConverter::Convert(const AVFrame* frame, int32_t width, int32_t height, uint8_t* dst)
-{
-    return Convert(frame, WholePicture(width, height), dst);
-}
-
-bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, uint8_t* dst)
+bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, uint8_t* dst, int64_t dstStride)
 {
     if (!frame || !dst || !shape.Valid() || frame->width <= 0 || frame->height <= 0) return false;
     const int32_t width = shape.frameWidth, height = shape.frameHeight;
@@ -105,12 +100,11 @@ bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, ui
     if (!desc) return false;
     bool isRgb = (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0;
     int matrix = isRgb ? -1 : MatrixOf(frame);
-    const int64_t boxStride = DibStride24(box.width);
 
     YuvPlanes yuv;
     if (!isRgb && DirectYuv(frame, format, width, height, &yuv))
         return YuvToBgrPart(yuv, FixedMatrixFor(matrix, fullRange), box.left, box.top, box.width, box.height, dst,
-                            boxStride, &yuvScratch_);
+                            dstStride, &yuvScratch_);
 
     const AVPixelFormat target = isRgb ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_GBRP;
     if (!context_ || srcWidth_ != frame->width || srcHeight_ != frame->height || srcFormat_ != format ||
@@ -136,7 +130,8 @@ bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, ui
         viaPlanes_ = !isRgb;
     }
     const int64_t stride = DibStride24(width);
-    const bool whole = box.width == width && box.height == height;
+    // swscale writes straight to dst only for the whole picture in top-down rows.
+    const bool whole = box.width == width && box.height == height && dstStride == stride;
     if (!viaPlanes_) {
         uint8_t* rows = dst;
         if (!whole) {
@@ -152,7 +147,7 @@ bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, ui
         if (sws_scale(context_, frame->data, frame->linesize, 0, frame->height, planes, strides) != height) return false;
         if (!whole)
             for (int32_t y = 0; y < box.height; ++y)
-                std::memcpy(dst + y * boxStride, rows + (box.top + y) * stride + 3 * int64_t(box.left),
+                std::memcpy(dst + y * dstStride, rows + (box.top + y) * stride + 3 * int64_t(box.left),
                             3 * size_t(box.width));
         return true;
     }
@@ -174,7 +169,7 @@ bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, ui
         const uint8_t* gy = g + from;
         const uint8_t* by = b + from;
         const uint8_t* ry = r + from;
-        uint8_t* out = dst + y * boxStride;
+        uint8_t* out = dst + y * dstStride;
         for (int32_t x = 0; x < box.width; ++x) {
             out[3 * x] = by[x];
             out[3 * x + 1] = gy[x];

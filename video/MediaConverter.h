@@ -41,12 +41,11 @@ public:
     MediaConverter(const MediaConverter&) = delete;
     MediaConverter& operator=(const MediaConverter&) = delete;
 
-    // Writes width x height pixels as top-down BGR rows of DibStride24(width) bytes to dst, scaling
-    // when the picture has another size. The filler bytes at the row ends are left untouched.
-    bool Convert(const AVFrame* frame, int32_t width, int32_t height, uint8_t* dst);
-    // Only shape's box of the picture scaled to the shape's frame size, exactly as it is within the
-    // whole, as rows of DibStride24(box width) bytes. Our own YUV path converts nothing outside the box.
-    bool Convert(const AVFrame* frame, const PictureShape& shape, uint8_t* dst);
+    // Writes shape's box of the picture scaled to the shape's frame size (exactly as the box is within
+    // the whole) as BGR rows: the box's top row at dst, each next one dstStride bytes on (negative for
+    // bottom-up rows). The filler bytes at the row ends are left untouched. Our own YUV path converts
+    // nothing outside the box.
+    bool Convert(const AVFrame* frame, const PictureShape& shape, uint8_t* dst, int64_t dstStride);
 
 private:
     SwsContext* context_ = nullptr;

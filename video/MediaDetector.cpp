@@ -138,13 +138,8 @@ bool MediaDetector::Impl::LocateHere(int64_t target, const PictureShape& shape)
 
 bool MediaDetector::Impl::Convert(const SourceFrame& picture, const PictureShape& shape)
 {
-    haveLast = false;
-    if (!PrepareConvertedFrame(&last, shape)) return false;
-    last.valid = converter.Convert(picture.frame.get(), shape, last.pixels.data());
-    last.start = picture.start;
-    last.end = picture.end;
     ++convertedHere;
-    haveLast = last.valid;
+    haveLast = ConvertPicture(converter, picture, shape, &last);
     return haveLast;
 }
 
@@ -211,37 +206,31 @@ bool MediaDetector::GetBitmapBits(double streamTime, int32_t* size, uint8_t* buf
 bool MediaDetector::GetBitmapBitsPart(double streamTime, int32_t* size, uint8_t* buffer, int32_t width,
                                       int32_t height, int32_t left, int32_t top, int32_t boxWidth, int32_t boxHeight)
 {
-    if (!impl_ || !impl_->open) return false;
+    const uint8_t* block = PeekBitmapPart(streamTime, width, height, left, top, boxWidth, boxHeight);
+    if (!block) return false;
+    const size_t length = impl_->last.block.size();
+    if (size) *size = int32_t(length);
+    if (buffer) std::memcpy(buffer, block, length);
+    return true;
+}
+
+const uint8_t* MediaDetector::PeekBitmapPart(double streamTime, int32_t width, int32_t height, int32_t left,
+                                             int32_t top, int32_t boxWidth, int32_t boxHeight)
+{
+    if (!impl_ || !impl_->open) return nullptr;
     if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide ||
         FrameBlockSize(width, height) > kMaxFrameBlockBytes)
-        return false;
+        return nullptr;
     const PictureShape shape{width, height, PictureBox{left, top, boxWidth, boxHeight}};
-    if (!shape.Valid()) return false;
+    if (!shape.Valid()) return nullptr;
     try {
         int64_t target = impl_->source.SecondsToTicks(streamTime);
         if (target < 0) target = 0;
-        if (!impl_->Locate(target, shape)) return false;
+        if (!impl_->Locate(target, shape)) return nullptr;
     } catch (...) {
-        return false;
+        return nullptr;
     }
-    const int64_t stride = DibStride24(boxWidth);
-    if (size) *size = int32_t(FrameBlockSize(boxWidth, boxHeight));
-    if (buffer) {
-        BITMAPINFOHEADER header{};
-        header.biSize = sizeof(BITMAPINFOHEADER);
-        header.biWidth = boxWidth;
-        header.biHeight = boxHeight;  // positive: rows bottom-up
-        header.biPlanes = 1;
-        header.biBitCount = 24;
-        header.biCompression = BI_RGB;
-        header.biSizeImage = uint32_t(stride * boxHeight);
-        std::memcpy(buffer, &header, sizeof header);
-        const uint8_t* top = impl_->last.pixels.data();
-        uint8_t* rows = buffer + kDibHeaderSize;
-        for (int64_t y = 0; y < boxHeight; ++y)
-            std::memcpy(rows + (boxHeight - 1 - y) * stride, top + y * stride, size_t(stride));
-    }
-    return true;
+    return impl_->last.block.data();
 }
 
 void MediaDetector::SetReadAhead(bool enabled)

@@ -37,6 +37,10 @@ public:
     // False also when the box does not lie inside width x height.
     bool GetBitmapBitsPart(double streamTime, int32_t* size, uint8_t* buffer, int32_t width, int32_t height,
                            int32_t left, int32_t top, int32_t boxWidth, int32_t boxHeight);
+    // The same bitmap without a copy: the detector's own, valid until its next call; null when
+    // GetBitmapBitsPart would fail.
+    const uint8_t* PeekBitmapPart(double streamTime, int32_t width, int32_t height, int32_t left, int32_t top,
+                                  int32_t boxWidth, int32_t boxHeight);
 
     // Decoding ahead during in-order reading; on by default. Frames are identical either way.
     void SetReadAhead(bool enabled);

@@ -1,22 +1,42 @@
 #include "video/MediaReadAhead.h"
 
+#include <cstring>
 #include <utility>
 
 #include "image/dib.h"
 #include "video/MediaSource.h"
 
-bool PrepareConvertedFrame(ConvertedFrame* frame, const PictureShape& shape)
+bool ConvertPicture(MediaConverter& converter, const SourceFrame& picture, const PictureShape& shape,
+                    ConvertedFrame* out)
 {
+    out->valid = false;
     const int32_t width = shape.box.width, height = shape.box.height;
-    size_t size = size_t(DibStride24(width)) * size_t(height);
+    const int64_t stride = DibStride24(width);
+    const size_t size = size_t(FrameBlockSize(width, height));
     try {
-        if (frame->pixels.size() != size || frame->shape.box.width != width || frame->shape.box.height != height)
-            frame->pixels.assign(size, 0);
+        if (out->block.size() != size || out->shape.box.width != width || out->shape.box.height != height) {
+            out->block.assign(size, 0);
+            BITMAPINFOHEADER header{};
+            header.biSize = sizeof(BITMAPINFOHEADER);
+            header.biWidth = width;
+            header.biHeight = height;  // positive: rows bottom-up
+            header.biPlanes = 1;
+            header.biBitCount = 24;
+            header.biCompression = BI_RGB;
+            header.biSizeImage = uint32_t(stride * height);
+            std::memcpy(out->block.data(), &header, sizeof header);
+        }
     } catch (...) {
+        out->block.clear();
         return false;
     }
-    frame->shape = shape;
-    return true;
+    out->shape = shape;
+    out->start = picture.start;
+    out->end = picture.end;
+    // The picture's top row goes last.
+    uint8_t* top = out->block.data() + kDibHeaderSize + (height - 1) * stride;
+    out->valid = converter.Convert(picture.frame.get(), shape, top, -stride);
+    return out->valid;
 }
 
 MediaReadAhead::MediaReadAhead(MediaSource& source, const PictureShape& shape, size_t depth)
@@ -62,7 +82,7 @@ void MediaReadAhead::Run()
             changed_.wait(lock, [this] { return stop_ || queue_.size() < depth_; });
             if (stop_) return;
             if (!spare_.empty()) {
-                out.pixels = std::move(spare_.back());
+                out.block = std::move(spare_.back());
                 spare_.pop_back();
                 out.shape = shape_;
             }
@@ -70,10 +90,7 @@ void MediaReadAhead::Run()
         SourceFrame picture;
         bool more = source_.Next(&picture);
         if (more) {
-            out.start = picture.start;
-            out.end = picture.end;
-            out.valid = PrepareConvertedFrame(&out, shape_) &&
-                        converter_.Convert(picture.frame.get(), shape_, out.pixels.data());
+            ConvertPicture(converter_, picture, shape_, &out);
         }
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -98,9 +115,9 @@ bool MediaReadAhead::Pop(ConvertedFrame* slot)
     changed_.wait(lock, [this] { return !queue_.empty() || ended_ || stop_; });
     if (queue_.empty()) return false;
     if (slot->shape.box.width == shape_.box.width && slot->shape.box.height == shape_.box.height &&
-        !slot->pixels.empty() && spare_.size() <= depth_) {
+        !slot->block.empty() && spare_.size() <= depth_) {
         try {
-            spare_.push_back(std::move(slot->pixels));
+            spare_.push_back(std::move(slot->block));
         } catch (...) {
         }
     }

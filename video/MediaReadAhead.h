@@ -15,19 +15,21 @@
 
 class MediaSource;
 
-// A picture (or the box of it its shape names) converted to top-down BGR rows of
-// DibStride24(box width) bytes, shown from start to end.
+// A picture (or the box of it its shape names) converted to a frame block: a BITMAPINFOHEADER, then
+// bottom-up BGR rows of DibStride24(box width) bytes, just as it is handed out. Shown from start to end.
 struct ConvertedFrame {
     int64_t start = 0;
     int64_t end = 0;
     PictureShape shape;
     bool valid = false;
-    std::vector<uint8_t> pixels;
+    std::vector<uint8_t> block;
 };
 
-// Resizes frame's pixel buffer for shape's box, keeping a buffer that already fits (its row filler
-// bytes are zero and stay so).
-bool PrepareConvertedFrame(ConvertedFrame* frame, const PictureShape& shape);
+struct SourceFrame;
+
+// Converts picture into out (its buffer kept when it already fits; row filler bytes stay zero).
+bool ConvertPicture(MediaConverter& converter, const SourceFrame& picture, const PictureShape& shape,
+                    ConvertedFrame* out);
 
 class MediaReadAhead {
 public:

@@ -144,25 +144,19 @@ uint8_t* VideoFrameReader::ReadFrame(FrameInfo& frameInfo, int32_t frameIndex)
         if (!detector) return nullptr;
         double time = 0;
         if (!MediaRequestTime(frameIndex, info.framePeriod, info.streamLength, &time)) return nullptr;
-        int32_t size = 0;
-        if (!detector->GetBitmapBits(time, &size, nullptr, info.width, info.height)) {
+        const uint8_t* picture = detector->PeekBitmapPart(time, info.width, info.height, 0, 0, info.width, info.height);
+        if (!picture) {
             frameInfo.succeeded = true;
             return nullptr;
         }
+        const int32_t size = int32_t(FrameBlockSize(info.width, info.height));
         frameInfo.frameBlockSize = size;
         frameBlock = static_cast<uint8_t*>(std::malloc(size_t(size)));
         if (!frameBlock) {
             frameInfo.succeeded = false;
             return nullptr;
         }
-        if (!detector->GetBitmapBits(time, nullptr, frameBlock, info.width, info.height)) {
-            // The size query found the frame, so this cannot fail; if it ever does, hand out no
-            // half-filled block.
-            std::free(frameBlock);
-            frameBlock = nullptr;
-            frameInfo.succeeded = true;
-            return nullptr;
-        }
+        std::memcpy(frameBlock, picture, size_t(size));
         if (deinterlace) InterpolateLines(frameBlock, info.width, info.height);
         frameInfo.succeeded = true;
         return frameBlock;
@@ -182,35 +176,21 @@ uint8_t* VideoFrameReader::ReadFrame(FrameInfo& frameInfo, int32_t frameIndex)
     return frameBlock;
 }
 
-uint8_t* VideoFrameReader::ReadFramePart(FrameInfo& frameInfo, int32_t frameIndex, int32_t left, int32_t top,
-                                         int32_t width, int32_t height, int32_t* blockSize)
+const uint8_t* VideoFrameReader::ReadFramePart(FrameInfo& frameInfo, int32_t frameIndex, int32_t left, int32_t top,
+                                               int32_t width, int32_t height, int32_t* blockSize)
 {
     if (blockSize) *blockSize = 0;
     if (left < 0 || top < 0 || width <= 0 || height <= 0 || width > info.width - left || height > info.height - top)
         return nullptr;
     const int32_t partSize = int32_t(FrameBlockSize(width, height));
     if (info.useMediaDetector && !deinterlace) {
-        frameBlock = nullptr;
         if (!detector) return nullptr;
         double time = 0;
         if (!MediaRequestTime(frameIndex, info.framePeriod, info.streamLength, &time)) return nullptr;
-        if (!detector->GetBitmapBitsPart(time, nullptr, nullptr, info.width, info.height, left, top, width, height)) {
-            frameInfo.succeeded = true;
-            return nullptr;
-        }
-        FrameBlockPtr part(static_cast<uint8_t*>(std::malloc(size_t(partSize))));
-        if (!part) {
-            frameInfo.succeeded = false;
-            return nullptr;
-        }
-        if (!detector->GetBitmapBitsPart(time, nullptr, part.get(), info.width, info.height, left, top, width, height)) {
-            frameInfo.succeeded = true;
-            return nullptr;
-        }
+        const uint8_t* part = detector->PeekBitmapPart(time, info.width, info.height, left, top, width, height);
         frameInfo.succeeded = true;
-        if (blockSize) *blockSize = partSize;
-        frameBlock = part.release();
-        return frameBlock;
+        if (part && blockSize) *blockSize = partSize;
+        return part;
     }
 
     // Whole frames otherwise (line interpolation needs the rows around the box); the box is cut out.
@@ -222,22 +202,23 @@ uint8_t* VideoFrameReader::ReadFramePart(FrameInfo& frameInfo, int32_t frameInde
     header.biWidth = width;
     header.biHeight = height;
     header.biSizeImage = uint32_t(partSize - kDibHeaderSize);
-    FrameBlockPtr part(static_cast<uint8_t*>(std::malloc(size_t(partSize))));
-    if (!part) return nullptr;
-    std::memcpy(part.get(), &header, sizeof header);
+    try {
+        partBlock.assign(size_t(partSize), 0);
+    } catch (...) {
+        frameInfo.succeeded = false;
+        return nullptr;
+    }
+    std::memcpy(partBlock.data(), &header, sizeof header);
     const int64_t wholeStride = DibStride24(info.width), partStride = DibStride24(width);
     const uint8_t* from = whole.get() + kDibHeaderSize;
-    uint8_t* to = part.get() + kDibHeaderSize;
+    uint8_t* to = partBlock.data() + kDibHeaderSize;
     for (int32_t k = 0; k < height; ++k) {
         // Rows are bottom-up: picture row top + k is block row info.height - 1 - (top + k).
         const uint8_t* row = from + int64_t(info.height - 1 - top - k) * wholeStride + 3 * int64_t(left);
-        uint8_t* out = to + int64_t(height - 1 - k) * partStride;
-        std::memcpy(out, row, 3 * size_t(width));
-        std::memset(out + 3 * size_t(width), 0, size_t(partStride - 3 * int64_t(width)));
+        std::memcpy(to + int64_t(height - 1 - k) * partStride, row, 3 * size_t(width));
     }
     if (blockSize) *blockSize = partSize;
-    frameBlock = part.release();
-    return frameBlock;
+    return partBlock.data();
 }
 
 void VideoFrameReader::Close(FrameInfo& /*frameInfo*/)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class MediaDetector;
 class AviReader;
@@ -41,10 +42,11 @@ public:
     // A fresh std::malloc'd frame block owned by the caller (free with std::free), or null.
     uint8_t* ReadFrame(FrameInfo& frameInfo, int32_t frameIndex);
     // Only the box (left, top, width, height; inside the frame) of a frame, as a frame block of the
-    // box's size owned by the caller, its size in *blockSize; null as ReadFrame. Through the media
-    // detector only the box is converted. frameInfo.frameBlockSize keeps the size of whole frames.
-    uint8_t* ReadFramePart(FrameInfo& frameInfo, int32_t frameIndex, int32_t left, int32_t top, int32_t width,
-                           int32_t height, int32_t* blockSize);
+    // box's size, its size in *blockSize; null as ReadFrame. The block stays the reader's, valid until
+    // its next read or Close. Through the media detector only the box is converted, and not copied.
+    // frameInfo.frameBlockSize keeps the size of whole frames.
+    const uint8_t* ReadFramePart(FrameInfo& frameInfo, int32_t frameIndex, int32_t left, int32_t top, int32_t width,
+                                 int32_t height, int32_t* blockSize);
     uint32_t RefreshStreamInfo();  // AVI back end: stream type FOURCC
     void Close(FrameInfo& frameInfo);
 
@@ -53,6 +55,7 @@ private:
     std::unique_ptr<AviReader> aviFile;
     FrameInfo info;
     uint8_t* frameBlock = nullptr;  // last block handed out; never freed here
+    std::vector<uint8_t> partBlock; // ReadFramePart's block when it is cut out of a whole frame
     std::shared_ptr<MediaDetector> detector;
     int deinterlace = 0;
 };

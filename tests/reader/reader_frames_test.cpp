@@ -226,10 +226,10 @@ TEST(FrameParts, ExactlyTheBoxOfTheWholeFrame)
                 ASSERT_FALSE(whole.empty()) << "frame " << n;
                 if (k % 5 == 4) ReadBlock(partReader, partInfo, n);  // a whole frame in between
                 int32_t size = 0;
-                uint8_t* raw = partReader.ReadFramePart(partInfo, n, box.left, box.top, box.width, box.height, &size);
+                const uint8_t* raw =
+                    partReader.ReadFramePart(partInfo, n, box.left, box.top, box.width, box.height, &size);
                 ASSERT_TRUE(raw) << "frame " << n;
-                Block part(raw, raw + size);
-                std::free(raw);
+                const Block part(raw, raw + size);
                 ASSERT_EQ(size, FrameBlockSize(box.width, box.height));
                 EXPECT_EQ(HeaderOf(part).biWidth, box.width);
                 EXPECT_EQ(HeaderOf(part).biHeight, box.height);
