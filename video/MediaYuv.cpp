@@ -6,6 +6,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define TESSARON_HAVE_AVX2_PATH 1
+#endif
 
 namespace {
 
@@ -43,8 +47,21 @@ inline __m128i Pack4(__m128i p)
     return _mm_or_si128(_mm_move_epi64(t), _mm_slli_si128(_mm_srli_si128(t, 8), 6));
 }
 
-// Pixels [0, width & ~7); returns where the plain code takes over.
-int RowSse2(const uint8_t* y, const int16_t* u, const int16_t* v, int width, const YuvMatrix& m, uint8_t* out)
+// Eight pixels' 16-bit B, G, R (values 0..255 after saturation) to their 24 bytes at out.
+inline void StoreBgr8(__m128i b, __m128i g, __m128i r, uint8_t* out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i bg = _mm_unpacklo_epi8(_mm_packus_epi16(b, b), _mm_packus_epi16(g, g));
+    __m128i r0 = _mm_unpacklo_epi8(_mm_packus_epi16(r, r), zero);
+    __m128i first = Pack4(_mm_unpacklo_epi16(bg, r0));
+    __m128i second = Pack4(_mm_unpackhi_epi16(bg, r0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(first, _mm_slli_si128(second, 12)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm_srli_si128(second, 4));
+}
+
+// Pixels [from, width & ~7); returns where the plain code takes over.
+int RowSse2(const uint8_t* y, const int16_t* u, const int16_t* v, int from, int width, const YuvMatrix& m,
+            uint8_t* out)
 {
     const __m128i zero = _mm_setzero_si128();
     const __m128i yOffset = _mm_set1_epi16(m.yOffset);
@@ -53,7 +70,7 @@ int RowSse2(const uint8_t* y, const int16_t* u, const int16_t* v, int width, con
     const __m128i yGu = _mm_set_epi16(m.gu, m.ky, m.gu, m.ky, m.gu, m.ky, m.gu, m.ky);
     const __m128i yBu = _mm_set_epi16(m.bu, m.ky, m.bu, m.ky, m.bu, m.ky, m.bu, m.ky);
     const __m128i gv = _mm_set_epi16(0, m.gv, 0, m.gv, 0, m.gv, 0, m.gv);
-    int x = 0;
+    int x = from;
     for (; x + 8 <= width; x += 8) {
         __m128i ys = _mm_slli_epi16(
             _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), zero), yOffset),
@@ -72,14 +89,58 @@ int RowSse2(const uint8_t* y, const int16_t* u, const int16_t* v, int width, con
                            kShift));
         __m128i b = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(yuLo, yBu), round), kShift),
                                     _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(yuHi, yBu), round), kShift));
-        __m128i bg = _mm_unpacklo_epi8(_mm_packus_epi16(b, b), _mm_packus_epi16(g, g));
-        __m128i r0 = _mm_unpacklo_epi8(_mm_packus_epi16(r, r), zero);
-        __m128i first = Pack4(_mm_unpacklo_epi16(bg, r0));
-        __m128i second = Pack4(_mm_unpackhi_epi16(bg, r0));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm_or_si128(first, _mm_slli_si128(second, 12)));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * x + 16), _mm_srli_si128(second, 4));
+        StoreBgr8(b, g, r, out + 3 * x);
     }
     return x;
+}
+#endif
+
+#if defined(TESSARON_HAVE_AVX2_PATH)
+__attribute__((target("avx2"))) inline __m256i Scale(__m256i sum, __m256i round)
+{
+    return _mm256_srai_epi32(_mm256_add_epi32(sum, round), kShift);
+}
+
+// The same arithmetic as RowSse2 on sixteen pixels at a time, on processors that have AVX2. The
+// 256-bit unpacks and packs work within 128-bit lanes, so the results come out in pixel order.
+__attribute__((target("avx2"))) int RowAvx2(const uint8_t* y, const int16_t* u, const int16_t* v, int width,
+                                            const YuvMatrix& m, uint8_t* out)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i yOffset = _mm256_set1_epi16(m.yOffset);
+    const __m256i round = _mm256_set1_epi32(kRound);
+    const __m256i yRv = _mm256_set1_epi32(int32_t(uint16_t(m.ky)) | int32_t(uint32_t(uint16_t(m.rv)) << 16));
+    const __m256i yGu = _mm256_set1_epi32(int32_t(uint16_t(m.ky)) | int32_t(uint32_t(uint16_t(m.gu)) << 16));
+    const __m256i yBu = _mm256_set1_epi32(int32_t(uint16_t(m.ky)) | int32_t(uint32_t(uint16_t(m.bu)) << 16));
+    const __m256i gv = _mm256_set1_epi32(int32_t(uint16_t(m.gv)));
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        __m256i ys = _mm256_slli_epi16(
+            _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x))), yOffset),
+            kLumaUp);
+        __m256i us = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + x));
+        __m256i vs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + x));
+        __m256i yvLo = _mm256_unpacklo_epi16(ys, vs), yvHi = _mm256_unpackhi_epi16(ys, vs);
+        __m256i yuLo = _mm256_unpacklo_epi16(ys, us), yuHi = _mm256_unpackhi_epi16(ys, us);
+        __m256i v0Lo = _mm256_unpacklo_epi16(vs, zero), v0Hi = _mm256_unpackhi_epi16(vs, zero);
+        __m256i r =
+            _mm256_packs_epi32(Scale(_mm256_madd_epi16(yvLo, yRv), round), Scale(_mm256_madd_epi16(yvHi, yRv), round));
+        __m256i g = _mm256_packs_epi32(
+            Scale(_mm256_add_epi32(_mm256_madd_epi16(yuLo, yGu), _mm256_madd_epi16(v0Lo, gv)), round),
+            Scale(_mm256_add_epi32(_mm256_madd_epi16(yuHi, yGu), _mm256_madd_epi16(v0Hi, gv)), round));
+        __m256i b =
+            _mm256_packs_epi32(Scale(_mm256_madd_epi16(yuLo, yBu), round), Scale(_mm256_madd_epi16(yuHi, yBu), round));
+        StoreBgr8(_mm256_castsi256_si128(b), _mm256_castsi256_si128(g), _mm256_castsi256_si128(r), out + 3 * x);
+        StoreBgr8(_mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1), _mm256_extracti128_si256(r, 1),
+                  out + 3 * x + 24);
+    }
+    return x;
+}
+
+bool HaveAvx2()
+{
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
 }
 #endif
 
@@ -193,8 +254,11 @@ void YuvRowToBgr(const uint8_t* y, const int16_t* u, const int16_t* v, int width
                  bool simd)
 {
     int done = 0;
+#if defined(TESSARON_HAVE_AVX2_PATH)
+    if (simd && HaveAvx2()) done = RowAvx2(y, u, v, width, m, out);
+#endif
 #if defined(__SSE2__)
-    if (simd) done = RowSse2(y, u, v, width, m, out);
+    if (simd) done = RowSse2(y, u, v, done, width, m, out);
 #else
     (void)simd;
 #endif

@@ -4,8 +4,11 @@
 //           ffmpeg -i clip -vf crop=960:540:0:0 -c:v rawvideo -pix_fmt bgr24 out.avi
 //   export: tessaron-cli export clip --frames 0,1,...,99 -o out.avi       (100 whole frames)
 //           ffmpeg -i clip -frames:v 100 -c:v rawvideo -pix_fmt bgr24 out.avi   (the same without the crop)
-// Each command runs several times; the best wall time counts, since the machine may be shared. Outputs
-// go to a temporary folder and are removed after each run; the clip is kept there.
+// The two commands of a pair take turns, several rounds each, so a change in the machine's load falls on
+// both; the best wall time of each counts (the machine may be shared), and the median is shown beside
+// it. Outputs go to /dev/shm when it is there (what is measured is the programs, not the disk's
+// write-back), are synced and removed after each run; the clip is kept in a temporary folder.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,7 +28,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 struct Measure {
     double wall = 0;
@@ -65,20 +68,56 @@ Measure RunTimed(const std::vector<std::string>& argv)
     return m;
 }
 
-// Best of several runs; the output is removed after each, so every run writes a new file.
-Measure Best(const std::vector<std::string>& argv, const std::string& output, uintmax_t* outputBytes)
+struct Pair {
+    Measure ours, theirs;            // best wall time of each
+    double oursMedian = 0, theirsMedian = 0;
+    uintmax_t ourBytes = 0, theirBytes = 0;
+    bool ok = false;
+};
+
+double Median(std::vector<double> v)
 {
-    Measure best;
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// The two commands in turns; each output is removed before and after its run.
+Pair Compare(const std::vector<std::string>& ours, const std::string& ourOutput, const std::vector<std::string>& theirs,
+             const std::string& theirOutput)
+{
+    Pair pair;
+    std::vector<double> oursWall, theirsWall;
     for (int i = 0; i < kRounds; ++i) {
-        std::error_code ec;
-        fs::remove(output, ec);
-        const Measure m = RunTimed(argv);
-        if (m.ok) *outputBytes = fs::file_size(output, ec);
-        fs::remove(output, ec);
-        if (!m.ok) return m;
-        if (!best.ok || m.wall < best.wall) best = m;
+        for (int side = 0; side < 2; ++side) {
+            const std::string& output = side == 0 ? ourOutput : theirOutput;
+            std::error_code ec;
+            fs::remove(output, ec);
+            ::sync();
+            const Measure m = RunTimed(side == 0 ? ours : theirs);
+            if (!m.ok) return pair;
+            (side == 0 ? pair.ourBytes : pair.theirBytes) = fs::file_size(output, ec);
+            fs::remove(output, ec);
+            Measure& best = side == 0 ? pair.ours : pair.theirs;
+            (side == 0 ? oursWall : theirsWall).push_back(m.wall);
+            if (!best.ok || m.wall < best.wall) best = m;
+        }
     }
-    return best;
+    pair.oursMedian = Median(oursWall);
+    pair.theirsMedian = Median(theirsWall);
+    pair.ok = true;
+    return pair;
+}
+
+// Where outputs go: memory when the machine has /dev/shm, else beside the clip.
+fs::path OutputFolder(const fs::path& fallback)
+{
+    std::error_code ec;
+    const fs::path shm = "/dev/shm";
+    if (fs::is_directory(shm, ec) && ::access(shm.c_str(), W_OK) == 0) {
+        const fs::path dir = shm / ("tessaron-bench-export-" + std::to_string(::getpid()));
+        if (fs::create_directories(dir, ec) || fs::is_directory(dir, ec)) return dir;
+    }
+    return fallback;
 }
 
 fs::path Folder()
@@ -106,15 +145,15 @@ std::string MakeClip()
     return ec ? std::string() : clip.string();
 }
 
-void Report(const char* what, const Measure& ours, const Measure& ffmpeg, uintmax_t ourBytes, uintmax_t theirBytes)
+void Report(const char* what, const Pair& p)
 {
     std::printf("%s:\n", what);
-    std::printf("  tessaron-cli %7.2f s wall %7.2f s cpu   %8.1f MiB written\n", ours.wall, ours.cpu,
-                double(ourBytes) / 1048576.0);
-    std::printf("  ffmpeg       %7.2f s wall %7.2f s cpu   %8.1f MiB written\n", ffmpeg.wall, ffmpeg.cpu,
-                double(theirBytes) / 1048576.0);
-    std::printf("  ratio tessaron-cli / ffmpeg = %.2f (goal <= 1), processor time %.2f\n\n", ours.wall / ffmpeg.wall,
-                ours.cpu / ffmpeg.cpu);
+    std::printf("  tessaron-cli %7.2f s wall (median %5.2f) %7.2f s cpu   %8.1f MiB written\n", p.ours.wall,
+                p.oursMedian, p.ours.cpu, double(p.ourBytes) / 1048576.0);
+    std::printf("  ffmpeg       %7.2f s wall (median %5.2f) %7.2f s cpu   %8.1f MiB written\n", p.theirs.wall,
+                p.theirsMedian, p.theirs.cpu, double(p.theirBytes) / 1048576.0);
+    std::printf("  ratio tessaron-cli / ffmpeg = %.2f (goal <= 1), of medians %.2f, processor time %.2f\n\n",
+                p.ours.wall / p.theirs.wall, p.oursMedian / p.theirsMedian, p.ours.cpu / p.theirs.cpu);
 }
 
 }  // namespace
@@ -126,31 +165,34 @@ int main()
         std::printf("bench_export: cannot make the clip with ffmpeg\n");
         return 1;
     }
-    const std::string ours = (Folder() / "ours.avi").string();
-    const std::string theirs = (Folder() / "ffmpeg.avi").string();
-    std::printf("bench_export: best of %d runs each, clip %s\n\n", kRounds, clip.c_str());
+    const fs::path outputs = OutputFolder(Folder());
+    const std::string ours = (outputs / "ours.avi").string();
+    const std::string theirs = (outputs / "ffmpeg.avi").string();
+    std::printf("bench_export: %d rounds, the two commands in turns, clip %s, outputs in %s\n\n", kRounds,
+                clip.c_str(), outputs.c_str());
 
-    uintmax_t ourBytes = 0, theirBytes = 0;
-    const Measure cropOurs = Best({TESSARON_CLI, "crop", clip, "--box", "0,0,960,540", "-o", ours}, ours, &ourBytes);
-    const Measure cropFfmpeg = Best({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip, "-vf", "crop=960:540:0:0",
-                                     "-c:v", "rawvideo", "-pix_fmt", "bgr24", theirs},
-                                    theirs, &theirBytes);
-    if (!cropOurs.ok || !cropFfmpeg.ok) {
+    const Pair crop = Compare({TESSARON_CLI, "crop", clip, "--box", "0,0,960,540", "-o", ours}, ours,
+                              {"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip, "-vf", "crop=960:540:0:0", "-c:v",
+                               "rawvideo", "-pix_fmt", "bgr24", theirs},
+                              theirs);
+    if (!crop.ok) {
         std::printf("crop: a command failed\n");
         return 1;
     }
-    Report("crop to a 960x540 box, 250 frames", cropOurs, cropFfmpeg, ourBytes, theirBytes);
+    Report("crop to a 960x540 box, 250 frames", crop);
 
     std::string frames;
     for (int i = 0; i < 100; ++i) frames += (i ? "," : "") + std::to_string(i);
-    const Measure exportOurs = Best({TESSARON_CLI, "export", clip, "--frames", frames, "-o", ours}, ours, &ourBytes);
-    const Measure exportFfmpeg = Best({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip, "-frames:v", "100",
-                                       "-c:v", "rawvideo", "-pix_fmt", "bgr24", theirs},
-                                      theirs, &theirBytes);
-    if (!exportOurs.ok || !exportFfmpeg.ok) {
+    const Pair whole = Compare({TESSARON_CLI, "export", clip, "--frames", frames, "-o", ours}, ours,
+                               {"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip, "-frames:v", "100", "-c:v",
+                                "rawvideo", "-pix_fmt", "bgr24", theirs},
+                               theirs);
+    if (!whole.ok) {
         std::printf("export: a command failed\n");
         return 1;
     }
-    Report("export of frames 0 to 99, whole (1920x1080)", exportOurs, exportFfmpeg, ourBytes, theirBytes);
+    Report("export of frames 0 to 99, whole (1920x1080)", whole);
+    std::error_code ec;
+    if (outputs != Folder()) fs::remove_all(outputs, ec);
     return 0;
 }
