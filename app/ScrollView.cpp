@@ -43,6 +43,13 @@ void CScrollView::SetScrollSizes(const QSize& total, const QSize& page, const QS
     Q_UNUSED(page);
     m_lineSize = line;
     UpdateScrollBars();
+    updateGeometry();
+}
+
+QSize CScrollView::sizeHint() const {
+    if (m_totalSize.isEmpty()) return QAbstractScrollArea::sizeHint();
+    const int edge = 2 * frameWidth();
+    return m_totalSize + QSize(edge, edge);
 }
 
 QPoint CScrollView::GetScrollPosition() const {

@@ -35,6 +35,9 @@ public:
     // Total size of the content, page and line steps.
     void SetScrollSizes(const QSize& total, const QSize& page, const QSize& line);
     QSize GetTotalSize() const { return m_totalSize; }
+    // With a content size: that size plus the frame, so window arrangements (Cascade) give the view room
+    // for all of it; otherwise the toolkit's default.
+    QSize sizeHint() const override;
     // The content point shown at the top left of the view.
     QPoint GetScrollPosition() const;
     // Repaint the whole view at the next return to the event loop.

@@ -1,6 +1,7 @@
 #include "selector/SelectVideoFrames.h"
 
 #include <QGroupBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QShowEvent>
@@ -208,9 +209,57 @@ bool SelectVideoFrames::OnInitDialog() {
     return true;
 }
 
-void SelectVideoFrames::SetStatusText(const QString& text) { m_statusText->setText(text); }
+namespace {
 
-QString SelectVideoFrames::StatusText() const { return m_statusText->text(); }
+// text as the status field can show it whole: unchanged when it fits, otherwise with as much of its
+// middle replaced by an ellipsis as needed, so the start ("Frame 12 saved to") and the end (the file
+// name) both stay readable.
+QString FitIntoField(const QLabel& field, const QString& text) {
+    const QFontMetrics metrics(field.font());
+    // The width the label wraps its text in: inside its frame and margin, less the indent it takes
+    // beside a frame when none is set.
+    int width = field.contentsRect().width() - 2 * field.margin();
+    int indent = field.indent();
+    if (indent < 0 && field.frameWidth() > 0) indent = metrics.horizontalAdvance(QLatin1Char('x')) - 2 * field.margin();
+    if (indent > 0) width -= indent;
+    // As many lines as the field is high (two: the preview's text has two).
+    const int lines = qMax(1, field.contentsRect().height() / qMax(1, metrics.height()));
+    if (width <= 0) return text;
+    const int height = metrics.boundingRect(QRect(0, 0, width, INT_MAX), Qt::TextWordWrap,
+                                            QString(lines - 1, QLatin1Char('\n')) + QLatin1Char('X')).height();
+    auto fits = [&](const QString& candidate) {
+        const QRect needed =
+            metrics.boundingRect(QRect(0, 0, width, INT_MAX), Qt::TextWordWrap | Qt::AlignLeft, candidate);
+        return needed.width() <= width && needed.height() <= height;
+    };
+    if (fits(text)) return text;
+    const QString ellipsis(QChar(0x2026));
+    auto shortened = [&](qsizetype cut) {
+        const qsizetype keep = text.size() - cut;
+        const qsizetype head = keep / 2;
+        return text.left(head) + ellipsis + text.right(keep - head);
+    };
+    // The fewest characters cut that make it fit.
+    qsizetype low = 1, high = text.size();
+    while (low < high) {
+        const qsizetype mid = low + (high - low) / 2;
+        if (fits(shortened(mid)))
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    return shortened(low);
+}
+
+}  // namespace
+
+void SelectVideoFrames::SetStatusText(const QString& text) {
+    m_fullStatus = text;
+    m_statusText->setText(FitIntoField(*m_statusText, text));
+    m_statusText->setToolTip(m_statusText->text() == text ? QString() : text);
+}
+
+QString SelectVideoFrames::StatusText() const { return m_fullStatus; }
 
 void SelectVideoFrames::FillFrameList() {
     m_frameList.ResetContent();

@@ -41,7 +41,8 @@ public:
     SelectVideoFrames(CTessaronView* view, const std::vector<std::string>* frameOrder);
     ~SelectVideoFrames() override;
 
-    // The status field's text.
+    // The status field's text. A text too long for the field (a deep path) shows shortened in its
+    // middle; the whole text stays in the field's tool tip and is what StatusText returns.
     void SetStatusText(const QString& text);
     QString StatusText() const;
     // Lists positions m_firstPos up to m_endPos of the frame order, all unchecked.
@@ -99,6 +100,7 @@ private:
     QualitySpinBox* m_qualitySpin = nullptr;
     QLabel* m_qualityLabel = nullptr;
     QLabel* m_statusText = nullptr;
+    QString m_fullStatus;  // the status text as set, before any shortening
     QPushButton* m_saveButton = nullptr;
     QPushButton* m_createButton = nullptr;
     QPushButton* m_closeButton = nullptr;

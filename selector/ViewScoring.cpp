@@ -24,6 +24,12 @@ namespace {
 
 constexpr int kDefaultQuality = 25;
 
+// The selector's status shows what the view draws (or nothing), not a report of an operation.
+bool IsDrawingStatus(const QString& text) {
+    return text.isEmpty() || text.startsWith(QLatin1String("Displaying frame:")) ||
+           text.startsWith(QLatin1String("Viewing effect of quality parameter"));
+}
+
 // The size of a block's frame, when the block is a whole 24-bit bottom-up frame of length bytes.
 bool WholeFrame(const uint8_t* block, int32_t length, int* width, int* height) {
     if (!block || length < kDibHeaderSize) return false;
@@ -139,7 +145,11 @@ JpegScore CTessaronView::ScoreAndDraw(const uint8_t* pixels, int width, int heig
         preview ? QString::asprintf("Viewing effect of quality parameter\non compression/decompression of frame:  %d ",
                                     m_currentFrame)
                 : QString::asprintf("Displaying frame:  %d", m_currentFrame);
-    if (m_pSelector && m_pSelector->isVisible()) m_pSelector->SetStatusText(text);
+    // A repaint (a window moved away, a dialog closed) shows the same picture again and must not wipe
+    // out a report the user has not read yet, such as where a frame was saved; the user's next step
+    // (a selection, a quality) writes the status again.
+    if (m_pSelector && m_pSelector->isVisible() && (!m_pPaintPainter || IsDrawingStatus(m_pSelector->StatusText())))
+        m_pSelector->SetStatusText(text);
 
     // The picture goes where the view keeps what it shows, top-down; a paint puts it on the screen. A
     // frame whose round trip failed is shown as it is.

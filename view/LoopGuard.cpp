@@ -8,6 +8,7 @@
 #include <QStyleOptionTitleBar>
 
 #include "app/Framework.h"
+#include "app/MainFrame.h"
 #include "view/CTessaronView.h"
 
 namespace {
@@ -51,6 +52,7 @@ bool Drop(QEvent* event) {
 LoopGuard::LoopGuard(CTessaronView* view, int total)
     : m_view(view), m_outer(activeGuard), m_modalAtStart(QApplication::activeModalWidget()) {
     activeGuard = this;
+    if (mainStatusBar) m_statusBefore = mainStatusBar->GetPaneText(0);
     AppFramework().BeginWaitCursor();
     if (total > 0) {
         AppFramework().ShowProgress(total);
@@ -62,6 +64,8 @@ LoopGuard::LoopGuard(CTessaronView* view, int total)
 LoopGuard::~LoopGuard() {
     if (qApp) qApp->removeEventFilter(this);
     if (m_showsProgress) AppFramework().HideProgress();
+    // A finished loop leaves no "Processing Frame" text behind that would look as if it still ran.
+    AppFramework().SetStatusText(m_statusBefore);
     AppFramework().EndWaitCursor();
     activeGuard = m_outer;
 }

@@ -6,7 +6,8 @@
 //         guard.SetPosition(i);
 //         if (!CheckForCancel()) break;      // lets waiting events run once; 0: the user ended it
 //         ...
-//     }                                       // bar and cursor go with the guard
+//     }                                       // bar and cursor go with the guard; the status
+//                                             // bar's message pane shows again what it showed before
 //
 // For as long as the guard lives, an event filter over the whole application lets paints, exposes,
 // moves, resizes and window activation through, drops mouse and keyboard input to client areas and
@@ -18,6 +19,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 
 class CTessaronView;
 class QWidget;
@@ -56,6 +58,7 @@ private:
     QPointer<CTessaronView> m_view;
     LoopGuard* m_outer;
     QPointer<QWidget> m_modalAtStart;  // the modal window (if any) in which the loop was started
+    QString m_statusBefore;  // the message pane's text when the loop began
     bool m_showsProgress = false;
     bool m_endRequested = false;
 };
