@@ -10,6 +10,8 @@
 #include <cstring>
 #include <exception>
 
+#include <unistd.h>
+
 #include "app/ChildFrame.h"
 #include "app/Document.h"
 #include "app/Framework.h"
@@ -253,11 +255,22 @@ LRESULT CTessaronView::BuildOriginalOrder(WPARAM, LPARAM) {
     // can claim far more frames than memory holds keys for: then the list stays empty and the user is
     // told, rather than the allocation failure ending the program.
     if (m_frameEnd >= 0) {
-        try {
-            m_frameOrder.reserve(static_cast<size_t>(m_frameEnd) + 1);
-            for (int64_t i = 0; i <= m_frameEnd; ++i)
-                m_frameOrder.push_back(FrameOrderKey(static_cast<int>(i), static_cast<int>(i)));
-        } catch (const std::exception&) {
+        // Keys for more frames than half the machine's memory holds are not even tried: such an
+        // allocation could succeed on an overcommitting system and then take all memory.
+        const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+        const double needed = (static_cast<double>(m_frameEnd) + 1) * sizeof(std::string);
+        bool listed = pages <= 0 || pageSize <= 0 ||
+                      needed <= 0.5 * static_cast<double>(pages) * static_cast<double>(pageSize);
+        if (listed) {
+            try {
+                m_frameOrder.reserve(static_cast<size_t>(m_frameEnd) + 1);
+                for (int64_t i = 0; i <= m_frameEnd; ++i)
+                    m_frameOrder.push_back(FrameOrderKey(static_cast<int>(i), static_cast<int>(i)));
+            } catch (const std::exception&) {
+                listed = false;
+            }
+        }
+        if (!listed) {
             m_frameOrder.clear();
             m_frameOrder.shrink_to_fit();
             AppFramework().MessageBox(this,
