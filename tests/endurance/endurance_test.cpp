@@ -65,15 +65,17 @@ long ResidentKiB() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-// Open descriptors and what they point at. The listing's own descriptor is left out.
+// Open descriptors and what they point at, without the listing's own.
 std::map<int, std::string> OpenDescriptors() {
     std::map<int, std::string> fds;
     std::error_code ec;
     for (const fs::directory_entry& entry : fs::directory_iterator("/proc/self/fd", ec)) {
         std::error_code linkError;
         const fs::path target = fs::read_symlink(entry.path(), linkError);
-        if (linkError) continue;  // the iterator's own, closed by now
-        fds[std::stoi(entry.path().filename().string())] = target.string();
+        if (linkError) continue;  // closed meanwhile
+        const std::string text = target.string();
+        if (text == "/proc/" + std::to_string(getpid()) + "/fd") continue;  // the listing itself
+        fds[std::stoi(entry.path().filename().string())] = text;
     }
     return fds;
 }
