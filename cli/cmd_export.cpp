@@ -106,7 +106,7 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
     reader.Close(*info);
 
     int status = 0;
-    if (outcome.stop != ExportStop::Done) {
+    if (outcome.stop != ExportStop::Done || !outcome.written) {
         std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), ExportOutcomeText(outcome, job.output).c_str());
         status = 1;
     }
@@ -116,11 +116,11 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
         std::fprintf(stderr, "%s%s", report.c_str(), report.back() == '\n' ? "" : "\n");
         status = 1;
     }
-    if (!outcome.stampError.empty() && outcome.stop != ExportStop::CreateFailed && outcome.stop != ExportStop::Refused) {
+    if (!outcome.stampError.empty() && outcome.written) {
         Fail(command, "cannot give " + job.output + " the source's modification time: " + outcome.stampError);
         status = 1;
     }
-    if (outcome.stop != ExportStop::CreateFailed && outcome.stop != ExportStop::Refused)
+    if (outcome.written)
         std::printf("%s: %d %s written\n", job.output.c_str(), outcome.framesWritten,
                     outcome.framesWritten == 1 ? "frame" : "frames");
     return status;

@@ -591,6 +591,14 @@ int32_t AviOutputClose(AviOutput* out, std::string* error) {
     return ok ? AVIERR_OK : AVIERR_FILEWRITE;
 }
 
+void AviOutputDiscard(AviOutput* out) {
+    if (!out) return;
+    if (out->file >= 0) close(out->file);
+    out->file = -1;
+    unlink(out->tempPath.c_str());
+    delete out;
+}
+
 const char* AviOutputLastError(const AviOutput* out) { return out ? out->lastError.c_str() : ""; }
 
 int32_t AviOutputFrameCount(const AviOutput* out) { return out ? out->nextFrame : 0; }

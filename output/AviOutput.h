@@ -63,6 +63,10 @@ int32_t AviOutputAddFrame(AviOutput* out, const void* bits, int32_t bitsSize, co
 int32_t AviOutputClose(AviOutput* out);
 int32_t AviOutputClose(AviOutput* out, std::string* error);
 
+// Abandons the file: the temporary file is removed, whatever is at path stays as it was, and the
+// handle is freed. For a file that got no frame, which would hold no video.
+void AviOutputDiscard(AviOutput* out);
+
 // Why the handle failed (the system's text for the failed write, e.g. "No space left on device");
 // empty while nothing has failed, and for a null handle.
 const char* AviOutputLastError(const AviOutput* out);

@@ -144,6 +144,13 @@ ExportOutcome RunExportLoop(VideoFrameReader& reader, FrameInfo& info, const Cro
     }
 
     outcome.framesWritten = AviOutputFrameCount(out);
+    if (outcome.framesWritten == 0) {
+        // No frame, no video: the file is not made.
+        AviOutputDiscard(out);
+        if (outcome.stop == ExportStop::Done) outcome.reason = "no frame could be read";
+        return outcome;
+    }
+    outcome.written = true;
     std::string closeError;
     if (AviOutputClose(out, &closeError) != AVIERR_OK) {
         if (outcome.stop != ExportStop::WriteFailed) {
@@ -273,12 +280,15 @@ std::string ExportOutcomeText(const ExportOutcome& outcome, const std::string& p
         std::to_string(outcome.framesWritten) + (outcome.framesWritten == 1 ? " frame" : " frames");
     switch (outcome.stop) {
     case ExportStop::Done:
+        if (!outcome.written) return "Nothing was written to " + path + ": " + outcome.reason + ".";
         return std::string();
     case ExportStop::Cancelled:
+        if (!outcome.written) return "Terminated before the first frame: nothing was written to " + path + ".";
         return "Terminated: " + path + " holds the " + frames + " written before.";
     case ExportStop::WriteFailed:
-        if (outcome.framesWritten == 0)
-            return "Writing " + path + " failed: " + outcome.reason + ". The file holds no frames.";
+        if (!outcome.written)
+            return "Writing " + path + " failed: " + outcome.reason +
+                   ". Nothing was written; a file already there is as it was.";
         return "Writing " + path + " stopped after " + frames + ": " + outcome.reason + ". The " + frames +
                " written before stay readable.";
     case ExportStop::CreateFailed:

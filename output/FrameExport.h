@@ -27,6 +27,9 @@ enum class ExportStop {
 struct ExportOutcome {
     ExportStop stop = ExportStop::Done;
     int32_t framesWritten = 0;
+    // The output file was made (with framesWritten frames). An export that wrote no frame does not make
+    // it, and a file already at its path stays as it was.
+    bool written = false;
     std::vector<int32_t> omitted;  // frame numbers the reader did not deliver, in the order met
     std::string reason;            // why it stopped early or did not start
     std::string stampError;        // set when the source's modification time could not be given
@@ -76,8 +79,8 @@ ExportOutcome CropAndSave(VideoFrameReader& reader, FrameInfo& info, int32_t x1,
                           const ExportTarget& target, const ExportCallbacks& callbacks);
 
 // What the user is told about an outcome other than a plain success, naming the file and the reason,
-// e.g. "Cannot create /x/out.avi: Permission denied". Empty for Done (the omitted-frame report and a
-// failed time stamp are told separately).
+// e.g. "Cannot create /x/out.avi: Permission denied". Empty for Done with the file written (the
+// omitted-frame report and a failed time stamp are told separately).
 std::string ExportOutcomeText(const ExportOutcome& outcome, const std::string& path);
 
 // "Frames omitted due to file size limits:\n" followed by the numbers, a line break after each; past 20

@@ -56,6 +56,9 @@ void CTessaronView::RunWriteLoop(
 
     switch (outcome.stop) {
         case ExportStop::Done:
+            if (!outcome.written)
+                framework.MessageBox(this, FromUtf8(ExportOutcomeText(outcome, utf8)), kCannotCreate, MB_OK);
+            break;
         case ExportStop::Cancelled:  // the cancel check has told the user
             break;
         case ExportStop::WriteFailed:
@@ -68,7 +71,7 @@ void CTessaronView::RunWriteLoop(
         framework.MessageBox(this, FromUtf8(OmittedFramesReport(outcome.omitted)),
                              QStringLiteral("File size limit exceeded"), MB_OK);
     // Only a file that was made is to carry the source's time.
-    if (!outcome.stampError.empty() && outcome.stop != ExportStop::CreateFailed && outcome.stop != ExportStop::Refused)
+    if (!outcome.stampError.empty() && outcome.written)
         framework.MessageBox(this,
                              QStringLiteral("%1 was written, but it could not be given the modification time of "
                                             "the video: %2.")

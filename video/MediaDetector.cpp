@@ -133,6 +133,8 @@ bool MediaDetector::Impl::LocateHere(int64_t target, const PictureShape& shape)
     }
     if (!found) return false;
     haveHeld = true;
+    // A time before this picture falls where pictures did not decode: nothing is shown there.
+    if (target < held.start) return false;
     return Convert(held, shape);
 }
 

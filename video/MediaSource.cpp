@@ -185,7 +185,13 @@ bool MediaSource::Open(const char* path, std::string* error)
     if (st->duration != AV_NOPTS_VALUE && st->duration > 0 &&
         format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
         streamLength_ = double(st->duration) * av_q2d(timeBase_);
-    } else if (frameRate_ > 0) {
+    }
+    // A header may claim any length; one that would need more pictures than the file has bytes is
+    // certainly wrong, and the pictures are counted instead.
+    const int64_t fileBytes = format_->pb ? avio_size(format_->pb) : -1;
+    if (streamLength_ > 0 && frameRate_ > 0 && fileBytes > 0 && streamLength_ * frameRate_ > double(fileBytes))
+        streamLength_ = 0;
+    if (streamLength_ <= 0 && frameRate_ > 0) {
         int64_t count = 0;
         if (CountFrames(path, &count)) streamLength_ = double(count) / frameRate_;
     }
@@ -269,6 +275,7 @@ bool MediaSource::DecodeOne(SourceFrame* out)
             out->frame = std::move(frame);
             out->start = start;
             out->end = SaturatingAdd(start, lastDuration_);
+            out->ownDuration = duration > 0;
             return true;
         }
         if (r == AVERROR_EOF) {
@@ -316,7 +323,10 @@ bool MediaSource::Next(SourceFrame* out)
     havePending_ = false;
     SourceFrame next;
     if (DecodeOne(&next)) {
-        out->end = next.start;
+        // A picture lasts until the next one, unless the stream says it lasts less and the gap holds at
+        // least one more picture: then pictures there did not decode, and nothing is shown for them.
+        const int64_t own = out->end - out->start;
+        if (!out->ownDuration || next.start - out->start < SaturatingAdd(own, own / 2)) out->end = next.start;
         pending_ = std::move(next);
         havePending_ = true;
     } else if (demuxEnded_) {

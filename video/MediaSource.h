@@ -28,6 +28,7 @@ struct SourceFrame {
     AVFramePtr frame;
     int64_t start = 0;
     int64_t end = 0;
+    bool ownDuration = false;  // the stream told how long the picture lasts (end - start on decoding)
 };
 
 // Largest picture side and frame block we accept from any file.

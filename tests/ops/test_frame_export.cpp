@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -248,14 +250,21 @@ TEST(ExportStops, UnreadableFramesAreOmittedAndReported)
     EXPECT_TRUE(got[0] == src[7]);
     EXPECT_TRUE(got[1] == src[5]);
 
-    // A reader that delivers none of the listed frames: all reported, a file without frames.
-    const std::string empty = Scratch("none.avi");
+    // A reader that delivers none of the listed frames: all reported, and no file without video in place
+    // of what the user had at that path.
+    const std::string kept = Scratch("none.avi");
+    std::ofstream(kept) << "the user's file";
     const std::vector<int32_t> missing{30, 31};
     const ExportOutcome none =
-        ExportCheckedFrames(v.reader, *v.info, missing.data(), 2, TargetFor(empty, source, nullptr), {});
+        ExportCheckedFrames(v.reader, *v.info, missing.data(), 2, TargetFor(kept, source, nullptr), {});
     EXPECT_EQ(none.framesWritten, 0);
+    EXPECT_FALSE(none.written);
     EXPECT_EQ(none.omitted, missing);
-    EXPECT_TRUE(fs::exists(empty));
+    std::ifstream in(kept);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's file");
+    EXPECT_EQ(ExportOutcomeText(none, kept), "Nothing was written to " + kept + ": no frame could be read.");
+    for (const auto& entry : fs::directory_iterator(fs::path(kept).parent_path()))
+        EXPECT_NE(entry.path().filename().string().rfind("none.avi.", 0), 0u) << "left behind: " << entry.path();
 }
 
 TEST(ExportStops, OutputThatCannotBeCreatedStopsAtOnce)
