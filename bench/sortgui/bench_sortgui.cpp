@@ -16,20 +16,18 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "app/Document.h"
+#include "bench/BenchSpawn.h"
 #include "app/TessaronApp.h"
 #include "selector/FrameSort.h"
 #include "selector/SelectVideoFrames.h"
 #include "video/VideoFrameReader.h"
 #include "view/CTessaronView.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -43,11 +41,7 @@ struct Measure {
     bool ok = false;
 };
 
-double Now() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
-}
+using bench::Now;
 
 double CpuSelf() {
     rusage usage{};
@@ -62,27 +56,13 @@ void KeepBest(Measure& best, const Measure& m) {
 
 // tessaron-cli rank CLIP with its output thrown away.
 Measure RunCli(const std::string& clip) {
+    const bench::Measure run = bench::RunTimed({TESSARON_CLI, "rank", clip});
     Measure m;
-    std::vector<std::string> argv = {TESSARON_CLI, "rank", clip};
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const double start = Now();
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return m;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid) return m;
-    m.wall = Now() - start;
-    m.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-    m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    m.ok = run.ok;
+    if (run.ok) {
+        m.wall = run.wall;
+        m.cpu = run.cpu;
+    }
     return m;
 }
 
