@@ -136,7 +136,8 @@ bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, ui
         uint8_t* rows = dst;
         if (!whole) {
             try {
-                if (whole_.size() != size_t(stride) * size_t(height)) whole_.assign(size_t(stride) * size_t(height), 0);
+                const size_t bytes = size_t(stride) * size_t(height);
+                if (whole_.size() != bytes) whole_.assign(bytes, 0);
             } catch (...) {
                 return false;
             }

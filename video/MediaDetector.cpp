@@ -77,7 +77,8 @@ bool MediaDetector::Impl::Locate(int64_t target, const PictureShape& shape)
     // Another shape of the picture at hand (the box of the frame just shown, say) needs no decoding.
     if (!ahead && haveHeld && held.start <= target && target < held.end) return Convert(held, shape);
     const int64_t period = source.FramePeriodTicks();
-    bool inOrder = haveLast && last.shape == shape && target >= last.end && target - last.end < kInOrderPeriods * period;
+    bool inOrder =
+        haveLast && last.shape == shape && target >= last.end && target - last.end < kInOrderPeriods * period;
     inOrderRun = inOrder ? inOrderRun + 1 : 0;
 
     if (ahead) {
