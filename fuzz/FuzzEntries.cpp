@@ -17,7 +17,7 @@
 
 #include <jpeglib.h>
 
-#include "app/IniFile.h"
+#include "fileio/IniFile.h"
 #include "image/dib.h"
 #include "image/ximage.h"
 #include "selector/FrameOrder.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "selector/SelectVideoFrames.h"
+#include "dialogs/SelectVideoFrames.h"
 #include "view/CTessaronView.h"
 
 namespace {
@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     order.reserve(kItems);
     for (int i = 0; i < kItems; ++i) order.push_back(CTessaronView::FrameOrderKey(kItems - i, i));
 
-    SelectVideoFrames dialog(nullptr, &order);
+    SelectVideoFrames dialog(nullptr, nullptr, &order);
     dialog.m_endPos = kItems;
     dialog.show();
     myCheckListBox& ours = dialog.m_frameList;

@@ -21,11 +21,11 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "app/Document.h"
+#include "framework/Document.h"
 #include "bench/BenchSpawn.h"
 #include "app/TessaronApp.h"
 #include "selector/FrameSort.h"
-#include "selector/SelectVideoFrames.h"
+#include "dialogs/SelectVideoFrames.h"
 #include "video/VideoFrameReader.h"
 #include "view/CTessaronView.h"
 

@@ -5,8 +5,8 @@
 #include <QSettings>
 #include <QUrl>
 
-#include "app/Document.h"
-#include "video/CTessaronDoc.h"
+#include "framework/Document.h"
+#include "doc/CTessaronDoc.h"
 #include "tests/gui_support/AppTestFixture.h"
 
 namespace {

@@ -8,12 +8,12 @@
 #include <QTextBrowser>
 #include <QTest>
 
-#include "app/AboutBox.h"
-#include "app/ChildFrame.h"
-#include "app/Document.h"
+#include "dialogs/AboutBox.h"
+#include "framework/ChildFrame.h"
+#include "framework/Document.h"
 #include "app/HelpWindow.h"
-#include "app/Preferences.h"
-#include "app/ScrollView.h"
+#include "dialogs/Preferences.h"
+#include "framework/ScrollView.h"
 #include "tests/gui_support/AppTestFixture.h"
 
 namespace {

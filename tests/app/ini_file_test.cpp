@@ -5,7 +5,7 @@
 #include <iterator>
 #include <string>
 
-#include "app/IniFile.h"
+#include "fileio/IniFile.h"
 
 namespace fs = std::filesystem;
 

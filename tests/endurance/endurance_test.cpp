@@ -16,10 +16,10 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include "app/ChildFrame.h"
-#include "app/Document.h"
+#include "framework/ChildFrame.h"
+#include "framework/Document.h"
 #include "app/MainFrame.h"
-#include "selector/SelectVideoFrames.h"
+#include "dialogs/SelectVideoFrames.h"
 #include "tests/gui_support/AppTestFixture.h"
 #include "tests/ops/OpsTestSupport.h"
 #include "tests/support/TestVideos.h"

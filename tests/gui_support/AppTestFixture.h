@@ -14,7 +14,7 @@
 #include <QTest>
 #include <memory>
 
-#include "app/DocTemplate.h"
+#include "framework/DocTemplate.h"
 #include "app/MainFrame.h"
 #include "app/TessaronApp.h"
 #include "tests/gui_support/GuiTestUtil.h"

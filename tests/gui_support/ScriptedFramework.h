@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/Framework.h"
+#include "framework/Framework.h"
 
 class ScriptedFramework : public Framework {
 public:

@@ -21,10 +21,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/DocTemplate.h"
-#include "app/Document.h"
+#include "framework/DocTemplate.h"
+#include "framework/Document.h"
 #include "image/dib.h"
-#include "selector/SelectVideoFrames.h"
+#include "dialogs/SelectVideoFrames.h"
 #include "tests/gui_support/AppTestFixture.h"
 #include "tests/robustness/BadInputs.h"
 #include "tests/robustness/ChildProcess.h"

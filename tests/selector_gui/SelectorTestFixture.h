@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ChildFrame.h"
-#include "app/Document.h"
-#include "selector/SelectVideoFrames.h"
+#include "framework/ChildFrame.h"
+#include "framework/Document.h"
+#include "dialogs/SelectVideoFrames.h"
 #include "tests/gui_support/AppTestFixture.h"
 #include "tests/support/TestVideos.h"
 #include "view/CTessaronView.h"

@@ -6,7 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "selector/myCheckListBox.h"
+#include "dialogs/myCheckListBox.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QSpinBox>
 
-#include "app/DialogUnits.h"
+#include "framework/DialogUnits.h"
 #include "tests/selector_gui/SelectorTestFixture.h"
 
 namespace {

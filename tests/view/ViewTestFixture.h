@@ -4,8 +4,8 @@
 #include <QImage>
 #include <QScrollBar>
 
-#include "app/ChildFrame.h"
-#include "app/Document.h"
+#include "framework/ChildFrame.h"
+#include "framework/Document.h"
 #include "tests/gui_support/AppTestFixture.h"
 #include "view/CTessaronView.h"
 

@@ -2,7 +2,7 @@
 #include <QCheckBox>
 #include <QTest>
 
-#include "app/Preferences.h"
+#include "dialogs/Preferences.h"
 #include "tests/view/ViewTestFixture.h"
 #include "video/FrameBitmap.h"
 #include "video/VideoFrameReader.h"

@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/Document.h"
+#include "framework/Document.h"
 #include "selector/FrameOrder.h"
-#include "selector/SelectVideoFrames.h"
+#include "dialogs/SelectVideoFrames.h"
 #include "tests/gui_support/AppTestFixture.h"
 #include "tests/ops/OpsTestSupport.h"
 #include "tests/support/TestVideos.h"

@@ -35,13 +35,13 @@
 #include <functional>
 #include <vector>
 
-#include "app/AboutBox.h"
-#include "app/DocTemplate.h"
-#include "app/Document.h"
+#include "dialogs/AboutBox.h"
+#include "framework/DocTemplate.h"
+#include "framework/Document.h"
 #include "app/MainFrame.h"
-#include "app/Preferences.h"
+#include "dialogs/Preferences.h"
 #include "app/TessaronApp.h"
-#include "selector/SelectVideoFrames.h"
+#include "dialogs/SelectVideoFrames.h"
 #include "view/CTessaronView.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <QSpinBox>
 #include <QTest>
 
-#include "app/Document.h"
+#include "framework/Document.h"
 #include "app/MainFrame.h"
-#include "selector/SelectVideoFrames.h"
+#include "dialogs/SelectVideoFrames.h"
 #include "tests/gui_support/AppTestFixture.h"
 #include "view/CTessaronView.h"
 

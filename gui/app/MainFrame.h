@@ -1,0 +1,74 @@
+// The main window: an MDI frame with menus, toolbar and status bar.
+#pragma once
+
+#include <QAction>
+#include <QMainWindow>
+#include <QMap>
+#include <QToolBar>
+
+#include "framework/CommandIds.h"
+#include "framework/StatusBar.h"
+
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QProgressBar;
+class CDocument;
+class CScrollView;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    CMainFrame();
+    ~CMainFrame() override;
+
+    // Creates the window, its bars and menus; false when any part could not be made.
+    bool Create();
+
+    QMdiArea* MdiArea() const { return m_mdiArea; }
+    // The active child frame's view and document (null when no document window is active).
+    CScrollView* GetActiveView() const;
+    CDocument* GetActiveDocument() const;
+
+    // The action of a command id (menus, toolbar and accelerators).
+    QAction* Action(int id) const { return m_actions.value(id, nullptr); }
+    // Menu 128 (no document) or menu 129 (a document window active), by whether any child frame exists.
+    void UpdateMenus();
+    bool ShowsDocumentMenu() const { return m_documentMenu; }
+    // The File menu's recent-file entries.
+    void UpdateRecentFileMenu(const QStringList& files);
+    // Caption: the program name, then the active document's title.
+    void UpdateFrameTitle();
+
+    QToolBar* ToolBar() const { return m_wndToolBar; }
+    CStatusBar* StatusBar() const { return m_wndStatusBar; }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void PreCreateWindow();
+    int OnCreate();
+    QAction* MakeAction(int id, const QString& text, const QString& statusTip = QString());
+    void BuildMenus();
+    void BuildAccelerators();
+    void ArrangeIcons();
+    void OnFilePrint();
+
+    CStatusBar* m_wndStatusBar = nullptr;
+    QToolBar* m_wndToolBar = nullptr;
+    QMdiArea* m_mdiArea = nullptr;
+    QMap<int, QAction*> m_actions;
+    QMenu* m_fileMenu = nullptr;
+    QMenu* m_toolsMenu = nullptr;
+    QMenu* m_viewMenu = nullptr;
+    QMenu* m_windowMenu = nullptr;
+    QMenu* m_helpMenu = nullptr;
+    QAction* m_recentSeparator = nullptr;  // the separator after the recent-file entries
+    QList<QAction*> m_recentActions;
+    bool m_documentMenu = false;
+    bool m_scrollLock = false;
+};

@@ -1,0 +1,216 @@
+#include "app/TessaronApp.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QPrinter>
+#include <QSettings>
+
+#include "dialogs/AboutBox.h"
+#include "framework/ChildFrame.h"
+#include "framework/DocTemplate.h"
+#include "framework/Document.h"
+#include "framework/Framework.h"
+#include "app/HelpWindow.h"
+#include "fileio/IniFile.h"
+#include "app/MainFrame.h"
+#include "dialogs/Preferences.h"
+#include "framework/ScrollView.h"
+#include "doc/CTessaronDoc.h"
+#include "view/CTessaronView.h"
+
+namespace {
+
+CTessaronApp* theApp = nullptr;
+
+const char* const kRegistryKey = "Local AppWizard-Generated Applications";
+const char* const kRecentGroup = "Recent File List";
+
+}  // namespace
+
+// Resources live in the GUI library; a static library's resources must be registered by name.
+static void InitResources() { Q_INIT_RESOURCE(tessaron); }
+
+CTessaronApp* TheApp() { return theApp; }
+
+CTessaronApp::CTessaronApp(int& argc, char** argv) {
+    if (!QApplication::instance()) m_ownedApplication = std::make_unique<QApplication>(argc, argv);
+    if (m_ownedApplication) {
+        m_arguments = QCoreApplication::arguments();
+    } else {
+        for (int i = 0; i < argc; ++i) m_arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    InitResources();
+    theApp = this;
+    SetAppPrinterSource([this] { return Printer(); });
+}
+
+CTessaronApp::~CTessaronApp() {
+    if (m_pDocTemplate) m_pDocTemplate->CloseAllDocuments();
+    m_help.reset();
+    m_pMainWnd.reset();
+    m_pDocTemplate.reset();
+    m_printer.reset();
+    if (theApp == this) {
+        theApp = nullptr;
+        SetAppPrinterSource({});
+    }
+}
+
+bool CTessaronApp::InitInstance() {
+    // The toolkit is initialised with the QApplication; there is no OLE or ActiveX hosting to start.
+
+    // Profile settings: the recent-file list of 4 entries.
+    QCoreApplication::setOrganizationName(QString::fromLatin1(kRegistryKey));
+    QCoreApplication::setApplicationName(QStringLiteral("Tessaron"));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/tessaron.xpm")));
+    LoadStdProfileSettings();
+
+    // The one document template: document, child frame and view.
+    m_pDocTemplate = std::make_unique<CDocTemplate>(
+        129, QStringLiteral("\nTessaron\nTessaron\nAVI Files (*.avi)\n.avi\nAvi.Document\nAvi.Document"),
+        [] { return std::unique_ptr<CDocument>(new CTessaronDoc); }, [] { return new CChildFrame; },
+        [](CDocument* document) { return new CTessaronView(document); });
+
+    m_pMainWnd = std::make_unique<CMainFrame>();
+    if (!m_pMainWnd->Create()) {
+        m_pMainWnd.reset();
+        return false;
+    }
+    m_pDocTemplate->SetMdiArea(m_pMainWnd->MdiArea());
+    connect(m_pDocTemplate.get(), &CDocTemplate::documentsChanged, m_pMainWnd.get(), &CMainFrame::UpdateMenus);
+
+    // Files dropped on the main window are opened.
+    m_pMainWnd->setAcceptDrops(true);
+
+    // The command line: a file name asks to open it. A file that cannot be opened has been reported
+    // by then; the program goes on without it.
+    for (int i = 1; i < m_arguments.size(); ++i) {
+        const QString& arg = m_arguments[i];
+        if (arg.isEmpty() || arg.startsWith(QLatin1Char('-'))) continue;
+        OpenDocumentFile(arg);
+        break;
+    }
+
+    m_pMainWnd->show();
+
+    startDirectory = QDir::currentPath();
+    deinterlaceEnabled = static_cast<uint8_t>(ReadDeinterlaceFlag(IniPath().toUtf8().toStdString()));
+    return true;
+}
+
+int CTessaronApp::Run() { return QApplication::exec(); }
+
+QString CTessaronApp::IniPath() const { return startDirectory + QLatin1Char('/') + QString::fromLatin1(kIniFileName); }
+
+void CTessaronApp::ShowPreferences() {
+    std::string iniPath = IniPath().toUtf8().toStdString();
+    // Re-read, so a change made to the file while the program runs counts from here on.
+    deinterlaceEnabled = static_cast<uint8_t>(ReadDeinterlaceFlag(iniPath));
+
+    Preferences dialog(nullptr);
+    dialog.deinterlaceChecked = deinterlaceEnabled;
+    // Only OK takes the box's state; Cancel and the close box leave the preference as it was.
+    if (AppFramework().DoModal(&dialog) == QDialog::Accepted) {
+        deinterlaceEnabled = dialog.deinterlaceChecked ? 1 : 0;
+        WriteDeinterlaceFlag(iniPath, deinterlaceEnabled);
+    }
+
+    if (m_pDocTemplate) {
+        for (CDocument* doc : m_pDocTemplate->GetDocuments()) doc->UpdateAllViews(nullptr);
+    }
+}
+
+void CTessaronApp::ShowAboutBox() {
+    AboutBox about(m_pMainWnd.get());
+    AppFramework().DoModal(&about);
+}
+
+void CTessaronApp::OnFileNew() {
+    if (m_pDocTemplate) m_pDocTemplate->OpenDocumentFile(QString());
+}
+
+QString CTessaronApp::OpenFilter() {
+    return QStringLiteral(
+        "Video Files (*.mp4 *.mkv *.mov *.webm *.avi *.mpg *.m4v *.wmv *.flv *.ts)|"
+        "*.mp4;*.mkv;*.mov;*.webm;*.avi;*.mpg;*.m4v;*.wmv;*.flv;*.ts|"
+        "AVI Files (*.avi)|*.avi|"
+        "All Files (*)|*||");
+}
+
+void CTessaronApp::OnFileOpen() {
+    FileDialogRequest request;
+    request.save = false;
+    request.filter = OpenFilter();
+    request.flags = OFN_HIDEREADONLY;
+    QString path;
+    if (!AppFramework().FileDialog(m_pMainWnd.get(), request, &path) || path.isEmpty()) return;
+    OpenDocumentFile(path);
+}
+
+CDocument* CTessaronApp::OpenDocumentFile(const QString& path) {
+    if (!m_pDocTemplate) return nullptr;
+    CDocument* doc = m_pDocTemplate->OpenDocumentFile(path);
+    if (doc && !path.isEmpty()) AddToRecentFileList(path);
+    return doc;
+}
+
+void CTessaronApp::OpenRecentFile(int index) {
+    if (index < 0 || index >= m_recentFiles.size()) return;
+    QString path = m_recentFiles[index];
+    // An entry that no longer opens leaves the list.
+    if (!OpenDocumentFile(path)) RemoveFromRecentFileList(path);
+}
+
+void CTessaronApp::OnFilePrintSetup() { AppFramework().PageSetupDialog(m_pMainWnd.get(), Printer()); }
+
+void CTessaronApp::OnHelpFinder() {
+    if (!m_help) m_help = std::make_unique<HelpWindow>();
+    m_help->show();
+    m_help->raise();
+    m_help->activateWindow();
+}
+
+QPrinter* CTessaronApp::Printer() {
+    if (!m_printer) m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return m_printer.get();
+}
+
+void CTessaronApp::LoadStdProfileSettings() {
+    QSettings settings(QString::fromLatin1(kRegistryKey), QStringLiteral("Tessaron"));
+    settings.beginGroup(QString::fromLatin1(kRecentGroup));
+    m_recentFiles.clear();
+    for (int i = 1; i <= kRecentFileCount; ++i) {
+        QString file = settings.value(QStringLiteral("File%1").arg(i)).toString();
+        if (!file.isEmpty() && !m_recentFiles.contains(file)) m_recentFiles << file;
+    }
+}
+
+void CTessaronApp::SaveRecentFileList() const {
+    QSettings settings(QString::fromLatin1(kRegistryKey), QStringLiteral("Tessaron"));
+    settings.beginGroup(QString::fromLatin1(kRecentGroup));
+    for (int i = 1; i <= kRecentFileCount; ++i) {
+        QString key = QStringLiteral("File%1").arg(i);
+        if (i <= m_recentFiles.size())
+            settings.setValue(key, m_recentFiles[i - 1]);
+        else
+            settings.remove(key);
+    }
+}
+
+void CTessaronApp::AddToRecentFileList(const QString& path) {
+    QString absolute = QFileInfo(path).absoluteFilePath();
+    m_recentFiles.removeAll(absolute);
+    m_recentFiles.prepend(absolute);
+    while (m_recentFiles.size() > kRecentFileCount) m_recentFiles.removeLast();
+    SaveRecentFileList();
+    if (m_pMainWnd) m_pMainWnd->UpdateRecentFileMenu(m_recentFiles);
+}
+
+void CTessaronApp::RemoveFromRecentFileList(const QString& path) {
+    if (m_recentFiles.removeAll(path) == 0) return;
+    SaveRecentFileList();
+    if (m_pMainWnd) m_pMainWnd->UpdateRecentFileMenu(m_recentFiles);
+}

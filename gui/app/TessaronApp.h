@@ -1,0 +1,73 @@
+// The application object: start-up, the one preference (line interpolation, "deinterlacing"), the
+// recent-file list and the commands that belong to the program rather than to a window.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+
+#include "doc/CTessaronDoc.h"
+
+class CDocTemplate;
+class CDocument;
+class CMainFrame;
+class HelpWindow;
+class QApplication;
+class QPrinter;
+
+class CTessaronApp : public QObject {
+    Q_OBJECT
+public:
+    // Uses the running QApplication, or makes one from argc and argv. The command line comes from argv.
+    CTessaronApp(int& argc, char** argv);
+    ~CTessaronApp() override;
+
+    // The start-up sequence; false ends the program.
+    bool InitInstance();
+    // The event loop; returns the exit code.
+    int Run();
+
+    void ShowPreferences();
+    void ShowAboutBox();
+    void OnFileNew();
+    void OnFileOpen();
+    void OnFilePrintSetup();
+    void OnHelpFinder();
+    // Opens path in its own window; null (and a message) when it cannot be shown.
+    CDocument* OpenDocumentFile(const QString& path);
+    void OpenRecentFile(int index);
+
+    // Working directory at start-up; the INI file lives there.
+    QString startDirectory;
+    QString IniPath() const;
+
+    CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
+    CDocTemplate* DocTemplate() const { return m_pDocTemplate.get(); }
+    QPrinter* Printer();
+    HelpWindow* Help() const { return m_help.get(); }
+
+    const QStringList& RecentFiles() const { return m_recentFiles; }
+    void AddToRecentFileList(const QString& path);
+    void RemoveFromRecentFileList(const QString& path);
+    static constexpr int kRecentFileCount = 4;
+
+    // The filter of File > Open.
+    static QString OpenFilter();
+
+private:
+    void LoadStdProfileSettings();
+    void SaveRecentFileList() const;
+
+    std::unique_ptr<QApplication> m_ownedApplication;
+    QStringList m_arguments;
+    std::unique_ptr<CDocTemplate> m_pDocTemplate;
+    std::unique_ptr<CMainFrame> m_pMainWnd;
+    std::unique_ptr<QPrinter> m_printer;
+    std::unique_ptr<HelpWindow> m_help;
+    QStringList m_recentFiles;
+};
+
+// The application object, or null outside its lifetime.
+CTessaronApp* TheApp();

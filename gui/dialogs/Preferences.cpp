@@ -1,0 +1,44 @@
+#include "dialogs/Preferences.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+
+#include "framework/DialogUnits.h"
+
+Preferences::Preferences(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Preferences"));
+    setObjectName(QStringLiteral("Preferences"));
+    DialogUnits du(fontMetrics());
+    setFixedSize(du.X(186), du.Y(95));
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("IDOK"));
+    ok->setGeometry(du.Rect(129, 7, 50, 14));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("IDCANCEL"));
+    cancel->setGeometry(du.Rect(129, 24, 50, 14));
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    m_deinterlaceBox = new QCheckBox(QStringLiteral("Deinterlace images"), this);
+    m_deinterlaceBox->setObjectName(QStringLiteral("IDC_DEINTERLACE"));
+    QRect box = du.Rect(41, 46, 76, 10);
+    box.setWidth(qMax(box.width(), m_deinterlaceBox->sizeHint().width()));
+    box.setHeight(qMax(box.height(), m_deinterlaceBox->sizeHint().height()));
+    m_deinterlaceBox->setGeometry(box);
+    connect(m_deinterlaceBox, &QCheckBox::clicked, this, &Preferences::OnDeinterlaceClicked);
+}
+
+void Preferences::showEvent(QShowEvent* event) {
+    if (!m_initialised) {
+        m_initialised = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void Preferences::OnInitDialog() { m_deinterlaceBox->setChecked(deinterlaceChecked != 0); }
+
+void Preferences::OnDeinterlaceClicked() { deinterlaceChecked = m_deinterlaceBox->isChecked() ? 1 : 0; }

@@ -1,0 +1,29 @@
+// The messages the frame selector sends to the view. They are sent, not posted: the view handles each
+// before the send returns, so the dialog waits until the work is done.
+#pragma once
+
+#include <cstdint>
+
+using UINT = unsigned int;
+using WPARAM = uintptr_t;
+using LPARAM = intptr_t;
+using LRESULT = intptr_t;
+
+// What the selector sends its messages to (the view); the dialog knows the view only through this.
+class MessageReceiver {
+public:
+    virtual LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+
+protected:
+    ~MessageReceiver() = default;
+};
+
+enum : UINT {
+    WM_APP = 0x8000,
+    UWM_SHOW_FRAME = WM_APP + 1,            // wParam: frame number
+    UWM_EXPORT_CHECKED = WM_APP + 3,        // wParam: int array of frame numbers, lParam: their count
+    UWM_ORDER_ORIGINAL = WM_APP + 4,        // parameters unused
+    UWM_SORT_JPEG_SIZE = WM_APP + 7,        // parameters unused
+    UWM_SAVE_DISPLAYED_FRAME = WM_APP + 8,  // wParam: frame number
+    UWM_QUALITY_PREVIEW = WM_APP + 9,       // wParam: 1 on, 0 off
+};

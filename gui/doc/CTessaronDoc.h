@@ -1,0 +1,27 @@
+// The document of one opened video. It holds no data: it only decides, when a file is opened, whether
+// the file can be shown, and explains why not when it cannot. The view reads the frames itself.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/Document.h"
+
+// Line-interpolate frames that come from the media detector. 0 until start-up has read the INI file;
+// written only by start-up and Preferences.
+extern uint8_t deinterlaceEnabled;
+
+class CTessaronDoc : public CDocument {
+    Q_OBJECT
+public:
+    CTessaronDoc();
+    ~CTessaronDoc() override;
+
+    // The file must open for reading and its frames must be readable; otherwise a message says why,
+    // and the result is false (no window is made).
+    bool OnOpenDocument(const QString& path) override;
+
+    // "Unable to load image frames - load cancelled..." and the hint shown when no media detector is
+    // available, both with the caption "Info".
+    static QString UnableToLoadText();
+    static QString NoDetectorHintText();
+};

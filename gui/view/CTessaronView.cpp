@@ -1,0 +1,286 @@
+#include "view/CTessaronView.h"
+
+#include <QPainter>
+#include <QPaintDevice>
+#include <QPaintEngine>
+#include <QScrollBar>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+#include <unistd.h>
+
+#include "framework/ChildFrame.h"
+#include "framework/Document.h"
+#include "framework/Framework.h"
+#include "framework/CommandIds.h"
+#include "doc/CTessaronDoc.h"
+#include "dialogs/SelectVideoFrames.h"
+#include "video/FrameBitmap.h"
+#include "video/VideoFrameReader.h"
+#include "view/LoopGuard.h"
+
+CTessaronView::CTessaronView(CDocument* document, QWidget* parent) : CScrollView(document, parent) {
+    setObjectName(QStringLiteral("CTessaronView"));
+    // The sunken edge takes 2 pixels on each side: the 4 pixels the child frame adds to the frame size.
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(2);
+    // Frames are painted over the previous picture; nothing fills the view with a colour in between.
+    viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setMouseTracking(true);
+    viewport()->setCursor(Qt::CrossCursor);
+    m_pSelector = new SelectVideoFrames(this, this, &m_frameOrder);
+}
+
+CTessaronView::~CTessaronView() {
+    delete m_pSelector;
+    m_pSelector = nullptr;
+    if (m_videoOpen && m_pReader) {
+        m_pReader->Close(*m_pFrameInfo);
+        m_videoOpen = 0;
+    }
+    m_pFrameInfo = nullptr;
+    m_pReader.reset();
+}
+
+qreal CTessaronView::PixelRatio() const {
+    qreal ratio = viewport()->devicePixelRatioF();
+    return ratio > 0 ? ratio : 1.0;
+}
+
+QSize CTessaronView::LogicalFrameSize() const {
+    qreal ratio = PixelRatio();
+    return QSize(static_cast<int>(std::ceil(m_imageWidth / ratio)), static_cast<int>(std::ceil(m_imageHeight / ratio)));
+}
+
+void CTessaronView::OnInitialUpdate() {
+    CScrollView::OnInitialUpdate();
+    CDocument* doc = GetDocument();
+    QString path = doc ? doc->GetPathName() : QString();
+    if (path.isEmpty() || m_videoOpen) return;
+
+    QByteArray utf8 = path.toUtf8();
+    std::string error;
+    if (!CFileStatus::GetStatus(utf8.constData(), &m_sourceStatus, &error)) {
+        AppFramework().MessageBox(this,
+                                  QStringLiteral("Cannot read the file \"%1\".\n%2").arg(path, QString::fromLocal8Bit(error.c_str())),
+                                  QStringLiteral("Tessaron"), MB_OK | MB_ICONWARNING);
+        return;
+    }
+
+    m_pReader = std::make_unique<VideoFrameReader>();
+    m_pReader->SetDeinterlace(deinterlaceEnabled);
+    FrameInfo& info = m_pReader->Open(utf8.constData());
+    m_pFrameInfo = &info;
+    if (!info.succeeded) return;
+
+    m_imageWidth = info.width;
+    m_imageHeight = info.height;
+    SetScrollSizes(LogicalFrameSize(), QSize(1, 1), QSize(10, 10));
+
+    if (CChildFrame* frame = GetParentFrame()) {
+        int edge = 2 * frameWidth();
+        QSize outer = frame->CalcWindowSize(LogicalFrameSize() + QSize(edge, edge));
+        m_maxFrameWidth = outer.width();
+        m_maxFrameHeight = outer.height();
+        frame->UpdateSizeLimits();
+        frame->setGeometry(QRect(QPoint(0, 0), outer));
+    }
+
+    m_videoOpen = 1;
+    m_frameEnd = info.frameCount - 1;
+    BuildOriginalOrder(0, 0);
+}
+
+bool CTessaronView::GetFrameLimits(int* width, int* height) const {
+    if (m_maxFrameWidth <= 0 || m_maxFrameHeight <= 0) return false;
+    *width = m_maxFrameWidth;
+    *height = m_maxFrameHeight;
+    return true;
+}
+
+void CTessaronView::OnDraw(QPainter& painter) {
+    if (m_captureTitle) {
+        m_baseTitle = GetDocument() ? GetDocument()->GetTitle() : QString();
+        m_captureTitle = 0;
+    }
+    m_pPaintPainter = &painter;
+    const bool onScreen = painter.device() == viewport();
+    qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    if (ratio <= 0) ratio = 1.0;
+
+    bool drawn = false;
+    if (m_videoOpen) {
+        m_pReader->SetDeinterlace(deinterlaceEnabled);
+        // A picture that scoring or the preview has just made of the current frame is shown as made; while
+        // a long loop runs it stands for every paint, so the reader is not sent back to that frame.
+        const bool made = m_drawnFrame >= 0 && m_drawnFrame == m_currentFrame && !m_frameImage.isNull();
+        if (!LoopGuard::Active()) m_drawnFrame = -1;
+        FrameBlockPtr block(made ? nullptr : m_pReader->ReadFrame(*m_pFrameInfo, m_currentFrame));
+        const int32_t size = m_pFrameInfo->frameBlockSize;
+        const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(block.get());
+        // Only a well-formed 24-bit block is copied and drawn.
+        if (block && size >= kDibHeaderSize && header->biBitCount == 24 && header->biWidth > 0 &&
+            header->biHeight > 0 && size >= FrameBlockSize(header->biWidth, header->biHeight)) {
+            m_frameEnd = m_pFrameInfo->frameCount;
+            if (!m_pFrameCopy || m_frameCopySize < size) {
+                m_pFrameCopy.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
+                m_frameCopySize = m_pFrameCopy ? size : 0;
+            }
+            if (m_pFrameCopy) {
+                std::memcpy(m_pFrameCopy.get(), block.get(), static_cast<size_t>(size));
+                m_frameCopyFrame = m_currentFrame;
+                sharedFrameBitmap.Attach(m_pFrameCopy.get(), size);
+                if (m_previewOn)
+                    ShowQualityPreview(1, 1);
+                else
+                    DrawFrameCopy(painter);
+                drawn = true;
+                if (GetDocument()) GetDocument()->SetTitle(m_baseTitle + QStringLiteral(" - %1").arg(m_currentFrame));
+            }
+        }
+        // A frame that cannot be read draws nothing new: the last picture stays as it was.
+        if (!drawn && !m_frameImage.isNull()) {
+            painter.save();
+            painter.scale(1.0 / ratio, 1.0 / ratio);
+            painter.drawImage(QPoint(0, 0), m_frameImage);
+            painter.restore();
+        }
+        // (During a sort the title names the frame being scored.)
+        if (made && !LoopGuard::Active()) {
+            m_frameEnd = m_pFrameInfo->frameCount;
+            if (GetDocument()) GetDocument()->SetTitle(m_baseTitle + QStringLiteral(" - %1").arg(m_currentFrame));
+        }
+    }
+
+    if (onScreen) {
+        // The part of the view beside and below the frame gets the window colour.
+        QRect visible(QPoint(GetScrollPosition()), viewport()->size());
+        QRegion outside(visible);
+        if (!m_frameImage.isNull()) {
+            QSizeF shown = QSizeF(m_frameImage.size()) / ratio;
+            outside -= QRect(0, 0, static_cast<int>(std::floor(shown.width())), static_cast<int>(std::floor(shown.height())));
+        }
+        for (const QRect& r : outside) painter.fillRect(r, palette().color(QPalette::Window));
+    }
+
+    if (m_boxX1 != m_boxX2 || m_boxY1 != m_boxY2) {
+        painter.save();
+        painter.scale(1.0 / ratio, 1.0 / ratio);
+        DrawBox(painter, m_boxX1, m_boxY1, m_boxX2, m_boxY2);
+        painter.restore();
+    }
+    m_pPaintPainter = nullptr;
+}
+
+void CTessaronView::DrawFrameCopy(QPainter& painter) {
+    const BITMAPINFOHEADER* header = sharedFrameBitmap.GetHeader();
+    const uint8_t* bits = sharedFrameBitmap.GetBits();
+    if (!header || !bits || header->biWidth <= 0 || header->biHeight <= 0) return;
+    const int width = header->biWidth, height = header->biHeight;
+    const int64_t stride = DibStride24(width);
+    if (m_frameImage.width() != width || m_frameImage.height() != height)
+        m_frameImage = QImage(width, height, QImage::Format_RGB32);
+    if (m_frameImage.isNull()) return;
+
+    qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    if (ratio <= 0) ratio = 1.0;
+    // Only the rows the paint can show are converted (the clip is in view units, shifted by the scroll).
+    int firstRow = 0, endRow = height;
+    if (painter.hasClipping()) {
+        QRectF clip = painter.clipBoundingRect();
+        firstRow = qBound(0, static_cast<int>(std::floor(clip.top() * ratio)), height);
+        endRow = qBound(firstRow, static_cast<int>(std::ceil(clip.bottom() * ratio)) + 1, height);
+    }
+    for (int y = firstRow; y < endRow; ++y) {
+        const uint8_t* src = bits + static_cast<int64_t>(height - 1 - y) * stride;
+        auto* dst = reinterpret_cast<QRgb*>(m_frameImage.scanLine(y));
+        for (int x = 0; x < width; ++x, src += 3) dst[x] = qRgb(src[2], src[1], src[0]);
+    }
+    painter.save();
+    painter.scale(1.0 / ratio, 1.0 / ratio);
+    painter.drawImage(QPoint(0, 0), m_frameImage);
+    painter.restore();
+}
+
+bool CTessaronView::OnPreparePrinting(QPrinter* printer) { return CScrollView::OnPreparePrinting(printer); }
+
+void CTessaronView::OnBeginPrinting(QPainter&, QPrinter*) {}
+
+void CTessaronView::OnEndPrinting(QPainter&, QPrinter*) {}
+
+bool CTessaronView::OnCommand(int id) {
+    switch (id) {
+        case ID_CROP_AND_SAVE: OnCropAndSave(); return true;
+        case ID_FRAME_SELECTOR: OnFrameSelector(); return true;
+        default: return false;
+    }
+}
+
+LRESULT CTessaronView::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case UWM_SHOW_FRAME: return OnShowFrame(wParam, lParam);
+        case UWM_EXPORT_CHECKED: return OnExportCheckedFrames(wParam, lParam);
+        case UWM_ORDER_ORIGINAL: return BuildOriginalOrder(wParam, lParam);
+        case UWM_SORT_JPEG_SIZE: return SortByJpegSize(wParam, lParam);
+        case UWM_SAVE_DISPLAYED_FRAME: return OnSaveDisplayedFrame(wParam, lParam);
+        case UWM_QUALITY_PREVIEW: return ShowQualityPreview(wParam, lParam);
+        default: return 0;
+    }
+}
+
+LRESULT CTessaronView::OnShowFrame(WPARAM wParam, LPARAM) {
+    m_currentFrame = static_cast<int>(wParam);
+    Invalidate();
+    return 0;
+}
+
+LRESULT CTessaronView::OnEraseBackground(WPARAM, LPARAM) {
+    viewport()->update();
+    return 0;
+}
+
+std::string CTessaronView::FrameOrderKey(int score, int frame) {
+    char key[32];
+    std::snprintf(key, sizeof key, "%010d %d", score, frame);
+    return key;
+}
+
+LRESULT CTessaronView::BuildOriginalOrder(WPARAM, LPARAM) {
+    m_frameOrder.clear();
+    // Entries 0 to m_frameEnd inclusive; a negative bound (a video of no frames) gives none. A header
+    // can claim far more frames than memory holds keys for: then the list stays empty and the user is
+    // told, rather than the allocation failure ending the program.
+    if (m_frameEnd >= 0) {
+        // Keys for more frames than half the machine's memory holds are not even tried: such an
+        // allocation could succeed on an overcommitting system and then take all memory.
+        const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+        const double needed = (static_cast<double>(m_frameEnd) + 1) * sizeof(std::string);
+        bool listed = pages <= 0 || pageSize <= 0 ||
+                      needed <= 0.5 * static_cast<double>(pages) * static_cast<double>(pageSize);
+        if (listed) {
+            try {
+                m_frameOrder.reserve(static_cast<size_t>(m_frameEnd) + 1);
+                for (int64_t i = 0; i <= m_frameEnd; ++i)
+                    m_frameOrder.push_back(FrameOrderKey(static_cast<int>(i), static_cast<int>(i)));
+            } catch (const std::exception&) {
+                listed = false;
+            }
+        }
+        if (!listed) {
+            m_frameOrder.clear();
+            m_frameOrder.shrink_to_fit();
+            AppFramework().MessageBox(this,
+                                      QStringLiteral("The video claims %1 frames, more than the frame list can hold.\n"
+                                                     "The Frame Selector lists none of them.")
+                                          .arg(static_cast<int64_t>(m_frameEnd) + 1),
+                                      QStringLiteral("Info"), MB_OK);
+        }
+    }
+    m_currentFrame = 0;
+    Invalidate();
+    return 0;
+}

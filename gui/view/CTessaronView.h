@@ -1,0 +1,153 @@
+// The view of one video: shows one frame at a time, one device pixel per image pixel, keeps the crop
+// box and the frame order, and handles the frame selector's messages.
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fileio/FileStatus.h"
+#include "framework/ScrollView.h"
+#include "image/dib.h"
+#include "selector/FrameScore.h"
+#include "dialogs/ViewMessages.h"
+
+struct ExportCallbacks;
+struct ExportOutcome;
+struct ExportTarget;
+struct FrameInfo;
+class VideoFrameReader;
+class SelectVideoFrames;
+class QPainter;
+
+class CTessaronView : public CScrollView, public MessageReceiver {
+    Q_OBJECT
+public:
+    explicit CTessaronView(CDocument* document, QWidget* parent = nullptr);
+    ~CTessaronView() override;
+
+    // Opens the document's video with a reader of its own, sizes the window to the frame and builds
+    // the frame order.
+    void OnInitialUpdate() override;
+    // Reads the current frame anew, draws it, titles the document and draws the crop box over it.
+    void OnDraw(QPainter& painter) override;
+    bool OnPreparePrinting(QPrinter* printer) override;
+    void OnBeginPrinting(QPainter& painter, QPrinter* printer) override;
+    void OnEndPrinting(QPainter& painter, QPrinter* printer) override;
+    bool GetFrameLimits(int* width, int* height) const override;
+    bool OnCommand(int id) override;
+
+    // Delivers one of the selector's messages (UWM_*) and returns the handler's result.
+    LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // UWM_SHOW_FRAME: the frame to show; no range check (a frame that cannot be read draws nothing).
+    LRESULT OnShowFrame(WPARAM wParam, LPARAM lParam);
+    // The view never fills the frame's area with a colour between frames.
+    LRESULT OnEraseBackground(WPARAM wParam, LPARAM lParam);
+    // UWM_ORDER_ORIGINAL, and after opening: keys for frames 0 to m_frameEnd, frame 0 current.
+    LRESULT BuildOriginalOrder(WPARAM wParam, LPARAM lParam);
+    // UWM_SORT_JPEG_SIZE.
+    LRESULT SortByJpegSize(WPARAM wParam, LPARAM lParam);
+    // UWM_EXPORT_CHECKED.
+    LRESULT OnExportCheckedFrames(WPARAM wParam, LPARAM lParam);
+    // UWM_SAVE_DISPLAYED_FRAME.
+    LRESULT OnSaveDisplayedFrame(WPARAM wParam, LPARAM lParam);
+    // UWM_QUALITY_PREVIEW; also called by the paint (1, 1) while the preview is on, to draw it.
+    LRESULT ShowQualityPreview(WPARAM wParam, LPARAM lParam);
+    // The JPEG-size score of bottom-up 24-bit rows at quality (its low 8 bits). Shows the rows, after a
+    // JPEG round trip when preview is set, at the view's top left in their own size, and writes the
+    // selector's status text.
+    int JpegScoreAndDraw(const uint8_t* pixels, int width, int height, int bitsPerPixel, int bytesPerLine, bool flip,
+                         int quality, bool preview);
+    // Tools > Crop and Save.
+    void OnCropAndSave();
+    // Tools > Frame Selector...
+    void OnFrameSelector();
+    // Once per round of a long loop: 1 go on, 0 the user ended the operation.
+    int CheckForCancel();
+
+    // The crop box. Corners are frame pixel coordinates: the pointer's position in the view plus the
+    // scroll position, kept inside the frame.
+    void StartBox(int x, int y);
+    void TrackBox(int x, int y);
+    void ShowBoxStatus(int x, int y);
+    // The outline from (x1, y1) to (x2, y2), inverted, every pixel touched once, on a painter whose
+    // units are frame pixels.
+    void DrawBox(QPainter& painter, int x1, int y1, int x2, int y2);
+    void OnLButtonDown(Qt::KeyboardModifiers flags, const QPoint& point);
+    void OnMouseMove(Qt::KeyboardModifiers flags, const QPoint& point);
+    void OnLButtonUp(Qt::KeyboardModifiers flags, const QPoint& point);
+
+    // The key of one frame order entry: "%010d %d" of score and frame number.
+    static std::string FrameOrderKey(int score, int frame);
+
+    // Members, in the order of the view's record.
+    CFileStatus m_sourceStatus;           // status of the video file, read when it was opened
+    int m_dragging = 0;                   // a crop box drag is in progress
+    int m_boxX2 = 0, m_boxY2 = 0;         // crop box moving corner
+    int m_boxX1 = 0, m_boxY1 = 0;         // crop box anchor corner; a box exists when the corners differ
+    std::vector<std::string> m_frameOrder;  // "%010d %d" keys, one per list position
+    int m_maxFrameWidth = 0;              // largest outer size of the child frame
+    int m_maxFrameHeight = 0;
+    // The frame selector dialog object, made and deleted with the view.
+    SelectVideoFrames* m_pSelector = nullptr;
+    FrameBlockPtr m_pFrameCopy;           // copy of the last frame block read; the shared bitmap wraps it
+    FrameBlockPtr m_pOutPixels;           // pixels of cropped or exported output frames
+    int m_frameStart = 0;                 // first position handed to the selector
+    int m_frameEnd = 0;                   // frame count - 1 after opening, frame count after a draw
+    int m_currentFrame = 0;               // the frame shown
+    QString m_baseTitle;                  // the document's title at the first draw
+    int m_captureTitle = 1;               // until the first draw has taken m_baseTitle
+    int m_imageWidth = 0, m_imageHeight = 0;
+    int m_previewOn = 0;                  // quality preview on
+    FrameInfo* m_pFrameInfo = nullptr;    // what the reader's Open returned; lives in the reader
+    std::unique_ptr<VideoFrameReader> m_pReader;
+    uint8_t m_videoOpen = 0;              // the video opened at initial update
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    // Frame pixels per view unit on this screen.
+    qreal PixelRatio() const;
+    // The frame's size in view units.
+    QSize LogicalFrameSize() const;
+    // A pointer position in the viewport as frame pixel coordinates, kept inside the frame (or the view
+    // while there is no video).
+    QPoint ToFramePixels(const QPoint& viewportPos) const;
+    // Asks for a repaint of the outline of the box (x1, y1)-(x2, y2).
+    void InvalidateBox(int x1, int y1, int x2, int y2);
+    // Draws the frame copy (bottom-up BGR rows) at one device pixel per image pixel.
+    void DrawFrameCopy(QPainter& painter);
+
+    // Scoring, the quality preview and the exports (selector/ViewScoring.cpp, output/ViewExport.cpp).
+    // Copies a frame block into m_pFrameCopy and attaches the shared bitmap to it; false for a block
+    // that is not a whole 24-bit frame.
+    bool CopyFrameBlock(const uint8_t* block, int32_t length, int frame);
+    // Frame into the frame copy (read unless the copy holds it already).
+    bool ReadFrameCopy(int frame);
+    // JpegScoreAndDraw of the frame copy at the selector's quality, with or without the round trip.
+    void PreviewFrameCopy();
+    JpegScore ScoreAndDraw(const uint8_t* pixels, int width, int height, int bytesPerLine, int quality, bool preview);
+    // The selector's quality, low 8 bits.
+    int ScoringQuality() const;
+    // Runs one of the library's writing loops to path (rounds: its length) under the cancel check with
+    // progress texts, and tells the user how it ended.
+    void RunWriteLoop(const QString& path, int rounds, bool crop,
+                      const std::function<ExportOutcome(const ExportTarget&, const ExportCallbacks&)>& write);
+
+    int32_t m_frameCopySize = 0;  // bytes allocated for m_pFrameCopy
+    int m_frameCopyFrame = -1;    // the frame m_pFrameCopy holds; -1: none or not known
+    QImage m_frameImage;          // what the view shows, top-down: the frame copy's rows, or the
+                                  // picture scoring or the preview made; reused from paint to paint
+    QPainter* m_pPaintPainter = nullptr;  // the painter of the paint in progress
+    // The frame whose picture scoring or the preview has just put in m_frameImage, for the next paint
+    // to show as it is; -1: none waiting.
+    int m_drawnFrame = -1;
+    std::unique_ptr<JpegScorer> m_pScorer;  // its JPEG buffer serves frame after frame
+};

@@ -1,0 +1,39 @@
+// The once-per-round check of the view's long loops: lets the program repaint and move its windows,
+// and asks whether to end the operation when the user pressed Escape or tried to close a window.
+#include <QGuiApplication>
+#include <optional>
+
+#include "framework/Framework.h"
+#include "dialogs/SelectVideoFrames.h"
+#include "view/CTessaronView.h"
+#include "view/LoopGuard.h"
+
+int CTessaronView::CheckForCancel() {
+    Framework& framework = AppFramework();
+    framework.BeginWaitCursor();
+
+    // Called outside a guarded loop, the check guards its own round.
+    std::optional<LoopGuard> ownGuard;
+    LoopGuard* guard = LoopGuard::Active();
+    if (!guard) guard = &ownGuard.emplace(this);
+
+    int result = 1;
+    if (guard->ProcessEvents()) {
+        // The boxes are answered with the pointer: it shows as an arrow over them, not as busy.
+        if (qApp) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+        int answer = framework.MessageBox(this, QStringLiteral("Terminate the Action?"), QString(),
+                                          MB_YESNO | MB_SETFOREGROUND);
+        if (answer == IDYES)
+            framework.MessageBox(this, QStringLiteral("Operation terminated."), QString(), MB_OK | MB_SETFOREGROUND);
+        if (qApp) QGuiApplication::restoreOverrideCursor();
+        if (answer == IDYES) {
+            BuildOriginalOrder(0, 0);
+            if (m_pSelector) m_pSelector->m_orderReset = 1;
+            result = 0;
+        }
+    }
+
+    ownGuard.reset();
+    framework.EndWaitCursor();
+    return result;
+}

@@ -1,0 +1,169 @@
+// The view's commands that write files: Crop and Save, the export of the selector's checked frames and
+// the save of one frame as a BMP file. The writing loops live in the library (output/FrameExport.h),
+// shared with tessaron-cli crop and export; here the view asks for the file name, runs the loop under
+// its cancel check with progress texts, and tells the user how it went.
+#include <string>
+#include <vector>
+
+#include "framework/Document.h"
+#include "framework/Framework.h"
+#include "output/FrameExport.h"
+#include "dialogs/SelectVideoFrames.h"
+#include "video/FrameBitmap.h"
+#include "video/VideoFrameReader.h"
+#include "view/CTessaronView.h"
+#include "view/LoopGuard.h"
+
+namespace {
+
+const QString kAviFilter = QStringLiteral("AVI Files (*.avi)|*.avi|All Files (*.*)|*.*||");
+const QString kBmpFilter = QStringLiteral("BMP Files (*.bmp)|*.bmp|All Files (*.*)|*.*||");
+const QString kCannotCreate = QStringLiteral("Cannot create AVI file...");
+
+std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
+QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+}  // namespace
+
+void CTessaronView::RunWriteLoop(
+    const QString& path, int rounds, bool crop,
+    const std::function<ExportOutcome(const ExportTarget&, const ExportCallbacks&)>& write) {
+    Framework& framework = AppFramework();
+    const std::string utf8 = ToUtf8(path);
+    CDocument* doc = GetDocument();
+    const std::string source = doc ? ToUtf8(doc->GetPathName()) : std::string();
+    ExportTarget target;
+    target.path = utf8.c_str();
+    target.sourcePath = source.empty() ? nullptr : source.c_str();
+    target.sourceModified = &m_sourceStatus.m_mtime;
+
+    ExportOutcome outcome;
+    {
+        LoopGuard guard(this, rounds);
+        int round = 0;
+        ExportCallbacks callbacks;
+        callbacks.keepGoing = [&] { return guard.Round(round++) != 0; };
+        callbacks.progress = [&](int32_t position, int32_t frame) {
+            framework.SetStatusText(crop ? QString::asprintf("Processing Frame %4d", frame)
+                                         : QString::asprintf("Processing Frame %4d [Original frame:  %4d]",
+                                                             position, frame));
+        };
+        callbacks.frameRead = [&](int32_t frame, const uint8_t* block, int32_t length) {
+            CopyFrameBlock(block, length, frame);
+        };
+        outcome = write(target, callbacks);
+    }
+
+    switch (outcome.stop) {
+        case ExportStop::Done:
+            if (!outcome.written)
+                framework.MessageBox(this, FromUtf8(ExportOutcomeText(outcome, utf8)), kCannotCreate, MB_OK);
+            break;
+        case ExportStop::Cancelled:  // the cancel check has told the user
+            break;
+        case ExportStop::WriteFailed:
+        case ExportStop::CreateFailed:
+        case ExportStop::Refused:
+            framework.MessageBox(this, FromUtf8(ExportOutcomeText(outcome, utf8)), kCannotCreate, MB_OK);
+            break;
+    }
+    if (!outcome.omitted.empty())
+        framework.MessageBox(this, FromUtf8(OmittedFramesReport(outcome.omitted)),
+                             QStringLiteral("File size limit exceeded"), MB_OK);
+    // Only a file that was made is to carry the source's time.
+    if (!outcome.stampError.empty() && outcome.written)
+        framework.MessageBox(this,
+                             QStringLiteral("%1 was written, but it could not be given the modification time of "
+                                            "the video: %2.")
+                                 .arg(path, FromUtf8(outcome.stampError)),
+                             QStringLiteral("Info"), MB_OK);
+}
+
+void CTessaronView::OnCropAndSave() {
+    Framework& framework = AppFramework();
+    // A box without width or height would give frames without pixels.
+    if (m_boxX1 == m_boxX2 || m_boxY1 == m_boxY2) {
+        framework.MessageBox(this,
+                             QStringLiteral("You must first create a crop box by clicking \n"
+                                            "and dragging the cursor over the image..."),
+                             kCannotCreate, MB_OK);
+        return;
+    }
+    if (!m_videoOpen || !m_pReader || !m_pFrameInfo) return;
+
+    CDocument* doc = GetDocument();
+    FileDialogRequest request;
+    request.save = true;
+    request.defaultExtension = QStringLiteral("avi");
+    request.proposedName = FromUtf8(CropProposedName(doc ? ToUtf8(doc->GetPathName()) : std::string()));
+    request.flags = OFN_OVERWRITEPROMPT;
+    request.filter = kAviFilter;
+    QString path;
+    if (!framework.FileDialog(window(), request, &path)) return;
+
+    const int x1 = m_boxX1, y1 = m_boxY1, x2 = m_boxX2, y2 = m_boxY2;
+    RunWriteLoop(path, m_pFrameInfo->frameCount, true,
+                 [&](const ExportTarget& target, const ExportCallbacks& callbacks) {
+                     return CropAndSave(*m_pReader, *m_pFrameInfo, x1, y1, x2, y2, target, callbacks);
+                 });
+}
+
+LRESULT CTessaronView::OnExportCheckedFrames(WPARAM wParam, LPARAM lParam) {
+    if (!m_videoOpen || !m_pReader || !m_pFrameInfo) return 0;
+    const auto* checked = reinterpret_cast<const int*>(wParam);
+    if (!checked || lParam <= 0) return 0;
+    // The selector's array is only read; a copy keeps the loop independent of it.
+    const std::vector<int32_t> frames(checked, checked + lParam);
+
+    FileDialogRequest request;
+    request.save = true;
+    request.defaultExtension = QStringLiteral("avi");
+    request.proposedName = QStringLiteral("Untitled.avi");
+    request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    request.filter = kAviFilter;
+    QString path;
+    if (!AppFramework().FileDialog(window(), request, &path)) return 0;
+
+    RunWriteLoop(path, static_cast<int>(frames.size()), false,
+                 [&](const ExportTarget& target, const ExportCallbacks& callbacks) {
+                     return ExportCheckedFrames(*m_pReader, *m_pFrameInfo, frames.data(),
+                                                static_cast<int32_t>(frames.size()), target, callbacks);
+                 });
+    return 0;
+}
+
+LRESULT CTessaronView::OnSaveDisplayedFrame(WPARAM wParam, LPARAM) {
+    m_currentFrame = static_cast<int>(wParam);
+    CDocument* doc = GetDocument();
+
+    FileDialogRequest request;
+    request.save = true;
+    request.defaultExtension = QStringLiteral("bmp");
+    request.proposedName = FromUtf8(BmpProposedName(doc ? ToUtf8(doc->GetPathName()) : std::string(), m_currentFrame));
+    request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    request.filter = kBmpFilter;
+    QString path;
+    QString text;
+    if (!AppFramework().FileDialog(window(), request, &path)) {
+        text = QStringLiteral("Save\tCancelled.");
+    } else {
+        // The frame named in the file name is read into this view's own copy and saved from there.
+        QString reason;
+        bool saved = false;
+        if (!ReadFrameCopy(m_currentFrame)) {
+            reason = QStringLiteral("The frame cannot be read.");
+        } else {
+            const std::string utf8 = ToUtf8(path);
+            saved = sharedFrameBitmap.SaveAsBmp(utf8.c_str());
+            if (!saved) reason = FromUtf8(sharedFrameBitmap.LastSaveError());
+        }
+        text = saved ? QString::asprintf("Frame %d saved to %s.", m_currentFrame, path.toUtf8().constData())
+                     : QString::asprintf("Frame %d could not be saved to %s.", m_currentFrame,
+                                         path.toUtf8().constData()) +
+                           QLatin1Char('\n') + reason;
+        // The view shows the frame it saved.
+        Invalidate();
+    }
+    if (m_pSelector) m_pSelector->SetStatusText(text);
+    return 0;
+}

@@ -1,0 +1,278 @@
+// The view's side of the JPEG-size sort and the quality preview. The scoring and the sort itself live
+// in the library (selector/FrameScore.h, selector/FrameSort.h), shared with tessaron-cli rank; here the
+// view hangs its cancel check, status texts, frame copy, title and drawing on them.
+#include <QPainter>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "framework/Document.h"
+#include "framework/Framework.h"
+#include "doc/CTessaronDoc.h"
+#include "image/ximage.h"
+#include "selector/FrameSort.h"
+#include "dialogs/SelectVideoFrames.h"
+#include "video/FrameBitmap.h"
+#include "video/VideoFrameReader.h"
+#include "view/CTessaronView.h"
+#include "view/LoopGuard.h"
+
+namespace {
+
+constexpr int kDefaultQuality = 25;
+
+// The selector's status shows what the view draws (or nothing), not a report of an operation.
+bool IsDrawingStatus(const QString& text) {
+    return text.isEmpty() || text.startsWith(QLatin1String("Displaying frame:")) ||
+           text.startsWith(QLatin1String("Viewing effect of quality parameter"));
+}
+
+// The size of a block's frame, when the block is a whole 24-bit bottom-up frame of length bytes.
+bool WholeFrame(const uint8_t* block, int32_t length, int* width, int* height) {
+    if (!block || length < kDibHeaderSize) return false;
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, block, sizeof header);
+    if (header.biBitCount != 24 || header.biWidth <= 0 || header.biHeight <= 0) return false;
+    if (FrameBlockSize(header.biWidth, header.biHeight) > length) return false;
+    *width = header.biWidth;
+    *height = header.biHeight;
+    return true;
+}
+
+// One row of BGR pixels as RGB32 (blue, green, red, 0xff in memory).
+void BgrRowToRgb32(const uint8_t* src, QRgb* dst, int width) {
+    for (int x = 0; x < width; ++x, src += 3)
+        dst[x] = 0xff000000u | src[0] | static_cast<QRgb>(src[1]) << 8 | static_cast<QRgb>(src[2]) << 16;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Four pixels per step: 16 bytes loaded, 12 of them spread over four words.
+__attribute__((target("ssse3"))) void BgrRowToRgb32Ssse3(const uint8_t* src, QRgb* dst, int width) {
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
+    int x = 0;
+    // The load takes 16 bytes: stop while they are all inside the row.
+    for (; 3 * x + 16 <= 3 * width; x += 4) {
+        const __m128i bgr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_or_si128(_mm_shuffle_epi8(bgr, spread), opaque));
+    }
+    BgrRowToRgb32(src + 3 * x, dst + x, width - x);
+}
+#endif
+
+// Bottom-up BGR rows into a top-down RGB32 image of the same size.
+void RowsToImage(const uint8_t* pixels, int width, int height, int64_t bytesPerLine, QImage& image) {
+    auto convert = BgrRowToRgb32;
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) convert = BgrRowToRgb32Ssse3;
+#endif
+    for (int y = 0; y < height; ++y)
+        convert(pixels + (height - 1 - y) * bytesPerLine, reinterpret_cast<QRgb*>(image.scanLine(y)), width);
+}
+
+}  // namespace
+
+int CTessaronView::ScoringQuality() const {
+    return (m_pSelector ? m_pSelector->m_quality : kDefaultQuality) & 0xFF;
+}
+
+bool CTessaronView::CopyFrameBlock(const uint8_t* block, int32_t length, int frame) {
+    int width = 0, height = 0;
+    if (!WholeFrame(block, length, &width, &height)) return false;
+    if (!m_pFrameCopy || m_frameCopySize < length) {
+        m_frameCopyFrame = -1;
+        m_pFrameCopy.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length))));
+        m_frameCopySize = m_pFrameCopy ? length : 0;
+        if (!m_pFrameCopy) return false;
+    }
+    std::memcpy(m_pFrameCopy.get(), block, static_cast<size_t>(length));
+    m_frameCopyFrame = frame;
+    sharedFrameBitmap.Attach(m_pFrameCopy.get(), length);
+    return true;
+}
+
+bool CTessaronView::ReadFrameCopy(int frame) {
+    int width = 0, height = 0;
+    if (m_frameCopyFrame == frame && WholeFrame(m_pFrameCopy.get(), m_frameCopySize, &width, &height)) {
+        // Held already (the paint or the sort has just copied it): a video with long distances between
+        // key frames would otherwise decode all the way from the last one again.
+        sharedFrameBitmap.Attach(m_pFrameCopy.get(), static_cast<int32_t>(FrameBlockSize(width, height)));
+        return true;
+    }
+    if (!m_videoOpen || !m_pReader || !m_pFrameInfo) return false;
+    m_pReader->SetDeinterlace(deinterlaceEnabled);
+    FrameBlockPtr block(m_pReader->ReadFrame(*m_pFrameInfo, frame));
+    return block && CopyFrameBlock(block.get(), m_pFrameInfo->frameBlockSize, frame);
+}
+
+void CTessaronView::PreviewFrameCopy() {
+    // This view's own copy at its own size: the shared bitmap may hold another view's frame by now.
+    int width = 0, height = 0;
+    if (!WholeFrame(m_pFrameCopy.get(), m_frameCopySize, &width, &height)) return;
+    JpegScoreAndDraw(m_pFrameCopy.get() + kDibHeaderSize, width, height, 24, static_cast<int>(DibStride24(width)),
+                     false, ScoringQuality(), m_previewOn != 0);
+}
+
+int CTessaronView::JpegScoreAndDraw(const uint8_t* pixels, int width, int height, int bitsPerPixel, int bytesPerLine,
+                                    bool flip, int quality, bool preview) {
+    // Frames travel as 24-bit bottom-up rows; anything else has no JPEG and sorts last.
+    if (bitsPerPixel != 24 || flip) return EmptyJpegScore(FrameBlockSize(width > 0 ? width : 0, height > 0 ? height : 0));
+    return ScoreAndDraw(pixels, width, height, bytesPerLine, quality, preview).score;
+}
+
+JpegScore CTessaronView::ScoreAndDraw(const uint8_t* pixels, int width, int height, int bytesPerLine, int quality,
+                                      bool preview) {
+    JpegScore score;
+    score.score = EmptyJpegScore(FrameBlockSize(width > 0 ? width : 0, height > 0 ? height : 0));
+    if (!pixels || width <= 0 || height <= 0 || bytesPerLine < 3 * width) return score;
+
+    // The rows are encoded where they lie (the score is that of an image made from them); the preview
+    // decodes exactly the bytes the encoder produced.
+    if (!m_pScorer) m_pScorer.reset(new (std::nothrow) JpegScorer);
+    if (m_pScorer) score = m_pScorer->Score(pixels, width, height, bytesPerLine, quality & 0xFF);
+    CxImage decoded(CXIMAGE_FORMAT_UNKNOWN);
+    const bool roundTrip = preview && score.encoded &&
+                           decoded.Decode(const_cast<uint8_t*>(m_pScorer->LastJpeg()),
+                                          static_cast<uint32_t>(score.jpegBytes), CXIMAGE_FORMAT_JPG) &&
+                           static_cast<int>(decoded.GetWidth()) == width &&
+                           static_cast<int>(decoded.GetHeight()) == height;
+
+    const QString text =
+        preview ? QString::asprintf("Viewing effect of quality parameter\non compression/decompression of frame:  %d ",
+                                    m_currentFrame)
+                : QString::asprintf("Displaying frame:  %d", m_currentFrame);
+    // A repaint (a window moved away, a dialog closed) shows the same picture again and must not wipe
+    // out a report the user has not read yet, such as where a frame was saved; the user's next step
+    // (a selection, a quality) writes the status again.
+    if (m_pSelector && m_pSelector->isVisible() && (!m_pPaintPainter || IsDrawingStatus(m_pSelector->StatusText())))
+        m_pSelector->SetStatusText(text);
+
+    // The picture goes where the view keeps what it shows, top-down; a paint puts it on the screen. A
+    // frame whose round trip failed is shown as it is.
+    if (m_frameImage.width() != width || m_frameImage.height() != height ||
+        m_frameImage.format() != QImage::Format_RGB32)
+        m_frameImage = QImage(width, height, QImage::Format_RGB32);
+    if (m_frameImage.isNull()) return score;
+    if (!roundTrip) {
+        RowsToImage(pixels, width, height, bytesPerLine, m_frameImage);
+    } else if (decoded.GetBpp() == 24) {
+        RowsToImage(decoded.GetBits(), width, height, decoded.GetRowWidth(), m_frameImage);
+    } else {
+        QPainter painter(&m_frameImage);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        decoded.Draw(&painter, 0, 0, -1, -1, nullptr);
+    }
+
+    if (m_pPaintPainter) {
+        QPainter& painter = *m_pPaintPainter;
+        qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+        if (ratio <= 0) ratio = 1.0;
+        painter.save();
+        painter.scale(1.0 / ratio, 1.0 / ratio);
+        painter.drawImage(QPoint(0, 0), m_frameImage);
+        painter.restore();
+    } else {
+        m_drawnFrame = m_currentFrame;
+        viewport()->update();
+    }
+    return score;
+}
+
+LRESULT CTessaronView::ShowQualityPreview(WPARAM wParam, LPARAM) {
+    if (m_pPaintPainter) {
+        // Called by the paint, which has just copied the current frame: the preview is drawn in its place.
+        m_previewOn = 1;
+        PreviewFrameCopy();
+        return 0;
+    }
+    m_previewOn = wParam ? 1 : 0;
+    // The current frame is read afresh: the copy may hold another frame (the last one a sort scored).
+    if (ReadFrameCopy(m_currentFrame))
+        PreviewFrameCopy();
+    else
+        Invalidate();
+    return 0;
+}
+
+LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
+    Framework& framework = AppFramework();
+    framework.BeginWaitCursor();
+    if (m_videoOpen && m_pReader && m_pFrameInfo) {
+        // Kept when no frame gets scored; a terminated sort has already made frame 0 current.
+        int unscored = m_currentFrame;
+        const int quality = ScoringQuality();
+        // The best frame's block so far: shown at the end without sending the reader back to it, which
+        // in a video with distant key frames means decoding all the way from the last one again.
+        FrameBlockPtr best;
+        int32_t bestCapacity = 0, bestLength = 0, bestScore = kInitialBestScore;
+        int bestHeld = -1;
+        const uint8_t* current = nullptr;
+        int32_t currentLength = 0;
+        SortOutcome outcome;
+        {
+            LoopGuard guard(this, m_pFrameInfo->frameCount);
+            int round = 0;
+            SortCallbacks callbacks;
+            callbacks.keepGoing = [&] {
+                if (guard.Round(round++)) return true;
+                unscored = m_currentFrame;
+                return false;
+            };
+            callbacks.frameRead = [&](int32_t frame, const uint8_t* block, int32_t length) {
+                framework.SetStatusText(QString::asprintf("Processing Frame %4d", frame));
+                int width = 0, height = 0;
+                if (WholeFrame(block, length, &width, &height)) {
+                    m_imageWidth = width;
+                    m_imageHeight = height;
+                }
+                current = block;
+                currentLength = length;
+            };
+            callbacks.score = [&](int32_t frame, const uint8_t* pixels, int32_t width, int32_t height,
+                                  int32_t stride) {
+                m_currentFrame = frame;
+                return ScoreAndDraw(pixels, width, height, stride, quality, m_previewOn != 0);
+            };
+            callbacks.scored = [&](int32_t frame, const JpegScore& score) {
+                if (CDocument* doc = GetDocument()) doc->SetTitle(QString::asprintf("Frame %d", frame));
+                if (score.score >= bestScore) return;
+                bestScore = score.score;
+                if (!best || bestCapacity < currentLength) {
+                    best.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(currentLength))));
+                    bestCapacity = best ? currentLength : 0;
+                }
+                bestHeld = best ? frame : -1;
+                bestLength = best ? currentLength : 0;
+                if (best) std::memcpy(best.get(), current, static_cast<size_t>(currentLength));
+            };
+            callbacks.unreadable = [&](int32_t frame) {
+                framework.MessageBox(this, QString::asprintf("%s %d", "Cannot handle frames beyond frame", frame),
+                                     QStringLiteral("File size limit exceeded"), MB_OK);
+            };
+            outcome = ScoreAndSortFrames(*m_pReader, *m_pFrameInfo, quality, m_frameOrder, callbacks);
+        }
+        if (outcome.stop == SortStop::OutOfMemory)
+            framework.MessageBox(this,
+                                 QString::asprintf("Not enough memory to sort the frames; %d of them were sorted.",
+                                                   outcome.framesScored),
+                                 QStringLiteral("Info"), MB_OK);
+        m_currentFrame = outcome.bestFrame >= 0 ? outcome.bestFrame : unscored;
+        if (outcome.bestFrame >= 0 && bestHeld == outcome.bestFrame &&
+            CopyFrameBlock(best.get(), bestLength, bestHeld)) {
+            // The best frame is what the next paint shows.
+            PreviewFrameCopy();
+        } else {
+            m_drawnFrame = -1;
+        }
+    } else {
+        m_drawnFrame = -1;
+    }
+    framework.SetStatusText(QString());
+    Invalidate();
+    framework.EndWaitCursor();
+    return 0;
+}

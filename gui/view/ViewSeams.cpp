@@ -1,0 +1,18 @@
+// Tools > Frame Selector...: the view's side of opening the selector. The handlers of the selector's
+// messages live with their subsystems (selector/ViewScoring.cpp, output/ViewExport.cpp).
+#include "view/CTessaronView.h"
+
+#include "framework/Framework.h"
+#include "dialogs/SelectVideoFrames.h"
+
+void CTessaronView::OnFrameSelector() {
+    // The crop box goes, and the pointer hint for (0, 0) shows, before the selector opens.
+    StartBox(0, 0);
+    ShowBoxStatus(0, 0);
+    m_dragging = 0;
+    Invalidate();
+    if (!m_pSelector) return;
+    m_pSelector->m_firstPos = m_frameStart;
+    m_pSelector->m_endPos = m_frameEnd;
+    AppFramework().DoModal(m_pSelector);
+}
