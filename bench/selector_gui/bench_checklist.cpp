@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     // The order a sort leaves: scores descending in frame number, so list and frame numbers differ.
     std::vector<std::string> order;
     order.reserve(kItems);
-    for (int i = 0; i < kItems; ++i) order.push_back(CTessaronView::FrameOrderKey(kItems - i, i));
+    for (int i = 0; i < kItems; ++i) order.push_back(MakeFrameOrderKey(kItems - i, i));
 
     SelectVideoFrames dialog(nullptr, nullptr, &order);
     dialog.m_endPos = kItems;

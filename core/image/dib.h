@@ -50,6 +50,19 @@ constexpr int64_t DibStride24(int64_t width) { return (3 * width + 3) & ~int64_t
 // Size of a 24-bit frame block: header plus bottom-up rows.
 constexpr int64_t FrameBlockSize(int64_t width, int64_t height) { return DibStride24(width) * height + kDibHeaderSize; }
 
+// Largest picture side and frame block accepted from any file: they bound every allocation a frame needs.
+constexpr int32_t kMaxFrameSide = 16384;
+constexpr int64_t kMaxFrameBlockBytes = int64_t(1) << 30;
+
+constexpr bool FrameSizeAllowed(int64_t width, int64_t height) {
+    return width > 0 && height > 0 && width <= kMaxFrameSide && height <= kMaxFrameSide &&
+           FrameBlockSize(width, height) <= kMaxFrameBlockBytes;
+}
+
+// True when block is a whole 24-bit bottom-up frame of exactly length bytes (a 40-byte header with a
+// positive width and height, then the rows); width and height, when given, receive its size.
+bool IsWholeFrameBlock(const uint8_t* block, int64_t length, int32_t* width = nullptr, int32_t* height = nullptr);
+
 // Frame blocks and encoded buffers travel as malloc'd memory that the receiver frees with std::free.
 struct FreeDeleter {
     void operator()(void* p) const noexcept { std::free(p); }

@@ -36,10 +36,9 @@ bool SameFile(const char* a, const char* b)
 // The block's header when it describes a 24-bit bottom-up frame that fills length bytes.
 bool BlockHeader(const uint8_t* block, int32_t length, BITMAPINFOHEADER* header)
 {
-    if (!block || length < kDibHeaderSize) return false;
+    if (!IsWholeFrameBlock(block, length)) return false;
     std::memcpy(header, block, sizeof *header);
-    return header->biWidth > 0 && header->biHeight > 0 && header->biBitCount == 24 &&
-           FrameBlockSize(header->biWidth, header->biHeight) == length;
+    return true;
 }
 
 // The box's rows out of a W x H block into bottom-up output rows of outStride bytes. Whatever of the

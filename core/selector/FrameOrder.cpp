@@ -1,5 +1,7 @@
 #include "selector/FrameOrder.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -70,11 +72,17 @@ void SortFrameOrder(std::vector<std::string>& order)
 
 bool FillOriginalOrder(std::vector<std::string>& order, int32_t frameEnd)
 {
+    order.clear();
+    if (frameEnd < 0) return true;
+    // Keys for more frames than half the machine's memory holds are not even tried: such an allocation
+    // could succeed on an overcommitting system and then take all memory.
+    const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+    const double needed = (static_cast<double>(frameEnd) + 1) * sizeof(std::string);
+    if (pages > 0 && pageSize > 0 && needed > 0.5 * static_cast<double>(pages) * static_cast<double>(pageSize))
+        return false;
     try {
-        order.clear();
-        order.reserve(frameEnd > 0 ? static_cast<size_t>(frameEnd) + 1 : 1);
-        order.push_back(MakeFrameOrderKey(0, 0));
-        for (int64_t i = 1; i <= frameEnd; ++i) order.push_back(MakeFrameOrderKey(int32_t(i), int32_t(i)));
+        order.reserve(static_cast<size_t>(frameEnd) + 1);
+        for (int64_t i = 0; i <= frameEnd; ++i) order.push_back(MakeFrameOrderKey(int32_t(i), int32_t(i)));
     } catch (const std::bad_alloc&) {
         return false;
     }

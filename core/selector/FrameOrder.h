@@ -19,7 +19,7 @@ int ParseFrameOrderKey(const char* key, int32_t* score, int32_t* frame);
 // Sorts ascending by std::strcmp of the keys (byte-wise).
 void SortFrameOrder(std::vector<std::string>& order);
 
-// Original order: the keys (i, i) for i = 0 up to and including frameEnd. The entry for frame 0 is
-// always there, even when frameEnd is negative (a video without frames), and nothing loops on then.
-// False when memory ran out; order then holds the entries made so far.
+// Original order: the keys (i, i) for i = 0 up to and including frameEnd; none for a negative bound (a
+// video without frames). False, with order left empty or partly filled, when the keys would need more
+// than half of the machine's memory or memory ran out.
 bool FillOriginalOrder(std::vector<std::string>& order, int32_t frameEnd);

@@ -7,23 +7,6 @@
 #include "selector/FrameOrder.h"
 #include "video/VideoFrameReader.h"
 
-namespace {
-
-// The block's own size, when its header describes a 24-bit bottom-up frame that fills it.
-bool BlockShape(const uint8_t* block, int32_t length, int32_t* width, int32_t* height)
-{
-    if (!block || length < kDibHeaderSize) return false;
-    BITMAPINFOHEADER header;
-    std::memcpy(&header, block, sizeof header);
-    if (header.biWidth <= 0 || header.biHeight <= 0 || header.biBitCount != 24) return false;
-    if (FrameBlockSize(header.biWidth, header.biHeight) != length) return false;
-    *width = header.biWidth;
-    *height = header.biHeight;
-    return true;
-}
-
-}  // namespace
-
 SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality,
                                std::vector<std::string>& order, const SortCallbacks& callbacks)
 {
@@ -38,7 +21,7 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int qu
             }
             FrameBlockPtr block(reader.ReadFrame(info, i));
             int32_t width = 0, height = 0;
-            if (!block || !BlockShape(block.get(), info.frameBlockSize, &width, &height)) {
+            if (!block || !IsWholeFrameBlock(block.get(), info.frameBlockSize, &width, &height)) {
                 outcome.stop = SortStop::Unreadable;
                 outcome.unreadableFrame = i;
                 if (callbacks.unreadable) callbacks.unreadable(i);

@@ -306,8 +306,7 @@ bool Parser::TakeVideoStream(const StreamHeaders& s, std::string* error)
     if (out_.width <= 0 || out_.height == 0 || out_.height == std::numeric_limits<int32_t>::min())
         return Fail(error, "video frame size is not valid");
     const int32_t rows = out_.height < 0 ? -out_.height : out_.height;
-    if (out_.width > kAviMaxDimension || rows > kAviMaxDimension ||
-        FrameBlockSize(out_.width, rows) > kAviMaxFrameBlock)
+    if (!FrameSizeAllowed(out_.width, rows))
         return Fail(error, "video frame size is too large");
 
     // The colour table follows the bitmap header; entries the block does not hold stay black.

@@ -8,10 +8,6 @@
 
 #include "video/RiffSource.h"
 
-// Frames and formats beyond these fail the open: they bound every allocation a frame needs.
-constexpr int32_t kAviMaxDimension = 16384;
-constexpr int64_t kAviMaxFrameBlock = int64_t(1) << 30;
-
 struct AviFrameRef {
     uint64_t offset = 0;  // first byte of the frame's data (after the chunk header)
     uint32_t size = 0;    // bytes of data; 0 only for a dropped frame with nothing before it to repeat

@@ -221,9 +221,7 @@ const uint8_t* MediaDetector::PeekBitmapPart(double streamTime, int32_t width, i
                                              int32_t top, int32_t boxWidth, int32_t boxHeight)
 {
     if (!impl_ || !impl_->open) return nullptr;
-    if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide ||
-        FrameBlockSize(width, height) > kMaxFrameBlockBytes)
-        return nullptr;
+    if (!FrameSizeAllowed(width, height)) return nullptr;
     const PictureShape shape{width, height, PictureBox{left, top, boxWidth, boxHeight}};
     if (!shape.Valid()) return nullptr;
     try {

@@ -24,11 +24,6 @@ bool IsUsableVideo(const AVStream* st)
            avcodec_find_decoder(st->codecpar->codec_id) != nullptr;
 }
 
-bool SizeAllowed(int64_t width, int64_t height)
-{
-    return width > 0 && height > 0 && width <= kMaxFrameSide && height <= kMaxFrameSide &&
-           FrameBlockSize(width, height) <= kMaxFrameBlockBytes;
-}
 
 int64_t SaturatingAdd(int64_t a, int64_t b)
 {
@@ -173,7 +168,7 @@ bool MediaSource::Open(const char* path, std::string* error)
     havePending_ = true;
     width_ = pending_.frame->width;
     height_ = pending_.frame->height;
-    if (!SizeAllowed(width_, height_)) {
+    if (!FrameSizeAllowed(width_, height_)) {
         if (error) *error = "picture too large";
         Close();
         return false;
@@ -241,7 +236,7 @@ bool MediaSource::DecodeOne(SourceFrame* out)
         int r = avcodec_receive_frame(codec_, frame.get());
         if (r == 0) {
             errors = 0;
-            if (!SizeAllowed(frame->width, frame->height)) {
+            if (!FrameSizeAllowed(frame->width, frame->height)) {
                 av_frame_unref(frame.get());
                 continue;
             }

@@ -31,10 +31,6 @@ struct SourceFrame {
     bool ownDuration = false;  // the stream told how long the picture lasts (end - start on decoding)
 };
 
-// Largest picture side and frame block we accept from any file.
-constexpr int32_t kMaxFrameSide = 16384;
-constexpr int64_t kMaxFrameBlockBytes = int64_t(1) << 30;
-
 class MediaSource {
 public:
     MediaSource();

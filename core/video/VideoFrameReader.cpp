@@ -17,15 +17,6 @@ constexpr uint32_t MakeFourCC(char a, char b, char c, char d)
 }
 constexpr uint32_t kStreamTypeVideo = MakeFourCC('v', 'i', 'd', 's');
 
-constexpr int32_t kMaxSide = 16384;
-constexpr int64_t kMaxBlock = int64_t(1) << 30;
-
-bool FrameSizeAllowed(int64_t width, int64_t height)
-{
-    return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
-           FrameBlockSize(width, height) <= kMaxBlock;
-}
-
 }  // namespace
 
 bool IsMediaDetectorAvailable()

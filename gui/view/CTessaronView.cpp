@@ -10,8 +10,6 @@
 #include <cstring>
 #include <exception>
 
-#include <unistd.h>
-
 #include "framework/ChildFrame.h"
 #include "framework/Document.h"
 #include "framework/Framework.h"
@@ -20,6 +18,7 @@
 #include "dialogs/SelectVideoFrames.h"
 #include "video/FrameBitmap.h"
 #include "video/VideoFrameReader.h"
+#include "view/FrameImage.h"
 #include "view/LoopGuard.h"
 
 CTessaronView::CTessaronView(CDocument* document, QWidget* parent) : CScrollView(document, parent) {
@@ -36,6 +35,7 @@ CTessaronView::CTessaronView(CDocument* document, QWidget* parent) : CScrollView
 }
 
 CTessaronView::~CTessaronView() {
+    DetachSharedBitmap();
     delete m_pSelector;
     m_pSelector = nullptr;
     if (m_videoOpen && m_pReader) {
@@ -121,19 +121,10 @@ void CTessaronView::OnDraw(QPainter& painter) {
         if (!LoopGuard::Active()) m_drawnFrame = -1;
         FrameBlockPtr block(made ? nullptr : m_pReader->ReadFrame(*m_pFrameInfo, m_currentFrame));
         const int32_t size = m_pFrameInfo->frameBlockSize;
-        const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(block.get());
         // Only a well-formed 24-bit block is copied and drawn.
-        if (block && size >= kDibHeaderSize && header->biBitCount == 24 && header->biWidth > 0 &&
-            header->biHeight > 0 && size >= FrameBlockSize(header->biWidth, header->biHeight)) {
+        if (block && IsWholeFrameBlock(block.get(), size)) {
             m_frameEnd = m_pFrameInfo->frameCount;
-            if (!m_pFrameCopy || m_frameCopySize < size) {
-                m_pFrameCopy.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
-                m_frameCopySize = m_pFrameCopy ? size : 0;
-            }
-            if (m_pFrameCopy) {
-                std::memcpy(m_pFrameCopy.get(), block.get(), static_cast<size_t>(size));
-                m_frameCopyFrame = m_currentFrame;
-                sharedFrameBitmap.Attach(m_pFrameCopy.get(), size);
+            if (CopyFrameBlock(block.get(), size, m_currentFrame)) {
                 if (m_previewOn)
                     ShowQualityPreview(1, 1);
                 else
@@ -195,11 +186,7 @@ void CTessaronView::DrawFrameCopy(QPainter& painter) {
         firstRow = qBound(0, static_cast<int>(std::floor(clip.top() * ratio)), height);
         endRow = qBound(firstRow, static_cast<int>(std::ceil(clip.bottom() * ratio)) + 1, height);
     }
-    for (int y = firstRow; y < endRow; ++y) {
-        const uint8_t* src = bits + static_cast<int64_t>(height - 1 - y) * stride;
-        auto* dst = reinterpret_cast<QRgb*>(m_frameImage.scanLine(y));
-        for (int x = 0; x < width; ++x, src += 3) dst[x] = qRgb(src[2], src[1], src[0]);
-    }
+    BgrRowsToImage(bits, width, height, stride, m_frameImage, firstRow, endRow);
     painter.save();
     painter.scale(1.0 / ratio, 1.0 / ratio);
     painter.drawImage(QPoint(0, 0), m_frameImage);
@@ -243,42 +230,17 @@ LRESULT CTessaronView::OnEraseBackground(WPARAM, LPARAM) {
     return 0;
 }
 
-std::string CTessaronView::FrameOrderKey(int score, int frame) {
-    char key[32];
-    std::snprintf(key, sizeof key, "%010d %d", score, frame);
-    return key;
-}
-
 LRESULT CTessaronView::BuildOriginalOrder(WPARAM, LPARAM) {
-    m_frameOrder.clear();
-    // Entries 0 to m_frameEnd inclusive; a negative bound (a video of no frames) gives none. A header
-    // can claim far more frames than memory holds keys for: then the list stays empty and the user is
-    // told, rather than the allocation failure ending the program.
-    if (m_frameEnd >= 0) {
-        // Keys for more frames than half the machine's memory holds are not even tried: such an
-        // allocation could succeed on an overcommitting system and then take all memory.
-        const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
-        const double needed = (static_cast<double>(m_frameEnd) + 1) * sizeof(std::string);
-        bool listed = pages <= 0 || pageSize <= 0 ||
-                      needed <= 0.5 * static_cast<double>(pages) * static_cast<double>(pageSize);
-        if (listed) {
-            try {
-                m_frameOrder.reserve(static_cast<size_t>(m_frameEnd) + 1);
-                for (int64_t i = 0; i <= m_frameEnd; ++i)
-                    m_frameOrder.push_back(FrameOrderKey(static_cast<int>(i), static_cast<int>(i)));
-            } catch (const std::exception&) {
-                listed = false;
-            }
-        }
-        if (!listed) {
-            m_frameOrder.clear();
-            m_frameOrder.shrink_to_fit();
-            AppFramework().MessageBox(this,
-                                      QStringLiteral("The video claims %1 frames, more than the frame list can hold.\n"
-                                                     "The Frame Selector lists none of them.")
-                                          .arg(static_cast<int64_t>(m_frameEnd) + 1),
-                                      QStringLiteral("Info"), MB_OK);
-        }
+    // A header can claim far more frames than memory holds keys for: then the list stays empty and the
+    // user is told, rather than the allocation failure ending the program.
+    if (!FillOriginalOrder(m_frameOrder, m_frameEnd)) {
+        m_frameOrder.clear();
+        m_frameOrder.shrink_to_fit();
+        AppFramework().MessageBox(this,
+                                  QStringLiteral("The video claims %1 frames, more than the frame list can hold.\n"
+                                                 "The Frame Selector lists none of them.")
+                                      .arg(static_cast<int64_t>(m_frameEnd) + 1),
+                                  QStringLiteral("Info"), MB_OK);
     }
     m_currentFrame = 0;
     Invalidate();

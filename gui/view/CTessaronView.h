@@ -12,6 +12,7 @@
 #include "fileio/FileStatus.h"
 #include "framework/ScrollView.h"
 #include "image/dib.h"
+#include "selector/FrameOrder.h"
 #include "selector/FrameScore.h"
 #include "dialogs/ViewMessages.h"
 
@@ -81,9 +82,6 @@ public:
     void OnMouseMove(Qt::KeyboardModifiers flags, const QPoint& point);
     void OnLButtonUp(Qt::KeyboardModifiers flags, const QPoint& point);
 
-    // The key of one frame order entry: "%010d %d" of score and frame number.
-    static std::string FrameOrderKey(int score, int frame);
-
     // Members, in the order of the view's record.
     CFileStatus m_sourceStatus;           // status of the video file, read when it was opened
     int m_dragging = 0;                   // a crop box drag is in progress
@@ -129,6 +127,8 @@ private:
     // Copies a frame block into m_pFrameCopy and attaches the shared bitmap to it; false for a block
     // that is not a whole 24-bit frame.
     bool CopyFrameBlock(const uint8_t* block, int32_t length, int frame);
+    // Lets go of the shared bitmap when it wraps the frame copy, before the copy is freed.
+    void DetachSharedBitmap();
     // Frame into the frame copy (read unless the copy holds it already).
     bool ReadFrameCopy(int frame);
     // JpegScoreAndDraw of the frame copy at the selector's quality, with or without the round trip.
@@ -141,7 +141,8 @@ private:
     void RunWriteLoop(const QString& path, int rounds, bool crop,
                       const std::function<ExportOutcome(const ExportTarget&, const ExportCallbacks&)>& write);
 
-    int32_t m_frameCopySize = 0;  // bytes allocated for m_pFrameCopy
+    int32_t m_frameCopySize = 0;   // bytes allocated for m_pFrameCopy
+    int32_t m_frameCopyBytes = 0;  // bytes of the frame block it holds
     int m_frameCopyFrame = -1;    // the frame m_pFrameCopy holds; -1: none or not known
     QImage m_frameImage;          // what the view shows, top-down: the frame copy's rows, or the
                                   // picture scoring or the preview made; reused from paint to paint

@@ -2,9 +2,6 @@
 // in the library (selector/FrameScore.h, selector/FrameSort.h), shared with tessaron-cli rank; here the
 // view hangs its cancel check, status texts, frame copy, title and drawing on them.
 #include <QPainter>
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -18,6 +15,7 @@
 #include "video/FrameBitmap.h"
 #include "video/VideoFrameReader.h"
 #include "view/CTessaronView.h"
+#include "view/FrameImage.h"
 #include "view/LoopGuard.h"
 
 namespace {
@@ -30,77 +28,39 @@ bool IsDrawingStatus(const QString& text) {
            text.startsWith(QLatin1String("Viewing effect of quality parameter"));
 }
 
-// The size of a block's frame, when the block is a whole 24-bit bottom-up frame of length bytes.
-bool WholeFrame(const uint8_t* block, int32_t length, int* width, int* height) {
-    if (!block || length < kDibHeaderSize) return false;
-    BITMAPINFOHEADER header;
-    std::memcpy(&header, block, sizeof header);
-    if (header.biBitCount != 24 || header.biWidth <= 0 || header.biHeight <= 0) return false;
-    if (FrameBlockSize(header.biWidth, header.biHeight) > length) return false;
-    *width = header.biWidth;
-    *height = header.biHeight;
-    return true;
-}
-
-// One row of BGR pixels as RGB32 (blue, green, red, 0xff in memory).
-void BgrRowToRgb32(const uint8_t* src, QRgb* dst, int width) {
-    for (int x = 0; x < width; ++x, src += 3)
-        dst[x] = 0xff000000u | src[0] | static_cast<QRgb>(src[1]) << 8 | static_cast<QRgb>(src[2]) << 16;
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-// Four pixels per step: 16 bytes loaded, 12 of them spread over four words.
-__attribute__((target("ssse3"))) void BgrRowToRgb32Ssse3(const uint8_t* src, QRgb* dst, int width) {
-    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
-    int x = 0;
-    // The load takes 16 bytes: stop while they are all inside the row.
-    for (; 3 * x + 16 <= 3 * width; x += 4) {
-        const __m128i bgr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_or_si128(_mm_shuffle_epi8(bgr, spread), opaque));
-    }
-    BgrRowToRgb32(src + 3 * x, dst + x, width - x);
-}
-#endif
-
-// Bottom-up BGR rows into a top-down RGB32 image of the same size.
-void RowsToImage(const uint8_t* pixels, int width, int height, int64_t bytesPerLine, QImage& image) {
-    auto convert = BgrRowToRgb32;
-#if defined(__x86_64__) || defined(__i386__)
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) convert = BgrRowToRgb32Ssse3;
-#endif
-    for (int y = 0; y < height; ++y)
-        convert(pixels + (height - 1 - y) * bytesPerLine, reinterpret_cast<QRgb*>(image.scanLine(y)), width);
-}
-
 }  // namespace
 
 int CTessaronView::ScoringQuality() const {
     return (m_pSelector ? m_pSelector->m_quality : kDefaultQuality) & 0xFF;
 }
 
+void CTessaronView::DetachSharedBitmap() {
+    // The shared bitmap must never point into a copy that is being freed.
+    if (m_pFrameCopy && sharedFrameBitmap.block == m_pFrameCopy.get()) sharedFrameBitmap.Attach(nullptr, 0);
+}
+
 bool CTessaronView::CopyFrameBlock(const uint8_t* block, int32_t length, int frame) {
-    int width = 0, height = 0;
-    if (!WholeFrame(block, length, &width, &height)) return false;
+    if (!IsWholeFrameBlock(block, length)) return false;
     if (!m_pFrameCopy || m_frameCopySize < length) {
         m_frameCopyFrame = -1;
+        m_frameCopyBytes = 0;
+        DetachSharedBitmap();
         m_pFrameCopy.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length))));
         m_frameCopySize = m_pFrameCopy ? length : 0;
         if (!m_pFrameCopy) return false;
     }
     std::memcpy(m_pFrameCopy.get(), block, static_cast<size_t>(length));
+    m_frameCopyBytes = length;
     m_frameCopyFrame = frame;
     sharedFrameBitmap.Attach(m_pFrameCopy.get(), length);
     return true;
 }
 
 bool CTessaronView::ReadFrameCopy(int frame) {
-    int width = 0, height = 0;
-    if (m_frameCopyFrame == frame && WholeFrame(m_pFrameCopy.get(), m_frameCopySize, &width, &height)) {
+    if (m_frameCopyFrame == frame && IsWholeFrameBlock(m_pFrameCopy.get(), m_frameCopyBytes)) {
         // Held already (the paint or the sort has just copied it): a video with long distances between
         // key frames would otherwise decode all the way from the last one again.
-        sharedFrameBitmap.Attach(m_pFrameCopy.get(), static_cast<int32_t>(FrameBlockSize(width, height)));
+        sharedFrameBitmap.Attach(m_pFrameCopy.get(), m_frameCopyBytes);
         return true;
     }
     if (!m_videoOpen || !m_pReader || !m_pFrameInfo) return false;
@@ -111,8 +71,8 @@ bool CTessaronView::ReadFrameCopy(int frame) {
 
 void CTessaronView::PreviewFrameCopy() {
     // This view's own copy at its own size: the shared bitmap may hold another view's frame by now.
-    int width = 0, height = 0;
-    if (!WholeFrame(m_pFrameCopy.get(), m_frameCopySize, &width, &height)) return;
+    int32_t width = 0, height = 0;
+    if (!IsWholeFrameBlock(m_pFrameCopy.get(), m_frameCopyBytes, &width, &height)) return;
     JpegScoreAndDraw(m_pFrameCopy.get() + kDibHeaderSize, width, height, 24, static_cast<int>(DibStride24(width)),
                      false, ScoringQuality(), m_previewOn != 0);
 }
@@ -158,9 +118,9 @@ JpegScore CTessaronView::ScoreAndDraw(const uint8_t* pixels, int width, int heig
         m_frameImage = QImage(width, height, QImage::Format_RGB32);
     if (m_frameImage.isNull()) return score;
     if (!roundTrip) {
-        RowsToImage(pixels, width, height, bytesPerLine, m_frameImage);
+        BgrRowsToImage(pixels, width, height, bytesPerLine, m_frameImage);
     } else if (decoded.GetBpp() == 24) {
-        RowsToImage(decoded.GetBits(), width, height, decoded.GetRowWidth(), m_frameImage);
+        BgrRowsToImage(decoded.GetBits(), width, height, decoded.GetRowWidth(), m_frameImage);
     } else {
         QPainter painter(&m_frameImage);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -224,8 +184,8 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
             };
             callbacks.frameRead = [&](int32_t frame, const uint8_t* block, int32_t length) {
                 framework.SetStatusText(QString::asprintf("Processing Frame %4d", frame));
-                int width = 0, height = 0;
-                if (WholeFrame(block, length, &width, &height)) {
+                int32_t width = 0, height = 0;
+                if (IsWholeFrameBlock(block, length, &width, &height)) {
                     m_imageWidth = width;
                     m_imageHeight = height;
                 }

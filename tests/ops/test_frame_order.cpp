@@ -153,8 +153,9 @@ TEST(FrameOrderOriginal, NegativeBoundDoesNotRunOn)
 {
     std::vector<std::string> order;
     for (int32_t bound : {-1, -2, INT_MIN}) {
+        order.assign(2, "left over");
         ASSERT_TRUE(FillOriginalOrder(order, bound));
-        EXPECT_EQ(order, (std::vector<std::string>{"0000000000 0"})) << bound;
+        EXPECT_TRUE(order.empty()) << bound;
     }
 }
 

@@ -60,7 +60,7 @@ protected:
     // Puts the view's frame order into the given list order, as a sort leaves it.
     void SetOrder(const std::vector<int>& frames) {
         view->m_frameOrder.clear();
-        for (int frame : frames) view->m_frameOrder.push_back(CTessaronView::FrameOrderKey(1000 + frame, frame));
+        for (int frame : frames) view->m_frameOrder.push_back(MakeFrameOrderKey(1000 + frame, frame));
     }
 
     // Clicks item i's check box, or its text.

@@ -34,7 +34,7 @@ protected:
     }
     std::vector<std::string> OriginalOrder() const {
         std::vector<std::string> keys;
-        for (int i = 0; i <= kFrames; ++i) keys.push_back(CTessaronView::FrameOrderKey(i, i));
+        for (int i = 0; i <= kFrames; ++i) keys.push_back(MakeFrameOrderKey(i, i));
         return keys;
     }
     // Middle of a document window's caption, clear of its buttons.

@@ -70,10 +70,10 @@ TEST_F(ViewTest, FrameEndAndFrameOrderBeforeAndAfterTheFirstPaint) {
 }
 
 TEST_F(ViewTest, FrameOrderKeys) {
-    EXPECT_EQ(CTessaronView::FrameOrderKey(987, 37), "0000000987 37");
-    EXPECT_EQ(CTessaronView::FrameOrderKey(-120, 5), "-000000120 5");
-    EXPECT_EQ(CTessaronView::FrameOrderKey(7, 7), "0000000007 7");
-    EXPECT_EQ(CTessaronView::FrameOrderKey(2147483647, 0), "2147483647 0");
+    EXPECT_EQ(MakeFrameOrderKey(987, 37), "0000000987 37");
+    EXPECT_EQ(MakeFrameOrderKey(-120, 5), "-000000120 5");
+    EXPECT_EQ(MakeFrameOrderKey(7, 7), "0000000007 7");
+    EXPECT_EQ(MakeFrameOrderKey(2147483647, 0), "2147483647 0");
 }
 
 TEST_F(ViewTest, EachPaintShowsTheCurrentFramePixelForPixel) {

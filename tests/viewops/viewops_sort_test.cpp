@@ -176,7 +176,7 @@ TEST_F(ViewOpsTest, ATerminatedSortKeepsTheOriginalOrderAndShowsTheBestOfTheFram
     EXPECT_EQ(ui.MessageTexts(), (std::vector<QString>{"Terminate the Action?", "Operation terminated."}));
     EXPECT_EQ(view->m_pSelector->m_orderReset, 1);
     std::vector<std::string> original;
-    for (int i = 0; i <= view->m_frameEnd; ++i) original.push_back(CTessaronView::FrameOrderKey(i, i));
+    for (int i = 0; i <= view->m_frameEnd; ++i) original.push_back(MakeFrameOrderKey(i, i));
     EXPECT_EQ(view->m_frameOrder, original);
     const Ranked cli = Rank(video, 25);
     EXPECT_EQ(view->m_currentFrame, BestOf(cli, 4));
