@@ -65,9 +65,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kItems; ++i) order.push_back(MakeFrameOrderKey(kItems - i, i));
 
     SelectVideoFrames dialog(nullptr, nullptr, &order);
-    dialog.m_endPos = kItems;
+    dialog.SetListRange(0, kItems);
     dialog.show();
-    myCheckListBox& ours = dialog.m_frameList;
+    myCheckListBox& ours = dialog.FrameList();
 
     QListWidget reference;
     reference.setGeometry(ours.geometry());

@@ -141,8 +141,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
     // The selector open, as when the user presses "Sort" (not modal here, so the bench can press it).
     SelectVideoFrames* selector = view->m_pSelector;
-    selector->m_firstPos = view->m_frameStart;
-    selector->m_endPos = view->m_frameEnd;
+    selector->SetListRange(view->m_frameStart, view->m_frameEnd);
     selector->show();
     for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
 

@@ -1,5 +1,7 @@
 #include "fileio/IniFile.h"
 
+#include "fileio/WriteAll.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -122,21 +124,6 @@ bool ReadWholeFile(const std::string& path, std::string* content, bool* missing)
     return !in.bad();
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    const char* p = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string IniGetValue(const std::string& content, const std::string& section, const std::string& key,
@@ -243,7 +230,7 @@ bool IniWriteString(const std::string& path, const std::string& section, const s
     mode_t mode = 0644;
     struct stat st {};
     if (!missing && ::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    bool ok = WriteAll(fd, updated) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    bool ok = WriteAll(fd, updated.data(), updated.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     if (::close(fd) != 0) ok = false;
     if (ok && std::rename(tmpName.data(), target.c_str()) != 0) ok = false;
     if (!ok) ::unlink(tmpName.data());

@@ -146,33 +146,30 @@ bool CxImage::CreateFromPixels(const uint8_t* pixels, uint32_t width, uint32_t h
     return true;
 }
 
+void CxImage::CopyState(const CxImage& other)
+{
+    m_dib = other.m_dib;
+    m_head = other.m_head;
+    m_rowWidth = other.m_rowWidth;
+    m_pixels = other.m_pixels;
+    m_type = other.m_type;
+    std::memcpy(lastError, other.lastError, sizeof lastError);
+    jpegQuality = other.jpegQuality;
+    m_xResolution = other.m_xResolution;
+    m_yResolution = other.m_yResolution;
+}
+
 void CxImage::Borrow(CxImage& owner)
 {
-    m_dib = owner.m_dib;
-    m_head = owner.m_head;
-    m_rowWidth = owner.m_rowWidth;
-    m_pixels = owner.m_pixels;
-    m_type = owner.m_type;
-    std::memcpy(lastError, owner.lastError, sizeof lastError);
-    jpegQuality = owner.jpegQuality;
-    m_xResolution = owner.m_xResolution;
-    m_yResolution = owner.m_yResolution;
+    CopyState(owner);
     m_borrowedFrom = &owner;
 }
 
 void CxImage::TakeOver(CxImage& codec)
 {
     Destroy();
-    m_dib = codec.m_dib;
-    m_head = codec.m_head;
-    m_rowWidth = codec.m_rowWidth;
-    m_pixels = codec.m_pixels;
+    CopyState(codec);
     m_borrowedFrom = codec.m_borrowedFrom;
-    m_type = codec.m_type;
-    std::memcpy(lastError, codec.lastError, sizeof lastError);
-    jpegQuality = codec.jpegQuality;
-    m_xResolution = codec.m_xResolution;
-    m_yResolution = codec.m_yResolution;
     codec.m_dib = nullptr;
     codec.m_pixels = nullptr;
 }

@@ -69,6 +69,8 @@ protected:
     void Borrow(CxImage& owner);
     // Take over a codec's header, settings and memory after a successful decode.
     void TakeOver(CxImage& codec);
+    // Header, settings, error text and memory pointers of other, nothing freed or taken.
+    void CopyState(const CxImage& other);
     void SetGreyPalette();
     // True for an 8-bit image whose palette is the identity grey ramp.
     bool IsIdentityGrey() const;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fileio/TempFile.h"
+#include "fileio/WriteAll.h"
 
 // File layout (offsets of the first RIFF are fixed once the first frame's format is known):
 //
@@ -81,42 +82,10 @@ uint32_t Clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : uint32_t(v);
 
 std::string ErrnoText(int err) { return std::strerror(err); }
 
-// Writes every byte of the vectors at offset, retrying short writes. False with errno set on failure.
-bool WriteAllAt(int fd, uint64_t offset, iovec* iov, int count) {
-    while (count > 0) {
-        ssize_t n = pwritev(fd, iov, count, off_t(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        offset += uint64_t(n);
-        size_t done = size_t(n);
-        while (count > 0 && done >= iov->iov_len) {
-            done -= iov->iov_len;
-            ++iov;
-            --count;
-        }
-        if (count > 0) {
-            iov->iov_base = static_cast<uint8_t*>(iov->iov_base) + done;
-            iov->iov_len -= done;
-        }
-    }
-    return true;
-}
-
-bool WriteAllAt(int fd, uint64_t offset, const void* p, size_t n) {
-    iovec v{const_cast<void*>(p), n};
-    return WriteAllAt(fd, offset, &v, 1);
-}
-
 }  // namespace
 
 struct AviOutput {
-    // Fields in the order of the writer's record; the "streams" are states of this writer.
+    // The "streams" are states of this writer: no stream objects of their own.
     int file = -1;
     WAVEFORMATEX audioFormat{};
     int32_t framePeriod = 0;
@@ -307,7 +276,7 @@ struct AviOutput {
         uint64_t writeAt = pos;
         auto flush = [&](bool force) {
             if (b.Size() == 0 || (!force && b.Size() < (1u << 20))) return true;
-            if (!WriteAllAt(file, writeAt, b.Data(), b.Size())) return false;
+            if (!WriteAll(file, b.Data(), b.Size(), int64_t(writeAt))) return false;
             writeAt += b.Size();
             b.Clear();
             return true;
@@ -350,9 +319,9 @@ struct AviOutput {
         } else {
             uint8_t le[4];
             for (int i = 0; i < 4; ++i) le[i] = uint8_t(riffSize >> (8 * i));
-            if (!WriteAllAt(file, riffStart + 4, le, 4)) return false;
+            if (!WriteAll(file, le, 4, int64_t(riffStart + 4))) return false;
             for (int i = 0; i < 4; ++i) le[i] = uint8_t(moviSize >> (8 * i));
-            if (!WriteAllAt(file, moviStart + 4, le, 4)) return false;
+            if (!WriteAll(file, le, 4, int64_t(moviStart + 4))) return false;
         }
         if (withIx) superIndex.push_back({ixPos, uint32_t(ixSize), uint32_t(n)});
         pos = riffEnd;
@@ -437,7 +406,7 @@ int32_t AviOutputAddFrame(AviOutput* out, const void* bits, int32_t bitsSize, co
             // A provisional header: the file reads as an AVI even before close rewrites it.
             Bytes b;
             out->BuildHeader(b);
-            if (!WriteAllAt(out->file, 0, b.Data(), b.Size())) return out->Fail(AVIERR_FILEWRITE, ErrnoText(errno));
+            if (!WriteAll(out->file, b.Data(), b.Size(), 0)) return out->Fail(AVIERR_FILEWRITE, ErrnoText(errno));
             out->videoStream = true;
             out->riffOpen = true;
             out->riffNumber = 0;
@@ -471,7 +440,7 @@ int32_t AviOutputAddFrame(AviOutput* out, const void* bits, int32_t bitsSize, co
         iovec iov[3] = {{prefix, prefixLen}, {const_cast<void*>(bits), size_t(bitsSize)},
                         {const_cast<uint8_t*>(&kPad), 1}};
         const int count = (bitsSize & 1) ? 3 : 2;
-        if (!WriteAllAt(out->file, out->pos, iov, count)) return out->Fail(AVIERR_FILEWRITE, ErrnoText(errno));
+        if (!WriteAll(out->file, iov, count, int64_t(out->pos))) return out->Fail(AVIERR_FILEWRITE, ErrnoText(errno));
 
         if (!out->riffOpen) {
             out->riffOpen = true;
@@ -515,7 +484,7 @@ bool Finish(AviOutput* out, std::string* reason) {
         b.Tag("movi");
         b.Tag("idx1");
         b.U32(0);
-        if (ftruncate(out->file, 0) != 0 || !WriteAllAt(out->file, 0, b.Data(), b.Size())) {
+        if (ftruncate(out->file, 0) != 0 || !WriteAll(out->file, b.Data(), b.Size(), 0)) {
             *reason = ErrnoText(errno);
             return false;
         }
@@ -551,7 +520,7 @@ bool Finish(AviOutput* out, std::string* reason) {
 
     Bytes b;
     out->BuildHeader(b);
-    if (!WriteAllAt(out->file, 0, b.Data(), b.Size())) {
+    if (!WriteAll(out->file, b.Data(), b.Size(), 0)) {
         *reason = ErrnoText(errno);
         return false;
     }

@@ -11,37 +11,13 @@
 #include <cstring>
 
 #include "fileio/TempFile.h"
+#include "fileio/WriteAll.h"
 
 static_assert(std::endian::native == std::endian::little, "the file header is written as little-endian bytes");
 
 FrameBitmap sharedFrameBitmap;
 
 namespace {
-
-bool WriteAll(int fd, iovec* iov, int count) {
-    while (count > 0) {
-        ssize_t n = writev(fd, iov, count);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        size_t done = size_t(n);
-        while (count > 0 && done >= iov->iov_len) {
-            done -= iov->iov_len;
-            ++iov;
-            --count;
-        }
-        if (count > 0) {
-            iov->iov_base = static_cast<uint8_t*>(iov->iov_base) + done;
-            iov->iov_len -= done;
-        }
-    }
-    return true;
-}
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');

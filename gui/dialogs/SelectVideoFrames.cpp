@@ -77,6 +77,15 @@ void SetControlId(QWidget* control, int id, const char* name) {
     control->setProperty("controlId", id);
 }
 
+// A push button of the dialog at its place; Return does not press it unless it is made the default.
+QPushButton* MakeButton(QWidget* dialog, const char* text, int id, const char* name, const QRect& place) {
+    auto* button = new QPushButton(QString::fromUtf8(text), dialog);
+    SetControlId(button, id, name);
+    button->setGeometry(place);
+    button->setAutoDefault(false);
+    return button;
+}
+
 }  // namespace
 
 SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
@@ -110,15 +119,9 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     m_sortGroup->setObjectName(QStringLiteral("IDC_SORT_GROUP"));
     m_sortGroup->setGeometry(ToPixels(du, kSortGroup));
 
-    m_normalButton = new QPushButton(QStringLiteral("Normal"), this);
-    SetControlId(m_normalButton, IDC_NORMAL, "IDC_NORMAL");
-    m_normalButton->setGeometry(ToPixels(du, kNormal));
-    m_normalButton->setAutoDefault(false);
+    m_normalButton = MakeButton(this, "Normal", IDC_NORMAL, "IDC_NORMAL", ToPixels(du, kNormal));
 
-    m_sortButton = new QPushButton(QStringLiteral("Sort"), this);
-    SetControlId(m_sortButton, IDC_SORT, "IDC_SORT");
-    m_sortButton->setGeometry(ToPixels(du, kSort));
-    m_sortButton->setAutoDefault(false);
+    m_sortButton = MakeButton(this, "Sort", IDC_SORT, "IDC_SORT", ToPixels(du, kSort));
 
     m_qualitySpin = new QualitySpinBox(this);
     SetControlId(m_qualitySpin, IDC_SPIN, "IDC_SPIN");
@@ -149,15 +152,9 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     m_statusText->setWordWrap(true);
     m_statusText->setMargin(1);
 
-    m_saveButton = new QPushButton(QStringLiteral("Save displayed frame as a bmp file"), this);
-    SetControlId(m_saveButton, IDC_SAVE_BMP, "IDC_SAVE_BMP");
-    m_saveButton->setGeometry(ToPixels(du, kSaveBmp));
-    m_saveButton->setAutoDefault(false);
+    m_saveButton = MakeButton(this, "Save displayed frame as a bmp file", IDC_SAVE_BMP, "IDC_SAVE_BMP", ToPixels(du, kSaveBmp));
 
-    m_createButton = new QPushButton(QStringLiteral("Create AVI video file from checked frames"), this);
-    SetControlId(m_createButton, IDC_CREATE_AVI, "IDC_CREATE_AVI");
-    m_createButton->setGeometry(ToPixels(du, kCreateAvi));
-    m_createButton->setAutoDefault(false);
+    m_createButton = MakeButton(this, "Create AVI video file from checked frames", IDC_CREATE_AVI, "IDC_CREATE_AVI", ToPixels(du, kCreateAvi));
 
     m_closeButton = new QPushButton(QStringLiteral("Close"), this);
     SetControlId(m_closeButton, IDOK_CLOSE, "IDOK");

@@ -69,7 +69,33 @@ public:
     QGroupBox* SortGroup() const { return m_sortGroup; }
     QLabel* QualityLabel() const { return m_qualityLabel; }
 
-    // Members, in the order of the dialog's record.
+    // What the view and tests read and set.
+    // The list's range of frame order positions, [first, end), taken at the next opening.
+    void SetListRange(int first, int end) {
+        m_firstPos = first;
+        m_endPos = end;
+    }
+    int FirstPos() const { return m_firstPos; }
+    int EndPos() const { return m_endPos; }
+    // The JPEG quality for scoring and the preview, as set (the view uses its low 8 bits).
+    int Quality() const { return m_quality; }
+    void SetQuality(int quality) { m_quality = quality; }
+    // A long operation was terminated and put the frame order back into original order.
+    void MarkOrderReset() { m_orderReset = 1; }
+    int OrderReset() const { return m_orderReset; }
+    // Original frame number of the caret item.
+    int DisplayedFrame() const { return m_displayedFrame; }
+    // The checked items: their list positions, ascending, and their original frame numbers in list order.
+    int CheckedCount() const { return m_checkedCount; }
+    const int* CheckedPositions() const { return m_checkedPositions.get(); }
+    const int* CheckedFrames() const { return m_checkedFrames.get(); }
+    myCheckListBox& FrameList() { return m_frameList; }
+    QPushButton& ViewButton() { return m_viewButton; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
     int m_orderReset = 0;                       // a long operation was terminated and reset the order
     int m_displayedFrame = 0;                   // original frame number of the caret item
     const std::vector<std::string>* m_pFrameOrder;  // the view's frame order
@@ -83,10 +109,7 @@ public:
     int m_quality = 25;                         // JPEG quality for scoring and preview
     QPushButton m_viewButton;                   // the push-like "View" check box
 
-protected:
-    void showEvent(QShowEvent* event) override;
 
-private:
     // Runs at every opening: places the check-list, fills it, sets the quality control.
     bool OnInitDialog();
     LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam);

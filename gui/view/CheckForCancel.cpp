@@ -28,7 +28,7 @@ int CTessaronView::CheckForCancel() {
         if (qApp) QGuiApplication::restoreOverrideCursor();
         if (answer == IDYES) {
             BuildOriginalOrder(0, 0);
-            if (m_pSelector) m_pSelector->m_orderReset = 1;
+            if (m_pSelector) m_pSelector->MarkOrderReset();
             result = 0;
         }
     }

@@ -31,7 +31,7 @@ bool IsDrawingStatus(const QString& text) {
 }  // namespace
 
 int CTessaronView::ScoringQuality() const {
-    return (m_pSelector ? m_pSelector->m_quality : kDefaultQuality) & 0xFF;
+    return (m_pSelector ? m_pSelector->Quality() : kDefaultQuality) & 0xFF;
 }
 
 void CTessaronView::DetachSharedBitmap() {

@@ -12,7 +12,6 @@ void CTessaronView::OnFrameSelector() {
     m_dragging = 0;
     Invalidate();
     if (!m_pSelector) return;
-    m_pSelector->m_firstPos = m_frameStart;
-    m_pSelector->m_endPos = m_frameEnd;
+    m_pSelector->SetListRange(m_frameStart, m_frameEnd);
     AppFramework().DoModal(m_pSelector);
 }

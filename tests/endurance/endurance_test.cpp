@@ -172,13 +172,13 @@ protected:
             selectorShown = true;
             QTest::mouseClick(selector->SortButton(), Qt::LeftButton);
             EXPECT_EQ(view->m_frameOrder.size(), size_t(kFrames)) << "round " << round;
-            for (int i : {0, 2, 5}) ClickCheck(selector->m_frameList, i);
-            EXPECT_EQ(selector->m_checkedCount, 3) << "round " << round;
+            for (int i : {0, 2, 5}) ClickCheck(selector->FrameList(), i);
+            EXPECT_EQ(selector->CheckedCount(), 3) << "round " << round;
             if (round % 2 == 0) {
-                ClickText(selector->m_frameList, 1);
+                ClickText(selector->FrameList(), 1);
                 QTest::mouseClick(selector->SaveButton(), Qt::LeftButton);
             } else {
-                QTest::mouseClick(&selector->m_viewButton, Qt::LeftButton);  // quality preview
+                QTest::mouseClick(&selector->ViewButton(), Qt::LeftButton);  // quality preview
             }
             QTest::mouseClick(selector->CreateButton(), Qt::LeftButton);
             return int(QDialog::Accepted);

@@ -69,7 +69,7 @@ TEST_F(LoopTest, EscapeAnsweredNoLetsTheLoopGoOn) {
     EXPECT_EQ(fw.messages[0].style, 0x10004u);
     EXPECT_TRUE(fw.messages[0].hadOwner);
     EXPECT_EQ(view->m_frameOrder.size(), 4u);
-    EXPECT_EQ(view->m_pSelector->m_orderReset, 0);
+    EXPECT_EQ(view->m_pSelector->OrderReset(), 0);
     EXPECT_TRUE(fw.unexpected.empty());
 }
 
@@ -88,7 +88,7 @@ TEST_F(LoopTest, EscapeAnsweredYesResetsTheOrderAndEndsTheLoop) {
     EXPECT_EQ(fw.messages[1].style, 0x10000u);
     EXPECT_EQ(view->m_frameOrder, OriginalOrder());
     EXPECT_EQ(view->m_currentFrame, 0);
-    EXPECT_EQ(view->m_pSelector->m_orderReset, 1);
+    EXPECT_EQ(view->m_pSelector->OrderReset(), 1);
     ProcessPendingEvents();
     EXPECT_EQ(DrawnFrame(), 0);
 }

@@ -26,15 +26,15 @@ TEST_F(SelectorTest, OpensWithEveryControlOfItsLayout) {
 
         EXPECT_EQ(dlg->windowTitle(), "Video Frame Selector");
         EXPECT_TRUE(dlg->isModal());
-        EXPECT_EQ(dlg->m_firstPos, 0);
-        EXPECT_EQ(dlg->m_endPos, kFrames);
+        EXPECT_EQ(dlg->FirstPos(), 0);
+        EXPECT_EQ(dlg->EndPos(), kFrames);
         EXPECT_EQ(dlg->SortGroup()->title(), "Apply \"JPEG-size\" frame sorting algorithm");
         EXPECT_EQ(dlg->NormalButton()->text(), "Normal");
         EXPECT_EQ(dlg->SortButton()->text(), "Sort");
         EXPECT_EQ(dlg->QualityLabel()->text(), "Adjust sort\nquality");
-        EXPECT_EQ(dlg->m_viewButton.text(), "View");
-        EXPECT_TRUE(dlg->m_viewButton.isCheckable());
-        EXPECT_FALSE(dlg->m_viewButton.isChecked());
+        EXPECT_EQ(dlg->ViewButton().text(), "View");
+        EXPECT_TRUE(dlg->ViewButton().isCheckable());
+        EXPECT_FALSE(dlg->ViewButton().isChecked());
         EXPECT_EQ(dlg->SaveButton()->text(), "Save displayed frame as a bmp file");
         EXPECT_EQ(dlg->CreateButton()->text(), "Create AVI video file from checked frames");
         EXPECT_EQ(dlg->CloseButton()->text(), "Close");
@@ -54,8 +54,8 @@ TEST_F(SelectorTest, OpensWithEveryControlOfItsLayout) {
         // Where the layout puts each control, in the dialog font's units.
         DialogUnits du(dlg->fontMetrics());
         EXPECT_EQ(dlg->size(), QSize(du.X(209), du.Y(277)));
-        EXPECT_EQ(dlg->m_frameList.geometry(), du.Rect(7, 7, 195, 142));
-        EXPECT_TRUE(dlg->m_frameList.isVisible());
+        EXPECT_EQ(dlg->FrameList().geometry(), du.Rect(7, 7, 195, 142));
+        EXPECT_TRUE(dlg->FrameList().isVisible());
         EXPECT_EQ(dlg->SortGroup()->geometry(), du.Rect(7, 157, 195, 34));
         EXPECT_EQ(dlg->NormalButton()->geometry(), du.Rect(14, 170, 32, 14));
         EXPECT_EQ(dlg->SortButton()->geometry(), du.Rect(53, 169, 32, 14));
@@ -65,20 +65,20 @@ TEST_F(SelectorTest, OpensWithEveryControlOfItsLayout) {
         EXPECT_EQ(dlg->SaveButton()->geometry(), du.Rect(17, 219, 170, 14));
         EXPECT_EQ(dlg->CreateButton()->geometry(), du.Rect(17, 237, 170, 14));
         EXPECT_EQ(dlg->CloseButton()->geometry(), du.Rect(79, 256, 50, 14));
-        EXPECT_EQ(dlg->m_viewButton.geometry(), du.Rect(163, 169, 32, 14));
+        EXPECT_EQ(dlg->ViewButton().geometry(), du.Rect(163, 169, 32, 14));
         // Texts fit their controls.
-        for (QPushButton* b : {dlg->NormalButton(), dlg->SortButton(), &dlg->m_viewButton, dlg->SaveButton(),
+        for (QPushButton* b : {dlg->NormalButton(), dlg->SortButton(), &dlg->ViewButton(), dlg->SaveButton(),
                                dlg->CreateButton(), dlg->CloseButton()})
             EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), b->width()) << b->text().toStdString();
         EXPECT_LE(dlg->QualityLabel()->sizeHint().height(), dlg->QualityLabel()->height() + 2);
 
         // One item per frame, in original order.
-        ASSERT_EQ(dlg->m_frameList.GetCount(), kFrames);
-        EXPECT_EQ(dlg->m_frameList.GetText(0), "0  -  Original Frame Number 0");
-        EXPECT_EQ(dlg->m_frameList.GetText(11), "11  -  Original Frame Number 11");
-        EXPECT_EQ(dlg->m_frameList.GetText(12), "");
+        ASSERT_EQ(dlg->FrameList().GetCount(), kFrames);
+        EXPECT_EQ(dlg->FrameList().GetText(0), "0  -  Original Frame Number 0");
+        EXPECT_EQ(dlg->FrameList().GetText(11), "11  -  Original Frame Number 11");
+        EXPECT_EQ(dlg->FrameList().GetText(12), "");
 
-        dlg->m_frameList.setCurrentIndex(dlg->m_frameList.model()->index(3, 0));
+        dlg->FrameList().setCurrentIndex(dlg->FrameList().model()->index(3, 0));
         dlg->SetStatusText(QStringLiteral("Viewing effect of quality parameter\non compression/decompression of frame:  3 "));
         QString shot = SaveScreenshot(dlg, QStringLiteral("selector_dialog"));
         EXPECT_FALSE(shot.isEmpty());
@@ -90,26 +90,26 @@ TEST_F(SelectorTest, ListsTheOrderOfTheViewUpToItsBound) {
     SetOrder({7, 2, 5, 0, 11, 1, 3, 4, 6, 8, 9, 10, 99});
     RunSelector([&](SelectVideoFrames* dlg) {
         // The entry past the frame count is not listed.
-        ASSERT_EQ(dlg->m_frameList.GetCount(), kFrames);
-        EXPECT_EQ(dlg->m_frameList.GetText(0), "0  -  Original Frame Number 7");
-        EXPECT_EQ(dlg->m_frameList.GetText(1), "1  -  Original Frame Number 2");
-        EXPECT_EQ(dlg->m_frameList.GetText(11), "11  -  Original Frame Number 10");
-        for (int i = 0; i < kFrames; ++i) EXPECT_EQ(dlg->m_frameList.GetCheck(i), 0);
+        ASSERT_EQ(dlg->FrameList().GetCount(), kFrames);
+        EXPECT_EQ(dlg->FrameList().GetText(0), "0  -  Original Frame Number 7");
+        EXPECT_EQ(dlg->FrameList().GetText(1), "1  -  Original Frame Number 2");
+        EXPECT_EQ(dlg->FrameList().GetText(11), "11  -  Original Frame Number 10");
+        for (int i = 0; i < kFrames; ++i) EXPECT_EQ(dlg->FrameList().GetCheck(i), 0);
     });
 }
 
 TEST_F(SelectorTest, ChecksAreCollectedInListOrderAndTheCaretItemIsShown) {
     SetOrder({7, 2, 5, 0, 11, 1, 3, 4, 6, 8, 9, 10});
     RunSelector([&](SelectVideoFrames* dlg) {
-        myCheckListBox& list = dlg->m_frameList;
+        myCheckListBox& list = dlg->FrameList();
         ClickCheck(list, 4);
         ClickCheck(list, 1);
         ClickCheck(list, 2);
-        EXPECT_EQ(dlg->m_checkedCount, 3);
-        EXPECT_EQ(Checked(dlg->m_checkedPositions.get(), dlg->m_checkedCount), (std::vector<int>{1, 2, 4}));
-        EXPECT_EQ(Checked(dlg->m_checkedFrames.get(), dlg->m_checkedCount), (std::vector<int>{2, 5, 11}));
+        EXPECT_EQ(dlg->CheckedCount(), 3);
+        EXPECT_EQ(Checked(dlg->CheckedPositions(), dlg->CheckedCount()), (std::vector<int>{1, 2, 4}));
+        EXPECT_EQ(Checked(dlg->CheckedFrames(), dlg->CheckedCount()), (std::vector<int>{2, 5, 11}));
         // Toggling a check box moved the caret there and showed that frame.
-        EXPECT_EQ(dlg->m_displayedFrame, 5);
+        EXPECT_EQ(dlg->DisplayedFrame(), 5);
         EXPECT_EQ(view->m_currentFrame, 5);
         Paint();
         EXPECT_EQ(DrawnFrame(), 5);
@@ -117,45 +117,45 @@ TEST_F(SelectorTest, ChecksAreCollectedInListOrderAndTheCaretItemIsShown) {
 
         // A second click unchecks.
         ClickCheck(list, 1);
-        EXPECT_EQ(Checked(dlg->m_checkedFrames.get(), dlg->m_checkedCount), (std::vector<int>{5, 11}));
+        EXPECT_EQ(Checked(dlg->CheckedFrames(), dlg->CheckedCount()), (std::vector<int>{5, 11}));
 
         // Extended selection with Shift: the caret item counts, and the space bar checks the selection.
         ClickText(list, 6);
-        EXPECT_EQ(dlg->m_displayedFrame, 3);
+        EXPECT_EQ(dlg->DisplayedFrame(), 3);
         ClickText(list, 9, Qt::ShiftModifier);
-        EXPECT_EQ(dlg->m_displayedFrame, 8);
+        EXPECT_EQ(dlg->DisplayedFrame(), 8);
         EXPECT_EQ(view->m_currentFrame, 8);
         for (int i = 6; i <= 9; ++i) EXPECT_EQ(list.GetSel(i), 1) << i;
         QTest::keyClick(&list, Qt::Key_Space);
-        EXPECT_EQ(Checked(dlg->m_checkedPositions.get(), dlg->m_checkedCount), (std::vector<int>{2, 4, 6, 7, 8, 9}));
-        EXPECT_EQ(Checked(dlg->m_checkedFrames.get(), dlg->m_checkedCount), (std::vector<int>{5, 11, 3, 4, 6, 8}));
+        EXPECT_EQ(Checked(dlg->CheckedPositions(), dlg->CheckedCount()), (std::vector<int>{2, 4, 6, 7, 8, 9}));
+        EXPECT_EQ(Checked(dlg->CheckedFrames(), dlg->CheckedCount()), (std::vector<int>{5, 11, 3, 4, 6, 8}));
         // The keyboard moves the caret, and the shown frame with it.
         QTest::keyClick(&list, Qt::Key_Up);
-        EXPECT_EQ(dlg->m_displayedFrame, 6);
-        EXPECT_EQ(dlg->m_checkedCount, 6);
+        EXPECT_EQ(dlg->DisplayedFrame(), 6);
+        EXPECT_EQ(dlg->CheckedCount(), 6);
     });
 }
 
 TEST_F(SelectorTest, NormalPutsBackOriginalOrderAndClearsTheChecks) {
     SetOrder({7, 2, 5, 0, 11, 1, 3, 4, 6, 8, 9, 10});
     RunSelector([&](SelectVideoFrames* dlg) {
-        ClickCheck(dlg->m_frameList, 0);
-        ClickCheck(dlg->m_frameList, 3);
-        ASSERT_EQ(dlg->m_checkedCount, 2);
-        QTest::mouseClick(&dlg->m_viewButton, Qt::LeftButton);
+        ClickCheck(dlg->FrameList(), 0);
+        ClickCheck(dlg->FrameList(), 3);
+        ASSERT_EQ(dlg->CheckedCount(), 2);
+        QTest::mouseClick(&dlg->ViewButton(), Qt::LeftButton);
         EXPECT_EQ(view->m_previewOn, 1);
 
         QTest::mouseClick(dlg->NormalButton(), Qt::LeftButton);
         EXPECT_EQ(dlg->windowTitle(), kOriginalCaption);
-        EXPECT_EQ(dlg->m_checkedCount, 0);
-        EXPECT_EQ(dlg->m_orderReset, 0);
-        EXPECT_FALSE(dlg->m_viewButton.isChecked());
+        EXPECT_EQ(dlg->CheckedCount(), 0);
+        EXPECT_EQ(dlg->OrderReset(), 0);
+        EXPECT_FALSE(dlg->ViewButton().isChecked());
         EXPECT_EQ(view->m_previewOn, 0);
         EXPECT_EQ(view->m_currentFrame, 0);
-        ASSERT_EQ(dlg->m_frameList.GetCount(), kFrames);
+        ASSERT_EQ(dlg->FrameList().GetCount(), kFrames);
         for (int i = 0; i < kFrames; ++i) {
-            EXPECT_EQ(dlg->m_frameList.GetText(i), QString("%1  -  Original Frame Number %1").arg(i));
-            EXPECT_EQ(dlg->m_frameList.GetCheck(i), 0);
+            EXPECT_EQ(dlg->FrameList().GetText(i), QString("%1  -  Original Frame Number %1").arg(i));
+            EXPECT_EQ(dlg->FrameList().GetCheck(i), 0);
         }
 
         QTest::mouseClick(dlg->CreateButton(), Qt::LeftButton);
@@ -174,67 +174,67 @@ TEST_F(SelectorTest, EveryQualityStepIsStoredAndSwitchesThePreviewOn) {
         QSpinBox* spin = dlg->QualitySpin();
         spin->setFocus();
         QTest::keyClick(spin, Qt::Key_Up);
-        EXPECT_EQ(dlg->m_quality, 26);
+        EXPECT_EQ(dlg->Quality(), 26);
         EXPECT_EQ(spin->text(), "26");
-        EXPECT_TRUE(dlg->m_viewButton.isChecked());
+        EXPECT_TRUE(dlg->ViewButton().isChecked());
         EXPECT_EQ(view->m_previewOn, 1);
 
         // The view button switches it off; the next step on again.
-        QTest::mouseClick(&dlg->m_viewButton, Qt::LeftButton);
+        QTest::mouseClick(&dlg->ViewButton(), Qt::LeftButton);
         EXPECT_EQ(view->m_previewOn, 0);
         QTest::keyClick(spin, Qt::Key_Down);
-        EXPECT_EQ(dlg->m_quality, 25);
+        EXPECT_EQ(dlg->Quality(), 25);
         EXPECT_EQ(view->m_previewOn, 1);
 
         // Steps beyond the ends of the range are stored as they are; the field stays in range.
         spin->setValue(1);
-        QTest::mouseClick(&dlg->m_viewButton, Qt::LeftButton);
+        QTest::mouseClick(&dlg->ViewButton(), Qt::LeftButton);
         ASSERT_EQ(view->m_previewOn, 0);
         QTest::keyClick(spin, Qt::Key_Down);
-        EXPECT_EQ(dlg->m_quality, 0);
+        EXPECT_EQ(dlg->Quality(), 0);
         EXPECT_EQ(spin->value(), 1);
-        EXPECT_TRUE(dlg->m_viewButton.isChecked());
+        EXPECT_TRUE(dlg->ViewButton().isChecked());
         EXPECT_EQ(view->m_previewOn, 1);
         // Page keys move by one as well, so the stored quality stays within 0 to 101.
         QTest::keyClick(spin, Qt::Key_PageDown);
-        EXPECT_EQ(dlg->m_quality, 0);
+        EXPECT_EQ(dlg->Quality(), 0);
         spin->setValue(100);
         QTest::keyClick(spin, Qt::Key_PageUp);
-        EXPECT_EQ(dlg->m_quality, 101);
+        EXPECT_EQ(dlg->Quality(), 101);
         spin->setValue(99);
         QTest::keyClick(spin, Qt::Key_Up);
         QTest::keyClick(spin, Qt::Key_Up);
-        EXPECT_EQ(dlg->m_quality, 101);
+        EXPECT_EQ(dlg->Quality(), 101);
         EXPECT_EQ(spin->value(), 100);
         EXPECT_EQ(spin->text(), "100");
     });
     // Reopened, the dialog shows the quality it uses (the encoder takes 101 as 100).
     RunSelector([&](SelectVideoFrames* dlg) {
-        EXPECT_EQ(dlg->m_quality, 101);
+        EXPECT_EQ(dlg->Quality(), 101);
         EXPECT_EQ(dlg->QualitySpin()->value(), 100);
         QTest::keyClick(dlg->QualitySpin(), Qt::Key_Down);
-        EXPECT_EQ(dlg->m_quality, 99);
+        EXPECT_EQ(dlg->Quality(), 99);
     });
     RunSelector([&](SelectVideoFrames* dlg) {
         EXPECT_EQ(dlg->QualitySpin()->value(), 99);
-        EXPECT_FALSE(dlg->m_viewButton.isChecked());
+        EXPECT_FALSE(dlg->ViewButton().isChecked());
     });
 }
 
 TEST_F(SelectorTest, AReopenedDialogIsFreshButKeepsTheOrderAndTheShownFrame) {
     SetOrder({7, 2, 5, 0, 11, 1, 3, 4, 6, 8, 9, 10});
     RunSelector([&](SelectVideoFrames* dlg) {
-        ClickCheck(dlg->m_frameList, 2);
-        dlg->m_viewButton.setChecked(true);
+        ClickCheck(dlg->FrameList(), 2);
+        dlg->ViewButton().setChecked(true);
         dlg->setWindowTitle(kOriginalCaption);
     });
     RunSelector([&](SelectVideoFrames* dlg) {
         EXPECT_EQ(dlg->windowTitle(), "Video Frame Selector");
-        EXPECT_FALSE(dlg->m_viewButton.isChecked());
-        EXPECT_EQ(dlg->m_checkedCount, 0);
-        EXPECT_EQ(dlg->m_frameList.GetCheck(2), 0);
-        EXPECT_EQ(dlg->m_frameList.GetText(0), "0  -  Original Frame Number 7");
-        EXPECT_EQ(dlg->m_displayedFrame, 5);
+        EXPECT_FALSE(dlg->ViewButton().isChecked());
+        EXPECT_EQ(dlg->CheckedCount(), 0);
+        EXPECT_EQ(dlg->FrameList().GetCheck(2), 0);
+        EXPECT_EQ(dlg->FrameList().GetText(0), "0  -  Original Frame Number 7");
+        EXPECT_EQ(dlg->DisplayedFrame(), 5);
         EXPECT_EQ(dlg->StatusText(), "Displaying frame:  5");
     });
 }

@@ -30,20 +30,20 @@ int IndexOfRows(const QByteArray& rows, int width, int height) {
 
 TEST_F(SelectorTest, ACompletedSortListsTheSortedOrderUnderItsCaption) {
     RunSelector([&](SelectVideoFrames* dlg) {
-        dlg->m_viewButton.setChecked(true);
-        ClickCheck(dlg->m_frameList, 1);
+        dlg->ViewButton().setChecked(true);
+        ClickCheck(dlg->FrameList(), 1);
         QTest::mouseClick(dlg->SortButton(), Qt::LeftButton);
         EXPECT_EQ(dlg->windowTitle(), kSortedCaption);
-        EXPECT_EQ(dlg->m_orderReset, 0);
-        EXPECT_FALSE(dlg->m_viewButton.isChecked());
-        EXPECT_EQ(dlg->m_checkedCount, 0);
+        EXPECT_EQ(dlg->OrderReset(), 0);
+        EXPECT_FALSE(dlg->ViewButton().isChecked());
+        EXPECT_EQ(dlg->CheckedCount(), 0);
         ASSERT_EQ(view->m_frameOrder.size(), static_cast<size_t>(kFrames));
-        ASSERT_EQ(dlg->m_frameList.GetCount(), kFrames);
+        ASSERT_EQ(dlg->FrameList().GetCount(), kFrames);
         for (int i = 0; i < kFrames; ++i) {
             int score = 0, frameNumber = 0;
             ASSERT_EQ(std::sscanf(view->m_frameOrder[static_cast<size_t>(i)].c_str(), "%d %d", &score, &frameNumber), 2);
-            EXPECT_EQ(dlg->m_frameList.GetText(i), QString("%1  -  Original Frame Number %2").arg(i).arg(frameNumber));
-            EXPECT_EQ(dlg->m_frameList.GetCheck(i), 0);
+            EXPECT_EQ(dlg->FrameList().GetText(i), QString("%1  -  Original Frame Number %2").arg(i).arg(frameNumber));
+            EXPECT_EQ(dlg->FrameList().GetCheck(i), 0);
         }
     });
     EXPECT_TRUE(fw.messages.empty());
@@ -58,10 +58,10 @@ TEST_F(SelectorTest, ATerminatedSortShowsOriginalOrderAndAnUnansweredOneGoesOn) 
         EXPECT_EQ(fw.MessageTexts(), (std::vector<QString>{"Terminate the Action?", "Operation terminated."}));
         EXPECT_TRUE(dlg->isVisible());
         EXPECT_EQ(dlg->windowTitle(), kOriginalCaption);
-        EXPECT_EQ(dlg->m_orderReset, 0);
-        ASSERT_EQ(dlg->m_frameList.GetCount(), kFrames);
+        EXPECT_EQ(dlg->OrderReset(), 0);
+        ASSERT_EQ(dlg->FrameList().GetCount(), kFrames);
         for (int i = 0; i < kFrames; ++i)
-            EXPECT_EQ(dlg->m_frameList.GetText(i), QString("%1  -  Original Frame Number %1").arg(i));
+            EXPECT_EQ(dlg->FrameList().GetText(i), QString("%1  -  Original Frame Number %1").arg(i));
 
         // Answered No, the sort finishes.
         fw.messages.clear();
@@ -80,9 +80,9 @@ TEST_F(SelectorTest, CheckedFramesAreWrittenInListOrder) {
     const QString out = WorkFile("checked.avi");
     fw.fileAnswers = {out};
     RunSelector([&](SelectVideoFrames* dlg) {
-        ClickCheck(dlg->m_frameList, 2);
-        ClickCheck(dlg->m_frameList, 0);
-        ClickCheck(dlg->m_frameList, 1);
+        ClickCheck(dlg->FrameList(), 2);
+        ClickCheck(dlg->FrameList(), 0);
+        ClickCheck(dlg->FrameList(), 1);
         QTest::mouseClick(dlg->CreateButton(), Qt::LeftButton);
     });
     ASSERT_TRUE(QFileInfo::exists(out));
@@ -98,8 +98,8 @@ TEST_F(SelectorTest, TheDisplayedFrameIsSavedAsABmpFile) {
     const QString out = WorkFile("shown.bmp");
     fw.fileAnswers = {out};
     RunSelector([&](SelectVideoFrames* dlg) {
-        ClickText(dlg->m_frameList, 1);
-        ASSERT_EQ(dlg->m_displayedFrame, 2);
+        ClickText(dlg->FrameList(), 1);
+        ASSERT_EQ(dlg->DisplayedFrame(), 2);
         QTest::mouseClick(dlg->SaveButton(), Qt::LeftButton);
         EXPECT_EQ(dlg->StatusText(), QString("Frame 2 saved to %1.").arg(out));
     });

@@ -193,7 +193,7 @@ TEST_F(ExportTest, ATerminatedExportIsAValidShorterFile) {
     EXPECT_TRUE(probe.ok);
     EXPECT_EQ(probe.decodedFrames, 3);
     EXPECT_EQ(ModificationTime(out), ModificationTime(video));
-    EXPECT_EQ(view->m_pSelector->m_orderReset, 1);
+    EXPECT_EQ(view->m_pSelector->OrderReset(), 1);
 }
 
 TEST_F(ExportTest, AnOutputThatCannotBeCreatedIsToldAtOnce) {

@@ -152,12 +152,12 @@ TEST_F(ViewOpsTest, TheSelectorsQualityDecidesTheScoresThroughItsLowEightBits) {
     ASSERT_FALSE(video.empty());
     CTessaronView* view = OpenVideo(video);
     ASSERT_NE(view, nullptr);
-    view->m_pSelector->m_quality = 90;
+    view->m_pSelector->SetQuality(90);
     view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
     const Ranked at90 = Rank(video, 90);
     EXPECT_EQ(Keys(view->m_frameOrder), at90.keys);
 
-    view->m_pSelector->m_quality = 256 + 25;
+    view->m_pSelector->SetQuality(256 + 25);
     view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
     const Ranked at25 = Rank(video, 25);
     EXPECT_EQ(Keys(view->m_frameOrder), at25.keys);
@@ -174,7 +174,7 @@ TEST_F(ViewOpsTest, ATerminatedSortKeepsTheOriginalOrderAndShowsTheBestOfTheFram
     view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
 
     EXPECT_EQ(ui.MessageTexts(), (std::vector<QString>{"Terminate the Action?", "Operation terminated."}));
-    EXPECT_EQ(view->m_pSelector->m_orderReset, 1);
+    EXPECT_EQ(view->m_pSelector->OrderReset(), 1);
     std::vector<std::string> original;
     for (int i = 0; i <= view->m_frameEnd; ++i) original.push_back(MakeFrameOrderKey(i, i));
     EXPECT_EQ(view->m_frameOrder, original);
@@ -247,7 +247,7 @@ TEST_F(ViewOpsTest, ThePreviewShowsTheJpegRoundTripAndChangesNothingElse) {
     ASSERT_EQ(Shown(view, kWidth, kHeight), plain);
 
     // The selector open, "View" checked at quality 40.
-    view->m_pSelector->m_quality = 40;
+    view->m_pSelector->SetQuality(40);
     view->m_pSelector->show();
     view->SendMessage(UWM_QUALITY_PREVIEW, 1, 1);
     EXPECT_EQ(view->m_previewOn, 1);
@@ -275,7 +275,7 @@ TEST_F(ViewOpsTest, ThePreviewShowsTheJpegRoundTripAndChangesNothingElse) {
 
     // Sorting with the preview on gives the same scores.
     view->SendMessage(UWM_QUALITY_PREVIEW, 1, 1);
-    view->m_pSelector->m_quality = 25;
+    view->m_pSelector->SetQuality(25);
     view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
     EXPECT_EQ(view->m_frameOrder, sorted);
 }
@@ -333,11 +333,11 @@ TEST_F(ViewOpsTest, SortWithThePreviewOnShowsRoundTripsAndEndsWithThePreviewOff)
         auto* selector = qobject_cast<SelectVideoFrames*>(dialog);
         EXPECT_NE(selector, nullptr);
         if (!selector) return int(QDialog::Rejected);
-        QTest::mouseClick(&selector->m_viewButton, Qt::LeftButton);
+        QTest::mouseClick(&selector->ViewButton(), Qt::LeftButton);
         EXPECT_EQ(view->m_previewOn, 1);
         QTest::mouseClick(selector->SortButton(), Qt::LeftButton);
         EXPECT_EQ(view->m_previewOn, 0);
-        EXPECT_FALSE(selector->m_viewButton.isChecked());
+        EXPECT_FALSE(selector->ViewButton().isChecked());
         EXPECT_EQ(selector->StatusText(), "Displaying frame:  9");
         EXPECT_EQ(view->m_currentFrame, 9);
         ProcessPendingEvents();

@@ -47,7 +47,7 @@ TEST_F(ViewOpsTest, WalkThroughTheViewsCommands) {
         // The quality down to 5 with the spin control's arrow key: every step previews.
         selector->QualitySpin()->setFocus();
         for (int i = 0; i < 20; ++i) QTest::keyClick(selector->QualitySpin(), Qt::Key_Down);
-        EXPECT_EQ(selector->m_quality, 5);
+        EXPECT_EQ(selector->Quality(), 5);
         EXPECT_EQ(view->m_previewOn, 1);
         ProcessPendingEvents();
         SaveScreenshot(frame(), "viewops-4-preview-quality-5");
@@ -61,7 +61,7 @@ TEST_F(ViewOpsTest, WalkThroughTheViewsCommands) {
 
         // The three most detailed frames written, then the last one checked saved as a BMP file.
         for (int i = 0; i < 3; ++i) {
-            myCheckListBox& list = selector->m_frameList;
+            myCheckListBox& list = selector->FrameList();
             QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.CheckBoxRect(i).center());
         }
         QTest::mouseClick(selector->CreateButton(), Qt::LeftButton);

@@ -191,12 +191,12 @@ QPoint ItemCenter(myCheckListBox& list, int row) { return list.visualRect(list.m
 void SelectorSteps(CMainFrame* frame, CTessaronView* view, SelectVideoFrames* sel, int frameCount) {
     Shot(sel, QStringLiteral("06-selector"), QStringLiteral("caption %1, %2 items, status %3")
                                                  .arg(Quoted(sel->windowTitle()))
-                                                 .arg(sel->m_frameList.GetCount())
+                                                 .arg(sel->FrameList().GetCount())
                                                  .arg(Quoted(sel->StatusText())));
-    Check(sel->m_frameList.GetCount() == frameCount, QStringLiteral("one item per frame"));
+    Check(sel->FrameList().GetCount() == frameCount, QStringLiteral("one item per frame"));
 
     // A click on the first item, then the arrow key through the next twelve.
-    myCheckListBox& list = sel->m_frameList;
+    myCheckListBox& list = sel->FrameList();
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, ItemCenter(list, 0));
     for (int i = 0; i < 12; ++i) {
         QTest::keyClick(&list, Qt::Key_Down);
@@ -220,12 +220,12 @@ void SelectorSteps(CMainFrame* frame, CTessaronView* view, SelectVideoFrames* se
     // The quality down to 5 and then up to 95 with the arrow keys of the quality field.
     sel->QualitySpin()->setFocus();
     for (int i = 0; i < 20; ++i) QTest::keyClick(sel->QualitySpin(), Qt::Key_Down);
-    Check(sel->m_quality == 5 && view->m_previewOn == 1, QStringLiteral("preview on at quality 5"));
+    Check(sel->Quality() == 5 && view->m_previewOn == 1, QStringLiteral("preview on at quality 5"));
     Shot(frame, QStringLiteral("10-preview-q5"), Describe(frame));
     Shot(WindowOf(view), QStringLiteral("10-preview-q5-window"), QStringLiteral("the video's window alone"));
     Shot(sel, QStringLiteral("10-preview-q5-selector"), QStringLiteral("status ") + Quoted(sel->StatusText()));
     for (int i = 0; i < 90; ++i) QTest::keyClick(sel->QualitySpin(), Qt::Key_Up);
-    Check(sel->m_quality == 95 && view->m_previewOn == 1, QStringLiteral("preview on at quality 95"));
+    Check(sel->Quality() == 95 && view->m_previewOn == 1, QStringLiteral("preview on at quality 95"));
     Shot(frame, QStringLiteral("11-preview-q95"), Describe(frame));
     Shot(WindowOf(view), QStringLiteral("11-preview-q95-window"), QStringLiteral("the video's window alone"));
     Shot(sel, QStringLiteral("11-preview-q95-selector"), QStringLiteral("status ") + Quoted(sel->StatusText()));
@@ -233,9 +233,9 @@ void SelectorSteps(CMainFrame* frame, CTessaronView* view, SelectVideoFrames* se
     // The three most detailed frames checked and written.
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.CheckBoxRect(i).center());
-    Check(sel->m_checkedCount == 3, QStringLiteral("three frames checked"));
+    Check(sel->CheckedCount() == 3, QStringLiteral("three frames checked"));
     Shot(sel, QStringLiteral("12-checked-selector"), QStringLiteral("%1 checked, status %2")
-                                                         .arg(sel->m_checkedCount)
+                                                         .arg(sel->CheckedCount())
                                                          .arg(Quoted(sel->StatusText())));
     AnswerFileDialog(QStringLiteral("13-export-dialog"), g_work + QStringLiteral("/checked.avi"));
     QTest::mouseClick(sel->CreateButton(), Qt::LeftButton);
@@ -250,7 +250,7 @@ void SelectorSteps(CMainFrame* frame, CTessaronView* view, SelectVideoFrames* se
     Shot(sel, QStringLiteral("15-bmp-saved-selector"), QStringLiteral("status ") + Quoted(sel->StatusText()));
 
     // Back to the plain picture before leaving, as "View" unchecked gives it.
-    QTest::mouseClick(&sel->m_viewButton, Qt::LeftButton);
+    QTest::mouseClick(&sel->ViewButton(), Qt::LeftButton);
     Check(view->m_previewOn == 0, QStringLiteral("View unchecked ends the preview"));
     QTest::mouseClick(sel->CloseButton(), Qt::LeftButton);
 }

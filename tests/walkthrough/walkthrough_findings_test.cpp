@@ -96,7 +96,7 @@ TEST_F(WalkFindingsTest, SaveReportOutlivesTheRepaintWhilePreviewing) {
         ProcessPendingEvents();
         EXPECT_EQ(sel->StatusText(), report);
         // The user's next step writes the status again.
-        QTest::keyClick(&sel->m_frameList, Qt::Key_Down);
+        QTest::keyClick(&sel->FrameList(), Qt::Key_Down);
         ProcessPendingEvents();
         EXPECT_TRUE(sel->StatusText().startsWith("Viewing effect of quality parameter\n"))
             << sel->StatusText().toStdString();
