@@ -47,7 +47,6 @@ struct MediaDetector::Impl {
     int64_t convertedHere = 0;
     int64_t convertedAhead = 0;  // by read-ahead sessions already stopped
     int64_t readAheads = 0;
-    std::string filename;
     std::string error;
 
     ~Impl() { StopAhead(); }
@@ -167,7 +166,6 @@ bool MediaDetector::SetFilename(const char* path)
         impl_->haveHeld = false;
         impl_->held = SourceFrame();
         impl_->inOrderRun = 0;
-        impl_->filename = path ? path : "";
         impl_->error.clear();
         impl_->open = impl_->source.Open(path, &impl_->error);
         return impl_->open;
@@ -175,12 +173,6 @@ bool MediaDetector::SetFilename(const char* path)
         impl_->open = false;
         return false;
     }
-}
-
-const std::string& MediaDetector::Filename() const
-{
-    static const std::string none;
-    return impl_ ? impl_->filename : none;
 }
 
 double MediaDetector::FrameRate() const
@@ -198,22 +190,6 @@ bool MediaDetector::GetVideoFormat(int32_t* width, int32_t* height) const
     if (!impl_ || !impl_->open) return false;
     if (width) *width = impl_->source.Width();
     if (height) *height = impl_->source.Height();
-    return true;
-}
-
-bool MediaDetector::GetBitmapBits(double streamTime, int32_t* size, uint8_t* buffer, int32_t width, int32_t height)
-{
-    return GetBitmapBitsPart(streamTime, size, buffer, width, height, 0, 0, width, height);
-}
-
-bool MediaDetector::GetBitmapBitsPart(double streamTime, int32_t* size, uint8_t* buffer, int32_t width,
-                                      int32_t height, int32_t left, int32_t top, int32_t boxWidth, int32_t boxHeight)
-{
-    const uint8_t* block = PeekBitmapPart(streamTime, width, height, left, top, boxWidth, boxHeight);
-    if (!block) return false;
-    const size_t length = impl_->last.block.size();
-    if (size) *size = int32_t(length);
-    if (buffer) std::memcpy(buffer, block, length);
     return true;
 }
 

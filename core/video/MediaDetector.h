@@ -20,25 +20,17 @@ public:
     // Opens path (UTF-8). False when it is no file, has no video stream or none of it decodes; the
     // reason is in LastError.
     bool SetFilename(const char* path);
-    const std::string& Filename() const;
 
     double FrameRate() const;      // frames per second; 0 when unknown or nothing is open
     double StreamLength() const;   // seconds from the first picture to the end of the last
     // Size of the video format; false when nothing is open.
     bool GetVideoFormat(int32_t* width, int32_t* height) const;
 
-    // The picture shown at streamTime seconds, scaled to width x height. With a null buffer only its
-    // size in bytes (header included) goes to *size; with a buffer the header and rows are written
-    // there. False when no picture is shown at that time (past the end) or it cannot be decoded.
-    // A size query followed by the fill for the same time decodes once.
-    bool GetBitmapBits(double streamTime, int32_t* size, uint8_t* buffer, int32_t width, int32_t height);
-    // As GetBitmapBits, for only the box [left, left + boxWidth) x [top, top + boxHeight) of that
-    // picture: a boxWidth x boxHeight bitmap, exactly that part of the whole, converted without the rest.
-    // False also when the box does not lie inside width x height.
-    bool GetBitmapBitsPart(double streamTime, int32_t* size, uint8_t* buffer, int32_t width, int32_t height,
-                           int32_t left, int32_t top, int32_t boxWidth, int32_t boxHeight);
-    // The same bitmap without a copy: the detector's own, valid until its next call; null when
-    // GetBitmapBitsPart would fail.
+    // The picture shown at streamTime seconds, scaled to width x height, and of that only the box
+    // [left, left + boxWidth) x [top, top + boxHeight): a 24-bit bottom-up frame block of boxWidth x
+    // boxHeight (header included), exactly that part of the whole, converted without the rest. The block
+    // is the detector's own, valid until its next call. Null when no picture is shown at that time (past
+    // the end), it cannot be decoded, or the box does not lie inside width x height.
     const uint8_t* PeekBitmapPart(double streamTime, int32_t width, int32_t height, int32_t left, int32_t top,
                                   int32_t boxWidth, int32_t boxHeight);
 

@@ -96,11 +96,6 @@ void myCheckListBox::ResetContent() {
     m_model->Clear();
 }
 
-int myCheckListBox::AddFrameItem(int position, int frame) {
-    m_model->Append({FrameListModel::Item{position, frame}});
-    return GetCount() - 1;
-}
-
 void myCheckListBox::AddFrameItems(const std::vector<FrameListModel::Item>& items) { m_model->Append(items); }
 
 int myCheckListBox::GetCount() const { return m_model->rowCount(); }
@@ -115,15 +110,6 @@ int myCheckListBox::GetCaretIndex() const {
     if (GetCount() == 0) return -1;
     QModelIndex current = currentIndex();
     return current.isValid() ? current.row() : 0;
-}
-
-void myCheckListBox::SetCaretIndex(int index) {
-    if (index < 0 || index >= GetCount()) return;
-    selectionModel()->setCurrentIndex(m_model->index(index), QItemSelectionModel::NoUpdate);
-}
-
-int myCheckListBox::GetSel(int index) const {
-    return index >= 0 && index < GetCount() && selectionModel()->isSelected(m_model->index(index)) ? 1 : 0;
 }
 
 QRect myCheckListBox::CheckBoxRect(int index) const {

@@ -50,9 +50,8 @@ public:
 
     // Removes every item.
     void ResetContent();
-    // Adds the item "%d  -  Original Frame Number %d" (position, frame) at the end; returns its index.
-    int AddFrameItem(int position, int frame);
-    // Adds many such items at once, in order (one notification to the view instead of one per item).
+    // Adds items "%d  -  Original Frame Number %d" (position, frame) at the end, in order, with one
+    // notification to the view for all of them.
     void AddFrameItems(const std::vector<FrameListModel::Item>& items);
 
     int GetCount() const;
@@ -64,9 +63,6 @@ public:
     // The item with the focus rectangle (the one that counts in an extended selection); -1 when the list
     // is empty.
     int GetCaretIndex() const;
-    void SetCaretIndex(int index);
-    // Whether the item is selected.
-    int GetSel(int index) const;
 
     FrameListModel* Model() const { return m_model; }
     // Where the item's check box is drawn, in viewport coordinates.

@@ -295,26 +295,28 @@ TEST(MediaDetector, RefusesUnreasonableSizesAndClosedUse)
 {
     UseMediaDetector(true);
     MediaDetector d;
-    int32_t size = 0;
     int32_t w = 0, h = 0;
-    EXPECT_FALSE(d.GetBitmapBits(0.0, &size, nullptr, 64, 48)) << "nothing open";
+    const auto whole = [&d](double t, int32_t width, int32_t height) {
+        return d.PeekBitmapPart(t, width, height, 0, 0, width, height);
+    };
+    EXPECT_EQ(whole(0.0, 64, 48), nullptr) << "nothing open";
     EXPECT_FALSE(d.GetVideoFormat(&w, &h));
     EXPECT_EQ(d.FrameRate(), 0.0);
     ASSERT_TRUE(d.SetFilename(TestVideoPath(TestVideo::H264Mp4).c_str()));
-    EXPECT_FALSE(d.GetBitmapBits(0.0, &size, nullptr, 16385, 48));
-    EXPECT_FALSE(d.GetBitmapBits(0.0, &size, nullptr, 64, 0));
-    EXPECT_FALSE(d.GetBitmapBits(0.0, &size, nullptr, 64, -48));
-    // Scaled on request, as the platform's detector does.
-    ASSERT_TRUE(d.GetBitmapBits(0.3, &size, nullptr, 128, 96));
-    EXPECT_EQ(size, FrameBlockSize(128, 96));
-    Block b(static_cast<size_t>(size));
-    ASSERT_TRUE(d.GetBitmapBits(0.3, nullptr, b.data(), 128, 96));
-    EXPECT_EQ(ReadFrameIndex(b.data()), 7);
-    d.GetBitmapBits(std::nan(""), &size, nullptr, 64, 48);  // a time that is no number does no harm
-    d.GetBitmapBits(-1e300, &size, nullptr, 64, 48);
-    d.GetBitmapBits(1e300, &size, nullptr, 64, 48);
+    EXPECT_EQ(whole(0.0, 16385, 48), nullptr);
+    EXPECT_EQ(whole(0.0, 64, 0), nullptr);
+    EXPECT_EQ(whole(0.0, 64, -48), nullptr);
+    EXPECT_EQ(d.PeekBitmapPart(0.0, 64, 48, 60, 0, 8, 8), nullptr) << "box outside the picture";
+    // Scaled on request.
+    const uint8_t* block = whole(0.3, 128, 96);
+    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(IsWholeFrameBlock(block, FrameBlockSize(128, 96)));
+    EXPECT_EQ(ReadFrameIndex(block), 7);
+    whole(std::nan(""), 64, 48);  // a time that is no number does no harm
+    whole(-1e300, 64, 48);
+    whole(1e300, 64, 48);
     EXPECT_FALSE(d.SetFilename(nullptr));
-    EXPECT_FALSE(d.GetBitmapBits(0.0, &size, nullptr, 64, 48));
+    EXPECT_EQ(whole(0.0, 64, 48), nullptr);
 }
 
 TEST(Availability, EnvironmentSelectsTheBackEnd)

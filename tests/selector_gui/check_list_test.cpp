@@ -48,7 +48,7 @@ TEST_F(CheckListTest, EachUserActionIsReportedOnceAndTheProgramsOwnChangesNot) {
     EXPECT_EQ(selections.count(), 2);
 
     list.SetCheck(5, 1);
-    list.SetCaretIndex(7);
+    list.setCurrentIndex(list.Model()->index(7));
     list.ResetContent();
     EXPECT_EQ(checks.count(), 1);
     EXPECT_EQ(selections.count(), 2);
@@ -62,11 +62,11 @@ TEST_F(CheckListTest, ShiftAndCtrlExtendTheSelectionAndTheCaretFollowsTheLastCli
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, TextPoint(3));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ShiftModifier, TextPoint(6));
     EXPECT_EQ(list.GetCaretIndex(), 6);
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(list.GetSel(i), i >= 3 && i <= 6 ? 1 : 0) << i;
+    for (int i = 0; i < 20; ++i) EXPECT_EQ((list.selectionModel()->isSelected(list.Model()->index(i)) ? 1 : 0), i >= 3 && i <= 6 ? 1 : 0) << i;
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, TextPoint(10));
     EXPECT_EQ(list.GetCaretIndex(), 10);
-    EXPECT_EQ(list.GetSel(10), 1);
-    EXPECT_EQ(list.GetSel(5), 1);
+    EXPECT_EQ((list.selectionModel()->isSelected(list.Model()->index(10)) ? 1 : 0), 1);
+    EXPECT_EQ((list.selectionModel()->isSelected(list.Model()->index(5)) ? 1 : 0), 1);
     // One notification per click, however many items changed.
     EXPECT_EQ(selections.count(), 3);
 
