@@ -78,7 +78,7 @@ protected:
 
     void* m_dib = nullptr;
     BITMAPINFOHEADER m_head{};
-    // Settings record: m_rowWidth up to m_yResolution.
+    // Row width in bytes (a multiple of 4), the pixels, where they are borrowed from, the format.
     uint32_t m_rowWidth = 0;
     uint8_t* m_pixels = nullptr;
     CxImage* m_borrowedFrom = nullptr;

@@ -35,7 +35,7 @@ public:
     bool SaveAsBmp(const char* path);
     const std::string& LastSaveError() const { return lastSaveError; }
 
-    // Fields, in the order of the bitmap record.
+    // What the wrapper points at; all null or 0 while nothing is attached.
     int32_t ownsBlock = 0;            // nonzero: destruction frees block with std::free
     QList<QRgb> palette;              // colour table as Qt colours; empty for more than 8 bits per pixel
     uint8_t* block = nullptr;         // start of the wrapped block

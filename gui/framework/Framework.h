@@ -11,7 +11,7 @@ class QDialog;
 class QPrinter;
 class QWidget;
 
-// Message box styles and results, with the values the original platform gives them.
+// Message box styles and results. The values are the ones scripts and tests already use for them.
 enum MessageBoxStyle : unsigned {
     MB_OK = 0x0,
     MB_OKCANCEL = 0x1,

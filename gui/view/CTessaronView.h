@@ -82,7 +82,7 @@ public:
     void OnMouseMove(Qt::KeyboardModifiers flags, const QPoint& point);
     void OnLButtonUp(Qt::KeyboardModifiers flags, const QPoint& point);
 
-    // Members, in the order of the view's record.
+    // The view's state. Public so that the frame selector's tests and the walk-through can watch it.
     CFileStatus m_sourceStatus;           // status of the video file, read when it was opened
     int m_dragging = 0;                   // a crop box drag is in progress
     int m_boxX2 = 0, m_boxY2 = 0;         // crop box moving corner
