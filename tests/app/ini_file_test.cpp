@@ -2,10 +2,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "fileio/IniFile.h"
+#include "tests/support/TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -23,11 +23,8 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    void Write(const std::string& content) { std::ofstream(ini, std::ios::binary) << content; }
-    std::string Read() const {
-        std::ifstream in(ini, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    void Write(const std::string& content) { testsupport::WriteFileText(ini, content); }
+    std::string Read() const { return testsupport::ReadFileText(ini); }
     size_t FilesInDir() const { return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator())); }
 
     fs::path dir;

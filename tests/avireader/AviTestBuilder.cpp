@@ -4,8 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 void RiffWriter::U16(uint16_t v)
 {
@@ -349,17 +347,4 @@ void Put64(Bytes& b, size_t at, uint64_t v)
 {
     Put32(b, at, uint32_t(v));
     Put32(b, at + 4, uint32_t(v >> 32));
-}
-
-bool WriteFile(const std::string& path, const Bytes& data)
-{
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-    return bool(f);
-}
-
-Bytes ReadFileBytes(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }

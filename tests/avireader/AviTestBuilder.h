@@ -7,7 +7,9 @@
 #include <utility>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
+#include "tests/support/TestFiles.h"
+
+using testsupport::Bytes;
 
 class RiffWriter {
 public:
@@ -69,5 +71,3 @@ size_t FindTag(const Bytes& b, const char* tag);
 void Put32(Bytes& b, size_t at, uint32_t v);
 void Put64(Bytes& b, size_t at, uint64_t v);
 
-bool WriteFile(const std::string& path, const Bytes& data);
-Bytes ReadFileBytes(const std::string& path);

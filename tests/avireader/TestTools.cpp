@@ -1,75 +1,13 @@
 #include "TestTools.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 #include "image/dib.h"
-
-namespace {
-
-struct ScratchRemover {
-    std::string dir;
-    ~ScratchRemover()
-    {
-        if (!dir.empty()) {
-            std::error_code ec;
-            std::filesystem::remove_all(dir, ec);
-        }
-    }
-};
-
-ScratchRemover& Scratch()
-{
-    static ScratchRemover scratch;
-    return scratch;
-}
-
-}  // namespace
-
-const std::string& ScratchDir()
-{
-    ScratchRemover& s = Scratch();
-    if (s.dir.empty()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tessaron-avireader-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            s.dir = pattern;
-    }
-    return s.dir;
-}
-
-std::string ScratchPath(const std::string& name) { return ScratchDir() + "/" + name; }
-
-std::string Quote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-bool RunQuiet(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
 bool HaveFfmpeg()
 {
     static const bool have = RunQuiet("ffmpeg -version");
     return have;
-}
-
-std::vector<Bytes> FfmpegFrames(const std::string& path, int width, int height)
-{
-    const std::string raw = path + ".ref.bgr";
-    std::vector<Bytes> frames;
-    if (!RunQuiet("ffmpeg -v error -y -i " + Quote(path) + " -fps_mode passthrough -f rawvideo -pix_fmt bgr24 " +
-                  Quote(raw)))
-        return frames;
-    const Bytes all = ReadFileBytes(raw);
-    std::remove(raw.c_str());
-    const size_t frameBytes = size_t(width) * size_t(height) * 3;
-    for (size_t at = 0; frameBytes > 0 && at + frameBytes <= all.size(); at += frameBytes)
-        frames.emplace_back(all.begin() + std::ptrdiff_t(at), all.begin() + std::ptrdiff_t(at + frameBytes));
-    return frames;
 }
 
 ::testing::AssertionResult BlockMatches(const uint8_t* block, int32_t blockSize, int width, int height,

@@ -97,8 +97,8 @@ TestAvi OpenDmlFile(int frames, int indxRoom)
 // was held at once meanwhile (frame blocks come from malloc and are not counted).
 size_t PeakWhileReading(const Bytes& file, uint32_t* length)
 {
-    const std::string path = ScratchPath("alloc.avi");
-    EXPECT_TRUE(WriteFile(path, file));
+    const std::string path = Scratch("alloc.avi");
+    EXPECT_TRUE(WriteFileBytes(path, file));
     gPeak = 0;
     gLive = 0;
     gWatching = true;

@@ -52,14 +52,14 @@ TEST(AviHostile, EmptyAndForeignInputIsRefused)
     EXPECT_FALSE(AviReader::OpenMemory(nullptr, 0, &error));
     EXPECT_FALSE(error.empty());
 
-    const std::string empty = ScratchPath("empty.avi");
-    ASSERT_TRUE(WriteFile(empty, {}));
+    const std::string empty = Scratch("empty.avi");
+    ASSERT_TRUE(WriteFileBytes(empty, {}));
     EXPECT_FALSE(AviReader::OpenFile(empty.c_str(), &error));
 
     const std::string text = "This is a text file renamed to .avi, not a video.\n";
     const Bytes textBytes(text.begin(), text.end());
-    const std::string textPath = ScratchPath("text.avi");
-    ASSERT_TRUE(WriteFile(textPath, textBytes));
+    const std::string textPath = Scratch("text.avi");
+    ASSERT_TRUE(WriteFileBytes(textPath, textBytes));
     EXPECT_FALSE(AviReader::OpenFile(textPath.c_str(), &error));
 
     for (const std::string& head : {std::string("RIFF"), std::string("RIFF\x04\0\0\0AVI ", 12),

@@ -83,9 +83,9 @@ TEST_P(IndexLayouts, EveryFrameReadsBackInOrder)
 
     // The referee reads the same bytes to the same pictures, so the builder writes real AVI files.
     if (HaveFfmpeg()) {
-        const std::string path = ScratchPath(std::string("layout_") + c.name + ".avi");
-        ASSERT_TRUE(WriteFile(path, file));
-        const std::vector<Bytes> ref = FfmpegFrames(path, s.width, s.height);
+        const std::string path = Scratch(std::string("layout_") + c.name + ".avi");
+        ASSERT_TRUE(WriteFileBytes(path, file));
+        const std::vector<Bytes> ref = FfmpegFrames(path, s.width, s.height, "-fps_mode passthrough");
         ASSERT_EQ(ref.size(), 9u);
         for (int i = 0; i < 9; ++i)
             EXPECT_EQ(ref[size_t(i)], TopDown24(s, s.frames[size_t(i)])) << "ffmpeg frame " << i;
@@ -171,10 +171,10 @@ TEST_P(Depths, MatchFfmpeg)
     for (int i = 0; i < 4; ++i)
         s.frames.push_back(PatternFrame(s, i));
     const Bytes file = BuildAvi(s);
-    const std::string path = ScratchPath("depth_" + std::to_string(c.bitCount) + (c.topDown ? "_td_" : "_bu_") +
+    const std::string path = Scratch("depth_" + std::to_string(c.bitCount) + (c.topDown ? "_td_" : "_bu_") +
                                          std::to_string(c.width) + ".avi");
-    ASSERT_TRUE(WriteFile(path, file));
-    const std::vector<Bytes> ref = FfmpegFrames(path, s.width, s.height);
+    ASSERT_TRUE(WriteFileBytes(path, file));
+    const std::vector<Bytes> ref = FfmpegFrames(path, s.width, s.height, "-fps_mode passthrough");
     ASSERT_EQ(ref.size(), 4u);
 
     auto reader = AviReader::OpenFile(path.c_str());
@@ -255,9 +255,9 @@ TEST(AviPalette, ChangesMatchFfmpegInAnyReadingOrder)
                 s.paletteChanges.push_back({i, PaletteChange(10, 5, uint8_t(i * 11))});
         }
         const Bytes file = BuildAvi(s);
-        const std::string path = ScratchPath("palette_changes_built.avi");
-        ASSERT_TRUE(WriteFile(path, file));
-        const std::vector<Bytes> ref = FfmpegFrames(path, s.width, s.height);
+        const std::string path = Scratch("palette_changes_built.avi");
+        ASSERT_TRUE(WriteFileBytes(path, file));
+        const std::vector<Bytes> ref = FfmpegFrames(path, s.width, s.height, "-fps_mode passthrough");
         ASSERT_EQ(ref.size(), size_t(frames));
 
         auto reader = AviReader::OpenMemory(file.data(), file.size());

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestProcess.h"
+
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -24,54 +27,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
-
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char pattern[] = "/tmp/tessaron-bmp-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempDir() {
-        chmod(path.c_str(), 0700);
-        std::error_code ec;
-        for (const auto& e : fs::recursive_directory_iterator(path, ec))
-            if (e.is_directory()) chmod(e.path().c_str(), 0700);
-        fs::remove_all(path);
-    }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
-
-std::string Shell(const std::string& command, int* exitCode = nullptr) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return output;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    const int status = pclose(pipe);
-    if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return output;
-}
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string ReadText(const std::string& path) {
-    const Bytes b = ReadFile(path);
-    return std::string(b.begin(), b.end());
-}
-
-uint32_t Le32(const Bytes& d, size_t at) { return d[at] | d[at + 1] << 8 | d[at + 2] << 16 | uint32_t(d[at + 3]) << 24; }
-
-std::vector<std::string> FilesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using namespace testsupport;
 
 // A packed DIB: header, colour table, bottom-up rows of random pixels (indices below the table size).
 struct Dib {
@@ -127,7 +83,7 @@ struct Dib {
 };
 
 void ExpectBmpFile(const std::string& path, const Bytes& block, uint32_t offBits) {
-    const Bytes f = ReadFile(path);
+    const Bytes f = ReadFileBytes(path);
     ASSERT_EQ(f.size(), block.size() + 14);
     EXPECT_EQ(f[0], 'B');
     EXPECT_EQ(f[1], 'M');
@@ -237,21 +193,19 @@ TEST(FrameBitmap, PillowAndImageMagickReadOurPixels) {
         ASSERT_TRUE(bmp.SaveAsBmp(path.c_str()));
         const Bytes expected = dib.Rgb();
 
-        int code = -1;
-        const std::string pillow = Shell("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+        const CommandRun pillow = RunCapture("/usr/bin/python3 -c \"import sys; from PIL import Image; "
                                          "im = Image.open(sys.argv[1]); "
                                          "sys.stdout.write(im.mode + ' %dx%d ' % im.size); sys.stdout.flush(); "
-                                         "sys.stdout.buffer.write(im.convert('RGB').tobytes())\" '" + path + "'",
-                                         &code);
-        ASSERT_EQ(code, 0);
+                                         "sys.stdout.buffer.write(im.convert('RGB').tobytes())\" '" + path + "'");
+        ASSERT_EQ(pillow.status, 0);
         const std::string prefix = std::string(c.bpp == 24 ? "RGB" : "P") + " " + std::to_string(c.w) + "x" +
                                    std::to_string(c.h) + " ";
-        ASSERT_EQ(pillow.substr(0, prefix.size()), prefix);
-        EXPECT_TRUE(Bytes(pillow.begin() + long(prefix.size()), pillow.end()) == expected) << "Pillow";
+        ASSERT_EQ(pillow.out.substr(0, prefix.size()), prefix);
+        EXPECT_TRUE(Bytes(pillow.out.begin() + long(prefix.size()), pillow.out.end()) == expected) << "Pillow";
 
-        const std::string magick = Shell("/usr/bin/convert '" + path + "' -depth 8 rgb:- 2>/dev/null", &code);
-        ASSERT_EQ(code, 0);
-        EXPECT_TRUE(Bytes(magick.begin(), magick.end()) == expected) << "ImageMagick";
+        const CommandRun magick = RunCapture("/usr/bin/convert '" + path + "' -depth 8 rgb:- 2>/dev/null");
+        ASSERT_EQ(magick.status, 0);
+        EXPECT_TRUE(Bytes(magick.out.begin(), magick.out.end()) == expected) << "ImageMagick";
     }
 }
 
@@ -262,7 +216,7 @@ TEST(FrameBitmap, SaveBeforeAttachCreatesNothing) {
     FrameBitmap bmp;
     EXPECT_FALSE(bmp.SaveAsBmp((dir / "none.bmp").c_str()));
     EXPECT_FALSE(bmp.LastSaveError().empty());
-    EXPECT_TRUE(FilesIn(dir.path).empty());
+    EXPECT_TRUE(FilesIn(dir.path()).empty());
 }
 
 TEST(FrameBitmap, ReplacesFilesWholeAndKeepsLinks) {
@@ -276,7 +230,7 @@ TEST(FrameBitmap, ReplacesFilesWholeAndKeepsLinks) {
     ASSERT_TRUE(bmp.SaveAsBmp((dir / "link.bmp").c_str())) << bmp.LastSaveError();
     EXPECT_TRUE(fs::is_symlink(dir / "link.bmp"));
     ExpectBmpFile(target, dib.block, 54);
-    EXPECT_EQ(FilesIn(dir.path), (std::vector<std::string>{"k\xC3\xA9p \xC3\xBC.bmp", "link.bmp"}));
+    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"k\xC3\xA9p \xC3\xBC.bmp", "link.bmp"}));
 
     // A name at the length limit still saves (the temporary name must not be longer than allowed).
     const std::string longName = std::string(250, 'n') + ".bmp";
@@ -330,19 +284,19 @@ TEST(FrameBitmap, FailedSaveLeavesThePreviousFileAndNoTemporary) {
 
     // The file system refuses the bytes past 1000.
     EXPECT_EQ(SaveInChild(dib.block, target, 1000, false), std::string("failed ") + std::strerror(EFBIG));
-    EXPECT_EQ(ReadText(target), "previous");
-    EXPECT_EQ(FilesIn(dir.path), std::vector<std::string>{"frame.bmp"});
+    EXPECT_EQ(ReadFileText(target), "previous");
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"frame.bmp"});
 
     // A folder we may not write to.
     fs::create_directory(dir / "locked");
     std::ofstream(dir / "locked/frame.bmp") << "previous";
     chmod((dir / "locked/frame.bmp").c_str(), 0666);  // the file is writable, its folder is not
     chmod((dir / "locked").c_str(), 0555);
-    chmod(dir.path.c_str(), 0755);
+    chmod(dir.path().c_str(), 0755);
     const std::string locked = SaveInChild(dib.block, dir / "locked/frame.bmp", 0, true);
     if (locked.rfind("skip:", 0) == 0) GTEST_SKIP() << locked;
     EXPECT_EQ(locked.rfind("failed ", 0), 0u) << locked;
-    EXPECT_EQ(ReadText(dir / "locked/frame.bmp"), "previous");
+    EXPECT_EQ(ReadFileText(dir / "locked/frame.bmp"), "previous");
     EXPECT_EQ(FilesIn(dir / "locked"), std::vector<std::string>{"frame.bmp"});
 }
 

@@ -6,12 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
-
-#include <sys/wait.h>
 
 #include "image/ximage.h"
 
@@ -125,21 +119,7 @@ GreyFrame PhotoLikeGrey(int width, int height)
     return grey;
 }
 
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WritePpm(const std::string& path, const Frame& frame)
+bool WritePpm(const std::string& path, const Frame& frame)
 {
     std::string header = "P6\n" + std::to_string(frame.width) + " " + std::to_string(frame.height) + "\n255\n";
     std::vector<uint8_t> bytes(header.begin(), header.end());
@@ -151,10 +131,10 @@ void WritePpm(const std::string& path, const Frame& frame)
             bytes.push_back(p[0]);
         }
     }
-    WriteFile(path, bytes);
+    return WriteFileBytes(path, bytes);
 }
 
-void WritePgm(const std::string& path, const GreyFrame& frame)
+bool WritePgm(const std::string& path, const GreyFrame& frame)
 {
     std::string header = "P5\n" + std::to_string(frame.width) + " " + std::to_string(frame.height) + "\n255\n";
     std::vector<uint8_t> bytes(header.begin(), header.end());
@@ -162,12 +142,12 @@ void WritePgm(const std::string& path, const GreyFrame& frame)
         const uint8_t* row = frame.rows.data() + size_t(frame.height - 1 - y) * frame.stride;
         bytes.insert(bytes.end(), row, row + frame.width);
     }
-    WriteFile(path, bytes);
+    return WriteFileBytes(path, bytes);
 }
 
 bool ReadPnm(const std::string& path, int& width, int& height, int& channels, std::vector<uint8_t>& samples)
 {
-    const std::vector<uint8_t> bytes = ReadFile(path);
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
     size_t at = 0;
     auto token = [&]() -> std::string {
         while (at < bytes.size() && std::isspace(bytes[at]))
@@ -192,40 +172,6 @@ bool ReadPnm(const std::string& path, int& width, int& height, int& channels, st
     samples.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                    bytes.begin() + static_cast<std::ptrdiff_t>(at + count));
     return true;
-}
-
-int RunTool(const std::string& command)
-{
-    const int status = std::system(command.c_str());
-    if (status == -1 || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
-std::string Quote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
-TempDir::TempDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "tessaron-image-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
 }
 
 std::vector<uint8_t> EncodeJpeg(CxImage& image, int quality)

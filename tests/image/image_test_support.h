@@ -1,13 +1,19 @@
-// Pixels, files and external tools shared by the image tests.
+// Pixels and reference-tool files shared by the image tests.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "tests/support/TestProcess.h"
+#include "tests/support/TestFiles.h"
+
 class CxImage;
 
 namespace imagetest {
+
+// Temporary folders, files and commands come from the shared support.
+using namespace testsupport;
 
 // A 24-bit frame as the program carries it: bottom-up rows of blue, green, red, 4-byte aligned.
 struct Frame {
@@ -36,31 +42,10 @@ struct GreyFrame {
 GreyFrame PhotoLikeGrey(int width, int height);
 
 // Files for the reference tools: PPM/PGM are top-down RGB/grey.
-void WritePpm(const std::string& path, const Frame& frame);
-void WritePgm(const std::string& path, const GreyFrame& frame);
+bool WritePpm(const std::string& path, const Frame& frame);
+bool WritePgm(const std::string& path, const GreyFrame& frame);
 // Binary PPM (P6) or PGM (P5) as written by djpeg; false on a malformed file.
 bool ReadPnm(const std::string& path, int& width, int& height, int& channels, std::vector<uint8_t>& samples);
-
-std::vector<uint8_t> ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
-
-// Runs a shell command; returns its exit status (-1 if it could not run).
-int RunTool(const std::string& command);
-// Single-quoted for the shell.
-std::string Quote(const std::string& text);
-
-// A fresh folder that is removed with everything in it at the end of the test.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
 
 // The encoded bytes of an image at a quality; empty on failure.
 std::vector<uint8_t> EncodeJpeg(CxImage& image, int quality);

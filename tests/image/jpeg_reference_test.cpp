@@ -45,12 +45,12 @@ void ExpectDecodeMatchesDjpeg(const TempDir& dir, const std::string& jpegPath)
 {
     SCOPED_TRACE(jpegPath);
     const std::string pnm = dir.File("djpeg.pnm");
-    ASSERT_EQ(RunTool("djpeg -pnm -outfile " + Quote(pnm) + " " + Quote(jpegPath)), 0);
+    ASSERT_EQ(RunCommand("djpeg -pnm -outfile " + ShellQuote(pnm) + " " + ShellQuote(jpegPath)), 0);
     int width = 0, height = 0, channels = 0;
     std::vector<uint8_t> expected;
     ASSERT_TRUE(ReadPnm(pnm, width, height, channels, expected));
 
-    std::vector<uint8_t> jpeg = ReadFile(jpegPath);
+    std::vector<uint8_t> jpeg = ReadFileBytes(jpegPath);
     CxImage image;
     ASSERT_TRUE(image.Decode(jpeg.data(), uint32_t(jpeg.size()), CXIMAGE_FORMAT_JPG)) << image.lastError;
     ASSERT_EQ(image.GetWidth(), uint32_t(width));
@@ -86,16 +86,16 @@ TEST(JpegReference, ColourBytesEqualCjpegBaseline)
     };
     for (const auto& image : images) {
         const std::string ppm = dir.File(std::string(image.name) + ".ppm");
-        WritePpm(ppm, image.frame);
+        ASSERT_TRUE(WritePpm(ppm, image.frame));
         std::unique_ptr<CxImage> ours = FromFrame(image.frame);
         ASSERT_TRUE(ours);
         for (int quality : {1, 25, 75, 100}) {
             SCOPED_TRACE(testing::Message() << image.name << " quality " << quality);
             const std::string out = dir.File("ref.jpg");
-            ASSERT_EQ(RunTool("cjpeg -quality " + std::to_string(quality) + " -baseline -outfile " + Quote(out) + " "
-                          + Quote(ppm)),
+            ASSERT_EQ(RunCommand("cjpeg -quality " + std::to_string(quality) + " -baseline -outfile " + ShellQuote(out) + " "
+                          + ShellQuote(ppm)),
                       0);
-            ExpectSameExceptDensity(EncodeJpeg(*ours, quality), ReadFile(out));
+            ExpectSameExceptDensity(EncodeJpeg(*ours, quality), ReadFileBytes(out));
         }
     }
 }
@@ -105,16 +105,16 @@ TEST(JpegReference, GreyBytesEqualCjpegOnGreyInput)
     TempDir dir;
     const GreyFrame grey = PhotoLikeGrey(75, 50);
     const std::string pgm = dir.File("grey.pgm");
-    WritePgm(pgm, grey);
+    ASSERT_TRUE(WritePgm(pgm, grey));
     CxImage ours;
     ASSERT_TRUE(ours.CreateFromPixels(grey.rows.data(), 75, 50, 8, grey.stride, false));
     for (int quality : {1, 25, 75, 100}) {
         SCOPED_TRACE(quality);
         const std::string out = dir.File("ref.jpg");
-        ASSERT_EQ(RunTool("cjpeg -quality " + std::to_string(quality) + " -baseline -outfile " + Quote(out) + " "
-                      + Quote(pgm)),
+        ASSERT_EQ(RunCommand("cjpeg -quality " + std::to_string(quality) + " -baseline -outfile " + ShellQuote(out) + " "
+                      + ShellQuote(pgm)),
                   0);
-        ExpectSameExceptDensity(EncodeJpeg(ours, quality), ReadFile(out));
+        ExpectSameExceptDensity(EncodeJpeg(ours, quality), ReadFileBytes(out));
     }
 }
 
@@ -122,7 +122,7 @@ TEST(JpegReference, DecodeEqualsDjpeg)
 {
     TempDir dir;
     const std::string ppm = dir.File("photo.ppm");
-    WritePpm(ppm, PhotoLikeFrame(161, 121));
+    ASSERT_TRUE(WritePpm(ppm, PhotoLikeFrame(161, 121)));
     const struct {
         const char* name;
         const char* options;
@@ -136,13 +136,13 @@ TEST(JpegReference, DecodeEqualsDjpeg)
     };
     for (const auto& variant : variants) {
         const std::string jpeg = dir.File(variant.name);
-        ASSERT_EQ(RunTool(std::string("cjpeg ") + variant.options + " -outfile " + Quote(jpeg) + " " + Quote(ppm)), 0);
+        ASSERT_EQ(RunCommand(std::string("cjpeg ") + variant.options + " -outfile " + ShellQuote(jpeg) + " " + ShellQuote(ppm)), 0);
         ExpectDecodeMatchesDjpeg(dir, jpeg);
     }
     // And our own bytes, as djpeg reads them.
     std::unique_ptr<CxImage> ours = FromFrame(PhotoLikeFrame(161, 121));
     const std::string oursPath = dir.File("ours.jpg");
-    WriteFile(oursPath, EncodeJpeg(*ours, 75));
+    ASSERT_TRUE(WriteFileBytes(oursPath, EncodeJpeg(*ours, 75)));
     ExpectDecodeMatchesDjpeg(dir, oursPath);
 }
 
@@ -153,9 +153,9 @@ TEST(JpegReference, PillowReadsOurJpeg)
     const std::string ppm = dir.File("source.ppm");
     const std::string jpeg = dir.File("ours.jpg");
     const std::string report = dir.File("report.txt");
-    WritePpm(ppm, frame);
+    ASSERT_TRUE(WritePpm(ppm, frame));
     std::unique_ptr<CxImage> ours = FromFrame(frame);
-    WriteFile(jpeg, EncodeJpeg(*ours, 95));
+    ASSERT_TRUE(WriteFileBytes(jpeg, EncodeJpeg(*ours, 95)));
 
     const std::string script = dir.File("check.py");
     const std::string program =
@@ -167,9 +167,9 @@ TEST(JpegReference, PillowReadsOurJpeg)
         "print(ours.format, ours.mode, ours.size[0], ours.size[1], ours.layers,\n"
         "      ours.info.get('jfif_unit'), *ours.info.get('jfif_density', (0, 0)),\n"
         "      int(max(diff) < 2.5))\n";
-    WriteFile(script, std::vector<uint8_t>(program.begin(), program.end()));
-    ASSERT_EQ(RunTool("/usr/bin/python3 " + Quote(script) + " " + Quote(jpeg) + " " + Quote(ppm) + " > " + Quote(report)),
+    ASSERT_TRUE(WriteFileBytes(script, std::vector<uint8_t>(program.begin(), program.end())));
+    ASSERT_EQ(RunCommand("/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(jpeg) + " " + ShellQuote(ppm) + " > " + ShellQuote(report)),
               0);
-    const std::vector<uint8_t> text = ReadFile(report);
+    const std::vector<uint8_t> text = ReadFileBytes(report);
     EXPECT_EQ(std::string(text.begin(), text.end()), "JPEG RGB 161 121 3 1 96 96 1\n");
 }

@@ -8,87 +8,11 @@
 #include <iterator>
 #include <sstream>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "image/dib.h"
-#include "tests/support/TestVideos.h"
 
 namespace fs = std::filesystem;
-using testsupport::RunCommand;
-using testsupport::ShellQuote;
 
 namespace opstest {
-
-namespace {
-
-struct ScratchFolder {
-    std::string path;
-    ScratchFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "tessaron-ops-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) path = pattern;
-    }
-    ~ScratchFolder()
-    {
-        std::error_code ec;
-        if (!path.empty()) fs::remove_all(path, ec);
-    }
-};
-
-}  // namespace
-
-std::string ScratchDir()
-{
-    static ScratchFolder folder;
-    return folder.path;
-}
-
-std::string Scratch(const std::string& name)
-{
-    return ScratchDir() + "/" + name;
-}
-
-Bytes ReadFileBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WriteFileBytes(const std::string& path, const Bytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(out);
-}
-
-uint64_t FileHash(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return 0;
-    uint64_t hash = 1469598103934665603ull;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        for (std::streamsize i = 0; i < in.gcount(); ++i) {
-            hash ^= uint8_t(buffer[i]);
-            hash *= 1099511628211ull;
-        }
-    }
-    return hash;
-}
-
-CommandRun RunCapture(const std::string& command)
-{
-    CommandRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.status = (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
-    return run;
-}
 
 std::string MakeVideo(const std::string& name, int width, int height, const std::vector<Bytes>& pictures,
                       const std::string& outputArgs, const std::string& extension, const std::string& rate)
@@ -104,22 +28,6 @@ std::string MakeVideo(const std::string& name, int width, int height, const std:
     const int status = RunCommand(command);
     std::remove(raw.c_str());
     return status == 0 ? out : std::string();
-}
-
-std::vector<Bytes> FfmpegFrames(const std::string& path, int width, int height)
-{
-    std::vector<Bytes> frames;
-    const std::string raw = Scratch("decoded.bgr");
-    if (RunCommand("ffmpeg -nostdin -v error -y -i " + ShellQuote(path) + " -f rawvideo -pix_fmt bgr24 " +
-                   ShellQuote(raw)) != 0)
-        return frames;
-    const Bytes all = ReadFileBytes(raw);
-    std::remove(raw.c_str());
-    const size_t frameSize = size_t(3) * width * height;
-    if (frameSize == 0) return frames;
-    for (size_t at = 0; at + frameSize <= all.size(); at += frameSize)
-        frames.emplace_back(all.begin() + long(at), all.begin() + long(at + frameSize));
-    return frames;
 }
 
 ProbeInfo Probe(const std::string& path)
@@ -162,23 +70,6 @@ Bytes BoxOf(const Bytes& picture, int width, int left, int top, int right, int b
         box.insert(box.end(), row, row + 3 * (right - left));
     }
     return box;
-}
-
-bool OpenReader(VideoFrameReader& reader, const std::string& path, bool media, FrameInfo** info)
-{
-    ::setenv("TESSARON_MEDIA_DETECTOR", media ? "1" : "0", 1);
-    FrameInfo& opened = reader.Open(path.c_str());
-    *info = &opened;
-    return opened.succeeded;
-}
-
-Bytes ReadBlock(VideoFrameReader& reader, FrameInfo& info, int32_t n)
-{
-    Bytes block;
-    uint8_t* p = reader.ReadFrame(info, n);
-    if (p && info.frameBlockSize > 0) block.assign(p, p + info.frameBlockSize);
-    std::free(p);
-    return block;
 }
 
 long CjpegSize(const Bytes& picture, int width, int height, int quality)

@@ -43,18 +43,6 @@ std::vector<Bytes> SourceFrames(const std::string& path)
     return FfmpegFrames(path, p.width, p.height);
 }
 
-timespec MtimeOf(const std::string& path)
-{
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_mtim;
-}
-
-bool SameTime(const timespec& a, const timespec& b)
-{
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
 ExportTarget TargetFor(const std::string& out, const std::string& source, const timespec* mtime)
 {
     ExportTarget t;
@@ -73,7 +61,7 @@ TEST_P(Export, ChosenFramesInListOrderBitForBit)
 {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const uint64_t sourceHash = FileHash(source);
-    const timespec sourceTime = MtimeOf(source);
+    const timespec sourceTime = ModificationTime(source);
     Opened v;
     ASSERT_TRUE(OpenReader(v.reader, source, Media(), &v.info));
     const std::string out = Scratch(std::string("export-") + (Media() ? "media" : "avi") + ".avi");
@@ -113,7 +101,7 @@ TEST_P(Export, ChosenFramesInListOrderBitForBit)
     EXPECT_TRUE(got[1] == src[2]);
     EXPECT_TRUE(got[2] == src[5]);
 
-    EXPECT_TRUE(SameTime(MtimeOf(out), sourceTime));
+    EXPECT_TRUE(SameTime(ModificationTime(out), sourceTime));
     EXPECT_EQ(FileHash(source), sourceHash);
 }
 
@@ -121,7 +109,7 @@ TEST_P(Export, CropBoxEitherWayGivesTheSameFile)
 {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const uint64_t sourceHash = FileHash(source);
-    const timespec sourceTime = MtimeOf(source);
+    const timespec sourceTime = ModificationTime(source);
     Opened v;
     ASSERT_TRUE(OpenReader(v.reader, source, Media(), &v.info));
     const std::string tag = Media() ? "media" : "avi";
@@ -165,7 +153,7 @@ TEST_P(Export, CropBoxEitherWayGivesTheSameFile)
     ASSERT_EQ(got.size(), 24u);
     for (size_t i = 0; i < got.size(); ++i)
         EXPECT_TRUE(got[i] == BoxOf(src[i], 65, 10, 20, 17, 25)) << "frame " << i;
-    EXPECT_TRUE(SameTime(MtimeOf(forward), sourceTime));
+    EXPECT_TRUE(SameTime(ModificationTime(forward), sourceTime));
     EXPECT_EQ(FileHash(source), sourceHash);
 }
 
@@ -198,7 +186,7 @@ TEST(ExportLossless, LosslessSourceCropsBitForBit)
 TEST(ExportStops, TerminatedExportIsAValidShorterFile)
 {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
-    const timespec sourceTime = MtimeOf(source);
+    const timespec sourceTime = ModificationTime(source);
     Opened v;
     ASSERT_TRUE(OpenReader(v.reader, source, false, &v.info));
     const std::string out = Scratch("terminated.avi");
@@ -218,7 +206,7 @@ TEST(ExportStops, TerminatedExportIsAValidShorterFile)
     const std::vector<Bytes> got = FfmpegFrames(out, 65, 48);
     ASSERT_EQ(got.size(), 4u);
     for (int i = 0; i < 4; ++i) EXPECT_TRUE(got[size_t(i)] == src[size_t(23 - i)]) << i;
-    EXPECT_TRUE(SameTime(MtimeOf(out), sourceTime));
+    EXPECT_TRUE(SameTime(ModificationTime(out), sourceTime));
     EXPECT_EQ(ExportOutcomeText(outcome, out), "Terminated: " + out + " holds the 4 frames written before.");
 }
 
@@ -260,8 +248,7 @@ TEST(ExportStops, UnreadableFramesAreOmittedAndReported)
     EXPECT_EQ(none.framesWritten, 0);
     EXPECT_FALSE(none.written);
     EXPECT_EQ(none.omitted, missing);
-    std::ifstream in(kept);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's file");
+    EXPECT_EQ(ReadFileText(kept), "the user's file");
     EXPECT_EQ(ExportOutcomeText(none, kept), "Nothing was written to " + kept + ": no frame could be read.");
     for (const auto& entry : fs::directory_iterator(fs::path(kept).parent_path()))
         EXPECT_NE(entry.path().filename().string().rfind("none.avi.", 0), 0u) << "left behind: " << entry.path();
@@ -319,7 +306,7 @@ TEST(ExportStops, FullDiskStopsAndKeepsTheFramesWritten)
 {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const std::string out = Scratch("full.avi");
-    const timespec sourceTime = MtimeOf(source);
+    const timespec sourceTime = ModificationTime(source);
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     const pid_t child = ::fork();
@@ -367,7 +354,7 @@ TEST(ExportStops, FullDiskStopsAndKeepsTheFramesWritten)
     const std::vector<Bytes> got = FfmpegFrames(out, 65, 48);
     ASSERT_EQ(got.size(), size_t(result[1]));
     for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == src[i]) << i;
-    EXPECT_TRUE(SameTime(MtimeOf(out), sourceTime));
+    EXPECT_TRUE(SameTime(ModificationTime(out), sourceTime));
 }
 
 TEST(ExportHelpers, FramePeriodKeepsTheSourceSpeed)

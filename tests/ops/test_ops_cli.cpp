@@ -27,22 +27,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Result = CommandRun;
 
 Result Cli(const std::string& args, bool media = true)
 {
-    const std::string out = Scratch("cli.out"), err = Scratch("cli.err");
-    Result r;
-    r.status = RunCommand(std::string("TESSARON_MEDIA_DETECTOR=") + (media ? "1 " : "0 ") + ShellQuote(TESSARON_CLI) +
-                          " " + args + " >" + ShellQuote(out) + " 2>" + ShellQuote(err) + " </dev/null");
-    const Bytes o = ReadFileBytes(out), e = ReadFileBytes(err);
-    r.out.assign(o.begin(), o.end());
-    r.err.assign(e.begin(), e.end());
-    return r;
+    return RunCaptureAll(std::string("TESSARON_MEDIA_DETECTOR=") + (media ? "1 " : "0 ") + ShellQuote(TESSARON_CLI) +
+                         " " + args);
 }
 
 void ExpectOneLineRefusal(const Result& r, const std::string& mention)
@@ -52,18 +42,6 @@ void ExpectOneLineRefusal(const Result& r, const std::string& mention)
     ASSERT_FALSE(r.err.empty());
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     EXPECT_NE(r.err.find(mention), std::string::npos) << r.err;
-}
-
-timespec MtimeOf(const std::string& path)
-{
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_mtim;
-}
-
-bool SameTime(const timespec& a, const timespec& b)
-{
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 // The library's order for the file, to hold the command's against.
@@ -185,7 +163,7 @@ TEST(CliExport, FramesInTheOrderGivenWithTheSourceTime)
     const std::vector<Bytes> got = FfmpegFrames(out, 65, 48);
     ASSERT_EQ(got.size(), 3u);
     EXPECT_TRUE(got[0] == src[7] && got[1] == src[2] && got[2] == src[5]);
-    EXPECT_TRUE(SameTime(MtimeOf(out), MtimeOf(source)));
+    EXPECT_TRUE(SameTime(ModificationTime(out), ModificationTime(source)));
 
     // An existing output is kept unless --force is given.
     const uint64_t outHash = FileHash(out);
@@ -234,7 +212,7 @@ TEST(CliCrop, BoxEitherWayWithTheSourceTime)
     EXPECT_EQ(p.width, 7);
     EXPECT_EQ(p.height, 5);
     EXPECT_EQ(p.decodedFrames, 24);
-    EXPECT_TRUE(SameTime(MtimeOf(a), MtimeOf(source)));
+    EXPECT_TRUE(SameTime(ModificationTime(a), ModificationTime(source)));
     EXPECT_EQ(FileHash(source), hash);
 }
 
@@ -260,7 +238,7 @@ TEST(CliCrop, OmittedFramesOnStandardError)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Frames omitted due to file size limits:\n23\n"), std::string::npos) << r.err;
     EXPECT_EQ(Probe(out).decodedFrames, 23);
-    EXPECT_TRUE(SameTime(MtimeOf(out), MtimeOf(source)));
+    EXPECT_TRUE(SameTime(ModificationTime(out), ModificationTime(source)));
     EXPECT_EQ(FileHash(source), hash);
 }
 

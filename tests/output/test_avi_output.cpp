@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestProcess.h"
 #include "video/AviReader.h"
 
 #include <sys/mman.h>
@@ -26,39 +28,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using namespace testsupport;
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char pattern[] = "/tmp/tessaron-avi-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
-
-std::string Shell(const std::string& command, int* exitCode = nullptr) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return output;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    const int status = pclose(pipe);
-    if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return output;
-}
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-uint32_t Le32(const Bytes& d, uint64_t at) {
-    return d[at] | d[at + 1] << 8 | d[at + 2] << 16 | uint32_t(d[at + 3]) << 24;
-}
-uint16_t Le16(const Bytes& d, uint64_t at) { return uint16_t(d[at] | d[at + 1] << 8); }
 uint64_t Le64(const Bytes& d, uint64_t at) { return Le32(d, at) | uint64_t(Le32(d, at + 4)) << 32; }
 std::string Tag(const Bytes& d, uint64_t at) { return std::string(reinterpret_cast<const char*>(&d[at]), 4); }
 
@@ -158,15 +129,15 @@ struct Probe {
 
 Probe ProbeFile(const std::string& path) {
     Probe p;
-    std::istringstream lines(Shell("ffprobe -v error -count_packets -show_entries "
-                                 "format=nb_streams:stream=codec_type,codec_name,r_frame_rate,width,height,"
-                                 "nb_read_packets -of default=nw=1 '" + path + "'"));
+    std::istringstream lines(RunCapture("ffprobe -v error -count_packets -show_entries "
+                                      "format=nb_streams:stream=codec_type,codec_name,r_frame_rate,width,height,"
+                                      "nb_read_packets -of default=nw=1 '" + path + "'").out);
     for (std::string line; std::getline(lines, line);) {
         const size_t eq = line.find('=');
         if (eq != std::string::npos) p.fields.emplace(line.substr(0, eq), line.substr(eq + 1));
     }
-    std::istringstream packets(Shell("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" +
-                                   path + "'"));
+    std::istringstream packets(
+        RunCapture("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" + path + "'").out);
     for (std::string line; std::getline(packets, line);) {
         if (line.empty()) continue;
         ++p.packets;
@@ -177,12 +148,10 @@ Probe ProbeFile(const std::string& path) {
 
 Bytes DecodeBgr(const std::string& path, const std::string& dir) {
     const std::string raw = dir + "/decoded.raw";
-    int code = 0;
-    const std::string log = Shell("ffmpeg -nostdin -v error -i '" + path +
-                                    "' -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -y '" + raw + "' 2>&1",
-                                &code);
-    EXPECT_EQ(code, 0) << log;
-    Bytes out = ReadFile(raw);
+    const CommandRun log = RunCapture("ffmpeg -nostdin -v error -i '" + path +
+                                      "' -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -y '" + raw + "' 2>&1");
+    EXPECT_EQ(log.status, 0) << log.out;
+    Bytes out = ReadFileBytes(raw);
     fs::remove(raw);
     return out;
 }
@@ -190,7 +159,7 @@ Bytes DecodeBgr(const std::string& path, const std::string& dir) {
 // Checks what a reader sees: one rawvideo stream at the given rate, `frames` key frames, our pixels.
 void ExpectReadsBack(const std::string& path, const std::string& dir, const Video& v, int frames,
                      const std::string& rate) {
-    Chunks(ReadFile(path));  // the RIFF tree itself is consistent
+    Chunks(ReadFileBytes(path));  // the RIFF tree itself is consistent
     const Probe p = ProbeFile(path);
     EXPECT_EQ(p.Get("nb_streams"), "1");
     EXPECT_EQ(p.Get("codec_type"), "video");
@@ -204,12 +173,6 @@ void ExpectReadsBack(const std::string& path, const std::string& dir, const Vide
     const Bytes decoded = DecodeBgr(path, dir);
     EXPECT_TRUE(decoded == v.Expected(frames)) << "decoded " << decoded.size() << " bytes, expected "
                                                << v.Expected(frames).size();
-}
-
-std::vector<std::string> FilesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    return names;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -226,8 +189,8 @@ TEST_P(AviRoundTrip, FfmpegReadsEveryFrameBitExactly) {
     TempDir dir;
     const Video v(c.width, c.height, c.frames, uint32_t(c.width * 131 + c.height));
     ASSERT_EQ(WriteVideo(dir / "out.avi", v, c.ms), c.frames);
-    ExpectReadsBack(dir / "out.avi", dir.path, v, c.frames, c.rate);
-    EXPECT_EQ(FilesIn(dir.path), std::vector<std::string>{"out.avi"});
+    ExpectReadsBack(dir / "out.avi", dir.path(), v, c.frames, c.rate);
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"out.avi"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, AviRoundTrip,
@@ -254,7 +217,7 @@ TEST(AviOutput, HeadersComeFromTheFirstFrame) {
     EXPECT_EQ(AviOutputFrameCount(out), 3);
     ASSERT_EQ(AviOutputClose(out), 0);
 
-    const Bytes d = ReadFile(dir / "h.avi");
+    const Bytes d = ReadFileBytes(dir / "h.avi");
     const auto chunks = Chunks(d);
     ASSERT_FALSE(HasFatalFailure());
     ASSERT_EQ(chunks[0].id, "RIFF");
@@ -310,7 +273,7 @@ TEST(AviOutput, HeadersComeFromTheFirstFrame) {
         EXPECT_EQ(Le32(d, e + 12), uint32_t(v.frames[i].size()));
         EXPECT_EQ(std::memcmp(&d[chunk + 8], v.frames[i].data(), v.frames[i].size()), 0);
     }
-    ExpectReadsBack(dir / "h.avi", dir.path, v, 3, "25/1");
+    ExpectReadsBack(dir / "h.avi", dir.path(), v, 3, "25/1");
 }
 
 TEST(AviOutput, PaletteFramesKeepTheirColourTable) {
@@ -333,7 +296,7 @@ TEST(AviOutput, PaletteFramesKeepTheirColourTable) {
     for (auto& f : frames) ASSERT_EQ(AviOutputAddFrame(out, f.data(), 40, &fmt.h), 0);
     ASSERT_EQ(AviOutputClose(out), 0);
 
-    const Bytes d = ReadFile(dir / "p.avi");
+    const Bytes d = ReadFileBytes(dir / "p.avi");
     const auto chunks = Chunks(d);
     ASSERT_FALSE(HasFatalFailure());
     const Chunk* strf = Find(chunks, "strf");
@@ -348,7 +311,7 @@ TEST(AviOutput, PaletteFramesKeepTheirColourTable) {
                 const RGBQUAD& c = colours[f[size_t(y) * 8 + x]];
                 expected.insert(expected.end(), {c.rgbBlue, c.rgbGreen, c.rgbRed});
             }
-    EXPECT_TRUE(DecodeBgr(dir / "p.avi", dir.path) == expected);
+    EXPECT_TRUE(DecodeBgr(dir / "p.avi", dir.path()) == expected);
 }
 
 TEST(AviOutput, LongOutputGoesOnInOpenDmlLists) {
@@ -357,7 +320,7 @@ TEST(AviOutput, LongOutputGoesOnInOpenDmlLists) {
     const uint64_t limit = 64 * 1024;
     ASSERT_EQ(WriteVideo(dir / "big.avi", v, 40, limit), 40);
 
-    const Bytes d = ReadFile(dir / "big.avi");
+    const Bytes d = ReadFileBytes(dir / "big.avi");
     const auto chunks = Chunks(d);
     ASSERT_FALSE(HasFatalFailure());
     std::vector<const Chunk*> riffs;
@@ -418,7 +381,7 @@ TEST(AviOutput, LongOutputGoesOnInOpenDmlLists) {
     for (const Chunk& c : chunks) idx1Count += c.id == "idx1";
     EXPECT_EQ(idx1Count, 1);
 
-    ExpectReadsBack(dir / "big.avi", dir.path, v, 40, "25/1");
+    ExpectReadsBack(dir / "big.avi", dir.path(), v, 40, "25/1");
 }
 
 TEST(AviOutput, OpenAndCloseWithoutFrames) {
@@ -426,7 +389,7 @@ TEST(AviOutput, OpenAndCloseWithoutFrames) {
     AviOutput* out = AviOutputOpen((dir / "empty.avi").c_str(), 40, nullptr);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(AviOutputClose(out), 0);
-    const Bytes d = ReadFile(dir / "empty.avi");
+    const Bytes d = ReadFileBytes(dir / "empty.avi");
     const auto chunks = Chunks(d);
     ASSERT_FALSE(HasFatalFailure());
     ASSERT_EQ(chunks[0].type, "AVI ");
@@ -435,9 +398,7 @@ TEST(AviOutput, OpenAndCloseWithoutFrames) {
     EXPECT_EQ(Le32(d, avih->Data() + 24), 0u);  // no streams
     EXPECT_EQ(Find(chunks, "strl"), nullptr);
     EXPECT_NE(Find(chunks, "LIST", "movi"), nullptr);
-    int code = -1;
-    Shell("ffprobe -v error '" + (dir / "empty.avi") + "' 2>/dev/null", &code);
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(RunCapture("ffprobe -v error '" + (dir / "empty.avi") + "' 2>/dev/null").status, 0);
     EXPECT_EQ(ProbeFile(dir / "empty.avi").Get("nb_streams"), "0");
 }
 
@@ -455,9 +416,9 @@ TEST(AviOutput, RefusesWhatWouldMakeABrokenFile) {
     EXPECT_NE(error.find("frame period"), std::string::npos) << error;
     EXPECT_EQ(AviOutputOpen((dir / "missing/x.avi").c_str(), 40, nullptr, &error), nullptr);
     EXPECT_EQ(error, std::strerror(ENOENT));
-    EXPECT_EQ(AviOutputOpen(dir.path.c_str(), 40, nullptr, &error), nullptr);
+    EXPECT_EQ(AviOutputOpen(dir.path().c_str(), 40, nullptr, &error), nullptr);
     EXPECT_EQ(error, std::strerror(EISDIR));
-    EXPECT_TRUE(FilesIn(dir.path).empty());
+    EXPECT_TRUE(FilesIn(dir.path()).empty());
 
     const Video v(8, 4, 2);
     const BITMAPINFOHEADER good = v.Header();
@@ -494,7 +455,7 @@ TEST(AviOutput, RefusesWhatWouldMakeABrokenFile) {
     EXPECT_EQ(AviOutputAddFrame(out, v.frames[1].data(), size, &good), AVIERR_ERROR);
     EXPECT_EQ(AviOutputFrameCount(out), 1);
     EXPECT_EQ(AviOutputClose(out), 0);
-    ExpectReadsBack(dir / "sizes.avi", dir.path, v, 1, "25/1");
+    ExpectReadsBack(dir / "sizes.avi", dir.path(), v, 1, "25/1");
 }
 
 // Results of a writer run in a child process under a file-size limit.
@@ -565,8 +526,8 @@ TEST_P(AviWriteFailure, FramesBeforeTheFailureStayReadable) {
     EXPECT_EQ(r.countAfter, r.okFrames);  // the failed frame left no gap and no count
     EXPECT_EQ(r.closeCode, 0) << r.closeReason;
     EXPECT_LE(fs::file_size(dir / "cut.avi"), fileLimit);
-    ExpectReadsBack(dir / "cut.avi", dir.path, v, r.okFrames, "25/1");
-    EXPECT_EQ(FilesIn(dir.path), std::vector<std::string>{"cut.avi"});
+    ExpectReadsBack(dir / "cut.avi", dir.path(), v, r.okFrames, "25/1");
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"cut.avi"});
 }
 
 INSTANTIATE_TEST_SUITE_P(RiffSizes, AviWriteFailure, ::testing::Values(uint64_t(0), uint64_t(64 * 1024)));
@@ -576,7 +537,7 @@ TEST(AviOutput, FullDiskAtCloseGivesUpFramesForTheIndex) {
     const Video v(64, 48, 12, 5);
     // Where the first frame's chunk starts, from a file of the same format.
     ASSERT_EQ(WriteVideo(dir / "ref.avi", Video(64, 48, 1), 40), 1);
-    const auto refChunks = Chunks(ReadFile(dir / "ref.avi"));
+    const auto refChunks = Chunks(ReadFileBytes(dir / "ref.avi"));
     const Chunk* first = Find(refChunks, "00db");
     ASSERT_NE(first, nullptr);
     fs::remove(dir / "ref.avi");
@@ -587,7 +548,7 @@ TEST(AviOutput, FullDiskAtCloseGivesUpFramesForTheIndex) {
     EXPECT_EQ(r.failCode, AVIERR_FILEWRITE);
     EXPECT_EQ(r.closeCode, AVIERR_FILEWRITE);
     EXPECT_NE(std::string(r.closeReason).find("given up"), std::string::npos) << r.closeReason;
-    ExpectReadsBack(dir / "full.avi", dir.path, v, 7, "25/1");
+    ExpectReadsBack(dir / "full.avi", dir.path(), v, 7, "25/1");
 }
 
 TEST(AviOutput, FullSuperIndexStopsCleanly) {
@@ -607,7 +568,7 @@ TEST(AviOutput, FullSuperIndexStopsCleanly) {
     EXPECT_GT(written, 5);
     EXPECT_LT(written, 30);
     EXPECT_EQ(AviOutputClose(out), 0);
-    ExpectReadsBack(dir / "cap.avi", dir.path, v, written, "25/1");
+    ExpectReadsBack(dir / "cap.avi", dir.path(), v, written, "25/1");
 }
 
 TEST(AviOutput, TargetIsReplacedOnlyAtClose) {
@@ -624,15 +585,15 @@ TEST(AviOutput, TargetIsReplacedOnlyAtClose) {
     const BITMAPINFOHEADER h = v.Header();
     for (const Bytes& f : v.frames) ASSERT_EQ(AviOutputAddFrame(out, f.data(), int32_t(f.size()), &h), 0);
     // While writing, the file at the target is still whole.
-    const Bytes during = ReadFile(target);
+    const Bytes during = ReadFileBytes(target);
     EXPECT_EQ(std::string(during.begin(), during.end()), old);
     ASSERT_EQ(AviOutputClose(out), 0);
 
     EXPECT_TRUE(fs::is_symlink(dir / "link.avi"));
-    ExpectReadsBack(target, dir.path, v, 2, "25/1");
+    ExpectReadsBack(target, dir.path(), v, 2, "25/1");
     std::string stillOpen((std::istreambuf_iterator<char>(reader)), std::istreambuf_iterator<char>());
     EXPECT_EQ(stillOpen, old);
-    auto names = FilesIn(dir.path);
+    auto names = FilesIn(dir.path());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"link.avi", "source.avi"}));
 }

@@ -7,43 +7,20 @@
 
 #include <unistd.h>
 
-#include "ReaderTestUtil.h"
+#include "tests/support/TestReader.h"
 #include "tests/support/TestVideos.h"
 
 using namespace testsupport;
-using namespace readertest;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string Scratch(const std::string& name)
-{
-    return TestVideoDir() + "/.cli-" + std::to_string(::getpid()) + "-" + name;
-}
+using Result = CommandRun;
 
 // Runs tessaron-cli with the given (already quoted) arguments and back end.
 Result Cli(const std::string& args, bool media = true)
 {
-    const std::string out = Scratch("stdout"), err = Scratch("stderr");
-    Result r;
-    r.status = RunCommand(std::string("TESSARON_MEDIA_DETECTOR=") + (media ? "1 " : "0 ") + ShellQuote(TESSARON_CLI) +
-                          " " + args + " >" + ShellQuote(out) + " 2>" + ShellQuote(err));
-    r.out = Slurp(out);
-    r.err = Slurp(err);
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return r;
+    return RunCaptureAll(std::string("TESSARON_MEDIA_DETECTOR=") + (media ? "1 " : "0 ") + ShellQuote(TESSARON_CLI) +
+                         " " + args);
 }
 
 void ExpectOneLineFailure(const Result& r, const std::string& mustMention)
@@ -106,8 +83,8 @@ TEST(CliFrame, SavesTheFrameTheReaderGives)
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(r.out.empty() && r.err.empty());
         reader.SetDeinterlace(deinterlace);
-        Block expected = ReadBlock(reader, info, 17);
-        std::string file = Slurp(bmp);
+        Bytes expected = ReadBlock(reader, info, 17);
+        std::string file = ReadFileText(bmp);
         ASSERT_EQ(file.size(), expected.size() + 14);
         EXPECT_EQ(file.substr(0, 2), "BM");
         EXPECT_EQ(0, std::memcmp(file.data() + 14, expected.data(), expected.size()));
@@ -122,7 +99,7 @@ TEST(CliFrame, SavesTheFrameTheReaderGives)
     const std::string bmp = Scratch("a.bmp");
     Result r = Cli("frame " + ShellQuote(avi) + " 19 -o " + ShellQuote(bmp), false);
     ASSERT_EQ(r.status, 0) << r.err;
-    std::string file = Slurp(bmp);
+    std::string file = ReadFileText(bmp);
     ASSERT_GT(file.size(), 14u);
     EXPECT_EQ(ReadFrameIndex(reinterpret_cast<const uint8_t*>(file.data()) + 14), 19);
     std::remove(bmp.c_str());

@@ -8,12 +8,11 @@
 #include <random>
 #include <tuple>
 
-#include "ReaderTestUtil.h"
+#include "tests/support/TestReader.h"
 #include "tests/support/TestVideos.h"
 #include "video/MediaDetector.h"
 
 using namespace testsupport;
-using namespace readertest;
 
 namespace {
 
@@ -64,7 +63,7 @@ TEST_P(FrameIdentity, EveryFrameInEveryOrder)
     const int n = info.frameCount;
     const int64_t blockSize = FrameBlockSize(v.width, v.height);
 
-    std::vector<Block> forward(n);
+    std::vector<Bytes> forward(n);
     for (int i = 0; i < n; ++i) {
         forward[i] = ReadBlock(reader, info, i);
         ASSERT_EQ(int64_t(forward[i].size()), blockSize) << "frame " << i;
@@ -78,14 +77,14 @@ TEST_P(FrameIdentity, EveryFrameInEveryOrder)
         EXPECT_EQ(ReadFrameIndex(forward[i].data()), i) << "in order, frame " << i;
     }
     for (int i = n - 1; i >= 0; --i) {
-        Block b = ReadBlock(reader, info, i);
+        Bytes b = ReadBlock(reader, info, i);
         EXPECT_EQ(ReadFrameIndex(b.data()), i) << "backwards, frame " << i;
         EXPECT_TRUE(b == forward[i]) << "backwards, frame " << i << " differs from the in-order read";
     }
     std::mt19937 random(1234u + unsigned(c.kind));
     for (int k = 0; k < 30; ++k) {
         int i = int(random() % unsigned(n));
-        Block b = ReadBlock(reader, info, i);
+        Bytes b = ReadBlock(reader, info, i);
         EXPECT_EQ(ReadFrameIndex(b.data()), i) << "at random, frame " << i;
         EXPECT_TRUE(b == forward[i]) << "at random, frame " << i << " differs from the in-order read";
     }
@@ -95,20 +94,6 @@ TEST_P(FrameIdentity, EveryFrameInEveryOrder)
 }
 
 INSTANTIATE_TEST_SUITE_P(AllVideos, FrameIdentity, testing::ValuesIn(PlayableCases()), CaseName);
-
-// ffmpeg's own decoding of a whole file as top-down BGR24 pictures.
-std::vector<uint8_t> FfmpegPictures(const std::string& path)
-{
-    std::string out = TestVideoDir() + "/.ref-" + std::to_string(::getpid()) + ".bgr";
-    std::vector<uint8_t> bytes;
-    if (RunCommand("ffmpeg -nostdin -v error -y -i " + ShellQuote(path) + " -f rawvideo -pix_fmt bgr24 " +
-                   ShellQuote(out)) == 0) {
-        std::ifstream in(out, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    std::remove(out.c_str());
-    return bytes;
-}
 
 // Uncompressed AVI: both back ends give the same bytes, and those are the pixels ffmpeg decodes
 // (for 24 and 32 bits: the very pixels that were drawn).
@@ -120,7 +105,7 @@ TEST(UncompressedAvi, BothBackEndsAndFfmpegAgree)
         SCOPED_TRACE(v.name);
         const std::string path = TestVideoPath(kind);
         ASSERT_FALSE(path.empty());
-        std::vector<Block> frames[2];
+        std::vector<Bytes> frames[2];
         for (int media = 0; media < 2; ++media) {
             UseMediaDetector(media != 0);
             VideoFrameReader reader;
@@ -134,7 +119,7 @@ TEST(UncompressedAvi, BothBackEndsAndFfmpegAgree)
         for (int i = 0; i < v.frames; ++i)
             EXPECT_TRUE(frames[0][i] == frames[1][i]) << "frame " << i << " differs between the back ends";
 
-        const std::vector<uint8_t> reference = FfmpegPictures(path);
+        const Bytes reference = FfmpegOutput(path, "-f rawvideo -pix_fmt bgr24");
         const size_t pictureBytes = size_t(v.width) * v.height * 3;
         ASSERT_EQ(reference.size(), pictureBytes * v.frames);
         const bool exact = kind != TestVideo::Pal8Avi && kind != TestVideo::Rgb555Avi;
@@ -169,7 +154,7 @@ TEST(ReadAhead, SamePixelsAsDecodingOnDemand)
             if (i < v.frames) pattern.push_back(i);
         for (int i = v.frames - 8; i < v.frames + 2; ++i) pattern.push_back(i);
 
-        std::vector<Block> results[2];
+        std::vector<Bytes> results[2];
         MediaDetector::Counters counters[2];
         for (int ahead = 0; ahead < 2; ++ahead) {
             VideoFrameReader reader;
@@ -222,14 +207,14 @@ TEST(FrameParts, ExactlyTheBoxOfTheWholeFrame)
             for (size_t k = 0; k < order.size(); ++k) {
                 const int32_t n = order[k];
                 const Box& box = boxes[(k / 6) % std::size(boxes)];
-                const Block whole = ReadBlock(wholeReader, wholeInfo, n);
+                const Bytes whole = ReadBlock(wholeReader, wholeInfo, n);
                 ASSERT_FALSE(whole.empty()) << "frame " << n;
                 if (k % 5 == 4) ReadBlock(partReader, partInfo, n);  // a whole frame in between
                 int32_t size = 0;
                 const uint8_t* raw =
                     partReader.ReadFramePart(partInfo, n, box.left, box.top, box.width, box.height, &size);
                 ASSERT_TRUE(raw) << "frame " << n;
-                const Block part(raw, raw + size);
+                const Bytes part(raw, raw + size);
                 ASSERT_EQ(size, FrameBlockSize(box.width, box.height));
                 EXPECT_EQ(HeaderOf(part).biWidth, box.width);
                 EXPECT_EQ(HeaderOf(part).biHeight, box.height);
@@ -311,14 +296,7 @@ TEST(Stepping, InOrderReadingDecodesEachPictureOnce)
 // without converting them.
 bool StoredSample(const std::string& path, int width, int height, int sample[3])
 {
-    std::string out = TestVideoDir() + "/.yuv-" + std::to_string(::getpid()) + ".raw";
-    std::vector<uint8_t> planes;
-    if (RunCommand("ffmpeg -nostdin -v error -y -i " + ShellQuote(path) + " -frames:v 1 -c:v rawvideo -f rawvideo " +
-                   ShellQuote(out)) == 0) {
-        std::ifstream in(out, std::ios::binary);
-        planes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    std::remove(out.c_str());
+    const Bytes planes = FfmpegOutput(path, "-frames:v 1 -c:v rawvideo -f rawvideo");
     const size_t luma = size_t(width) * height, chroma = luma / 4;  // 4:2:0
     if (planes.size() != luma + 2 * chroma) return false;
     const int x = width / 2, y = height / 2;
@@ -385,7 +363,7 @@ TEST(Colours, MatrixAndRangeOfTheStream)
         VideoFrameReader reader;
         FrameInfo& info = reader.Open(path.c_str());
         ASSERT_TRUE(info.succeeded);
-        Block b = ReadBlock(reader, info, 0);
+        Bytes b = ReadBlock(reader, info, 0);
         ASSERT_FALSE(b.empty());
         const uint8_t* bgr = PictureRow(b, info.width, info.height, info.height / 2) + 3 * (info.width / 2);
         int ycc[3];

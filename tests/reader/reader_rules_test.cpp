@@ -5,28 +5,27 @@
 #include <cmath>
 #include <limits>
 
-#include "ReaderTestUtil.h"
+#include "tests/support/TestReader.h"
 #include "tests/support/TestVideos.h"
 #include "video/MediaDetector.h"
 #include "video/MediaTiming.h"
 
 using namespace testsupport;
-using namespace readertest;
 
 namespace {
 
 // A 24-bit block whose byte b of row r (in memory order) is value(r, b).
 template <typename F>
-Block MakeBlock(int width, int height, F value)
+Bytes MakeBlock(int width, int height, F value)
 {
     const int64_t stride = DibStride24(width);
-    Block b(size_t(FrameBlockSize(width, height)), 0);
+    Bytes b(size_t(FrameBlockSize(width, height)), 0);
     for (int r = 0; r < height; ++r)
         for (int64_t x = 0; x < stride; ++x) b[size_t(kDibHeaderSize + r * stride + x)] = value(r, int(x));
     return b;
 }
 
-std::vector<int> ChangedRows(const Block& before, const Block& after, int width, int height)
+std::vector<int> ChangedRows(const Bytes& before, const Bytes& after, int width, int height)
 {
     std::vector<int> rows;
     const int64_t stride = DibStride24(width);
@@ -44,8 +43,8 @@ TEST(InterpolateLines, RowsReplacedForEachHeight)
     const std::vector<std::vector<int>> expected = {{}, {}, {}, {}, {1}, {1}, {1, 3}, {1, 3}, {1, 3, 5}};
     for (int height = 1; height <= 8; ++height) {
         SCOPED_TRACE(height);
-        Block before = MakeBlock(3, height, value);
-        Block after = before;
+        Bytes before = MakeBlock(3, height, value);
+        Bytes after = before;
         InterpolateLines(after.data(), 3, height);
         EXPECT_EQ(ChangedRows(before, after, 3, height), expected[height]);
         EXPECT_EQ(0, std::memcmp(before.data(), after.data(), kDibHeaderSize)) << "header untouched";
@@ -59,7 +58,7 @@ TEST(InterpolateLines, EachNeighbourHalvedBeforeTheSum)
     };
     for (Triple t : {Triple{255, 255, 254}, Triple{1, 1, 0}, Triple{3, 5, 3}, Triple{0, 255, 127}, Triple{7, 0, 3}}) {
         // Width 1: stride 4, so the last byte of each row is filler, which is interpolated too.
-        Block b = MakeBlock(1, 4, [&](int r, int) { return r == 0 ? t.below : r == 2 ? t.above : uint8_t(99); });
+        Bytes b = MakeBlock(1, 4, [&](int r, int) { return r == 0 ? t.below : r == 2 ? t.above : uint8_t(99); });
         InterpolateLines(b.data(), 1, 4);
         for (int x = 0; x < 4; ++x) EXPECT_EQ(b[size_t(kDibHeaderSize + 4 + x)], t.result) << int(t.below) << "/" << int(t.above);
         EXPECT_EQ(b[size_t(kDibHeaderSize + 12)], 99) << "the last row keeps its own data";
@@ -70,7 +69,7 @@ TEST(InterpolateLines, EachNeighbourHalvedBeforeTheSum)
 TEST(InterpolateLines, OddWidthCoversTheWholeStride)
 {
     // Width 5: stride 16, 15 pixel bytes and one filler byte.
-    Block b = MakeBlock(5, 5, [](int r, int x) { return uint8_t(r == 1 ? 0 : 2 * x + 4 * r); });
+    Bytes b = MakeBlock(5, 5, [](int r, int x) { return uint8_t(r == 1 ? 0 : 2 * x + 4 * r); });
     InterpolateLines(b.data(), 5, 5);
     for (int x = 0; x < 16; ++x) EXPECT_EQ(b[size_t(kDibHeaderSize + 16 + x)], uint8_t(x + (2 * x + 8) / 2));
     for (int x = 0; x < 16; ++x) EXPECT_EQ(b[size_t(kDibHeaderSize + 48 + x)], uint8_t(2 * x + 12)) << "row 3 of 5 kept";
@@ -201,7 +200,7 @@ TEST(BothBackEnds, TruncatedAviGivesRightFramesOrNone)
         EXPECT_LE(info.frameCount, 24);
         int readable = 0;
         for (int i = info.frameCount + 2; i >= 0; --i) {
-            Block b = ReadBlock(reader, info, i);
+            Bytes b = ReadBlock(reader, info, i);
             if (b.empty()) continue;
             EXPECT_EQ(ReadFrameIndex(b.data()), i);
             ++readable;
@@ -261,10 +260,10 @@ TEST(Deinterlace, MediaFramesAreInterpolatedExactly)
     FrameInfo& b = deinterlaced.Open(path.c_str());
     ASSERT_TRUE(a.succeeded && b.succeeded);
     for (int i : {0, 1, 7, 13, 29}) {
-        Block original = ReadBlock(plain, a, i);
-        Block smoothed = ReadBlock(deinterlaced, b, i);
+        Bytes original = ReadBlock(plain, a, i);
+        Bytes smoothed = ReadBlock(deinterlaced, b, i);
         ASSERT_FALSE(original.empty());
-        Block expected = original;
+        Bytes expected = original;
         InterpolateLines(expected.data(), a.width, a.height);
         EXPECT_FALSE(expected == original) << "the clip is combed, so interpolation changes it";
         EXPECT_TRUE(smoothed == expected) << "frame " << i;

@@ -34,6 +34,8 @@
 
 namespace fs = std::filesystem;
 using namespace robustness;
+using testsupport::FileHash;
+using testsupport::WriteFileBytes;
 
 namespace {
 
@@ -200,26 +202,6 @@ std::string Replace(std::string text, const std::string& what, const std::string
     return text;
 }
 
-bool WriteBytes(const std::string& path, const Bytes& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
-}
-
-// 64-bit FNV-1a of a file (0 when it cannot be read).
-uint64_t FileHash(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return 0;
-    uint64_t hash = 1469598103934665603ull;
-    uint8_t buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        for (size_t i = 0; i < n; ++i) hash = (hash ^ buffer[i]) * 1099511628211ull;
-    std::fclose(f);
-    return hash;
-}
-
 // The index each frame of a written AVI shows, as ffmpeg decodes it; nullopt when ffmpeg cannot.
 std::optional<std::vector<int>> FrameIndices(const std::string& path, int width, int height) {
     const ChildResult run = RunChild("/usr/bin/ffmpeg",
@@ -342,7 +324,7 @@ bool Prepare(const Row& row, RunSetup* s) {
     default: bytes = ValidAvi(); break;
     }
     if (row.input != Input::ZeroByte && row.input != Input::TextAsAvi && bytes.empty()) return false;
-    if (!WriteBytes(s->source, bytes)) return false;
+    if (!WriteFileBytes(s->source, bytes)) return false;
     ::chmod(s->source.c_str(), 0644);
     if (row.input == Input::ReadOnlyFolder) {
         const std::string locked = s->dir + "/locked";
@@ -351,7 +333,7 @@ bool Prepare(const Row& row, RunSetup* s) {
     }
     if (row.input == Input::ReplacedWhileOpen || row.input == Input::OverwrittenWhileOpen) {
         s->keep = s->dir + "/original.avi";
-        if (!WriteBytes(s->keep, bytes)) return false;
+        if (!WriteFileBytes(s->keep, bytes)) return false;
     }
     s->sourceHash = FileHash(s->source);
     return true;
@@ -505,12 +487,12 @@ TEST_P(GuiRow, ShowsTheExpectedTextsAndStaysUsable) {
         if (row.input == Input::DeletedWhileOpen) {
             ASSERT_EQ(::unlink(setup.source.c_str()), 0);
         } else if (row.input == Input::ReplacedWhileOpen) {
-            ASSERT_TRUE(WriteBytes(setup.dir + "/replacement", Bytes(500, 'x')));
-            ASSERT_TRUE(WriteBytes(setup.dir + "/replacing", Bytes(500, 'x')));
+            ASSERT_TRUE(WriteFileBytes(setup.dir + "/replacement", Bytes(500, 'x')));
+            ASSERT_TRUE(WriteFileBytes(setup.dir + "/replacing", Bytes(500, 'x')));
             ASSERT_EQ(::rename((setup.dir + "/replacing").c_str(), setup.source.c_str()), 0);
         } else if (row.input == Input::OverwrittenWhileOpen) {
-            ASSERT_TRUE(WriteBytes(setup.dir + "/replacement", Bytes(500, 'x')));
-            ASSERT_TRUE(WriteBytes(setup.source, Bytes(500, 'x')));  // same file, truncated and rewritten
+            ASSERT_TRUE(WriteFileBytes(setup.dir + "/replacement", Bytes(500, 'x')));
+            ASSERT_TRUE(WriteFileBytes(setup.source, Bytes(500, 'x')));  // same file, truncated and rewritten
         }
         Step(view);
         RunAction(row, view);
@@ -537,7 +519,7 @@ TEST_P(GuiRow, ShowsTheExpectedTextsAndStaysUsable) {
     ProcessPendingEvents();
     EXPECT_EQ(WindowCount(), 0);
     const std::string good = setup.dir + "/good.avi";
-    ASSERT_TRUE(WriteBytes(good, ValidAvi()));
+    ASSERT_TRUE(WriteFileBytes(good, ValidAvi()));
     const size_t before = fw.messages.size();
     CTessaronView* view = OpenAsUser(good);
     ASSERT_NE(view, nullptr);
@@ -575,8 +557,8 @@ TEST_P(CliRow, ExitsWithTheExpectedStatusAndMessage) {
     if (row.input == Input::DeletedWhileOpen) {
         ASSERT_EQ(::unlink(setup.source.c_str()), 0);
     } else if (row.input == Input::ReplacedWhileOpen || row.input == Input::OverwrittenWhileOpen) {
-        ASSERT_TRUE(WriteBytes(setup.dir + "/replacement", Bytes(500, 'x')));
-        ASSERT_TRUE(WriteBytes(setup.source, Bytes(500, 'x')));
+        ASSERT_TRUE(WriteFileBytes(setup.dir + "/replacement", Bytes(500, 'x')));
+        ASSERT_TRUE(WriteFileBytes(setup.source, Bytes(500, 'x')));
     }
     std::vector<std::string> args;
     for (const std::string& a : row.cli) args.push_back(Replace(Replace(a, "%ARG%", setup.source), "%OUT%", setup.output));

@@ -145,23 +145,6 @@ bool Usable(const fs::path& p)
 
 }  // namespace
 
-std::string ShellQuote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
-    }
-    return q + "'";
-}
-
-int RunCommand(const std::string& command)
-{
-    int status = std::system(command.c_str());
-    if (status == -1 || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
-
 std::string TestVideoDir()
 {
     const char* env = std::getenv("TESSARON_TEST_VIDEO_DIR");
@@ -277,6 +260,26 @@ std::string MakeCachedFile(const std::string& name, const std::string& extension
         return {};
     }
     return Publish(temp, final) ? final.string() : std::string();
+}
+
+Bytes FfmpegOutput(const std::string& path, const std::string& options)
+{
+    const std::string raw = UniqueTempName(fs::path(Scratch("ffmpeg.out")));
+    Bytes bytes;
+    if (RunCommand("ffmpeg -nostdin -v error -y -i " + ShellQuote(path) + " " + options + " " + ShellQuote(raw)) == 0)
+        bytes = ReadFileBytes(raw);
+    std::remove(raw.c_str());
+    return bytes;
+}
+
+std::vector<Bytes> FfmpegFrames(const std::string& path, int width, int height, const std::string& options)
+{
+    const Bytes all = FfmpegOutput(path, options + " -f rawvideo -pix_fmt bgr24");
+    std::vector<Bytes> frames;
+    const size_t frameSize = size_t(3) * width * height;
+    for (size_t at = 0; frameSize > 0 && at + frameSize <= all.size(); at += frameSize)
+        frames.emplace_back(all.begin() + std::ptrdiff_t(at), all.begin() + std::ptrdiff_t(at + frameSize));
+    return frames;
 }
 
 const std::vector<TestVideoInfo>& AllTestVideos() { return Infos(); }

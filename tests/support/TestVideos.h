@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestProcess.h"
+
 namespace testsupport {
 
 enum class TestVideo {
@@ -79,9 +82,11 @@ std::vector<uint8_t> DrawFramePicture(int index, int width, int height, bool com
 // block shows no readable index.
 int ReadFrameIndex(const uint8_t* frameBlock);
 
-// Runs a shell command; its exit status (-1 when it could not run).
-int RunCommand(const std::string& command);
-// Quotes a path for the shell.
-std::string ShellQuote(const std::string& s);
+// The raw bytes ffmpeg writes when it decodes path with the given output options ("-f rawvideo
+// -pix_fmt bgr24", say); empty when ffmpeg fails.
+Bytes FfmpegOutput(const std::string& path, const std::string& options);
+// Every frame of a file as ffmpeg decodes it (with extra output options such as "-fps_mode
+// passthrough"), as top-down BGR rows of 3 * width bytes; empty when ffmpeg fails.
+std::vector<Bytes> FfmpegFrames(const std::string& path, int width, int height, const std::string& options = "");
 
 }  // namespace testsupport
