@@ -65,8 +65,8 @@ int main(int argc, char** argv)
     seeds.emplace_back("unpadded", unpadded);
 
     int failed = 0;
-    for (const auto& [name, spec] : seeds) {
-        if (!WriteFile(dir + "/" + name + ".avi", BuildAvi(spec)))
+    for (const auto& [name, recipe] : seeds) {
+        if (!testsupport::WriteFileBytes(dir + "/" + name + ".avi", BuildAvi(recipe)))
             ++failed;
     }
     return failed == 0 ? 0 : 1;

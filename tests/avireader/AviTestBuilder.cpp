@@ -72,10 +72,10 @@ void RiffWriter::PatchU64(size_t at, uint64_t v)
 
 size_t SourceStride(int32_t width, uint16_t bitCount) { return ((size_t(width) * bitCount + 31) / 32) * 4; }
 
-Bytes PatternFrame(const TestAvi& spec, int frame)
+Bytes PatternFrame(const TestAvi& recipe, int frame)
 {
-    const size_t stride = SourceStride(spec.width, spec.bitCount);
-    Bytes b(stride * size_t(spec.height));
+    const size_t stride = SourceStride(recipe.width, recipe.bitCount);
+    Bytes b(stride * size_t(recipe.height));
     uint32_t x = 0x9e3779b9u * uint32_t(frame + 1);
     for (size_t i = 0; i < b.size(); ++i) {
         x ^= x << 13;

@@ -60,11 +60,11 @@ struct TestAvi {
 };
 
 // Bytes of one frame with a pattern that differs from frame to frame and row to row.
-Bytes PatternFrame(const TestAvi& spec, int frame);
+Bytes PatternFrame(const TestAvi& recipe, int frame);
 // Stride of a source row in the format's depth, rounded up to 4.
 size_t SourceStride(int32_t width, uint16_t bitCount);
 
-Bytes BuildAvi(const TestAvi& spec);
+Bytes BuildAvi(const TestAvi& recipe);
 
 // Offset of the first occurrence of a FOURCC in b (the test fails when there is none).
 size_t FindTag(const Bytes& b, const char* tag);

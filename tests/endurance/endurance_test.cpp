@@ -119,14 +119,14 @@ protected:
         };
         std::vector<Source> sources;
         for (const Recipe& r : recipes) {
-            testsupport::TestVideoSpec spec;
-            spec.name = r.name;
-            spec.width = r.width;
-            spec.height = r.height;
-            spec.frames = kFrames;
-            spec.outputArgs = r.args;
-            spec.extension = r.extension;
-            const std::string path = testsupport::MakeTestVideo(spec);
+            testsupport::TestVideoRecipe recipe;
+            recipe.name = r.name;
+            recipe.width = r.width;
+            recipe.height = r.height;
+            recipe.frames = kFrames;
+            recipe.outputArgs = r.args;
+            recipe.extension = r.extension;
+            const std::string path = testsupport::MakeTestVideo(recipe);
             if (path.empty()) return {};
             sources.push_back({path, r.extension, r.width, r.height, r.ownReader});
         }

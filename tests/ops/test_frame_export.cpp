@@ -162,14 +162,14 @@ INSTANTIATE_TEST_SUITE_P(BothBackEnds, Export, ::testing::Values(true, false),
 
 TEST(ExportLossless, LosslessSourceCropsBitForBit)
 {
-    testsupport::TestVideoSpec spec;
-    spec.name = "ops-ffv1";
-    spec.width = 80;
-    spec.height = 60;
-    spec.frames = 6;
-    spec.outputArgs = "-c:v ffv1 -pix_fmt bgr0";
-    spec.extension = "mkv";
-    const std::string source = testsupport::MakeTestVideo(spec);
+    testsupport::TestVideoRecipe recipe;
+    recipe.name = "ops-ffv1";
+    recipe.width = 80;
+    recipe.height = 60;
+    recipe.frames = 6;
+    recipe.outputArgs = "-c:v ffv1 -pix_fmt bgr0";
+    recipe.extension = "mkv";
+    const std::string source = testsupport::MakeTestVideo(recipe);
     ASSERT_FALSE(source.empty());
     Opened v;
     ASSERT_TRUE(OpenReader(v.reader, source, true, &v.info));

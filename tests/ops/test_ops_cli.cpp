@@ -124,7 +124,7 @@ TEST(CliRank, JsonShape)
         "assert sorted(f['frame'] for f in fs) == list(range(24))\n";
     ASSERT_TRUE(WriteFileBytes(script, Bytes(check.begin(), check.end())));
     EXPECT_EQ(RunCommand("/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(json)), 0) << r.out;
-    // Exactly the documented spelling.
+    // Spelled exactly so (key order, spaces), since scripts may read the output as text.
     EXPECT_EQ(r.out.rfind("{\"quality\": 60, \"frameCount\": 24, \"frames\": [{\"position\": 0, \"frame\": ", 0), 0u)
         << r.out;
     EXPECT_EQ(r.out.substr(r.out.size() - 4), "}]}\n");

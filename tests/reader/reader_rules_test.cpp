@@ -212,12 +212,12 @@ TEST(BothBackEnds, TruncatedAviGivesRightFramesOrNone)
 
 TEST(BothBackEnds, FramesWiderThan16384PixelsAreRefused)
 {
-    TestVideoSpec spec;
-    spec.name = "too-wide";
-    spec.width = 16400;
-    spec.height = 16;
-    spec.frames = 2;
-    const std::string path = MakeTestVideo(spec);
+    TestVideoRecipe recipe;
+    recipe.name = "too-wide";
+    recipe.width = 16400;
+    recipe.height = 16;
+    recipe.frames = 2;
+    const std::string path = MakeTestVideo(recipe);
     ASSERT_FALSE(path.empty());
     for (bool media : {true, false}) {
         SCOPED_TRACE(media ? "media" : "avi");

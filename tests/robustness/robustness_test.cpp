@@ -245,7 +245,8 @@ std::optional<std::vector<int>> OutputFrames(Action action, const std::string& p
     return FrameIndices(path, kWidth, kHeight);
 }
 
-// ROBUSTNESS_RECORD=1 prints what each run observed, for the table in the documentation.
+// ROBUSTNESS_RECORD=1 prints one line per run with the texts, exit status and output frames it saw,
+// with the paths replaced by %SRC% and %OUT%, so expected rows can be written from a real run.
 void Record(const std::string& what, const std::vector<std::string>& texts, const std::string& path, Action action,
             const std::string& source) {
     if (qEnvironmentVariableIsEmpty("ROBUSTNESS_RECORD")) return;

@@ -22,12 +22,12 @@ protected:
 
     void SetUp() override {
         AppTest::SetUp();
-        testsupport::TestVideoSpec spec;
-        spec.name = "selector-160x120x12";
-        spec.width = kWidth;
-        spec.height = kHeight;
-        spec.frames = kFrames;
-        std::string path = testsupport::MakeTestVideo(spec);
+        testsupport::TestVideoRecipe recipe;
+        recipe.name = "selector-160x120x12";
+        recipe.width = kWidth;
+        recipe.height = kHeight;
+        recipe.frames = kFrames;
+        std::string path = testsupport::MakeTestVideo(recipe);
         ASSERT_FALSE(path.empty());
         video = QString::fromStdString(path);
         Start();

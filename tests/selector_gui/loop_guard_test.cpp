@@ -162,7 +162,7 @@ TEST_F(LoopTest, ACloseAttemptAsksAndNeverClosesAWindow) {
     EXPECT_EQ(DocumentCount(), 1);
     EXPECT_EQ(view->GetParentFrame(), child);
 
-    // A window closed through its platform window asks as well.
+    // Closing the main window through its native window (as the window manager does) asks as well.
     fw.messages.clear();
     fw.messageAnswers = {IDNO};
     done = RunLoop(3, [&](int i) {

@@ -214,29 +214,29 @@ int ReadFrameIndex(const uint8_t* frameBlock)
     return (code >> kIndexBits) == CheckBits(index) ? index : -1;
 }
 
-std::string MakeTestVideo(const TestVideoSpec& spec)
+std::string MakeTestVideo(const TestVideoRecipe& recipe)
 {
-    fs::path final = CachedPath(spec.name, spec.extension);
+    fs::path final = CachedPath(recipe.name, recipe.extension);
     if (Usable(final)) return final.string();
 
     std::string raw = UniqueTempName(final) + ".bgr";
     {
         std::ofstream out(raw, std::ios::binary);
-        for (int i = 0; i < spec.frames; ++i) {
-            std::vector<uint8_t> picture = DrawFramePicture(i, spec.width, spec.height, spec.combed);
+        for (int i = 0; i < recipe.frames; ++i) {
+            std::vector<uint8_t> picture = DrawFramePicture(i, recipe.width, recipe.height, recipe.combed);
             out.write(reinterpret_cast<const char*>(picture.data()), std::streamsize(picture.size()));
         }
         if (!out) return {};
     }
     std::string temp = UniqueTempName(final);
-    std::string command = "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgr24 -s " + std::to_string(spec.width) +
-                          "x" + std::to_string(spec.height) + " -r " + spec.rate + " -i " + ShellQuote(raw) + " " +
-                          spec.outputArgs + " -f " +
-                          (spec.extension == "mp4"    ? std::string("mp4")
-                           : spec.extension == "ts"   ? std::string("mpegts")
-                           : spec.extension == "webm" ? std::string("webm")
-                           : spec.extension == "mkv"  ? std::string("matroska")
-                                                      : spec.extension) +
+    std::string command = "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgr24 -s " + std::to_string(recipe.width) +
+                          "x" + std::to_string(recipe.height) + " -r " + recipe.rate + " -i " + ShellQuote(raw) + " " +
+                          recipe.outputArgs + " -f " +
+                          (recipe.extension == "mp4"    ? std::string("mp4")
+                           : recipe.extension == "ts"   ? std::string("mpegts")
+                           : recipe.extension == "webm" ? std::string("webm")
+                           : recipe.extension == "mkv"  ? std::string("matroska")
+                                                        : recipe.extension) +
                           " " + ShellQuote(temp);
     int status = RunCommand(command);
     std::error_code ec;
@@ -295,29 +295,29 @@ std::string TestVideoPath(TestVideo kind)
 {
     for (const Recipe& r : Recipes()) {
         if (r.info.kind != kind) continue;
-        TestVideoSpec spec;
-        spec.name = r.info.name;
-        spec.width = r.info.width;
-        spec.height = r.info.height;
-        spec.frames = r.info.frames;
-        spec.rate = r.info.framesPerSecond == 25 ? "25" : "30000/1001";
-        spec.outputArgs = r.outputArgs;
-        spec.extension = r.extension;
-        spec.combed = r.combed;
-        return MakeTestVideo(spec);
+        TestVideoRecipe recipe;
+        recipe.name = r.info.name;
+        recipe.width = r.info.width;
+        recipe.height = r.info.height;
+        recipe.frames = r.info.frames;
+        recipe.rate = r.info.framesPerSecond == 25 ? "25" : "30000/1001";
+        recipe.outputArgs = r.outputArgs;
+        recipe.extension = r.extension;
+        recipe.combed = r.combed;
+        return MakeTestVideo(recipe);
     }
     switch (kind) {
     case TestVideo::Mp4CoverArt: {
         std::string cover = MakeCachedFile("cover", "png", "image2", "-f lavfi -i color=red:s=128x128 -frames:v 1");
         if (cover.empty()) return {};
-        TestVideoSpec spec;
-        spec.name = "cover-art";
-        spec.frames = 20;
-        spec.outputArgs = "-i " + ShellQuote(cover) +
+        TestVideoRecipe recipe;
+        recipe.name = "cover-art";
+        recipe.frames = 20;
+        recipe.outputArgs = "-i " + ShellQuote(cover) +
                           " -map 1 -map 0 -c:v:0 png -disposition:v:0 attached_pic -c:v:1 libx264 -preset veryfast "
                           "-crf 12 -pix_fmt yuv420p";
-        spec.extension = "mp4";
-        return MakeTestVideo(spec);
+        recipe.extension = "mp4";
+        return MakeTestVideo(recipe);
     }
     case TestVideo::AudioOnly:
         return MakeCachedFile("audio-only", "wav", "wav", "-f lavfi -i anullsrc=r=8000:cl=mono -t 1");

@@ -54,8 +54,8 @@ std::string TestVideoPath(TestVideo kind);
 
 // A video of one's own: frames drawn as described above, piped through ffmpeg as
 // "ffmpeg -f rawvideo -pix_fmt bgr24 -s WxH -r rate -i RAW <outputArgs> OUT.<extension>".
-// name must be unique per distinct spec; the file is cached under it.
-struct TestVideoSpec {
+// name must be unique per distinct recipe; the file is cached under it.
+struct TestVideoRecipe {
     std::string name;
     int width = 64;
     int height = 48;
@@ -65,7 +65,7 @@ struct TestVideoSpec {
     std::string extension = "avi";
     bool combed = false;  // odd picture rows from a later moment, as in interlaced material
 };
-std::string MakeTestVideo(const TestVideoSpec& spec);
+std::string MakeTestVideo(const TestVideoRecipe& recipe);
 
 // A file made by "ffmpeg <ffmpegArgs> -f <format> OUT", cached under name.extension, for inputs that
 // are not frame pictures (lavfi sources, say). Empty when ffmpeg fails.

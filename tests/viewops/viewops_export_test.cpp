@@ -22,12 +22,12 @@ class ExportTest : public ViewOpsTest {
 protected:
     void SetUp() override {
         ViewOpsTest::SetUp();
-        testsupport::TestVideoSpec spec;
-        spec.name = "viewops-64x48x12";
-        spec.width = kWidth;
-        spec.height = kHeight;
-        spec.frames = kFrames;
-        const std::string made = testsupport::MakeTestVideo(spec);
+        testsupport::TestVideoRecipe recipe;
+        recipe.name = "viewops-64x48x12";
+        recipe.width = kWidth;
+        recipe.height = kHeight;
+        recipe.frames = kFrames;
+        const std::string made = testsupport::MakeTestVideo(recipe);
         ASSERT_FALSE(made.empty());
         // A copy of its own, so the test can watch its bytes and time.
         video = WorkFile("clip.avi").toStdString();

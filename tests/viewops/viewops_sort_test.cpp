@@ -282,12 +282,12 @@ TEST_F(ViewOpsTest, ThePreviewShowsTheJpegRoundTripAndChangesNothingElse) {
 
 TEST_F(ViewOpsTest, EachViewPreviewsAndSavesItsOwnFrame) {
     const std::string small = DetailVideo();
-    testsupport::TestVideoSpec spec;
-    spec.name = "viewops-200x150";
-    spec.width = 200;
-    spec.height = 150;
-    spec.frames = 6;
-    const std::string large = testsupport::MakeTestVideo(spec);
+    testsupport::TestVideoRecipe recipe;
+    recipe.name = "viewops-200x150";
+    recipe.width = 200;
+    recipe.height = 150;
+    recipe.frames = 6;
+    const std::string large = testsupport::MakeTestVideo(recipe);
     ASSERT_FALSE(small.empty());
     ASSERT_FALSE(large.empty());
     CTessaronView* a = OpenVideo(small);

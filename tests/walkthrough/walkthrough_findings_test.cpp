@@ -1,4 +1,4 @@
-// What the walk through the program showed wrong, each pinned down so it stays mended: Window > Cascade
+// Faults once seen in use, each pinned down so it stays mended: Window > Cascade
 // shrank every video window to a corner of its picture; "Processing Frame  99" stayed in the status bar
 // after a finished Crop and Save; with the quality preview on, the repaint after the save dialog wiped
 // out "Frame N saved to ..." at once; a long path was cut off in the selector's status field.
