@@ -138,10 +138,7 @@ protected:
             qputenv("TESSARON_MEDIA_DETECTOR", "0");
         else
             qunsetenv("TESSARON_MEDIA_DETECTOR");
-        CDocument* doc = app()->OpenDocumentFile(path);
-        if (!doc || doc->GetViews().isEmpty()) return nullptr;
-        ProcessPendingEvents();
-        auto* view = qobject_cast<CTessaronView*>(doc->GetViews().first());
+        CTessaronView* view = OpenView(path);
         // The first paint reads the frame and sets the bounds the selector lists.
         if (view) view->viewport()->repaint();
         return view;

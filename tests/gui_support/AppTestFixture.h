@@ -17,6 +17,8 @@
 #include "framework/DocTemplate.h"
 #include "app/MainFrame.h"
 #include "app/TessaronApp.h"
+#include "framework/Document.h"
+#include "view/CTessaronView.h"
 #include "tests/gui_support/GuiTestUtil.h"
 #include "tests/gui_support/ScriptedFramework.h"
 
@@ -49,6 +51,15 @@ protected:
     CMainFrame* frame() const { return runner->app()->MainFrame(); }
     int WindowCount() const { return frame()->MdiArea()->subWindowList().size(); }
     int DocumentCount() const { return app()->DocTemplate()->GetDocuments().size(); }
+
+    // Opens path and lets the window settle (layout, scroll bars, queued calls); its view, or null when
+    // it did not open. Unsettled, the view has had its initial update but no paint yet.
+    CTessaronView* OpenView(const QString& path, bool settle = true) {
+        CDocument* doc = app()->OpenDocumentFile(path);
+        if (!doc || doc->GetViews().isEmpty()) return nullptr;
+        if (settle) ProcessPendingEvents();
+        return qobject_cast<CTessaronView*>(doc->GetViews().first());
+    }
 
     QString WorkFile(const QString& name) const { return work.path() + QLatin1Char('/') + name; }
     static void WriteFile(const QString& path, const QByteArray& bytes) {

@@ -9,13 +9,12 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "image/dib.h"
 #include "selector/FrameOrder.h"
 #include "selector/FrameSort.h"
 #include "tests/ops/OpsTestSupport.h"
+#include "tests/support/TestCli.h"
 #include "tests/support/TestVideos.h"
 
 using namespace opstest;
@@ -29,20 +28,7 @@ namespace {
 
 using Result = CommandRun;
 
-Result Cli(const std::string& args, bool media = true)
-{
-    return RunCaptureAll(std::string("TESSARON_MEDIA_DETECTOR=") + (media ? "1 " : "0 ") + ShellQuote(TESSARON_CLI) +
-                         " " + args);
-}
-
-void ExpectOneLineRefusal(const Result& r, const std::string& mention)
-{
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.out.empty()) << r.out;
-    ASSERT_FALSE(r.err.empty());
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
-    EXPECT_NE(r.err.find(mention), std::string::npos) << r.err;
-}
+Result Cli(const std::string& args, bool media = true) { return RunCli(TESSARON_CLI, args, media); }
 
 // The library's order for the file, to hold the command's against.
 std::vector<std::string> LibraryOrder(const std::string& path, bool media, int quality)
@@ -143,12 +129,12 @@ TEST(CliRank, UnreadableFramePrintsWhatWasScoredAndFails)
 TEST(CliRank, RefusesBadArguments)
 {
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
-    ExpectOneLineRefusal(Cli("rank " + ShellQuote(path) + " --quality 0"), "quality");
-    ExpectOneLineRefusal(Cli("rank " + ShellQuote(path) + " --quality 101"), "quality");
-    ExpectOneLineRefusal(Cli("rank " + ShellQuote(path) + " --quality high"), "quality");
-    ExpectOneLineRefusal(Cli("rank " + ShellQuote(path) + " --quality"), "quality");
-    ExpectOneLineRefusal(Cli("rank " + ShellQuote(Scratch("missing.avi"))), "no such file");
-    ExpectOneLineRefusal(Cli("rank"), "FILE");
+    ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --quality 0"), "quality");
+    ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --quality 101"), "quality");
+    ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --quality high"), "quality");
+    ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --quality"), "quality");
+    ExpectOneLineError(Cli("rank " + ShellQuote(Scratch("missing.avi"))), "no such file");
+    ExpectOneLineError(Cli("rank"), "FILE");
 }
 
 TEST(CliExport, FramesInTheOrderGivenWithTheSourceTime)
@@ -167,7 +153,7 @@ TEST(CliExport, FramesInTheOrderGivenWithTheSourceTime)
 
     // An existing output is kept unless --force is given.
     const uint64_t outHash = FileHash(out);
-    ExpectOneLineRefusal(Cli("export " + ShellQuote(source) + " --frames 1 -o " + ShellQuote(out)), "--force");
+    ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames 1 -o " + ShellQuote(out)), "--force");
     EXPECT_EQ(FileHash(out), outHash);
     const Result forced = Cli("export " + ShellQuote(source) + " --frames 1 -o " + ShellQuote(out) + " --force", false);
     ASSERT_EQ(forced.status, 0) << forced.err;
@@ -180,14 +166,14 @@ TEST(CliExport, RefusesBadArguments)
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const uint64_t hash = FileHash(source);
     const std::string out = Scratch("never.avi");
-    ExpectOneLineRefusal(Cli("export " + ShellQuote(source) + " --frames 7,24 -o " + ShellQuote(out)), "frame 24");
-    ExpectOneLineRefusal(Cli("export " + ShellQuote(source) + " --frames -1 -o " + ShellQuote(out)), "frame -1");
-    ExpectOneLineRefusal(Cli("export " + ShellQuote(source) + " --frames 1,,2 -o " + ShellQuote(out)), "1,,2");
-    ExpectOneLineRefusal(Cli("export " + ShellQuote(source) + " -o " + ShellQuote(out)), "--frames");
-    ExpectOneLineRefusal(Cli("export " + ShellQuote(source) + " --frames 1"), "-o");
+    ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames 7,24 -o " + ShellQuote(out)), "frame 24");
+    ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames -1 -o " + ShellQuote(out)), "frame -1");
+    ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames 1,,2 -o " + ShellQuote(out)), "1,,2");
+    ExpectOneLineError(Cli("export " + ShellQuote(source) + " -o " + ShellQuote(out)), "--frames");
+    ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames 1"), "-o");
     EXPECT_FALSE(fs::exists(out));
     // The source is never the output, --force or not.
-    ExpectOneLineRefusal(Cli("export " + ShellQuote(source) + " --frames 1 --force -o " + ShellQuote(source)),
+    ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames 1 --force -o " + ShellQuote(source)),
                          "video being read");
     // A folder that does not exist: the file and the reason named.
     const Result r = Cli("export " + ShellQuote(source) + " --frames 1 -o " + ShellQuote(Scratch("nowhere/x.avi")));
@@ -220,11 +206,11 @@ TEST(CliCrop, RefusesBadBoxes)
 {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const std::string out = Scratch("never-crop.avi");
-    ExpectOneLineRefusal(Cli("crop " + ShellQuote(source) + " --box 0,0,66,48 -o " + ShellQuote(out)), "not inside");
-    ExpectOneLineRefusal(Cli("crop " + ShellQuote(source) + " --box -1,0,10,10 -o " + ShellQuote(out)), "not inside");
-    ExpectOneLineRefusal(Cli("crop " + ShellQuote(source) + " --box 5,5,5,40 -o " + ShellQuote(out)), "empty");
-    ExpectOneLineRefusal(Cli("crop " + ShellQuote(source) + " --box 1,2,3 -o " + ShellQuote(out)), "1,2,3");
-    ExpectOneLineRefusal(Cli("crop " + ShellQuote(source) + " --box 1,2,3,4,5 -o " + ShellQuote(out)), "1,2,3,4,5");
+    ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box 0,0,66,48 -o " + ShellQuote(out)), "not inside");
+    ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box -1,0,10,10 -o " + ShellQuote(out)), "not inside");
+    ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box 5,5,5,40 -o " + ShellQuote(out)), "empty");
+    ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box 1,2,3 -o " + ShellQuote(out)), "1,2,3");
+    ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box 1,2,3,4,5 -o " + ShellQuote(out)), "1,2,3,4,5");
     EXPECT_FALSE(fs::exists(out));
 }
 

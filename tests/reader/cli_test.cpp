@@ -2,11 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
-#include <unistd.h>
-
+#include "tests/support/TestCli.h"
 #include "tests/support/TestReader.h"
 #include "tests/support/TestVideos.h"
 
@@ -16,21 +13,7 @@ namespace {
 
 using Result = CommandRun;
 
-// Runs tessaron-cli with the given (already quoted) arguments and back end.
-Result Cli(const std::string& args, bool media = true)
-{
-    return RunCaptureAll(std::string("TESSARON_MEDIA_DETECTOR=") + (media ? "1 " : "0 ") + ShellQuote(TESSARON_CLI) +
-                         " " + args);
-}
-
-void ExpectOneLineFailure(const Result& r, const std::string& mustMention)
-{
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.out.empty()) << r.out;
-    ASSERT_FALSE(r.err.empty());
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
-    EXPECT_NE(r.err.find(mustMention), std::string::npos) << r.err;
-}
+Result Cli(const std::string& args, bool media = true) { return RunCli(TESSARON_CLI, args, media); }
 
 TEST(CliInfo, JsonOnBothBackEnds)
 {
@@ -110,26 +93,26 @@ TEST(Cli, EveryFailureIsOneLineAndStatusOne)
     const std::string video = ShellQuote(TestVideoPath(TestVideo::H264Mp4));
     const std::string missing = ShellQuote(TestVideoDir() + "/missing.avi");
     const std::string out = ShellQuote(Scratch("never.bmp"));
-    ExpectOneLineFailure(Cli("info " + missing), "no such file");
-    ExpectOneLineFailure(Cli("info " + missing, false), "no such file");
-    ExpectOneLineFailure(Cli("info " + ShellQuote(TestVideoPath(TestVideo::AudioOnly))), "no video stream");
-    ExpectOneLineFailure(Cli("info " + ShellQuote(TestVideoPath(TestVideo::TextAsAvi))), "text.avi");
-    ExpectOneLineFailure(Cli("info " + ShellQuote(TestVideoPath(TestVideo::ZeroByte)), false), "zero-byte.avi");
-    ExpectOneLineFailure(Cli("info " + ShellQuote(TestVideoPath(TestVideo::MjpegAvi)), false), "media detector");
-    ExpectOneLineFailure(Cli("info"), "no file");
-    ExpectOneLineFailure(Cli("info " + video + " --bogus"), "--bogus");
-    ExpectOneLineFailure(Cli("frame " + missing + " 0 -o " + out), "no such file");
-    ExpectOneLineFailure(Cli("frame " + video + " 50 -o " + out), "no frame 50");
-    ExpectOneLineFailure(Cli("frame " + video + " -1 -o " + out), "no frame -1");
-    ExpectOneLineFailure(Cli("frame " + video + " 3x -o " + out), "not a frame number");
-    ExpectOneLineFailure(Cli("frame " + video + " 3"), "-o");
-    ExpectOneLineFailure(Cli("frame " + video + " 3 -o"), "-o");
-    ExpectOneLineFailure(Cli("frame " + video + " 3 -o " + ShellQuote(TestVideoDir() + "/no/such/dir/x.bmp")),
+    ExpectOneLineError(Cli("info " + missing), "no such file");
+    ExpectOneLineError(Cli("info " + missing, false), "no such file");
+    ExpectOneLineError(Cli("info " + ShellQuote(TestVideoPath(TestVideo::AudioOnly))), "no video stream");
+    ExpectOneLineError(Cli("info " + ShellQuote(TestVideoPath(TestVideo::TextAsAvi))), "text.avi");
+    ExpectOneLineError(Cli("info " + ShellQuote(TestVideoPath(TestVideo::ZeroByte)), false), "zero-byte.avi");
+    ExpectOneLineError(Cli("info " + ShellQuote(TestVideoPath(TestVideo::MjpegAvi)), false), "media detector");
+    ExpectOneLineError(Cli("info"), "no file");
+    ExpectOneLineError(Cli("info " + video + " --bogus"), "--bogus");
+    ExpectOneLineError(Cli("frame " + missing + " 0 -o " + out), "no such file");
+    ExpectOneLineError(Cli("frame " + video + " 50 -o " + out), "no frame 50");
+    ExpectOneLineError(Cli("frame " + video + " -1 -o " + out), "no frame -1");
+    ExpectOneLineError(Cli("frame " + video + " 3x -o " + out), "not a frame number");
+    ExpectOneLineError(Cli("frame " + video + " 3"), "-o");
+    ExpectOneLineError(Cli("frame " + video + " 3 -o"), "-o");
+    ExpectOneLineError(Cli("frame " + video + " 3 -o " + ShellQuote(TestVideoDir() + "/no/such/dir/x.bmp")),
                          "cannot write");
-    ExpectOneLineFailure(Cli("frame " + ShellQuote(TestVideoPath(TestVideo::TruncatedAvi)) + " 11 -o " + out),
+    ExpectOneLineError(Cli("frame " + ShellQuote(TestVideoPath(TestVideo::TruncatedAvi)) + " 11 -o " + out),
                          "cannot be decoded");
-    ExpectOneLineFailure(Cli(""), "no command");
-    ExpectOneLineFailure(Cli("bogus"), "bogus");
+    ExpectOneLineError(Cli(""), "no command");
+    ExpectOneLineError(Cli("bogus"), "bogus");
     EXPECT_FALSE(std::filesystem::exists(Scratch("never.bmp")));
 }
 

@@ -212,12 +212,7 @@ TEST(BothBackEnds, TruncatedAviGivesRightFramesOrNone)
 
 TEST(BothBackEnds, FramesWiderThan16384PixelsAreRefused)
 {
-    TestVideoRecipe recipe;
-    recipe.name = "too-wide";
-    recipe.width = 16400;
-    recipe.height = 16;
-    recipe.frames = 2;
-    const std::string path = MakeTestVideo(recipe);
+    const std::string path = MakeTestVideo("too-wide", 16400, 16, 2);
     ASSERT_FALSE(path.empty());
     for (bool media : {true, false}) {
         SCOPED_TRACE(media ? "media" : "avi");

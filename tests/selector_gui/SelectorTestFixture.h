@@ -22,19 +22,11 @@ protected:
 
     void SetUp() override {
         AppTest::SetUp();
-        testsupport::TestVideoRecipe recipe;
-        recipe.name = "selector-160x120x12";
-        recipe.width = kWidth;
-        recipe.height = kHeight;
-        recipe.frames = kFrames;
-        std::string path = testsupport::MakeTestVideo(recipe);
+        std::string path = testsupport::MakeTestVideo("selector-160x120x12", kWidth, kHeight, kFrames);
         ASSERT_FALSE(path.empty());
         video = QString::fromStdString(path);
         Start();
-        CDocument* doc = app()->OpenDocumentFile(video);
-        ASSERT_TRUE(doc && !doc->GetViews().isEmpty());
-        ProcessPendingEvents();
-        view = qobject_cast<CTessaronView*>(doc->GetViews().first());
+        view = OpenView(video);
         ASSERT_NE(view, nullptr);
         // The first draw sets the frame bounds the selector lists.
         view->viewport()->repaint();

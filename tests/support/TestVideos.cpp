@@ -248,6 +248,16 @@ std::string MakeTestVideo(const TestVideoRecipe& recipe)
     return Publish(temp, final) ? final.string() : std::string();
 }
 
+std::string MakeTestVideo(const std::string& name, int width, int height, int frames)
+{
+    TestVideoRecipe recipe;
+    recipe.name = name;
+    recipe.width = width;
+    recipe.height = height;
+    recipe.frames = frames;
+    return MakeTestVideo(recipe);
+}
+
 std::string MakeCachedFile(const std::string& name, const std::string& extension, const std::string& format,
                            const std::string& ffmpegArgs)
 {

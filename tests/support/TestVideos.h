@@ -66,6 +66,8 @@ struct TestVideoRecipe {
     bool combed = false;  // odd picture rows from a later moment, as in interlaced material
 };
 std::string MakeTestVideo(const TestVideoRecipe& recipe);
+// The default recipe (uncompressed bgr24 AVI at 25 fps) at a size and length of one's own.
+std::string MakeTestVideo(const std::string& name, int width, int height, int frames);
 
 // A file made by "ffmpeg <ffmpegArgs> -f <format> OUT", cached under name.extension, for inputs that
 // are not frame pictures (lavfi sources, say). Empty when ffmpeg fails.

@@ -22,14 +22,6 @@ protected:
         Start();
     }
 
-    // Opens the video and lets the window settle (layout, scroll bars, first paint). Unsettled, the
-    // view has had its initial update but no paint yet.
-    CTessaronView* Open(const QString& path, bool settle = true) {
-        CDocument* doc = app()->OpenDocumentFile(path);
-        if (!doc || doc->GetViews().isEmpty()) return nullptr;
-        if (settle) ProcessPendingEvents();
-        return qobject_cast<CTessaronView*>(doc->GetViews().first());
-    }
     CChildFrame* Frame(CTessaronView* view) const { return view->GetParentFrame(); }
 
     // Paints the view now, as the screen would.

@@ -12,7 +12,7 @@ protected:
     void SetUp() override {
         ViewTest::SetUp();
         if (HasFatalFailure()) return;
-        view = Open(video);
+        view = OpenView(video);
         ASSERT_NE(view, nullptr);
         Paint(view);
         plain = Shown(view);

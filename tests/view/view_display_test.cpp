@@ -10,7 +10,7 @@
 namespace {
 
 TEST_F(ViewTest, OpeningSizesTheWindowSoTheViewShowsExactlyTheFrame) {
-    CTessaronView* view = Open(video);
+    CTessaronView* view = OpenView(video);
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(view->m_videoOpen);
     EXPECT_EQ(view->m_imageWidth, kWidth);
@@ -41,7 +41,7 @@ TEST_F(ViewTest, OpeningSizesTheWindowSoTheViewShowsExactlyTheFrame) {
 }
 
 TEST_F(ViewTest, FrameEndAndFrameOrderBeforeAndAfterTheFirstPaint) {
-    CTessaronView* view = Open(video, false);
+    CTessaronView* view = OpenView(video, false);
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->m_frameEnd, kFrames - 1);
     EXPECT_EQ(view->m_currentFrame, 0);
@@ -77,7 +77,7 @@ TEST_F(ViewTest, FrameOrderKeys) {
 }
 
 TEST_F(ViewTest, EachPaintShowsTheCurrentFramePixelForPixel) {
-    CTessaronView* view = Open(video);
+    CTessaronView* view = OpenView(video);
     ASSERT_NE(view, nullptr);
     for (int n : {0, 5, kFrames - 1}) {
         view->SendMessage(UWM_SHOW_FRAME, n, 0);
@@ -101,7 +101,7 @@ TEST_F(ViewTest, EachPaintShowsTheCurrentFramePixelForPixel) {
 }
 
 TEST_F(ViewTest, AFrameBeyondTheStreamDrawsNothingNewAndKeepsTheTitle) {
-    CTessaronView* view = Open(video);
+    CTessaronView* view = OpenView(video);
     ASSERT_NE(view, nullptr);
     view->SendMessage(UWM_SHOW_FRAME, 3, 0);
     Paint(view);
@@ -119,7 +119,7 @@ TEST_F(ViewTest, AFrameBeyondTheStreamDrawsNothingNewAndKeepsTheTitle) {
 }
 
 TEST_F(ViewTest, ADeinterlaceChangeTakesEffectAtTheNextPaint) {
-    CTessaronView* view = Open(video);
+    CTessaronView* view = OpenView(video);
     ASSERT_NE(view, nullptr);
     view->SendMessage(UWM_SHOW_FRAME, 2, 0);
     Paint(view);
@@ -160,21 +160,21 @@ TEST_F(ViewTest, AnEmptyDocumentKeepsAnEmptyView) {
 }
 
 TEST_F(ViewTest, ClosingTheWindowClosesTheReader) {
-    CTessaronView* view = Open(video);
+    CTessaronView* view = OpenView(video);
     ASSERT_NE(view, nullptr);
     Paint(view);
     Frame(view)->close();
     ProcessPendingEvents();
     EXPECT_EQ(DocumentCount(), 0);
     // The same file opens again in a new window.
-    CTessaronView* again = Open(video);
+    CTessaronView* again = OpenView(video);
     ASSERT_NE(again, nullptr);
     Paint(again);
     EXPECT_EQ(Frame(again)->windowTitle(), "clip.avi - 0");
 }
 
 TEST_F(ViewTest, PrintingDrawsTheCurrentFrame) {
-    CTessaronView* view = Open(video);
+    CTessaronView* view = OpenView(video);
     ASSERT_NE(view, nullptr);
     Paint(view);
     QString pdf = WorkFile("frame.pdf");

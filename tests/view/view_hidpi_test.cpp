@@ -19,7 +19,7 @@ protected:
 };
 
 TEST_F(HiDpiViewTest, FramePixelsAreDevicePixels) {
-    CTessaronView* view = Open(video);
+    CTessaronView* view = OpenView(video);
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->viewport()->size(), QSize(kWidth / 2, kHeight / 2));
     view->SendMessage(UWM_SHOW_FRAME, 4, 0);

@@ -41,10 +41,7 @@ protected:
 
     // Opens path in a view of its own and paints it once, as the screen would.
     CTessaronView* OpenVideo(const std::string& path) {
-        CDocument* doc = app()->OpenDocumentFile(QString::fromStdString(path));
-        if (!doc || doc->GetViews().isEmpty()) return nullptr;
-        ProcessPendingEvents();
-        auto* view = qobject_cast<CTessaronView*>(doc->GetViews().first());
+        CTessaronView* view = OpenView(QString::fromStdString(path));
         if (view) view->viewport()->repaint();
         return view;
     }

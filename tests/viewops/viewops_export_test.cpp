@@ -22,12 +22,7 @@ class ExportTest : public ViewOpsTest {
 protected:
     void SetUp() override {
         ViewOpsTest::SetUp();
-        testsupport::TestVideoRecipe recipe;
-        recipe.name = "viewops-64x48x12";
-        recipe.width = kWidth;
-        recipe.height = kHeight;
-        recipe.frames = kFrames;
-        const std::string made = testsupport::MakeTestVideo(recipe);
+        const std::string made = testsupport::MakeTestVideo("viewops-64x48x12", kWidth, kHeight, kFrames);
         ASSERT_FALSE(made.empty());
         // A copy of its own, so the test can watch its bytes and time.
         video = WorkFile("clip.avi").toStdString();

@@ -282,12 +282,7 @@ TEST_F(ViewOpsTest, ThePreviewShowsTheJpegRoundTripAndChangesNothingElse) {
 
 TEST_F(ViewOpsTest, EachViewPreviewsAndSavesItsOwnFrame) {
     const std::string small = DetailVideo();
-    testsupport::TestVideoRecipe recipe;
-    recipe.name = "viewops-200x150";
-    recipe.width = 200;
-    recipe.height = 150;
-    recipe.frames = 6;
-    const std::string large = testsupport::MakeTestVideo(recipe);
+    const std::string large = testsupport::MakeTestVideo("viewops-200x150", 200, 150, 6);
     ASSERT_FALSE(small.empty());
     ASSERT_FALSE(large.empty());
     CTessaronView* a = OpenVideo(small);

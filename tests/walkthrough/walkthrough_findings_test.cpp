@@ -24,16 +24,10 @@ protected:
         AppTest::SetUp();
         Start();
     }
-    CTessaronView* Open(const QString& path) {
-        CDocument* doc = app()->OpenDocumentFile(path);
-        if (!doc || doc->GetViews().isEmpty()) return nullptr;
-        ProcessPendingEvents();
-        return qobject_cast<CTessaronView*>(doc->GetViews().first());
-    }
     CTessaronView* OpenRaw(const QString& name, int width, int height, int frames) {
         const QString path = WorkFile(name);
         if (!MakeRawAvi(path, width, height, frames)) return nullptr;
-        return Open(path);
+        return OpenView(path);
     }
 };
 
