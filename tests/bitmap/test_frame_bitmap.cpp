@@ -7,14 +7,11 @@
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestProcess.h"
 
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -247,31 +244,18 @@ TEST(FrameBitmap, ReplacesFilesWholeAndKeepsLinks) {
 // Runs a save in a child process (so limits and identity changes stay there); returns the child's
 // result and error text, or "skip: ..." when the child could not set itself up.
 std::string SaveInChild(const Bytes& block, const std::string& path, rlim_t fileLimit, bool dropPrivileges) {
-    auto* shared = static_cast<char*>(mmap(nullptr, 256, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-    EXPECT_NE(shared, MAP_FAILED);
-    std::memset(shared, 0, 256);
-    const pid_t child = fork();
-    if (child == 0) {
+    char result[256] = {};
+    const int status = RunInChild(result, fileLimit ? long(fileLimit) : -1, [&](char(&shared)[256]) {
         if (dropPrivileges && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
             std::snprintf(shared, 256, "skip: cannot drop privileges");
-            _exit(0);
-        }
-        if (fileLimit) {
-            signal(SIGXFSZ, SIG_IGN);
-            rlimit lim{fileLimit, fileLimit};
-            setrlimit(RLIMIT_FSIZE, &lim);
+            return;
         }
         FrameBitmap bmp;
         bmp.Attach(const_cast<uint8_t*>(block.data()), int32_t(block.size()));
         const bool ok = bmp.SaveAsBmp(path.c_str());
         std::snprintf(shared, 256, "%s %s", ok ? "saved" : "failed", bmp.LastSaveError().c_str());
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    std::string result(shared);
-    munmap(shared, 256);
+    });
+    EXPECT_EQ(status, 0);
     return result;
 }
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,10 +13,7 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "image/dib.h"
 #include "output/FrameExport.h"
@@ -300,58 +297,38 @@ TEST(ExportStops, EmptyOrOutsideBoxIsRefused)
     EXPECT_EQ(p.height, 40);
 }
 
-// Writes in a child process under a file size limit; the outcome comes back through a pipe.
+// Writes in a child process under a file size limit; the outcome comes back through shared memory.
 TEST(ExportStops, FullDiskStopsAndKeepsTheFramesWritten)
 {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const std::string out = Scratch("full.avi");
     const timespec sourceTime = ModificationTime(source);
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(fds[0]);
-        std::signal(SIGXFSZ, SIG_IGN);
-        // Room for the headers and a few 9,408-byte frames, not for 24.
-        rlimit limit{60000, 60000};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+    struct Outcome {
+        int32_t stop = -1, framesWritten = -1, omitted = 0;
+        char reason[200] = {};
+    } outcome;
+    // Room for the headers and a few 9,408-byte frames, not for 24.
+    ASSERT_EQ(RunInChild(outcome, 60000, [&](Outcome& shared) {
         VideoFrameReader reader;
         FrameInfo* info = nullptr;
-        int32_t result[3] = {-1, -1, 0};
-        char reason[200] = {};
-        if (OpenReader(reader, source, false, &info)) {
-            ExportCallbacks none;
-            const ExportOutcome outcome = CropAndSave(reader, *info, 0, 0, 65, 48, TargetFor(out, source, &sourceTime), none);
-            result[0] = int32_t(outcome.stop);
-            result[1] = outcome.framesWritten;
-            result[2] = int32_t(outcome.omitted.size());
-            std::snprintf(reason, sizeof reason, "%s", outcome.reason.c_str());
-        }
-        [[maybe_unused]] ssize_t n = ::write(fds[1], result, sizeof result);
-        n = ::write(fds[1], reason, sizeof reason);
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    int32_t result[3] = {};
-    char reason[200] = {};
-    ASSERT_EQ(::read(fds[0], result, sizeof result), ssize_t(sizeof result));
-    ASSERT_EQ(::read(fds[0], reason, sizeof reason), ssize_t(sizeof reason));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-
-    EXPECT_EQ(result[0], int32_t(ExportStop::WriteFailed)) << reason;
-    EXPECT_GT(result[1], 0);
-    EXPECT_LT(result[1], 24);
-    EXPECT_EQ(result[2], 0);
-    EXPECT_NE(std::string(reason).find("File too large"), std::string::npos) << reason;
+        if (!OpenReader(reader, source, false, &info)) return;
+        const ExportOutcome o = CropAndSave(reader, *info, 0, 0, 65, 48, TargetFor(out, source, &sourceTime), {});
+        shared.stop = int32_t(o.stop);
+        shared.framesWritten = o.framesWritten;
+        shared.omitted = int32_t(o.omitted.size());
+        std::snprintf(shared.reason, sizeof shared.reason, "%s", o.reason.c_str());
+    }), 0);
+    EXPECT_EQ(outcome.stop, int32_t(ExportStop::WriteFailed)) << outcome.reason;
+    EXPECT_GT(outcome.framesWritten, 0);
+    EXPECT_LT(outcome.framesWritten, 24);
+    EXPECT_EQ(outcome.omitted, 0);
+    EXPECT_NE(std::string(outcome.reason).find("File too large"), std::string::npos) << outcome.reason;
     // What the outcome claims is what a reader finds: that many frames, each the source's.
     const ProbeInfo p = Probe(out);
-    EXPECT_EQ(p.decodedFrames, result[1]);
+    EXPECT_EQ(p.decodedFrames, outcome.framesWritten);
     const std::vector<Bytes> src = SourceFrames(source);
     const std::vector<Bytes> got = FfmpegFrames(out, 65, 48);
-    ASSERT_EQ(got.size(), size_t(result[1]));
+    ASSERT_EQ(got.size(), size_t(outcome.framesWritten));
     for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == src[i]) << i;
     EXPECT_TRUE(SameTime(ModificationTime(out), sourceTime));
 }

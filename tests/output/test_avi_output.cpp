@@ -7,12 +7,8 @@
 #include "tests/support/TestProcess.h"
 #include "video/AviReader.h"
 
-#include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -470,16 +466,9 @@ struct LimitedRun {
 
 LimitedRun RunWithFileLimit(const std::string& path, const Video& v, uint64_t fileLimit, uint64_t riffLimit,
                             uint32_t indexCapacity = 0) {
-    auto* shared = static_cast<LimitedRun*>(
-        mmap(nullptr, sizeof(LimitedRun), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-    EXPECT_NE(shared, MAP_FAILED);
-    std::memset(shared, 0, sizeof *shared);
-    shared->okFrames = -1;
-    const pid_t child = fork();
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{fileLimit, fileLimit};
-        setrlimit(RLIMIT_FSIZE, &lim);
+    LimitedRun result{};
+    result.okFrames = -1;
+    const int status = RunInChild(result, long(fileLimit), [&](LimitedRun& shared) {
         AviOutput* out = AviOutputOpen(path.c_str(), 40, nullptr);
         if (!out) _exit(2);
         if (riffLimit) AviOutputSetRiffLimit(out, riffLimit);
@@ -491,21 +480,16 @@ LimitedRun RunWithFileLimit(const std::string& path, const Video& v, uint64_t fi
             if (code != 0) break;
             ++ok;
         }
-        shared->okFrames = ok;
-        shared->failCode = code;
-        shared->nextCode = AviOutputAddFrame(out, v.frames[0].data(), int32_t(v.frames[0].size()), &h);
-        shared->countAfter = AviOutputFrameCount(out);
-        std::snprintf(shared->reason, sizeof shared->reason, "%s", AviOutputLastError(out));
+        shared.okFrames = ok;
+        shared.failCode = code;
+        shared.nextCode = AviOutputAddFrame(out, v.frames[0].data(), int32_t(v.frames[0].size()), &h);
+        shared.countAfter = AviOutputFrameCount(out);
+        std::snprintf(shared.reason, sizeof shared.reason, "%s", AviOutputLastError(out));
         std::string closeReason;
-        shared->closeCode = AviOutputClose(out, &closeReason);
-        std::snprintf(shared->closeReason, sizeof shared->closeReason, "%s", closeReason.c_str());
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    LimitedRun result = *shared;
-    munmap(shared, sizeof(LimitedRun));
+        shared.closeCode = AviOutputClose(out, &closeReason);
+        std::snprintf(shared.closeReason, sizeof shared.closeReason, "%s", closeReason.c_str());
+    });
+    EXPECT_EQ(status, 0);
     return result;
 }
 

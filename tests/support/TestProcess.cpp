@@ -4,7 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <csignal>
+#include <cstring>
+
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/support/TestFiles.h"
 
@@ -62,6 +68,28 @@ CommandRun RunCaptureAll(const std::string& command)
     std::remove(out.c_str());
     std::remove(err.c_str());
     return run;
+}
+
+int RunInChildRaw(void* result, size_t size, long fileSizeLimit, const std::function<void(void*)>& body)
+{
+    void* shared = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) return -1;
+    std::memcpy(shared, result, size);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (fileSizeLimit >= 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        body(shared);
+        ::_exit(0);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) status = -1;
+    std::memcpy(result, shared, size);
+    ::munmap(shared, size);
+    return ExitStatus(status);
 }
 
 }  // namespace testsupport

@@ -2,6 +2,8 @@
 // program run as processes, with their exit status and output.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace testsupport {
@@ -23,5 +25,16 @@ struct CommandRun {
 CommandRun RunCapture(const std::string& command);
 // Runs a shell command with no input; its exit status, standard output and standard error.
 CommandRun RunCaptureAll(const std::string& command);
+
+// Runs body in a forked child (so limits and identity changes stay there) whose files may grow to
+// fileSizeLimit bytes only, with SIGXFSZ ignored (no limit when negative). result is copied in and back
+// through shared memory, so it must be trivially copyable. The child's exit status (0 when body
+// returns; -1 when it did not exit normally).
+int RunInChildRaw(void* result, size_t size, long fileSizeLimit, const std::function<void(void*)>& body);
+template <class Result, class Body>
+int RunInChild(Result& result, long fileSizeLimit, Body body)
+{
+    return RunInChildRaw(&result, sizeof result, fileSizeLimit, [&](void* shared) { body(*static_cast<Result*>(shared)); });
+}
 
 }  // namespace testsupport
