@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "video/AviReader.h"
-#include "video/MediaDetector.h"
 
 namespace cli {
 
@@ -91,10 +90,8 @@ bool OpenVideo(VideoFrameReader& reader, const std::string& path, FrameInfo** in
     if (opened.succeeded) return true;
     if (!opened.useMediaDetector) {
         *reason = AviFailure(path);
-    } else if (opened.detectorRef && !opened.detectorRef->LastError().empty()) {
-        *reason = opened.detectorRef->LastError();
-    } else if (opened.detectorRef && opened.detectorRef->FrameRate() < 1e-30) {
-        *reason = "the video stream has no frame rate";
+    } else if (!reader.LastError().empty()) {
+        *reason = reader.LastError();
     } else {
         *reason = "unable to load image frames";
     }

@@ -72,8 +72,8 @@ struct Opened {
 bool Open(Opened& o, const std::string& clip, bool readAhead)
 {
     o.info = &o.reader.Open(clip.c_str());
-    if (!o.info->succeeded || !o.info->detectorRef) return false;
-    o.info->detectorRef->SetReadAhead(readAhead);
+    if (!o.info->succeeded || !o.reader.Detector()) return false;
+    o.reader.Detector()->SetReadAhead(readAhead);
     return true;
 }
 
@@ -223,7 +223,7 @@ int main()
     const double perFrame = oursSeqNoAhead / frames;
     std::printf("stepping N -> N+1: %.1f ms, one frame in order without read-ahead %.1f ms, ratio %.2f (goal <= 1.5)\n",
                 step * 1e3, perFrame * 1e3, step / perFrame);
-    MediaDetector::Counters c = o.info->detectorRef->GetCounters();
+    MediaDetector::Counters c = o.reader.Detector()->GetCounters();
     std::printf("detector work in the random and stepping runs: %lld decoded, %lld seeks, %lld converted\n",
                 (long long)c.decoded, (long long)c.seeks, (long long)c.converted);
 

@@ -57,36 +57,37 @@ bool MediaRequestTime(int32_t frameIndex, double framePeriod, double streamLengt
 
 VideoFrameReader::VideoFrameReader() = default;
 
-VideoFrameReader::~VideoFrameReader()
-{
-    detector.reset();
-    info.detectorRef.reset();
-}
+VideoFrameReader::~VideoFrameReader() = default;
 
 void VideoFrameReader::SetDeinterlace(int flag) { deinterlace = flag; }
 
 FrameInfo& VideoFrameReader::Open(const char* path)
 {
-    info.firstFrame = 0;
+    Release();
+    info = FrameInfo();
+    lastError.clear();
     info.useMediaDetector = IsMediaDetectorAvailable();
-    info.succeeded = false;
     if (!path) return info;
 
     if (info.useMediaDetector) {
         try {
-            detector = std::make_shared<MediaDetector>();
+            detector = std::make_unique<MediaDetector>();
         } catch (...) {
             detector.reset();
         }
         if (!detector) return info;
-        info.detectorRef = detector;
+        // A failed open leaves the detector in place (the caller closes), its error copied for after Close.
+        const auto fail = [this](const char* otherwise) -> FrameInfo& {
+            lastError = detector->LastError().empty() ? otherwise : detector->LastError();
+            return info;
+        };
         detector->SetFilename(path);
         info.framesPerSecond = detector->FrameRate();
-        if (info.framesPerSecond < 1e-30) return info;
+        if (info.framesPerSecond < 1e-30) return fail("the video stream has no frame rate");
         info.framePeriod = info.framesPerSecond > 0 ? 1.0 / info.framesPerSecond : 1.0 / 30.0;
         info.streamLength = detector->StreamLength();
         int32_t width = 0, height = 0;
-        if (!detector->GetVideoFormat(&width, &height) || !FrameSizeAllowed(width, height)) return info;
+        if (!detector->GetVideoFormat(&width, &height) || !FrameSizeAllowed(width, height)) return fail("");
         info.width = width;
         info.height = height;
         info.frameCount = MediaFrameCount(info.streamLength, info.framesPerSecond, info.framePeriod);
@@ -212,7 +213,21 @@ const uint8_t* VideoFrameReader::ReadFramePart(FrameInfo& frameInfo, int32_t fra
     return partBlock.data();
 }
 
-void VideoFrameReader::Close(FrameInfo& /*frameInfo*/)
+void VideoFrameReader::Release()
 {
+    if (detector && !detector->LastError().empty()) lastError = detector->LastError();
+    // The detector's destructor stops its read-ahead thread and frees the demuxer and decoder.
+    detector.reset();
     aviFile.reset();
+    frameBlock = nullptr;
+    std::vector<uint8_t>().swap(partBlock);
 }
+
+void VideoFrameReader::Close(FrameInfo& /*frameInfo*/) { Release(); }
+
+const std::string& VideoFrameReader::LastError() const
+{
+    return detector && !detector->LastError().empty() ? detector->LastError() : lastError;
+}
+
+MediaDetector* VideoFrameReader::Detector() const { return detector.get(); }

@@ -4,13 +4,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 class MediaDetector;
 class AviReader;
 
 struct FrameInfo {
-    std::shared_ptr<MediaDetector> detectorRef;  // second reference to the reader's detector
     int32_t width = 0;
     int32_t height = 0;
     int32_t frameBlockSize = 0;   // size of the last block delivered, header included
@@ -48,7 +48,15 @@ public:
     const uint8_t* ReadFramePart(FrameInfo& frameInfo, int32_t frameIndex, int32_t left, int32_t top, int32_t width,
                                  int32_t height, int32_t* blockSize);
     uint32_t RefreshStreamInfo();  // AVI back end: stream type FOURCC
+    // Frees the back end (the media detector with its demuxer, decoder and read-ahead threads, or the
+    // AVI file); the reader can be opened again afterwards. Open closes what is open first.
     void Close(FrameInfo& frameInfo);
+
+    // Why the last Open through the media detector failed, in a few words naming no file, or the
+    // detector's latest error while it is open; empty when nothing went wrong. Kept across Close.
+    const std::string& LastError() const;
+    // The media detector while one is open, else null: for tests and benchmarks (read-ahead, counters).
+    MediaDetector* Detector() const;
 
 private:
     // AVI back end
@@ -56,6 +64,9 @@ private:
     FrameInfo info;
     uint8_t* frameBlock = nullptr;  // last block handed out; never freed here
     std::vector<uint8_t> partBlock; // ReadFramePart's block when it is cut out of a whole frame
-    std::shared_ptr<MediaDetector> detector;
+    std::unique_ptr<MediaDetector> detector;
+    std::string lastError;
     int deinterlace = 0;
+
+    void Release();
 };

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <iterator>
 #include <random>
+#include <thread>
 #include <tuple>
 
 #include "tests/support/TestReader.h"
@@ -158,10 +162,10 @@ TEST(ReadAhead, SamePixelsAsDecodingOnDemand)
             VideoFrameReader reader;
             FrameInfo& info = reader.Open(path.c_str());
             ASSERT_TRUE(info.succeeded);
-            ASSERT_TRUE(info.detectorRef);
-            info.detectorRef->SetReadAhead(ahead != 0);
+            ASSERT_TRUE(reader.Detector());
+            reader.Detector()->SetReadAhead(ahead != 0);
             for (int i : pattern) results[ahead].push_back(ReadBlock(reader, info, i));
-            counters[ahead] = info.detectorRef->GetCounters();
+            counters[ahead] = reader.Detector()->GetCounters();
             reader.Close(info);
         }
         EXPECT_EQ(counters[0].readAheads, 0);
@@ -243,7 +247,7 @@ TEST(Stepping, DecodesOnlyWhatIsNew)
     VideoFrameReader reader;
     FrameInfo& info = reader.Open(path.c_str());
     ASSERT_TRUE(info.succeeded);
-    MediaDetector& d = *info.detectorRef;
+    MediaDetector& d = *reader.Detector();
     d.SetReadAhead(false);
     auto read = [&](int i) { EXPECT_EQ(ReadFrameIndex(ReadBlock(reader, info, i).data()), i); };
 
@@ -282,12 +286,42 @@ TEST(Stepping, InOrderReadingDecodesEachPictureOnce)
     FrameInfo& info = reader.Open(path.c_str());
     ASSERT_TRUE(info.succeeded);
     for (int i = 0; i < info.frameCount; ++i) EXPECT_EQ(ReadFrameIndex(ReadBlock(reader, info, i).data()), i);
-    MediaDetector::Counters c = info.detectorRef->GetCounters();
+    MediaDetector::Counters c = reader.Detector()->GetCounters();
     EXPECT_EQ(c.seeks, 0);
     EXPECT_EQ(c.decoded, info.frameCount);
     EXPECT_EQ(c.converted, info.frameCount);
     EXPECT_EQ(c.readAheads, 1);
     reader.Close(info);
+}
+
+int ThreadCount()
+{
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return int(std::distance(begin(tasks), end(tasks)));
+}
+
+// Close frees the media back end (its decoder and read-ahead threads end) and the reader opens again.
+TEST(OpenAndClose, CloseEndsTheBackEndAndTheReaderOpensAgain)
+{
+    UseMediaDetector(true);
+    const std::string path = TestVideoPath(TestVideo::H264Mp4);
+    ASSERT_FALSE(path.empty());
+    VideoFrameReader reader;
+    const int before = ThreadCount();
+    for (int round = 0; round < 2; ++round) {
+        FrameInfo& info = reader.Open(path.c_str());
+        ASSERT_TRUE(info.succeeded) << "round " << round;
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(ReadFrameIndex(ReadBlock(reader, info, i).data()), i);
+        ASSERT_TRUE(reader.Detector());
+        EXPECT_GT(reader.Detector()->GetCounters().readAheads, 0);
+        EXPECT_GT(ThreadCount(), before) << "read-ahead thread running";
+        reader.Close(info);
+        EXPECT_EQ(reader.Detector(), nullptr);
+        // A joined thread leaves /proc a moment after it has ended.
+        for (int wait = 0; wait < 100 && ThreadCount() != before; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(ThreadCount(), before) << "round " << round;
+    }
 }
 
 // The centre sample (Y, Cb, Cr) of the first picture, as stored: ffmpeg copies the planes out

@@ -169,8 +169,9 @@ TEST(BothBackEnds, FilesThatAreNoVideoDoNotOpen)
     UseMediaDetector(true);
     VideoFrameReader reader;
     FrameInfo& info = reader.Open(TestVideoPath(TestVideo::AudioOnly).c_str());
-    ASSERT_TRUE(info.detectorRef);
-    EXPECT_EQ(info.detectorRef->LastError(), "no video stream");
+    EXPECT_EQ(reader.LastError(), "no video stream");
+    reader.Close(info);
+    EXPECT_EQ(reader.LastError(), "no video stream") << "kept after Close";
 }
 
 TEST(AviBackEnd, CompressedOrForeignFilesDoNotOpen)
