@@ -97,6 +97,9 @@ int CmdRank(const std::vector<std::string>& args)
         return cli::Fail("rank", path + ": cannot handle frames beyond frame " + std::to_string(outcome.unreadableFrame) +
                                      " (it cannot be read); " + std::to_string(outcome.framesScored) + " of " +
                                      std::to_string(frameCount) + " frames scored");
+    case SortStop::Failed:
+        return cli::Fail("rank", path + ": " + outcome.reason + " after " + std::to_string(outcome.framesScored) +
+                                     " frames");
     case SortStop::Cancelled:
     case SortStop::OutOfMemory:
         break;

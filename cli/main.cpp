@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "video/ExceptionText.h"
+
 #define TESSARON_COMMAND(name, function, summary) int function(const std::vector<std::string>& args);
 #include "cli/commands.def"
 #undef TESSARON_COMMAND
@@ -47,8 +49,14 @@ int main(int argc, char** argv)
     }
     for (const Command& c : kCommands) {
         if (name == c.name) {
-            std::vector<std::string> args(argv + 2, argv + argc);
-            return c.run(args);
+            // Commands report their own failures; this is for what they do not expect.
+            try {
+                std::vector<std::string> args(argv + 2, argv + argc);
+                return c.run(args);
+            } catch (...) {
+                std::fprintf(stderr, "tessaron-cli %s: %s\n", c.name, CurrentExceptionText().c_str());
+                return 1;
+            }
         }
     }
     std::fprintf(stderr, "tessaron-cli: unknown command '%s'; try 'tessaron-cli --help'\n", name.c_str());

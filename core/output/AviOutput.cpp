@@ -16,6 +16,7 @@
 
 #include "fileio/TempFile.h"
 #include "fileio/WriteAll.h"
+#include "video/ExceptionText.h"
 
 // File layout (offsets of the first RIFF are fixed once the first frame's format is known):
 //
@@ -361,7 +362,7 @@ AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATE
         out->file = CreateTempBeside(out->targetPath, &out->tempPath);
     } catch (...) {
         delete out;
-        return refuse(ErrnoText(ENOMEM));
+        return refuse(CurrentExceptionText(ErrnoText(ENOMEM)));
     }
     if (out->file < 0) {
         int err = errno;
@@ -455,7 +456,7 @@ int32_t AviOutputAddFrame(AviOutput* out, const void* bits, int32_t bitsSize, co
         out->StartWriteback();
         return AVIERR_OK;
     } catch (...) {
-        return out->Fail(AVIERR_MEMORY, ErrnoText(ENOMEM));
+        return out->Fail(AVIERR_MEMORY, CurrentExceptionText(ErrnoText(ENOMEM)));
     }
 }
 
@@ -542,7 +543,7 @@ int32_t AviOutputClose(AviOutput* out, std::string* error) {
     try {
         ok = Finish(out, &reason);
     } catch (...) {
-        reason = ErrnoText(ENOMEM);
+        reason = CurrentExceptionText(ErrnoText(ENOMEM));
     }
     if (close(out->file) != 0 && ok) {
         ok = false;

@@ -16,6 +16,7 @@
 
 #include "image/dib.h"
 #include "output/AviOutput.h"
+#include "video/ExceptionText.h"
 #include "video/VideoFrameReader.h"
 
 namespace {
@@ -139,7 +140,7 @@ ExportOutcome RunExportLoop(VideoFrameReader& reader, FrameInfo& info, const Cro
     } catch (...) {
         // Memory ran out (or a callback threw): the file is still closed properly below.
         outcome.stop = ExportStop::WriteFailed;
-        outcome.reason = "out of memory";
+        outcome.reason = CurrentExceptionText();
     }
 
     outcome.framesWritten = AviOutputFrameCount(out);
@@ -172,7 +173,7 @@ ExportOutcome RunExport(VideoFrameReader& reader, FrameInfo& info, const CropRec
         // Only bookkeeping outside the loop can get here (the loop closes its file itself).
         ExportOutcome outcome;
         outcome.stop = ExportStop::Refused;
-        outcome.reason = "out of memory";
+        outcome.reason = CurrentExceptionText();
         return outcome;
     }
 }

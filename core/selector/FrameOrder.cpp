@@ -83,7 +83,7 @@ bool FillOriginalOrder(std::vector<std::string>& order, int32_t frameEnd)
     try {
         order.reserve(static_cast<size_t>(frameEnd) + 1);
         for (int64_t i = 0; i <= frameEnd; ++i) order.push_back(MakeFrameOrderKey(int32_t(i), int32_t(i)));
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         return false;
     }
     return true;

@@ -5,6 +5,7 @@
 
 #include "image/dib.h"
 #include "selector/FrameOrder.h"
+#include "video/ExceptionText.h"
 #include "video/VideoFrameReader.h"
 
 SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality,
@@ -44,9 +45,13 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int qu
                 outcome.bestFrame = i;
             }
         }
-    } catch (...) {
-        // Memory ran out (or a callback threw): what was scored is kept.
+    } catch (const std::bad_alloc&) {
+        // Memory ran out: what was scored is kept.
         outcome.stop = SortStop::OutOfMemory;
+    } catch (...) {
+        // A callback threw: what was scored is kept, and what was thrown is told.
+        outcome.stop = SortStop::Failed;
+        outcome.reason = CurrentExceptionText();
     }
     SortFrameOrder(order);
     return outcome;

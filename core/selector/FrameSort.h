@@ -21,6 +21,7 @@ enum class SortStop {
     Cancelled,    // keepGoing said no
     Unreadable,   // the reader delivered no block for unreadableFrame
     OutOfMemory,  // the order could not grow
+    Failed,       // something else was thrown (reason)
 };
 
 struct SortOutcome {
@@ -29,6 +30,7 @@ struct SortOutcome {
     int32_t bestFrame = -1;  // -1: no frame scored below kInitialBestScore
     int32_t bestScore = kInitialBestScore;
     int32_t unreadableFrame = -1;
+    std::string reason;  // Failed: what was thrown
 };
 
 // Every callback may be empty.

@@ -25,6 +25,7 @@
 #include "image/dib.h"
 #include "video/AviReaderParse.h"
 #include "video/AviReaderPixels.h"
+#include "video/ExceptionText.h"
 #include "video/RiffSource.h"
 
 namespace {
@@ -211,7 +212,7 @@ std::unique_ptr<AviReader> OpenSource(std::unique_ptr<ByteSource> src, std::stri
         return std::make_unique<AviReaderImpl>(std::move(src), std::move(layout));
     } catch (...) {
         if (error)
-            *error = "out of memory";
+            *error = CurrentExceptionText();
         return nullptr;
     }
 }
@@ -223,6 +224,7 @@ std::unique_ptr<AviReader> AviReader::OpenFile(const char* path, std::string* er
     try {
         return OpenSource(OpenFileByteSource(path, error), error);
     } catch (...) {
+        if (error && error->empty()) *error = CurrentExceptionText("");
         return nullptr;
     }
 }
@@ -232,6 +234,7 @@ std::unique_ptr<AviReader> AviReader::OpenMemory(const uint8_t* data, size_t siz
     try {
         return OpenSource(MakeMemoryByteSource(data, size), error);
     } catch (...) {
+        if (error && error->empty()) *error = CurrentExceptionText("");
         return nullptr;
     }
 }

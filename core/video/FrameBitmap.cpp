@@ -12,6 +12,7 @@
 
 #include "fileio/TempFile.h"
 #include "fileio/WriteAll.h"
+#include "video/ExceptionText.h"
 
 static_assert(std::endian::native == std::endian::little, "the file header is written as little-endian bytes");
 
@@ -125,7 +126,7 @@ bool FrameBitmap::SaveAsBmp(const char* path) {
         }
         return true;
     } catch (...) {
-        lastSaveError = std::strerror(ENOMEM);
+        lastSaveError = CurrentExceptionText(std::strerror(ENOMEM));
         return false;
     }
 }

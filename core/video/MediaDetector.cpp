@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "image/dib.h"
+#include "video/ExceptionText.h"
 #include "video/MediaConverter.h"
 #include "video/MediaReadAhead.h"
 #include "video/MediaSource.h"
@@ -170,6 +171,9 @@ bool MediaDetector::SetFilename(const char* path)
         impl_->open = impl_->source.Open(path, &impl_->error);
         return impl_->open;
     } catch (...) {
+        // Running out of memory leaves the error as it was; anything else is named.
+        const std::string text = CurrentExceptionText("");
+        if (!text.empty()) impl_->error = text;
         impl_->open = false;
         return false;
     }
@@ -205,6 +209,8 @@ const uint8_t* MediaDetector::PeekBitmapPart(double streamTime, int32_t width, i
         if (target < 0) target = 0;
         if (!impl_->Locate(target, shape)) return nullptr;
     } catch (...) {
+        const std::string text = CurrentExceptionText("");
+        if (!text.empty()) impl_->error = text;
         return nullptr;
     }
     return impl_->last.block.data();

@@ -220,6 +220,11 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
                                  QString::asprintf("Not enough memory to sort the frames; %d of them were sorted.",
                                                    outcome.framesScored),
                                  QStringLiteral("Info"), MB_OK);
+        else if (outcome.stop == SortStop::Failed)
+            framework.MessageBox(this,
+                                 QString::asprintf("Cannot sort the frames (%s); %d of them were sorted.",
+                                                   outcome.reason.c_str(), outcome.framesScored),
+                                 QStringLiteral("Info"), MB_OK);
         m_currentFrame = outcome.bestFrame >= 0 ? outcome.bestFrame : unscored;
         if (outcome.bestFrame >= 0 && bestHeld == outcome.bestFrame &&
             CopyFrameBlock(best.get(), bestLength, bestHeld)) {
