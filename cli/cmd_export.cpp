@@ -1,6 +1,7 @@
 // tessaron-cli export FILE --frames 7,2,5 -o OUT.avi [--force]: the chosen frames, whole and in the
 // order given, written to a new uncompressed AVI file, as "Create AVI video file from checked frames"
 // does. Also the part that tessaron-cli crop shares: checking the output and running the write.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -27,11 +28,13 @@ const char kUsage[] =
     "be read are left out and listed on standard error (exit status 1). Ctrl+C stops the export and\n"
     "leaves a complete file with the frames written so far.\n";
 
-volatile std::sig_atomic_t interrupted = 0;
+// Set by the SIGINT handler: only a lock-free atomic is safe to touch there.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int)
 {
-    interrupted = 1;
+    interrupted.store(true, std::memory_order_relaxed);
 }
 
 bool ParseFrameList(const std::string& text, std::vector<int32_t>* frames)
