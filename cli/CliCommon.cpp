@@ -25,6 +25,54 @@ bool WantsHelp(const std::vector<std::string>& args)
     return false;
 }
 
+std::string TryHelp(const std::string& command)
+{
+    return "; try 'tessaron-cli " + command + " --help'";
+}
+
+Option Flag(const char* name, bool* on)
+{
+    return {name, nullptr, nullptr, [on](const std::string&) {
+                *on = true;
+                return std::string();
+            }};
+}
+
+ArgHandler Collect(std::vector<std::string>* into)
+{
+    return [into](const std::string& arg) {
+        into->push_back(arg);
+        return std::string();
+    };
+}
+
+std::optional<int> ParseCommandLine(const CommandLine& line, const std::vector<std::string>& args)
+{
+    if (WantsHelp(args)) {
+        std::fputs(line.usage, stdout);
+        return 0;
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const Option* option = nullptr;
+        for (const Option& o : line.options)
+            if (a == o.name || (o.alias && a == o.alias)) option = &o;
+        std::string error;
+        if (option && option->needs) {
+            if (i + 1 >= args.size()) return Fail(line.command, a + " needs " + option->needs);
+            error = option->take(args[++i]);
+        } else if (option) {
+            error = option->take(std::string());
+        } else if (a.size() > 1 && a[0] == '-' && !(line.negativeNumbers && a[1] >= '0' && a[1] <= '9')) {
+            error = "unknown option '" + a + "'" + TryHelp(line.command);
+        } else {
+            error = line.positional(a);
+        }
+        if (!error.empty()) return Fail(line.command, error);
+    }
+    return std::nullopt;
+}
+
 bool ParseInt32(const std::string& text, int32_t* value)
 {
     const char* begin = text.data();
@@ -96,6 +144,15 @@ bool OpenVideo(VideoFrameReader& reader, const std::string& path, FrameInfo** in
         *reason = "unable to load image frames";
     }
     return false;
+}
+
+FrameInfo* OpenVideoOrFail(const std::string& command, VideoFrameReader& reader, const std::string& path)
+{
+    FrameInfo* info = nullptr;
+    std::string reason;
+    if (OpenVideo(reader, path, &info, &reason)) return info;
+    Fail(command, path + ": " + reason);
+    return nullptr;
 }
 
 }  // namespace cli

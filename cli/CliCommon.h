@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,38 @@ int Fail(const std::string& command, const std::string& message);
 // True when args asks for help (-h or --help anywhere).
 bool WantsHelp(const std::vector<std::string>& args);
 
+// "; try 'tessaron-cli <command> --help'", the end of messages about a badly formed command line.
+std::string TryHelp(const std::string& command);
+
+// Handlers of a command line's parts return an error message, empty when the part is fine.
+using ArgHandler = std::function<std::string(const std::string&)>;
+
+struct Option {
+    const char* name;
+    const char* alias = nullptr;  // a second spelling, or null
+    const char* needs = nullptr;  // its value, for "<option> needs <needs>"; null: the option takes none
+    ArgHandler take;              // called with the value (empty for an option without one)
+};
+
+// An option without a value that sets *on.
+Option Flag(const char* name, bool* on);
+// A positional handler that collects the arguments into *into.
+ArgHandler Collect(std::vector<std::string>* into);
+
+// What a command accepts and how it describes itself.
+struct CommandLine {
+    const char* command;
+    const char* usage;              // printed for -h or --help
+    std::vector<Option> options;
+    ArgHandler positional;          // every argument that is no option, in order
+    bool negativeNumbers = false;   // "-5" is an argument, not an unknown option
+};
+
+// The opening every command shares: prints the usage for -h or --help anywhere (status 0), else walks
+// the arguments left to right and stops at the first bad one with its message (status 1). Nothing
+// when the command goes on.
+std::optional<int> ParseCommandLine(const CommandLine& line, const std::vector<std::string>& args);
+
 // A whole decimal integer that fits in 32 bits, nothing else.
 bool ParseInt32(const std::string& text, int32_t* value);
 
@@ -24,5 +58,8 @@ std::string FormatDouble(double value);
 // Opens path with the back end the environment selects (TESSARON_MEDIA_DETECTOR=0: our AVI reader).
 // On failure *reason says why in a few words, naming no file.
 bool OpenVideo(VideoFrameReader& reader, const std::string& path, FrameInfo** info, std::string* reason);
+
+// OpenVideo for command: on failure "<path>: <reason>" is reported and the result is null.
+FrameInfo* OpenVideoOrFail(const std::string& command, VideoFrameReader& reader, const std::string& path);
 
 }  // namespace cli

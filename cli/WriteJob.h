@@ -4,7 +4,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "cli/CliCommon.h"
 #include "output/FrameExport.h"
 
 struct FrameInfo;
@@ -18,6 +20,10 @@ struct WriteJob {
     std::string output;
     bool force = false;
 };
+
+// The options export and crop share (-o OUT, --force) filling job, other arguments into positional;
+// the command adds its own.
+CommandLine WriteJobCommandLine(WriteJob& job, const char* usage, std::vector<std::string>& positional);
 
 // Refuses an existing output without force (and the source itself always), opens the video, lets
 // validate refuse bad arguments (its message; empty to go on), runs write and reports on standard

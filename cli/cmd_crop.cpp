@@ -39,34 +39,18 @@ bool ParseBox(const std::string& text, int32_t corners[4])
 
 int CmdCrop(const std::vector<std::string>& args)
 {
-    if (cli::WantsHelp(args)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
     cli::WriteJob job;
     job.command = "crop";
     std::vector<std::string> positional;
     int32_t corners[4] = {0, 0, 0, 0};
     bool haveBox = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "-o") {
-            if (i + 1 >= args.size()) return cli::Fail("crop", "-o needs a file name");
-            job.output = args[++i];
-        } else if (a == "--box") {
-            if (i + 1 >= args.size()) return cli::Fail("crop", "--box needs X1,Y1,X2,Y2");
-            const std::string& box = args[++i];
-            if (!ParseBox(box, corners)) return cli::Fail("crop", "'" + box + "' is not a box X1,Y1,X2,Y2");
-            haveBox = true;
-        } else if (a == "--force") {
-            job.force = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return cli::Fail("crop", "unknown option '" + a + "'; try 'tessaron-cli crop --help'");
-        } else {
-            positional.push_back(a);
-        }
-    }
-    if (positional.size() != 1) return cli::Fail("crop", "expected one FILE; try 'tessaron-cli crop --help'");
+    cli::CommandLine line = cli::WriteJobCommandLine(job, kUsage, positional);
+    line.options.push_back({"--box", nullptr, "X1,Y1,X2,Y2", [&](const std::string& box) {
+                                haveBox = ParseBox(box, corners);
+                                return haveBox ? std::string() : "'" + box + "' is not a box X1,Y1,X2,Y2";
+                            }});
+    if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
+    if (positional.size() != 1) return cli::Fail("crop", "expected one FILE" + cli::TryHelp("crop"));
     if (!haveBox) return cli::Fail("crop", "no box given (--box X1,Y1,X2,Y2)");
     job.source = positional[0];
 

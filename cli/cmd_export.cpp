@@ -55,6 +55,18 @@ bool ParseFrameList(const std::string& text, std::vector<int32_t>* frames)
 
 namespace cli {
 
+CommandLine WriteJobCommandLine(WriteJob& job, const char* usage, std::vector<std::string>& positional)
+{
+    CommandLine line{job.command, usage, {}, {}};
+    line.options.push_back({"-o", nullptr, "a file name", [&job](const std::string& name) {
+                                job.output = name;
+                                return std::string();
+                            }});
+    line.options.push_back(Flag("--force", &job.force));
+    line.positional = Collect(&positional);
+    return line;
+}
+
 int RunWriteJob(const WriteJob& job, const std::function<std::string(const FrameInfo&)>& validate,
                 const std::function<ExportOutcome(VideoFrameReader&, FrameInfo&, const ExportTarget&,
                                                   const ExportCallbacks&)>& write)
@@ -73,9 +85,8 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
 
     struct stat sourceStat {};
     VideoFrameReader reader;
-    FrameInfo* info = nullptr;
-    std::string reason;
-    if (!OpenVideo(reader, job.source, &info, &reason)) return Fail(command, job.source + ": " + reason);
+    FrameInfo* info = OpenVideoOrFail(command, reader, job.source);
+    if (!info) return 1;
     if (::stat(job.source.c_str(), &sourceStat) != 0) {
         reader.Close(*info);
         return Fail(command, job.source + ": cannot read its modification time");
@@ -93,12 +104,12 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
 
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     ExportCallbacks callbacks;
-    callbacks.keepGoing = [] { return interrupted == 0; };
+    callbacks.keepGoing = [] { return !interrupted.load(std::memory_order_relaxed); };
     if (progress)
         callbacks.progress = [](int32_t position, int32_t frame) {
             std::fprintf(stderr, "\rwriting frame %d (output frame %d)", frame, position);
         };
-    interrupted = 0;
+    interrupted.store(false, std::memory_order_relaxed);
     struct sigaction action {}, previous {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
@@ -133,35 +144,19 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
 
 int CmdExport(const std::vector<std::string>& args)
 {
-    if (cli::WantsHelp(args)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
     cli::WriteJob job;
     job.command = "export";
     std::vector<std::string> positional;
     std::vector<int32_t> frames;
     bool haveFrames = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "-o") {
-            if (i + 1 >= args.size()) return cli::Fail("export", "-o needs a file name");
-            job.output = args[++i];
-        } else if (a == "--frames") {
-            if (i + 1 >= args.size()) return cli::Fail("export", "--frames needs a list such as 7,2,5");
-            const std::string& list = args[++i];
-            if (!ParseFrameList(list, &frames))
-                return cli::Fail("export", "'" + list + "' is not a list of frame numbers such as 7,2,5");
-            haveFrames = true;
-        } else if (a == "--force") {
-            job.force = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return cli::Fail("export", "unknown option '" + a + "'; try 'tessaron-cli export --help'");
-        } else {
-            positional.push_back(a);
-        }
-    }
-    if (positional.size() != 1) return cli::Fail("export", "expected one FILE; try 'tessaron-cli export --help'");
+    cli::CommandLine line = cli::WriteJobCommandLine(job, kUsage, positional);
+    line.options.push_back({"--frames", nullptr, "a list such as 7,2,5", [&](const std::string& list) {
+                                haveFrames = ParseFrameList(list, &frames);
+                                return haveFrames ? std::string()
+                                                  : "'" + list + "' is not a list of frame numbers such as 7,2,5";
+                            }});
+    if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
+    if (positional.size() != 1) return cli::Fail("export", "expected one FILE" + cli::TryHelp("export"));
     if (!haveFrames) return cli::Fail("export", "no frames given (--frames 7,2,5)");
     job.source = positional[0];
 

@@ -23,29 +23,20 @@ const char kUsage[] =
 
 int CmdFrame(const std::vector<std::string>& args)
 {
-    if (cli::WantsHelp(args)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
     std::vector<std::string> positional;
     std::string output;
     bool haveOutput = false;
-    int deinterlace = 0;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "-o") {
-            if (i + 1 >= args.size()) return cli::Fail("frame", "-o needs a file name");
-            output = args[++i];
-            haveOutput = true;
-        } else if (a == "--deinterlace") {
-            deinterlace = 1;
-        } else if (a.size() > 1 && a[0] == '-' && !(a[1] >= '0' && a[1] <= '9')) {
-            return cli::Fail("frame", "unknown option '" + a + "'; try 'tessaron-cli frame --help'");
-        } else {
-            positional.push_back(a);
-        }
-    }
-    if (positional.size() != 2) return cli::Fail("frame", "expected FILE and N; try 'tessaron-cli frame --help'");
+    bool deinterlace = false;
+    cli::CommandLine line{"frame", kUsage, {}, {}, true};
+    line.options.push_back({"-o", nullptr, "a file name", [&](const std::string& name) {
+                                output = name;
+                                haveOutput = true;
+                                return std::string();
+                            }});
+    line.options.push_back(cli::Flag("--deinterlace", &deinterlace));
+    line.positional = cli::Collect(&positional);
+    if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
+    if (positional.size() != 2) return cli::Fail("frame", "expected FILE and N" + cli::TryHelp("frame"));
     if (!haveOutput || output.empty()) return cli::Fail("frame", "no output file given (-o OUT.bmp)");
     const std::string& path = positional[0];
     int32_t index = 0;
@@ -53,10 +44,9 @@ int CmdFrame(const std::vector<std::string>& args)
         return cli::Fail("frame", "'" + positional[1] + "' is not a frame number");
 
     VideoFrameReader reader;
-    reader.SetDeinterlace(deinterlace);
-    FrameInfo* info = nullptr;
-    std::string reason;
-    if (!cli::OpenVideo(reader, path, &info, &reason)) return cli::Fail("frame", path + ": " + reason);
+    reader.SetDeinterlace(deinterlace ? 1 : 0);
+    FrameInfo* info = cli::OpenVideoOrFail("frame", reader, path);
+    if (!info) return 1;
     if (index < 0 || index >= info->frameCount) {
         reader.Close(*info);
         return cli::Fail("frame", path + ": no frame " + std::to_string(index) + "; the video has " +
@@ -64,7 +54,7 @@ int CmdFrame(const std::vector<std::string>& args)
                                       std::to_string(info->frameCount - 1) + ")");
     }
 
-    reader.SetDeinterlace(deinterlace);
+    reader.SetDeinterlace(deinterlace ? 1 : 0);
     FrameBlockPtr block(reader.ReadFrame(*info, index));
     if (!block) {
         reader.Close(*info);

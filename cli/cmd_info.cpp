@@ -19,29 +19,21 @@ const char kUsage[] =
 
 int CmdInfo(const std::vector<std::string>& args)
 {
-    if (cli::WantsHelp(args)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
     std::string path;
     bool json = false;
-    for (const std::string& a : args) {
-        if (a == "--json") {
-            json = true;
-        } else if (!a.empty() && a[0] == '-' && a != "-") {
-            return cli::Fail("info", "unknown option '" + a + "'; try 'tessaron-cli info --help'");
-        } else if (path.empty()) {
-            path = a;
-        } else {
-            return cli::Fail("info", "more than one file given");
-        }
-    }
-    if (path.empty()) return cli::Fail("info", "no file given; try 'tessaron-cli info --help'");
+    cli::CommandLine line{"info", kUsage, {}, {}};
+    line.options.push_back(cli::Flag("--json", &json));
+    line.positional = [&](const std::string& arg) {
+        if (!path.empty()) return std::string("more than one file given");
+        path = arg;
+        return std::string();
+    };
+    if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
+    if (path.empty()) return cli::Fail("info", "no file given" + cli::TryHelp("info"));
 
     VideoFrameReader reader;
-    FrameInfo* info = nullptr;
-    std::string reason;
-    if (!cli::OpenVideo(reader, path, &info, &reason)) return cli::Fail("info", path + ": " + reason);
+    FrameInfo* info = cli::OpenVideoOrFail("info", reader, path);
+    if (!info) return 1;
 
     const char* backend = info->useMediaDetector ? "media" : "avi";
     std::string fps = cli::FormatDouble(info->framesPerSecond);

@@ -31,35 +31,24 @@ constexpr int kDefaultQuality = 25;
 
 int CmdRank(const std::vector<std::string>& args)
 {
-    if (cli::WantsHelp(args)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
     std::vector<std::string> positional;
     int32_t quality = kDefaultQuality;
     bool json = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--quality" || a == "-q") {
-            if (i + 1 >= args.size()) return cli::Fail("rank", a + " needs a value from 1 to 100");
-            const std::string& value = args[++i];
-            if (!cli::ParseInt32(value, &quality) || quality < 1 || quality > 100)
-                return cli::Fail("rank", "quality '" + value + "' is not a whole number from 1 to 100");
-        } else if (a == "--json") {
-            json = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return cli::Fail("rank", "unknown option '" + a + "'; try 'tessaron-cli rank --help'");
-        } else {
-            positional.push_back(a);
-        }
-    }
-    if (positional.size() != 1) return cli::Fail("rank", "expected one FILE; try 'tessaron-cli rank --help'");
+    cli::CommandLine line{"rank", kUsage, {}, {}};
+    line.options.push_back({"--quality", "-q", "a value from 1 to 100", [&](const std::string& value) {
+                                if (cli::ParseInt32(value, &quality) && quality >= 1 && quality <= 100)
+                                    return std::string();
+                                return "quality '" + value + "' is not a whole number from 1 to 100";
+                            }});
+    line.options.push_back(cli::Flag("--json", &json));
+    line.positional = cli::Collect(&positional);
+    if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
+    if (positional.size() != 1) return cli::Fail("rank", "expected one FILE" + cli::TryHelp("rank"));
     const std::string& path = positional[0];
 
     VideoFrameReader reader;
-    FrameInfo* info = nullptr;
-    std::string reason;
-    if (!cli::OpenVideo(reader, path, &info, &reason)) return cli::Fail("rank", path + ": " + reason);
+    FrameInfo* info = cli::OpenVideoOrFail("rank", reader, path);
+    if (!info) return 1;
     const int32_t frameCount = info->frameCount;
 
     // JPEG sizes by frame number, for the printout (the keys hold the scores).
