@@ -10,7 +10,7 @@ packages=(
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libgtest-dev libgmock-dev
   xvfb xauth python3-pil imagemagick
-  desktop-file-utils
+  desktop-file-utils clang-format
 )
 # "install-deps.sh fuzz": also clang with its libFuzzer and sanitizer runtimes, for make fuzz.
 if [ "${1:-}" = fuzz ]; then
