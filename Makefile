@@ -9,7 +9,7 @@ SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:che
                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 SAMPLE     := $(BUILD)/sample/sample.avi
 
-.PHONY: all deps configure build run test test-asan bench fuzz clean
+.PHONY: all deps configure build run test test-asan lint bench fuzz clean
 
 all: build
 
@@ -37,6 +37,11 @@ test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSARON_SANITIZE=ON -DTESSARON_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+# The layers (no folder includes one above it, no cycle) and the .clang-format style.
+lint: deps
+	@python3 scripts/check-layers.py
+	@bash scripts/check-format.sh
 
 bench: build
 	@bash scripts/bench.sh $(BUILD)

@@ -110,7 +110,7 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
             std::fprintf(stderr, "\rwriting frame %d (output frame %d)", frame, position);
         };
     interrupted.store(false, std::memory_order_relaxed);
-    struct sigaction action {}, previous {};
+    struct sigaction action = {}, previous = {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, &previous);

@@ -120,6 +120,8 @@ const std::string kNotAvi = ": %SRC%: the AVI reader cannot play it: not an AVI 
 const std::vector<std::string> kExportArgs = {"export", "%ARG%", "--frames", kAllFrames, "-o", "%OUT%"};
 
 const std::vector<Row>& Table() {
+    // One row a line, as a table: the formatter would put every field on a line of its own.
+    // clang-format off
     static const std::vector<Row> rows = {
         {"zero_byte", Input::ZeroByte, Action::None, {"info", "%ARG%"},
          {{kUnableToLoad}, {}, 1, "tessaron-cli info" + kNotMedia, {}},
@@ -193,6 +195,7 @@ const std::vector<Row>& Table() {
           "tessaron-cli info: %SRC%: is a directory\n", {}},
          {}},
     };
+    // clang-format on
     return rows;
 }
 
