@@ -16,22 +16,20 @@ extern char** environ;
 namespace bench {
 
 struct Measure {
-    double wall = 0;   // seconds
-    double cpu = 0;    // user + system seconds
-    long peakKb = 0;   // peak resident size
-    bool ok = false;   // ran and exited 0
+    double wall = 0;  // seconds
+    double cpu = 0;   // user + system seconds
+    long peakKb = 0;  // peak resident size
+    bool ok = false;  // ran and exited 0
 };
 
-inline double Now()
-{
+inline double Now() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
 }
 
 // argv[0] is looked up on PATH.
-inline Measure RunTimed(const std::vector<std::string>& argv)
-{
+inline Measure RunTimed(const std::vector<std::string>& argv) {
     Measure m;
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));

@@ -12,42 +12,34 @@
 
 namespace cli {
 
-int Fail(const std::string& command, const std::string& message)
-{
+int Fail(const std::string& command, const std::string& message) {
     std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), message.c_str());
     return 1;
 }
 
-bool WantsHelp(const std::vector<std::string>& args)
-{
+bool WantsHelp(const std::vector<std::string>& args) {
     for (const std::string& a : args)
         if (a == "-h" || a == "--help") return true;
     return false;
 }
 
-std::string TryHelp(const std::string& command)
-{
-    return "; try 'tessaron-cli " + command + " --help'";
-}
+std::string TryHelp(const std::string& command) { return "; try 'tessaron-cli " + command + " --help'"; }
 
-Option Flag(const char* name, bool* on)
-{
+Option Flag(const char* name, bool* on) {
     return {name, nullptr, nullptr, [on](const std::string&) {
                 *on = true;
                 return std::string();
             }};
 }
 
-ArgHandler Collect(std::vector<std::string>* into)
-{
+ArgHandler Collect(std::vector<std::string>* into) {
     return [into](const std::string& arg) {
         into->push_back(arg);
         return std::string();
     };
 }
 
-std::optional<int> ParseCommandLine(const CommandLine& line, const std::vector<std::string>& args)
-{
+std::optional<int> ParseCommandLine(const CommandLine& line, const std::vector<std::string>& args) {
     if (WantsHelp(args)) {
         std::fputs(line.usage, stdout);
         return 0;
@@ -73,8 +65,7 @@ std::optional<int> ParseCommandLine(const CommandLine& line, const std::vector<s
     return std::nullopt;
 }
 
-bool ParseInt32(const std::string& text, int32_t* value)
-{
+bool ParseInt32(const std::string& text, int32_t* value) {
     const char* begin = text.data();
     const char* end = begin + text.size();
     if (begin != end && *begin == '+') ++begin;
@@ -82,8 +73,7 @@ bool ParseInt32(const std::string& text, int32_t* value)
     return ec == std::errc() && ptr == end && begin != end;
 }
 
-std::string FormatDouble(double value)
-{
+std::string FormatDouble(double value) {
     if (!std::isfinite(value)) return "0";
     char buffer[64];
     auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -92,8 +82,7 @@ std::string FormatDouble(double value)
 
 namespace {
 
-std::string FourCCText(uint32_t code)
-{
+std::string FourCCText(uint32_t code) {
     std::string s;
     for (int i = 0; i < 4; ++i) {
         char c = char((code >> (8 * i)) & 0xFF);
@@ -103,8 +92,7 @@ std::string FourCCText(uint32_t code)
 }
 
 // Why our AVI reader cannot play the file.
-std::string AviFailure(const std::string& path)
-{
+std::string AviFailure(const std::string& path) {
     std::string error;
     std::unique_ptr<AviReader> avi = AviReader::OpenFile(path.c_str(), &error);
     if (!avi) return "the AVI reader cannot play it" + (error.empty() ? std::string() : ": " + error);
@@ -117,8 +105,7 @@ std::string AviFailure(const std::string& path)
 
 }  // namespace
 
-bool OpenVideo(VideoFrameReader& reader, const std::string& path, FrameInfo** info, std::string* reason)
-{
+bool OpenVideo(VideoFrameReader& reader, const std::string& path, FrameInfo** info, std::string* reason) {
     std::error_code ec;
     std::filesystem::file_status status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status)) {
@@ -146,8 +133,7 @@ bool OpenVideo(VideoFrameReader& reader, const std::string& path, FrameInfo** in
     return false;
 }
 
-FrameInfo* OpenVideoOrFail(const std::string& command, VideoFrameReader& reader, const std::string& path)
-{
+FrameInfo* OpenVideoOrFail(const std::string& command, VideoFrameReader& reader, const std::string& path) {
     FrameInfo* info = nullptr;
     std::string reason;
     if (OpenVideo(reader, path, &info, &reason)) return info;

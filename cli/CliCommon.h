@@ -38,10 +38,10 @@ ArgHandler Collect(std::vector<std::string>* into);
 // What a command accepts and how it describes itself.
 struct CommandLine {
     const char* command;
-    const char* usage;              // printed for -h or --help
+    const char* usage;  // printed for -h or --help
     std::vector<Option> options;
-    ArgHandler positional;          // every argument that is no option, in order
-    bool negativeNumbers = false;   // "-5" is an argument, not an unknown option
+    ArgHandler positional;         // every argument that is no option, in order
+    bool negativeNumbers = false;  // "-5" is an argument, not an unknown option
 };
 
 // The opening every command shares: prints the usage for -h or --help anywhere (status 0), else walks

@@ -22,8 +22,7 @@ const char kUsage[] =
     "--force; FILE itself never is. Frames that cannot be read are left out and listed on standard\n"
     "error (exit status 1). Ctrl+C stops and leaves a complete file with the frames written so far.\n";
 
-bool ParseBox(const std::string& text, int32_t corners[4])
-{
+bool ParseBox(const std::string& text, int32_t corners[4]) {
     size_t start = 0;
     for (int i = 0; i < 4; ++i) {
         const size_t comma = text.find(',', start);
@@ -37,8 +36,7 @@ bool ParseBox(const std::string& text, int32_t corners[4])
 
 }  // namespace
 
-int CmdCrop(const std::vector<std::string>& args)
-{
+int CmdCrop(const std::vector<std::string>& args) {
     cli::WriteJob job;
     job.command = "crop";
     std::vector<std::string> positional;

@@ -32,13 +32,9 @@ const char kUsage[] =
 std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnInterrupt(int)
-{
-    interrupted.store(true, std::memory_order_relaxed);
-}
+extern "C" void OnInterrupt(int) { interrupted.store(true, std::memory_order_relaxed); }
 
-bool ParseFrameList(const std::string& text, std::vector<int32_t>* frames)
-{
+bool ParseFrameList(const std::string& text, std::vector<int32_t>* frames) {
     size_t start = 0;
     while (true) {
         const size_t comma = text.find(',', start);
@@ -55,8 +51,7 @@ bool ParseFrameList(const std::string& text, std::vector<int32_t>* frames)
 
 namespace cli {
 
-CommandLine WriteJobCommandLine(WriteJob& job, const char* usage, std::vector<std::string>& positional)
-{
+CommandLine WriteJobCommandLine(WriteJob& job, const char* usage, std::vector<std::string>& positional) {
     CommandLine line{job.command, usage, {}, {}};
     line.options.push_back({"-o", nullptr, "a file name", [&job](const std::string& name) {
                                 job.output = name;
@@ -69,8 +64,7 @@ CommandLine WriteJobCommandLine(WriteJob& job, const char* usage, std::vector<st
 
 int RunWriteJob(const WriteJob& job, const std::function<std::string(const FrameInfo&)>& validate,
                 const std::function<ExportOutcome(VideoFrameReader&, FrameInfo&, const ExportTarget&,
-                                                  const ExportCallbacks&)>& write)
-{
+                                                  const ExportCallbacks&)>& write) {
     const std::string command = job.command;
     if (job.output.empty()) return Fail(command, "no output file given (-o OUT.avi)");
 
@@ -142,8 +136,7 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
 
 }  // namespace cli
 
-int CmdExport(const std::vector<std::string>& args)
-{
+int CmdExport(const std::vector<std::string>& args) {
     cli::WriteJob job;
     job.command = "export";
     std::vector<std::string> positional;

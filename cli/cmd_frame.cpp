@@ -21,8 +21,7 @@ const char kUsage[] =
 
 }  // namespace
 
-int CmdFrame(const std::vector<std::string>& args)
-{
+int CmdFrame(const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     std::string output;
     bool haveOutput = false;

@@ -17,8 +17,7 @@ const char kUsage[] =
 
 }  // namespace
 
-int CmdInfo(const std::vector<std::string>& args)
-{
+int CmdInfo(const std::vector<std::string>& args) {
     std::string path;
     bool json = false;
     cli::CommandLine line{"info", kUsage, {}, {}};
@@ -38,9 +37,10 @@ int CmdInfo(const std::vector<std::string>& args)
     const char* backend = info->useMediaDetector ? "media" : "avi";
     std::string fps = cli::FormatDouble(info->framesPerSecond);
     if (json) {
-        std::printf("{\"backend\":\"%s\",\"width\":%d,\"height\":%d,\"frameCount\":%d,\"framesPerSecond\":%s,"
-                    "\"firstFrame\":%d}\n",
-                    backend, info->width, info->height, info->frameCount, fps.c_str(), info->firstFrame);
+        std::printf(
+            "{\"backend\":\"%s\",\"width\":%d,\"height\":%d,\"frameCount\":%d,\"framesPerSecond\":%s,"
+            "\"firstFrame\":%d}\n",
+            backend, info->width, info->height, info->frameCount, fps.c_str(), info->firstFrame);
     } else {
         std::printf("backend: %s\nwidth: %d\nheight: %d\nframeCount: %d\nframesPerSecond: %s\nfirstFrame: %d\n",
                     backend, info->width, info->height, info->frameCount, fps.c_str(), info->firstFrame);

@@ -29,8 +29,7 @@ constexpr int kDefaultQuality = 25;
 
 }  // namespace
 
-int CmdRank(const std::vector<std::string>& args)
-{
+int CmdRank(const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     int32_t quality = kDefaultQuality;
     bool json = false;
@@ -71,8 +70,8 @@ int CmdRank(const std::vector<std::string>& args)
         if (ParseFrameOrderKey(order[position].c_str(), &score, &frame) != 2) continue;
         const int32_t bytes = frame >= 0 && size_t(frame) < jpegBytes.size() ? jpegBytes[size_t(frame)] : 0;
         if (json)
-            std::printf("%s{\"position\": %zu, \"frame\": %d, \"score\": %d, \"jpegBytes\": %d}",
-                        position ? ", " : "", position, frame, score, bytes);
+            std::printf("%s{\"position\": %zu, \"frame\": %d, \"score\": %d, \"jpegBytes\": %d}", position ? ", " : "",
+                        position, frame, score, bytes);
         else
             std::printf("%zu %d %d %d\n", position, frame, score, bytes);
     }
@@ -80,18 +79,17 @@ int CmdRank(const std::vector<std::string>& args)
     if (std::fflush(stdout) != 0) return cli::Fail("rank", "cannot write the result");
 
     switch (outcome.stop) {
-    case SortStop::Done:
-        return 0;
+    case SortStop::Done: return 0;
     case SortStop::Unreadable:
-        return cli::Fail("rank", path + ": cannot handle frames beyond frame " + std::to_string(outcome.unreadableFrame) +
-                                     " (it cannot be read); " + std::to_string(outcome.framesScored) + " of " +
-                                     std::to_string(frameCount) + " frames scored");
+        return cli::Fail("rank", path + ": cannot handle frames beyond frame " +
+                                     std::to_string(outcome.unreadableFrame) + " (it cannot be read); " +
+                                     std::to_string(outcome.framesScored) + " of " + std::to_string(frameCount) +
+                                     " frames scored");
     case SortStop::Failed:
-        return cli::Fail("rank", path + ": " + outcome.reason + " after " + std::to_string(outcome.framesScored) +
-                                     " frames");
+        return cli::Fail("rank",
+                         path + ": " + outcome.reason + " after " + std::to_string(outcome.framesScored) + " frames");
     case SortStop::Cancelled:
-    case SortStop::OutOfMemory:
-        break;
+    case SortStop::OutOfMemory: break;
     }
     return cli::Fail("rank", path + ": out of memory after " + std::to_string(outcome.framesScored) + " frames");
 }

@@ -24,8 +24,7 @@ const Command kCommands[] = {
 #undef TESSARON_COMMAND
 };
 
-void PrintUsage(FILE* out)
-{
+void PrintUsage(FILE* out) {
     std::fprintf(out, "usage: tessaron-cli COMMAND [ARGS...]\n\ncommands:\n");
     for (const Command& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
     std::fprintf(out,
@@ -36,8 +35,7 @@ void PrintUsage(FILE* out)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "tessaron-cli: no command given; try 'tessaron-cli --help'\n");
         return 1;

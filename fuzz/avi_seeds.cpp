@@ -10,8 +10,7 @@
 
 namespace {
 
-TestAvi Small(int32_t width, int32_t height, uint16_t bitCount, TestIndex index, int frames)
-{
+TestAvi Small(int32_t width, int32_t height, uint16_t bitCount, TestIndex index, int frames) {
     TestAvi s;
     s.width = width;
     s.height = height;
@@ -21,15 +20,13 @@ TestAvi Small(int32_t width, int32_t height, uint16_t bitCount, TestIndex index,
         for (int i = 0; i < 256; ++i)
             s.palette.insert(s.palette.end(), {uint8_t(i), uint8_t(255 - i), uint8_t(i * 7), 0});
     }
-    for (int i = 0; i < frames; ++i)
-        s.frames.push_back(PatternFrame(s, i));
+    for (int i = 0; i < frames; ++i) s.frames.push_back(PatternFrame(s, i));
     return s;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
         return 2;
@@ -66,8 +63,7 @@ int main(int argc, char** argv)
 
     int failed = 0;
     for (const auto& [name, recipe] : seeds) {
-        if (!testsupport::WriteFileBytes(dir + "/" + name + ".avi", BuildAvi(recipe)))
-            ++failed;
+        if (!testsupport::WriteFileBytes(dir + "/" + name + ".avi", BuildAvi(recipe))) ++failed;
     }
     return failed == 0 ? 0 : 1;
 }

@@ -4,8 +4,7 @@
 
 #include "fuzz/FuzzEntries.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (const char* why = FUZZ_ENTRY(data, size)) {
         std::fprintf(stderr, "broken expectation: %s\n", why);
         std::abort();

@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s: bad size %s\n", argv[0], argv[i]);
             return 1;
         }
-        const Qt::TransformationMode mode =
-            size % icon.width() == 0 ? Qt::FastTransformation : Qt::SmoothTransformation;
+        const Qt::TransformationMode mode = size % icon.width() == 0 ? Qt::FastTransformation
+                                                                     : Qt::SmoothTransformation;
         const QImage scaled = icon.scaled(size, size, Qt::IgnoreAspectRatio, mode);
         const QString dir = QString::fromLocal8Bit(argv[2]) + QString("/%1x%1/apps").arg(size);
         const QString out = dir + QStringLiteral("/tessaron.png");

@@ -21,33 +21,28 @@ double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::d
 bool Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
 // Best of a few runs of an ffmpeg command line over the file.
-double FfmpegSeconds(const std::string& path, const std::string& output, int runs)
-{
+double FfmpegSeconds(const std::string& path, const std::string& output, int runs) {
     double best = 1e30;
     for (int i = 0; i < runs; ++i) {
         const auto t0 = Clock::now();
-        if (!Run("ffmpeg -v error -i '" + path + "' " + output))
-            return -1;
+        if (!Run("ffmpeg -v error -i '" + path + "' " + output)) return -1;
         best = std::min(best, Seconds(t0, Clock::now()));
     }
     return best;
 }
 
 // Best of a few runs of opening the file and decoding every frame into a fresh block.
-double ReaderSeconds(const std::string& path, int runs, uint32_t* frames)
-{
+double ReaderSeconds(const std::string& path, int runs, uint32_t* frames) {
     double best = 1e30;
     for (int i = 0; i < runs; ++i) {
         const auto t0 = Clock::now();
         auto reader = AviReader::OpenFile(path.c_str());
-        if (!reader || !reader->CanDecode())
-            return -1;
+        if (!reader || !reader->CanDecode()) return -1;
         *frames = reader->Length();
         for (uint32_t n = 0; n < reader->Length(); ++n) {
             int32_t size = 0;
             uint8_t* block = reader->DecodeFrame(int32_t(n), &size);
-            if (!block)
-                return -1;
+            if (!block) return -1;
             std::free(block);
         }
         best = std::min(best, Seconds(t0, Clock::now()));
@@ -56,8 +51,7 @@ double ReaderSeconds(const std::string& path, int runs, uint32_t* frames)
 }
 
 // Makes the top-down file bottom-up by storing its height positive; the pixels stay as they are.
-bool FlipToBottomUp(const std::string& from, const std::string& to)
-{
+bool FlipToBottomUp(const std::string& from, const std::string& to) {
     std::ifstream in(from, std::ios::binary);
     std::vector<char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     for (size_t i = 0; i + 20 <= b.size(); ++i) {
@@ -76,8 +70,7 @@ bool FlipToBottomUp(const std::string& from, const std::string& to)
 
 }  // namespace
 
-int main()
-{
+int main() {
     std::string dir = (std::filesystem::temp_directory_path() / "bench_avireader_XXXXXX").string();
     if (!::mkdtemp(dir.data())) {
         std::fprintf(stderr, "bench_avireader: no temporary directory\n");
@@ -92,9 +85,9 @@ int main()
         std::fprintf(stderr, "bench_avireader: ffmpeg could not make the test file\n");
         status = 1;
     }
-    for (const auto& [name, path] : {std::pair{"1080p bgr24 top-down", topDown}, std::pair{"1080p bgr24 bottom-up", bottomUp}}) {
-        if (status)
-            break;
+    for (const auto& [name, path] :
+         {std::pair{"1080p bgr24 top-down", topDown}, std::pair{"1080p bgr24 bottom-up", bottomUp}}) {
+        if (status) break;
         // Two references: every frame converted to bgr24 and written to /dev/null, and demuxing and
         // decoding alone. The first run also fills the page cache.
         const double toRaw = FfmpegSeconds(path, "-f rawvideo -pix_fmt bgr24 -y /dev/null", 3);
@@ -106,9 +99,10 @@ int main()
             status = 1;
             break;
         }
-        std::printf("%s, %u frames: AviReader %.1f frames/s; ffmpeg -f rawvideo bgr24 %.1f frames/s (ratio %.2f); "
-                    "ffmpeg -f null %.1f frames/s (ratio %.2f); ratio > 1 means AviReader is faster\n",
-                    name, n, n / ours, n / toRaw, toRaw / ours, n / decodeOnly, decodeOnly / ours);
+        std::printf(
+            "%s, %u frames: AviReader %.1f frames/s; ffmpeg -f rawvideo bgr24 %.1f frames/s (ratio %.2f); "
+            "ffmpeg -f null %.1f frames/s (ratio %.2f); ratio > 1 means AviReader is faster\n",
+            name, n, n / ours, n / toRaw, toRaw / ours, n / decodeOnly, decodeOnly / ours);
     }
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);

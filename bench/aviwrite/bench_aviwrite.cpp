@@ -65,8 +65,7 @@ Timing WriteFfmpeg(const std::string& raw, const std::string& path, int count) {
     Timing t;
     const std::string cmd = "ffmpeg -nostdin -v error -f rawvideo -pix_fmt bgr24 -s " + std::to_string(kWidth) + "x" +
                             std::to_string(kHeight) + " -r 25 -stream_loop " + std::to_string(count / kDistinct - 1) +
-                            " -i '" + raw + "' -frames:v " + std::to_string(count) +
-                            " -c:v rawvideo -y '" + path + "'";
+                            " -i '" + raw + "' -frames:v " + std::to_string(count) + " -c:v rawvideo -y '" + path + "'";
     const auto start = Clock::now();
     const int rc = std::system(cmd.c_str());
     t.written = Seconds(start);
@@ -79,7 +78,8 @@ Timing WriteFfmpeg(const std::string& raw, const std::string& path, int count) {
 
 int main() {
     int count = 300;
-    if (const char* n = std::getenv("TESSARON_BENCH_FRAMES")) count = std::max(kDistinct, std::atoi(n) / kDistinct * kDistinct);
+    if (const char* n = std::getenv("TESSARON_BENCH_FRAMES"))
+        count = std::max(kDistinct, std::atoi(n) / kDistinct * kDistinct);
     std::string base = "/tmp";
     if (const char* d = std::getenv("TMPDIR"); d && *d) base = d;
     if (const char* d = std::getenv("TESSARON_BENCH_DIR"); d && *d) base = d;

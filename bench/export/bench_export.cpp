@@ -33,22 +33,20 @@ using bench::Measure;
 using bench::RunTimed;
 
 struct Pair {
-    Measure ours, theirs;            // best wall time of each
+    Measure ours, theirs;  // best wall time of each
     double oursMedian = 0, theirsMedian = 0;
     uintmax_t ourBytes = 0, theirBytes = 0;
     bool ok = false;
 };
 
-double Median(std::vector<double> v)
-{
+double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 // The two commands in turns; each output is removed before and after its run.
 Pair Compare(const std::vector<std::string>& ours, const std::string& ourOutput, const std::vector<std::string>& theirs,
-             const std::string& theirOutput)
-{
+             const std::string& theirOutput) {
     Pair pair;
     std::vector<double> oursWall, theirsWall;
     for (int i = 0; i < kRounds; ++i) {
@@ -73,8 +71,7 @@ Pair Compare(const std::vector<std::string>& ours, const std::string& ourOutput,
 }
 
 // Where outputs go: memory when the machine has /dev/shm, else beside the clip.
-fs::path OutputFolder(const fs::path& fallback)
-{
+fs::path OutputFolder(const fs::path& fallback) {
     std::error_code ec;
     const fs::path shm = "/dev/shm";
     if (fs::is_directory(shm, ec) && ::access(shm.c_str(), W_OK) == 0) {
@@ -84,16 +81,14 @@ fs::path OutputFolder(const fs::path& fallback)
     return fallback;
 }
 
-fs::path Folder()
-{
+fs::path Folder() {
     fs::path dir = fs::temp_directory_path() / "tessaron-bench-export";
     std::error_code ec;
     fs::create_directories(dir, ec);
     return dir;
 }
 
-std::string MakeClip()
-{
+std::string MakeClip() {
     const fs::path clip = Folder() / "clip-1080p-10s.mp4";
     if (fs::exists(clip)) return clip.string();
     std::printf("making %s (1920x1080, 25 fps, 10 s, x264 veryfast, 3 B-frames, GOP 250)...\n", clip.c_str());
@@ -109,8 +104,7 @@ std::string MakeClip()
     return ec ? std::string() : clip.string();
 }
 
-void Report(const char* what, const Pair& p)
-{
+void Report(const char* what, const Pair& p) {
     std::printf("%s:\n", what);
     std::printf("  tessaron-cli %7.2f s wall (median %5.2f) %7.2f s cpu   %8.1f MiB written\n", p.ours.wall,
                 p.oursMedian, p.ours.cpu, double(p.ourBytes) / 1048576.0);
@@ -122,8 +116,7 @@ void Report(const char* what, const Pair& p)
 
 }  // namespace
 
-int main()
-{
+int main() {
     const std::string clip = MakeClip();
     if (clip.empty()) {
         std::printf("bench_export: cannot make the clip with ffmpeg\n");
@@ -132,8 +125,8 @@ int main()
     const fs::path outputs = OutputFolder(Folder());
     const std::string ours = (outputs / "ours.avi").string();
     const std::string theirs = (outputs / "ffmpeg.avi").string();
-    std::printf("bench_export: %d rounds, the two commands in turns, clip %s, outputs in %s\n\n", kRounds,
-                clip.c_str(), outputs.c_str());
+    std::printf("bench_export: %d rounds, the two commands in turns, clip %s, outputs in %s\n\n", kRounds, clip.c_str(),
+                outputs.c_str());
 
     const Pair crop = Compare({TESSARON_CLI, "crop", clip, "--box", "0,0,960,540", "-o", ours}, ours,
                               {"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip, "-vf", "crop=960:540:0:0", "-c:v",

@@ -24,14 +24,10 @@ constexpr int kHeight = 1080;
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // Bottom-up BGR rows: gradients, hard-edged shapes, fine texture and a little sensor-like noise.
-std::vector<uint8_t> PhotoLikeRows(int stride)
-{
+std::vector<uint8_t> PhotoLikeRows(int stride) {
     std::vector<uint8_t> rows(size_t(stride) * kHeight, 0);
     uint32_t state = 2024;
     for (int y = 0; y < kHeight; ++y) {
@@ -66,11 +62,9 @@ std::vector<uint8_t> PhotoLikeRows(int stride)
     return rows;
 }
 
-bool WritePpm(const std::string& path, const uint8_t* rows, int width, int height, int stride)
-{
+bool WritePpm(const std::string& path, const uint8_t* rows, int width, int height, int stride) {
     FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
+    if (!file) return false;
     std::fprintf(file, "P6\n%d %d\n255\n", width, height);
     std::vector<uint8_t> line(size_t(width) * 3);
     for (int y = 0; y < height; ++y) {
@@ -86,28 +80,29 @@ bool WritePpm(const std::string& path, const uint8_t* rows, int width, int heigh
 }
 
 // Seconds for `runs` cjpeg processes; negative when one fails.
-double TimeCjpeg(int quality, const std::string& input, const std::string& output, int runs)
-{
+double TimeCjpeg(int quality, const std::string& input, const std::string& output, int runs) {
     std::string q = std::to_string(quality);
-    char* argv[] = {const_cast<char*>("cjpeg"), const_cast<char*>("-quality"), q.data(),
-                    const_cast<char*>("-baseline"), const_cast<char*>("-outfile"),
-                    const_cast<char*>(output.c_str()), const_cast<char*>(input.c_str()), nullptr};
+    char* argv[] = {const_cast<char*>("cjpeg"),
+                    const_cast<char*>("-quality"),
+                    q.data(),
+                    const_cast<char*>("-baseline"),
+                    const_cast<char*>("-outfile"),
+                    const_cast<char*>(output.c_str()),
+                    const_cast<char*>(input.c_str()),
+                    nullptr};
     const auto start = Clock::now();
     for (int i = 0; i < runs; ++i) {
         pid_t pid = 0;
-        if (posix_spawnp(&pid, "cjpeg", nullptr, nullptr, argv, environ) != 0)
-            return -1;
+        if (posix_spawnp(&pid, "cjpeg", nullptr, nullptr, argv, environ) != 0) return -1;
         int status = 0;
-        if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            return -1;
+        if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
     }
     return Seconds(Clock::now() - start);
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const int ourFrames = argc > 1 ? std::atoi(argv[1]) : 60;
     const int cjpegRuns = argc > 2 ? std::atoi(argv[2]) : 30;
     const int stride = (kWidth * 3 + 3) & ~3;
@@ -140,14 +135,12 @@ int main(int argc, char** argv)
     int status = 0;
     for (int quality : {25, 75}) {
         CxImage image;
-        if (!image.CreateFromPixels(rows.data(), kWidth, kHeight, 24, stride, false))
-            return 1;
+        if (!image.CreateFromPixels(rows.data(), kWidth, kHeight, 24, stride, false)) return 1;
         image.jpegQuality = static_cast<uint8_t>(quality);
         int32_t size = 0;
         // One warm-up encode, then the timed ones.
         uint8_t* warmUp = nullptr;
-        if (!image.Encode(warmUp, size, CXIMAGE_FORMAT_JPG))
-            return 1;
+        if (!image.Encode(warmUp, size, CXIMAGE_FORMAT_JPG)) return 1;
         std::free(warmUp);
         const auto start = Clock::now();
         for (int i = 0; i < ourFrames; ++i) {
@@ -167,16 +160,15 @@ int main(int argc, char** argv)
             uint8_t* buffer = nullptr;
             int32_t frameSize = 0;
             frameImage.jpegQuality = static_cast<uint8_t>(quality);
-            if (!frameImage.CreateFromPixels(rows.data(), kWidth, kHeight, 24, stride, false)
-                || !frameImage.Encode(buffer, frameSize, CXIMAGE_FORMAT_JPG))
+            if (!frameImage.CreateFromPixels(rows.data(), kWidth, kHeight, 24, stride, false) ||
+                !frameImage.Encode(buffer, frameSize, CXIMAGE_FORMAT_JPG))
                 return 1;
             std::free(buffer);
         }
         const double round = Seconds(Clock::now() - roundStart) / ourFrames;
 
         const double cjpegTotal = TimeCjpeg(quality, framePpm, "/dev/null", cjpegRuns);
-        if (cjpegTotal < 0 || TimeCjpeg(quality, framePpm, reference, 1) < 0)
-            return 1;
+        if (cjpegTotal < 0 || TimeCjpeg(quality, framePpm, reference, 1) < 0) return 1;
         const double cjpeg = cjpegTotal / cjpegRuns;
         const double cjpegWork = cjpeg - startup;
         const auto referenceSize = std::filesystem::file_size(reference);

@@ -29,17 +29,13 @@ namespace {
 
 constexpr int kRounds = 3;
 
-std::string Quote(const std::string& s)
-{
-    return "'" + s + "'";
-}
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 using bench::Measure;
 using bench::Now;
 using bench::RunTimed;
 
-Measure Best(const std::vector<std::string>& argv)
-{
+Measure Best(const std::vector<std::string>& argv) {
     Measure best;
     for (int i = 0; i < kRounds; ++i) {
         const Measure m = RunTimed(argv);
@@ -49,13 +45,9 @@ Measure Best(const std::vector<std::string>& argv)
     return best;
 }
 
-bool Shell(const std::string& command)
-{
-    return std::system(command.c_str()) == 0;
-}
+bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
 
-fs::path Folder()
-{
+fs::path Folder() {
     fs::path dir = fs::temp_directory_path() / "tessaron-bench-rank";
     std::error_code ec;
     fs::create_directories(dir, ec);
@@ -63,8 +55,7 @@ fs::path Folder()
 }
 
 // The clip, made with ffmpeg unless it is there already.
-std::string MakeClip(const std::string& name, const std::string& filter)
-{
+std::string MakeClip(const std::string& name, const std::string& filter) {
     const fs::path clip = Folder() / (name + ".mp4");
     if (fs::exists(clip)) return clip.string();
     std::printf("making %s (1920x1080, 25 fps, 10 s, x264 veryfast, 3 B-frames, GOP 250)...\n", clip.c_str());
@@ -80,8 +71,7 @@ std::string MakeClip(const std::string& name, const std::string& filter)
 }
 
 // The clip four times over, by stream copy (every repeat starts with its key frame).
-std::string MakeLongClip(const std::string& clip)
-{
+std::string MakeLongClip(const std::string& clip) {
     const fs::path longer = Folder() / "plain-40s.mp4";
     if (fs::exists(longer)) return longer.string();
     const fs::path list = Folder() / "list.txt";
@@ -98,18 +88,16 @@ std::string MakeLongClip(const std::string& clip)
     return ec ? std::string() : longer.string();
 }
 
-void Row(const char* what, const Measure& m, const Measure& floor)
-{
+void Row(const char* what, const Measure& m, const Measure& floor) {
     std::printf("  %-34s %7.2f s wall %7.2f s cpu   %5.2f x floor\n", what, m.wall, m.cpu, m.wall / floor.wall);
 }
 
-bool Compare(const char* name, const std::string& clip)
-{
-    const Measure floor = Best({"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-f", "rawvideo", "-pix_fmt", "bgr24",
-                                "-y", "/dev/null"});
+bool Compare(const char* name, const std::string& clip) {
+    const Measure floor = Best(
+        {"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-f", "rawvideo", "-pix_fmt", "bgr24", "-y", "/dev/null"});
     const Measure rank = Best({TESSARON_CLI, "rank", clip});
-    const Measure pipeline =
-        Best({"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-c:v", "mjpeg", "-q:v", "5", "-f", "null", "-"});
+    const Measure pipeline = Best(
+        {"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-c:v", "mjpeg", "-q:v", "5", "-f", "null", "-"});
     if (!floor.ok || !rank.ok || !pipeline.ok) {
         std::printf("%s: a command failed\n", name);
         return false;
@@ -128,8 +116,7 @@ bool Compare(const char* name, const std::string& clip)
 
 }  // namespace
 
-int main()
-{
+int main() {
     const std::string plain = MakeClip("plain-10s", "");
     const std::string grain = MakeClip("grain-10s", "-vf noise=alls=8:allf=t");
     const std::string longer = plain.empty() ? std::string() : MakeLongClip(plain);

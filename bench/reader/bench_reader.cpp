@@ -35,8 +35,7 @@ using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 // Processor seconds used so far by this process (all its threads) or by its finished children.
-double CpuSeconds(int who)
-{
+double CpuSeconds(int who) {
     rusage u{};
     getrusage(who, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
@@ -46,8 +45,7 @@ std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
-std::string MakeClip()
-{
+std::string MakeClip() {
     fs::path dir = fs::temp_directory_path() / "tessaron-bench-reader";
     std::error_code ec;
     fs::create_directories(dir, ec);
@@ -69,24 +67,21 @@ struct Opened {
     FrameInfo* info = nullptr;
 };
 
-bool Open(Opened& o, const std::string& clip, bool readAhead)
-{
+bool Open(Opened& o, const std::string& clip, bool readAhead) {
     o.info = &o.reader.Open(clip.c_str());
     if (!o.info->succeeded || !o.reader.Detector()) return false;
     o.reader.Detector()->SetReadAhead(readAhead);
     return true;
 }
 
-bool Read(Opened& o, int n)
-{
+bool Read(Opened& o, int n) {
     uint8_t* block = o.reader.ReadFrame(*o.info, n);
     std::free(block);
     return block != nullptr;
 }
 
 // Seconds to read every frame in order; negative on failure.
-double Sequential(const std::string& clip, bool readAhead, int* frames)
-{
+double Sequential(const std::string& clip, bool readAhead, int* frames) {
     Opened o;
     if (!Open(o, clip, readAhead)) return -1;
     *frames = o.info->frameCount;
@@ -97,8 +92,7 @@ double Sequential(const std::string& clip, bool readAhead, int* frames)
 }
 
 // The caller's work per frame in the JPEG-size sort: a JPEG at quality 75 in memory; its size.
-unsigned long EncodeJpeg(const uint8_t* block, int width, int height)
-{
+unsigned long EncodeJpeg(const uint8_t* block, int width, int height) {
     jpeg_compress_struct c;
     jpeg_error_mgr err;
     c.err = jpeg_std_error(&err);
@@ -126,8 +120,7 @@ unsigned long EncodeJpeg(const uint8_t* block, int width, int height)
 }
 
 // Seconds to read and JPEG-encode every frame in order; negative on failure.
-double SequentialWithJpeg(const std::string& clip, bool readAhead)
-{
+double SequentialWithJpeg(const std::string& clip, bool readAhead) {
     Opened o;
     if (!Open(o, clip, readAhead)) return -1;
     auto t0 = Clock::now();
@@ -142,8 +135,7 @@ double SequentialWithJpeg(const std::string& clip, bool readAhead)
 
 }  // namespace
 
-int main()
-{
+int main() {
     setenv("TESSARON_MEDIA_DETECTOR", "1", 1);
     const std::string clip = MakeClip();
     if (clip.empty()) {
@@ -174,9 +166,10 @@ int main()
     }
     const double fps = frames / oursSeq, fpsNoAhead = frames / oursSeqNoAhead, ffFps = frames / ffSeq;
     std::printf("clip: %s, %d frames\n", clip.c_str(), frames);
-    std::printf("sequential: tessaron %.1f fps (%.1f without read-ahead), ffmpeg -> bgr24 %.1f fps, ratio %.2f "
-                "(goal >= 1)\n",
-                fps, fpsNoAhead, ffFps, fps / ffFps);
+    std::printf(
+        "sequential: tessaron %.1f fps (%.1f without read-ahead), ffmpeg -> bgr24 %.1f fps, ratio %.2f "
+        "(goal >= 1)\n",
+        fps, fpsNoAhead, ffFps, fps / ffFps);
     std::printf("sequential processor time: tessaron %.1f ms/frame, ffmpeg %.1f ms/frame, ratio %.2f\n",
                 oursCpu / frames * 1e3, ffCpu / frames * 1e3, ffCpu / oursCpu);
 

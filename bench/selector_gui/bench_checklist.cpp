@@ -113,10 +113,11 @@ int main(int argc, char** argv) {
 
     std::printf("check-list of %d items, best of %d runs (list %dx%d px, %d and %d pages)\n", kItems, kRuns,
                 ours.width(), ours.height(), Pages(&ours), Pages(&reference));
-    std::printf("  fill + first paint: myCheckListBox %8.1f ms   QListWidget %8.1f ms   ratio %.2f\n", oursFill, refFill,
-                oursFill / refFill);
-    std::printf("  scroll end to end + 500 jumps, painting each: myCheckListBox %8.1f ms   QListWidget %8.1f ms   ratio %.2f\n",
-                oursScroll, refScroll, oursScroll / refScroll);
+    std::printf("  fill + first paint: myCheckListBox %8.1f ms   QListWidget %8.1f ms   ratio %.2f\n", oursFill,
+                refFill, oursFill / refFill);
+    std::printf(
+        "  scroll end to end + 500 jumps, painting each: myCheckListBox %8.1f ms   QListWidget %8.1f ms   ratio %.2f\n",
+        oursScroll, refScroll, oursScroll / refScroll);
     std::printf("  per painted page: myCheckListBox %.3f ms   QListWidget %.3f ms   (paints: %d and %d)\n",
                 oursScroll / (Pages(&ours) + 501), refScroll / (Pages(&reference) + 501), oursPaints.paints,
                 refPaints.paints);

@@ -138,8 +138,7 @@ std::string IniGetValue(const std::string& content, const std::string& section, 
             if (!ParseAssignment(lines[i].text, &name, &valueStart) || !EqualNoCase(name, key)) continue;
             value = Trim(lines[i].text.substr(valueStart));
             // A value wrapped in a pair of matching quotes is taken without them.
-            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-                value.back() == value.front())
+            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
                 value = value.substr(1, value.size() - 2);
             break;
         }

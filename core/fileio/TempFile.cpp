@@ -8,9 +8,8 @@
 #include <cstdlib>
 #include <random>
 
-std::string ResolveWriteTarget(const std::string& path)
-{
-    struct stat st{};
+std::string ResolveWriteTarget(const std::string& path) {
+    struct stat st {};
     if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         if (char* real = realpath(path.c_str(), nullptr)) {
             std::string r(real);
@@ -21,8 +20,7 @@ std::string ResolveWriteTarget(const std::string& path)
     return path;
 }
 
-int CreateTempBeside(const std::string& target, std::string* tempPath)
-{
+int CreateTempBeside(const std::string& target, std::string* tempPath) {
     std::random_device rd;
     std::mt19937 gen(rd());
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";

@@ -8,35 +8,24 @@
 #include "image/ximajpg.h"
 #include "image/xmemfile.h"
 
-CxImage::CxImage(uint32_t imageType)
-    : m_type(imageType)
-{
+CxImage::CxImage(uint32_t imageType) : m_type(imageType) {
     const int32_t pelsPerMeter = static_cast<int32_t>(std::floor(96 * 39.37007874015748 + 0.5));
     m_head.biXPelsPerMeter = pelsPerMeter;
     m_head.biYPelsPerMeter = pelsPerMeter;
 }
 
-CxImage::~CxImage()
-{
-    Destroy();
-}
+CxImage::~CxImage() { Destroy(); }
 
-void CxImage::Destroy()
-{
-    if (m_borrowedFrom)
-        return;
+void CxImage::Destroy() {
+    if (m_borrowedFrom) return;
     std::free(m_dib);
     m_dib = nullptr;
     m_pixels = nullptr;
 }
 
-void CxImage::SetLastError(const char* text)
-{
-    std::snprintf(lastError, sizeof lastError, "%s", text);
-}
+void CxImage::SetLastError(const char* text) { std::snprintf(lastError, sizeof lastError, "%s", text); }
 
-void* CxImage::Create(uint32_t width, uint32_t height, uint32_t bitsPerPixel, uint32_t imageType)
-{
+void* CxImage::Create(uint32_t width, uint32_t height, uint32_t bitsPerPixel, uint32_t imageType) {
     Destroy();
     // From here on this object owns whatever it allocates, even if it was borrowing before.
     m_borrowedFrom = nullptr;
@@ -60,8 +49,8 @@ void* CxImage::Create(uint32_t width, uint32_t height, uint32_t bitsPerPixel, ui
     const bool overCeiling = pixelCount > UINT64_MAX / depth || ((pixelCount * depth) >> 8) > CXIMAGE_MAX_MEMORY;
     const uint64_t rowWidth = ((uint64_t(width) * depth + 31) / 32) * 4;
     const uint64_t imageBytes = overCeiling ? 0 : rowWidth * height;
-    if (overCeiling || width > INT32_MAX || height > INT32_MAX
-        || imageBytes + kDibHeaderSize + paletteBytes > UINT32_MAX) {
+    if (overCeiling || width > INT32_MAX || height > INT32_MAX ||
+        imageBytes + kDibHeaderSize + paletteBytes > UINT32_MAX) {
         SetLastError("CXIMAGE_MAX_MEMORY exceeded");
         return nullptr;
     }
@@ -90,19 +79,15 @@ void* CxImage::Create(uint32_t width, uint32_t height, uint32_t bitsPerPixel, ui
     return m_dib;
 }
 
-RGBQUAD* CxImage::GetPalette() const
-{
-    if (!m_dib || m_head.biClrUsed == 0)
-        return nullptr;
+RGBQUAD* CxImage::GetPalette() const {
+    if (!m_dib || m_head.biClrUsed == 0) return nullptr;
     return reinterpret_cast<RGBQUAD*>(static_cast<uint8_t*>(m_dib) + m_head.biSize);
 }
 
-void CxImage::SetGreyPalette()
-{
+void CxImage::SetGreyPalette() {
     RGBQUAD* palette = GetPalette();
     const uint32_t entries = m_head.biClrUsed;
-    if (!palette || entries < 2)
-        return;
+    if (!palette || entries < 2) return;
     const uint32_t step = 255 / (entries - 1);
     for (uint32_t i = 0; i < entries; ++i) {
         const auto level = static_cast<uint8_t>(i * step);
@@ -110,28 +95,21 @@ void CxImage::SetGreyPalette()
     }
 }
 
-bool CxImage::IsIdentityGrey() const
-{
+bool CxImage::IsIdentityGrey() const {
     const RGBQUAD* palette = GetPalette();
     // Only 8-bit rows hold one grey sample per byte, which is what the grey ramp means.
-    if (!palette || m_head.biBitCount != 8 || m_head.biClrUsed != 256)
-        return false;
+    if (!palette || m_head.biBitCount != 8 || m_head.biClrUsed != 256) return false;
     for (uint32_t i = 0; i < 256; ++i) {
-        if (palette[i].rgbBlue != i || palette[i].rgbGreen != i || palette[i].rgbRed != i)
-            return false;
+        if (palette[i].rgbBlue != i || palette[i].rgbGreen != i || palette[i].rgbRed != i) return false;
     }
     return true;
 }
 
 bool CxImage::CreateFromPixels(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t bitsPerPixel,
-                               uint32_t bytesPerLine, bool flip)
-{
-    if (!pixels || (bitsPerPixel != 1 && bitsPerPixel != 4 && bitsPerPixel != 8 && bitsPerPixel != 24))
-        return false;
-    if (!Create(width, height, bitsPerPixel, CXIMAGE_FORMAT_UNKNOWN))
-        return false;
-    if (bitsPerPixel < 24)
-        SetGreyPalette();
+                               uint32_t bytesPerLine, bool flip) {
+    if (!pixels || (bitsPerPixel != 1 && bitsPerPixel != 4 && bitsPerPixel != 8 && bitsPerPixel != 24)) return false;
+    if (!Create(width, height, bitsPerPixel, CXIMAGE_FORMAT_UNKNOWN)) return false;
+    if (bitsPerPixel < 24) SetGreyPalette();
 
     const size_t copy = bytesPerLine < m_rowWidth ? bytesPerLine : m_rowWidth;
     const uint8_t* source = pixels;
@@ -146,8 +124,7 @@ bool CxImage::CreateFromPixels(const uint8_t* pixels, uint32_t width, uint32_t h
     return true;
 }
 
-void CxImage::CopyState(const CxImage& other)
-{
+void CxImage::CopyState(const CxImage& other) {
     m_dib = other.m_dib;
     m_head = other.m_head;
     m_rowWidth = other.m_rowWidth;
@@ -159,14 +136,12 @@ void CxImage::CopyState(const CxImage& other)
     m_yResolution = other.m_yResolution;
 }
 
-void CxImage::Borrow(CxImage& owner)
-{
+void CxImage::Borrow(CxImage& owner) {
     CopyState(owner);
     m_borrowedFrom = &owner;
 }
 
-void CxImage::TakeOver(CxImage& codec)
-{
+void CxImage::TakeOver(CxImage& codec) {
     Destroy();
     CopyState(codec);
     m_borrowedFrom = codec.m_borrowedFrom;
@@ -174,12 +149,10 @@ void CxImage::TakeOver(CxImage& codec)
     codec.m_pixels = nullptr;
 }
 
-bool CxImage::Encode(CxStream* stream, uint32_t imageType)
-{
+bool CxImage::Encode(CxStream* stream, uint32_t imageType) {
     if (imageType == CXIMAGE_FORMAT_JPG) {
         CxImageJPEG codec(*this);
-        if (codec.Encode(stream))
-            return true;
+        if (codec.Encode(stream)) return true;
         std::memcpy(lastError, codec.lastError, sizeof lastError);
         return false;
     }
@@ -187,21 +160,17 @@ bool CxImage::Encode(CxStream* stream, uint32_t imageType)
     return false;
 }
 
-bool CxImage::Encode(uint8_t*& buffer, int32_t& size, uint32_t imageType)
-{
-    if (buffer)
-        return false;
-    CxMemStream stream;  // owns a fresh zero-byte block
-    if (!Encode(&stream, imageType))
-        return false;    // the stream frees its block
+bool CxImage::Encode(uint8_t*& buffer, int32_t& size, uint32_t imageType) {
+    if (buffer) return false;
+    CxMemStream stream;                             // owns a fresh zero-byte block
+    if (!Encode(&stream, imageType)) return false;  // the stream frees its block
     size = stream.Size();
     buffer = stream.GetBuffer(true);
     stream.Close();
     return true;
 }
 
-bool CxImage::Decode(CxStream* stream, uint32_t imageType)
-{
+bool CxImage::Decode(CxStream* stream, uint32_t imageType) {
     if (imageType == CXIMAGE_FORMAT_JPG) {
         // Decode into the codec's own memory so that a failure keeps the current pixels.
         CxImageJPEG codec;
@@ -216,15 +185,13 @@ bool CxImage::Decode(CxStream* stream, uint32_t imageType)
     return false;
 }
 
-bool CxImage::Decode(uint8_t* buffer, uint32_t size, uint32_t imageType)
-{
+bool CxImage::Decode(uint8_t* buffer, uint32_t size, uint32_t imageType) {
     CxMemStream stream(buffer, size);
     const bool decoded = Decode(&stream, imageType);
     stream.Close();
     return decoded;
 }
 
-int64_t CxImage::GetDibSize() const
-{
+int64_t CxImage::GetDibSize() const {
     return int64_t(m_head.biSize) + 4 * int64_t(m_head.biClrUsed) + int64_t(m_head.biSizeImage);
 }

@@ -25,11 +25,10 @@ constexpr int kRowsPerCall = 16;
 struct ErrorManager {
     jpeg_error_mgr pub;  // first: the library sees only this part
     jmp_buf jump;
-    char* lastError;     // 256 bytes
+    char* lastError;  // 256 bytes
 };
 
-void ErrorExit(j_common_ptr cinfo)
-{
+void ErrorExit(j_common_ptr cinfo) {
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
     char text[JMSG_LENGTH_MAX];
     (*cinfo->err->format_message)(cinfo, text);
@@ -37,8 +36,7 @@ void ErrorExit(j_common_ptr cinfo)
     std::longjmp(err->jump, 1);
 }
 
-void InstallErrorManager(ErrorManager& err, char* lastError)
-{
+void InstallErrorManager(ErrorManager& err, char* lastError) {
     jpeg_std_error(&err.pub);
     err.pub.error_exit = ErrorExit;
     err.lastError = lastError;
@@ -50,8 +48,7 @@ struct Destination {
     JOCTET* buffer;
 };
 
-void InitDestination(j_compress_ptr cinfo)
-{
+void InitDestination(j_compress_ptr cinfo) {
     auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
     dest->buffer = static_cast<JOCTET*>(
         (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, kStreamBufferSize));
@@ -59,24 +56,19 @@ void InitDestination(j_compress_ptr cinfo)
     dest->pub.free_in_buffer = kStreamBufferSize;
 }
 
-boolean EmptyOutputBuffer(j_compress_ptr cinfo)
-{
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
     auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
-    if (dest->stream->Write(dest->buffer, 1, kStreamBufferSize) != kStreamBufferSize)
-        ERREXIT(cinfo, JERR_FILE_WRITE);
+    if (dest->stream->Write(dest->buffer, 1, kStreamBufferSize) != kStreamBufferSize) ERREXIT(cinfo, JERR_FILE_WRITE);
     dest->pub.next_output_byte = dest->buffer;
     dest->pub.free_in_buffer = kStreamBufferSize;
     return TRUE;
 }
 
-void TermDestination(j_compress_ptr cinfo)
-{
+void TermDestination(j_compress_ptr cinfo) {
     auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
     const size_t count = kStreamBufferSize - dest->pub.free_in_buffer;
-    if (count > 0 && dest->stream->Write(dest->buffer, 1, count) != count)
-        ERREXIT(cinfo, JERR_FILE_WRITE);
-    if (!dest->stream->Flush() || dest->stream->HasError() != 0)
-        ERREXIT(cinfo, JERR_FILE_WRITE);
+    if (count > 0 && dest->stream->Write(dest->buffer, 1, count) != count) ERREXIT(cinfo, JERR_FILE_WRITE);
+    if (!dest->stream->Flush() || dest->stream->HasError() != 0) ERREXIT(cinfo, JERR_FILE_WRITE);
 }
 
 struct Source {
@@ -86,18 +78,13 @@ struct Source {
     bool startOfFile;
 };
 
-void InitSource(j_decompress_ptr cinfo)
-{
-    reinterpret_cast<Source*>(cinfo->src)->startOfFile = true;
-}
+void InitSource(j_decompress_ptr cinfo) { reinterpret_cast<Source*>(cinfo->src)->startOfFile = true; }
 
-boolean FillInputBuffer(j_decompress_ptr cinfo)
-{
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
     auto* src = reinterpret_cast<Source*>(cinfo->src);
     size_t count = src->stream->Read(src->buffer, 1, kStreamBufferSize);
     if (count == 0) {
-        if (src->startOfFile)
-            ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        if (src->startOfFile) ERREXIT(cinfo, JERR_INPUT_EMPTY);
         WARNMS(cinfo, JWRN_JPEG_EOF);
         // An end-of-image marker in place of the missing data ends the image cleanly.
         src->buffer[0] = 0xFF;
@@ -110,11 +97,9 @@ boolean FillInputBuffer(j_decompress_ptr cinfo)
     return TRUE;
 }
 
-void SkipInputData(j_decompress_ptr cinfo, long numBytes)
-{
+void SkipInputData(j_decompress_ptr cinfo, long numBytes) {
     auto* src = reinterpret_cast<Source*>(cinfo->src);
-    if (numBytes <= 0)
-        return;
+    if (numBytes <= 0) return;
     size_t remaining = static_cast<size_t>(numBytes);
     while (remaining > src->pub.bytes_in_buffer) {
         remaining -= src->pub.bytes_in_buffer;
@@ -139,8 +124,7 @@ struct DecompressJob {
 };
 
 // Top row of the picture first: image rows are stored bottom-up.
-void CompressScanlines(j_compress_ptr cinfo, uint8_t* pixels, uint32_t rowWidth)
-{
+void CompressScanlines(j_compress_ptr cinfo, uint8_t* pixels, uint32_t rowWidth) {
     const JDIMENSION height = cinfo->image_height;
     JSAMPROW rows[kRowsPerCall];
     while (cinfo->next_scanline < height) {
@@ -153,19 +137,11 @@ void CompressScanlines(j_compress_ptr cinfo, uint8_t* pixels, uint32_t rowWidth)
 
 }  // namespace
 
-CxImageJPEG::CxImageJPEG()
-    : CxImage(CXIMAGE_FORMAT_JPG)
-{
-}
+CxImageJPEG::CxImageJPEG() : CxImage(CXIMAGE_FORMAT_JPG) {}
 
-CxImageJPEG::CxImageJPEG(CxImage& owner)
-    : CxImage(CXIMAGE_FORMAT_JPG)
-{
-    Borrow(owner);
-}
+CxImageJPEG::CxImageJPEG(CxImage& owner) : CxImage(CXIMAGE_FORMAT_JPG) { Borrow(owner); }
 
-bool CxImageJPEG::Encode(CxStream* stream)
-{
+bool CxImageJPEG::Encode(CxStream* stream) {
     if (!stream) {
         SetLastError("null file handler");
         return false;
@@ -180,10 +156,8 @@ bool CxImageJPEG::Encode(CxStream* stream)
         return false;
     }
     int quality = jpegQuality;
-    if (quality < 1)
-        quality = 1;
-    if (quality > 100)
-        quality = 100;
+    if (quality < 1) quality = 1;
+    if (quality > 100) quality = 100;
 
     CompressJob job{};
     InstallErrorManager(job.err, lastError);
@@ -223,8 +197,7 @@ bool CxImageJPEG::Encode(CxStream* stream)
     return true;
 }
 
-bool CxImageJPEG::Decode(CxStream* stream)
-{
+bool CxImageJPEG::Decode(CxStream* stream) {
     if (!stream) {
         SetLastError("null file handler");
         return false;
@@ -244,8 +217,8 @@ bool CxImageJPEG::Decode(CxStream* stream)
     job.src.pub.resync_to_restart = jpeg_resync_to_restart;
     job.src.pub.term_source = TermSource;
     job.src.stream = stream;
-    job.src.buffer = static_cast<JOCTET*>((*job.cinfo.mem->alloc_small)(
-        reinterpret_cast<j_common_ptr>(&job.cinfo), JPOOL_PERMANENT, kStreamBufferSize));
+    job.src.buffer = static_cast<JOCTET*>(
+        (*job.cinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&job.cinfo), JPOOL_PERMANENT, kStreamBufferSize));
     job.cinfo.src = &job.src.pub;
 
     const bool decoded = DecodeScanlines(&job.cinfo);
@@ -253,13 +226,11 @@ bool CxImageJPEG::Decode(CxStream* stream)
     return decoded;
 }
 
-bool CxImageJPEG::DecodeScanlines(jpeg_decompress_struct* cinfo)
-{
+bool CxImageJPEG::DecodeScanlines(jpeg_decompress_struct* cinfo) {
     jpeg_read_header(cinfo, TRUE);
     // Colour output lands in the rows as blue-green-red directly; the values equal RGB output.
     const bool colour = cinfo->out_color_space == JCS_RGB;
-    if (colour)
-        cinfo->out_color_space = JCS_EXT_BGR;
+    if (colour) cinfo->out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(cinfo);
 
     const JDIMENSION width = cinfo->output_width;
@@ -267,8 +238,7 @@ bool CxImageJPEG::DecodeScanlines(jpeg_decompress_struct* cinfo)
     const int components = cinfo->output_components;
     if (!Create(width, height, 8 * static_cast<uint32_t>(components), CXIMAGE_FORMAT_JPG))
         return false;  // Create's text is in lastError
-    if (components == 1)
-        SetGreyPalette();
+    if (components == 1) SetGreyPalette();
     // The library fills only the samples; clear the row padding so no stale heap bytes remain.
     const size_t usedBytes = size_t(width) * (components == 1 ? 1 : 3);
     if (usedBytes < m_rowWidth) {

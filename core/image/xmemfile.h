@@ -34,8 +34,8 @@ private:
     bool Reserve(int64_t needed);
 
     uint8_t* m_buffer = nullptr;
-    int32_t m_dataSize = 0;     // highest position ever written, or the size given at construction
+    int32_t m_dataSize = 0;  // highest position ever written, or the size given at construction
     bool m_ownsBuffer = false;
     int32_t m_position = 0;
-    int32_t m_capacity = 0;     // bytes allocated
+    int32_t m_capacity = 0;  // bytes allocated
 };

@@ -61,9 +61,15 @@ constexpr uint32_t FourCC(const char (&s)[5]) {
 class Bytes {
 public:
     void U8(uint8_t v) { data.push_back(v); }
-    void U16(uint16_t v) { for (int i = 0; i < 2; ++i) data.push_back(uint8_t(v >> (8 * i))); }
-    void U32(uint32_t v) { for (int i = 0; i < 4; ++i) data.push_back(uint8_t(v >> (8 * i))); }
-    void U64(uint64_t v) { for (int i = 0; i < 8; ++i) data.push_back(uint8_t(v >> (8 * i))); }
+    void U16(uint16_t v) {
+        for (int i = 0; i < 2; ++i) data.push_back(uint8_t(v >> (8 * i)));
+    }
+    void U32(uint32_t v) {
+        for (int i = 0; i < 4; ++i) data.push_back(uint8_t(v >> (8 * i)));
+    }
+    void U64(uint64_t v) {
+        for (int i = 0; i < 8; ++i) data.push_back(uint8_t(v >> (8 * i)));
+    }
     void Tag(const char (&s)[5]) { U32(FourCC(s)); }
     void Raw(const void* p, size_t n) {
         const auto* b = static_cast<const uint8_t*>(p);
@@ -104,8 +110,8 @@ struct AviOutput {
     // Stream format, fixed by the first frame.
     BITMAPINFOHEADER format{};
     std::vector<RGBQUAD> colours;
-    int32_t frameSize = 0;    // bytes of pixels per frame
-    uint64_t chunkSize = 0;   // 00db chunk: header, pixels, pad byte
+    int32_t frameSize = 0;   // bytes of pixels per frame
+    uint64_t chunkSize = 0;  // 00db chunk: header, pixels, pad byte
 
     // Layout of the first RIFF's header region.
     uint64_t indxPos = 0;
@@ -114,11 +120,11 @@ struct AviOutput {
 
     // The RIFF being filled.
     bool riffOpen = false;
-    int riffNumber = 0;       // 0 = the 'AVI ' RIFF, then AVIX lists
+    int riffNumber = 0;  // 0 = the 'AVI ' RIFF, then AVIX lists
     uint64_t riffStart = 0;
-    uint64_t moviStart = 0;   // position of its 'LIST' header
+    uint64_t moviStart = 0;  // position of its 'LIST' header
     uint32_t riffFrames = 0;
-    uint64_t pos = 0;         // end of what has been written
+    uint64_t pos = 0;  // end of what has been written
 
     // Finished parts.
     uint32_t firstRiffFrames = 0;
@@ -202,10 +208,10 @@ struct AviOutput {
         b.U32(kStrhSize);
         b.Tag("vids");
         b.Tag("DIB ");
-        b.U32(0);  // flags
-        b.U16(0);  // priority
-        b.U16(0);  // language
-        b.U32(0);  // initial frames
+        b.U32(0);                      // flags
+        b.U16(0);                      // priority
+        b.U16(0);                      // language
+        b.U32(0);                      // initial frames
         b.U32(uint32_t(framePeriod));  // scale: not reduced, rate / scale gives the frame rate
         b.U32(1000);                   // rate
         b.U32(0);                      // start
@@ -335,8 +341,7 @@ AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATE
     return AviOutputOpen(path, msPerFrame, audioFormat, nullptr);
 }
 
-AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATEX* audioFormat,
-                         std::string* error) {
+AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATEX* audioFormat, std::string* error) {
     auto refuse = [&](const std::string& reason) -> AviOutput* {
         if (error) *error = reason;
         return nullptr;
@@ -348,12 +353,12 @@ AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATE
     if (!out) return refuse(ErrnoText(ENOMEM));
     try {
         out->targetPath = ResolveWriteTarget(path);
-        struct stat st{};
+        struct stat st {};
         if (stat(out->targetPath.c_str(), &st) == 0) {
             // Replacing must be refused where truncating in place would be.
-            const int err = S_ISDIR(st.st_mode) ? EISDIR
-                          : faccessat(AT_FDCWD, out->targetPath.c_str(), W_OK, AT_EACCESS) != 0 ? errno
-                          : 0;
+            const int err = S_ISDIR(st.st_mode)                                                   ? EISDIR
+                            : faccessat(AT_FDCWD, out->targetPath.c_str(), W_OK, AT_EACCESS) != 0 ? errno
+                                                                                                  : 0;
             if (err) {
                 delete out;
                 return refuse(ErrnoText(err));
@@ -438,7 +443,8 @@ int32_t AviOutputAddFrame(AviOutput* out, const void* bits, int32_t bitsSize, co
         prefixLen += sizeof chunkHead;
 
         static const uint8_t kPad = 0;
-        iovec iov[3] = {{prefix, prefixLen}, {const_cast<void*>(bits), size_t(bitsSize)},
+        iovec iov[3] = {{prefix, prefixLen},
+                        {const_cast<void*>(bits), size_t(bitsSize)},
                         {const_cast<uint8_t*>(&kPad), 1}};
         const int count = (bitsSize & 1) ? 3 : 2;
         if (!WriteAll(out->file, iov, count, int64_t(out->pos))) return out->Fail(AVIERR_FILEWRITE, ErrnoText(errno));

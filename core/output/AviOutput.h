@@ -31,12 +31,12 @@ static_assert(sizeof(WAVEFORMATEX) == 18);
 constexpr int32_t AVIERR_OK = 0;
 constexpr int32_t AVIERR_BADFORMAT = int32_t(0x80044066u);  // first frame's header unusable
 constexpr int32_t AVIERR_MEMORY = int32_t(0x80044067u);
-constexpr int32_t AVIERR_BADPARAM = int32_t(0x8004406Au);   // null pixels, negative size
-constexpr int32_t AVIERR_BADSIZE = int32_t(0x8004406Bu);    // frame size differs from the first frame's
+constexpr int32_t AVIERR_BADPARAM = int32_t(0x8004406Au);  // null pixels, negative size
+constexpr int32_t AVIERR_BADSIZE = int32_t(0x8004406Bu);   // frame size differs from the first frame's
 constexpr int32_t AVIERR_BADHANDLE = int32_t(0x8004406Cu);
 constexpr int32_t AVIERR_FILEWRITE = int32_t(0x8004406Eu);  // the file system refused a write
 constexpr int32_t AVIERR_FILEOPEN = int32_t(0x8004406Fu);
-constexpr int32_t AVIERR_ERROR = int32_t(0x800440C7u);      // the handle failed earlier
+constexpr int32_t AVIERR_ERROR = int32_t(0x800440C7u);  // the handle failed earlier
 
 struct AviOutput;
 
@@ -47,8 +47,7 @@ struct AviOutput;
 // (or an existing file at path could not be overwritten) or the period is not positive; the reason
 // (the system's text, e.g. "Permission denied") goes to *error when error is not null.
 AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATEX* audioFormat);
-AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATEX* audioFormat,
-                         std::string* error);
+AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATEX* audioFormat, std::string* error);
 
 // Appends one frame: bitsSize bytes of pixel rows at bits. The header of the first frame fixes the
 // stream's format (with biClrUsed palette entries following it when biClrUsed is nonzero); later

@@ -26,8 +26,7 @@ constexpr size_t kReportedNumbers = 20;
 // Which frame the loop reads in round i, or false when the loop is over.
 using FrameAt = std::function<bool(int32_t round, int32_t* frame)>;
 
-bool SameFile(const char* a, const char* b)
-{
+bool SameFile(const char* a, const char* b) {
     if (!a || !b) return false;
     std::error_code ec;
     const bool same = std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), ec);
@@ -35,8 +34,7 @@ bool SameFile(const char* a, const char* b)
 }
 
 // The block's header when it describes a 24-bit bottom-up frame that fills length bytes.
-bool BlockHeader(const uint8_t* block, int32_t length, BITMAPINFOHEADER* header)
-{
+bool BlockHeader(const uint8_t* block, int32_t length, BITMAPINFOHEADER* header) {
     if (!IsWholeFrameBlock(block, length)) return false;
     std::memcpy(header, block, sizeof *header);
     return true;
@@ -45,8 +43,7 @@ bool BlockHeader(const uint8_t* block, int32_t length, BITMAPINFOHEADER* header)
 // The box's rows out of a W x H block into bottom-up output rows of outStride bytes. Whatever of the
 // box lies outside this block is black; row padding stays zero.
 void CopyBox(const uint8_t* block, const BITMAPINFOHEADER& source, const CropRect& box, uint8_t* out,
-             int64_t outStride)
-{
+             int64_t outStride) {
     const int32_t width = source.biWidth, height = source.biHeight;
     const int64_t sourceStride = DibStride24(width);
     const uint8_t* rows = block + kDibHeaderSize;
@@ -65,8 +62,7 @@ void CopyBox(const uint8_t* block, const BITMAPINFOHEADER& source, const CropRec
 }
 
 ExportOutcome RunExportLoop(VideoFrameReader& reader, FrameInfo& info, const CropRect& box, const FrameAt& frameAt,
-                            const ExportTarget& target, const ExportCallbacks& callbacks)
-{
+                            const ExportTarget& target, const ExportCallbacks& callbacks) {
     ExportOutcome outcome;
     auto refuse = [&outcome](ExportStop stop, std::string reason) {
         outcome.stop = stop;
@@ -104,8 +100,8 @@ ExportOutcome RunExportLoop(VideoFrameReader& reader, FrameInfo& info, const Cro
             BITMAPINFOHEADER header;
             if (!wholeFrames) {
                 int32_t length = 0;
-                const uint8_t* part =
-                    reader.ReadFramePart(info, frame, box.left, box.top, box.Width(), box.Height(), &length);
+                const uint8_t* part = reader.ReadFramePart(info, frame, box.left, box.top, box.Width(), box.Height(),
+                                                           &length);
                 if (part && BlockHeader(part, length, &header) && header.biWidth == box.Width() &&
                     header.biHeight == box.Height())
                     pixels = part + kDibHeaderSize;
@@ -165,8 +161,7 @@ ExportOutcome RunExportLoop(VideoFrameReader& reader, FrameInfo& info, const Cro
 }
 
 ExportOutcome RunExport(VideoFrameReader& reader, FrameInfo& info, const CropRect& box, const FrameAt& frameAt,
-                        const ExportTarget& target, const ExportCallbacks& callbacks)
-{
+                        const ExportTarget& target, const ExportCallbacks& callbacks) {
     try {
         return RunExportLoop(reader, info, box, frameAt, target, callbacks);
     } catch (...) {
@@ -179,8 +174,7 @@ ExportOutcome RunExport(VideoFrameReader& reader, FrameInfo& info, const CropRec
 }
 
 // Drops the last UTF-8 character of text (a lone continuation byte counts as one).
-void DropLastCharacter(std::string& text)
-{
+void DropLastCharacter(std::string& text) {
     if (text.empty()) return;
     size_t end = text.size() - 1;
     size_t continuation = 0;
@@ -199,8 +193,7 @@ void DropLastCharacter(std::string& text)
 
 }  // namespace
 
-CropRect NormalizeCropBox(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
-{
+CropRect NormalizeCropBox(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     CropRect box;
     box.left = std::min(x1, x2);
     box.right = std::max(x1, x2);
@@ -209,8 +202,7 @@ CropRect NormalizeCropBox(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
     return box;
 }
 
-CropRect ClampCropBox(const CropRect& box, int32_t width, int32_t height)
-{
+CropRect ClampCropBox(const CropRect& box, int32_t width, int32_t height) {
     CropRect inside;
     inside.left = std::clamp(box.left, 0, std::max(width, 0));
     inside.right = std::clamp(box.right, 0, std::max(width, 0));
@@ -221,8 +213,7 @@ CropRect ClampCropBox(const CropRect& box, int32_t width, int32_t height)
     return inside;
 }
 
-int32_t OutputFramePeriodMs(double framesPerSecond)
-{
+int32_t OutputFramePeriodMs(double framesPerSecond) {
     if (!(framesPerSecond > 0) || !std::isfinite(framesPerSecond)) return 40;
     const double period = std::round(1000.0 / framesPerSecond);
     if (!(period < double(std::numeric_limits<int32_t>::max()))) return std::numeric_limits<int32_t>::max();
@@ -230,8 +221,7 @@ int32_t OutputFramePeriodMs(double framesPerSecond)
 }
 
 ExportOutcome ExportCheckedFrames(VideoFrameReader& reader, FrameInfo& info, const int32_t* frames, int32_t count,
-                                  const ExportTarget& target, const ExportCallbacks& callbacks)
-{
+                                  const ExportTarget& target, const ExportCallbacks& callbacks) {
     if (!frames || count <= 0) {
         ExportOutcome outcome;
         outcome.stop = ExportStop::Refused;
@@ -256,8 +246,7 @@ ExportOutcome ExportCheckedFrames(VideoFrameReader& reader, FrameInfo& info, con
 }
 
 ExportOutcome CropAndSave(VideoFrameReader& reader, FrameInfo& info, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                          const ExportTarget& target, const ExportCallbacks& callbacks)
-{
+                          const ExportTarget& target, const ExportCallbacks& callbacks) {
     const CropRect box = ClampCropBox(NormalizeCropBox(x1, y1, x2, y2), info.width, info.height);
     if (box.Empty()) {
         ExportOutcome outcome;
@@ -274,10 +263,9 @@ ExportOutcome CropAndSave(VideoFrameReader& reader, FrameInfo& info, int32_t x1,
     return RunExport(reader, info, box, frameAt, target, callbacks);
 }
 
-std::string ExportOutcomeText(const ExportOutcome& outcome, const std::string& path)
-{
-    const std::string frames =
-        std::to_string(outcome.framesWritten) + (outcome.framesWritten == 1 ? " frame" : " frames");
+std::string ExportOutcomeText(const ExportOutcome& outcome, const std::string& path) {
+    const std::string frames = std::to_string(outcome.framesWritten) +
+                               (outcome.framesWritten == 1 ? " frame" : " frames");
     switch (outcome.stop) {
     case ExportStop::Done:
         if (!outcome.written) return "Nothing was written to " + path + ": " + outcome.reason + ".";
@@ -291,16 +279,13 @@ std::string ExportOutcomeText(const ExportOutcome& outcome, const std::string& p
                    ". Nothing was written; a file already there is as it was.";
         return "Writing " + path + " stopped after " + frames + ": " + outcome.reason + ". The " + frames +
                " written before stay readable.";
-    case ExportStop::CreateFailed:
-        return "Cannot create " + path + ": " + outcome.reason + ".";
-    case ExportStop::Refused:
-        return "Nothing written: " + outcome.reason + ".";
+    case ExportStop::CreateFailed: return "Cannot create " + path + ": " + outcome.reason + ".";
+    case ExportStop::Refused: return "Nothing written: " + outcome.reason + ".";
     }
     return std::string();
 }
 
-std::string OmittedFramesReport(const std::vector<int32_t>& omitted)
-{
+std::string OmittedFramesReport(const std::vector<int32_t>& omitted) {
     if (omitted.empty()) return std::string();
     std::string text = "Frames omitted due to file size limits:\n";
     const size_t shown = std::min(omitted.size(), kReportedNumbers);
@@ -309,8 +294,7 @@ std::string OmittedFramesReport(const std::vector<int32_t>& omitted)
     return text;
 }
 
-std::string CropProposedName(const std::string& documentPath)
-{
+std::string CropProposedName(const std::string& documentPath) {
     if (documentPath.empty()) return "Untitled.avi";
     const size_t keep = documentPath.size() > 4 ? documentPath.size() - 4 : 0;
     std::string ending = documentPath.substr(keep);
@@ -320,15 +304,13 @@ std::string CropProposedName(const std::string& documentPath)
     return documentPath.substr(0, keep) + "x.avi";
 }
 
-std::string BmpProposedName(const std::string& documentPath, int32_t frame)
-{
+std::string BmpProposedName(const std::string& documentPath, int32_t frame) {
     std::string name = documentPath;
     for (int i = 0; i < 4; ++i) DropLastCharacter(name);
     return name + "-" + std::to_string(frame) + ".bmp";
 }
 
-bool SetModificationTime(const char* path, const timespec& mtime, std::string* error)
-{
+bool SetModificationTime(const char* path, const timespec& mtime, std::string* error) {
     if (!path || !*path) {
         if (error) *error = "no file name";
         return false;

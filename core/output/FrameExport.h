@@ -48,8 +48,8 @@ struct ExportCallbacks {
 };
 
 struct ExportTarget {
-    const char* path = nullptr;        // output file (UTF-8)
-    const char* sourcePath = nullptr;  // the video being read: never written over; null skips the check
+    const char* path = nullptr;                // output file (UTF-8)
+    const char* sourcePath = nullptr;          // the video being read: never written over; null skips the check
     const timespec* sourceModified = nullptr;  // becomes the output's modification time; null: left alone
 };
 

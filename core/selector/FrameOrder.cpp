@@ -8,8 +8,7 @@
 #include <limits>
 #include <new>
 
-std::string MakeFrameOrderKey(int32_t score, int32_t frame)
-{
+std::string MakeFrameOrderKey(int32_t score, int32_t frame) {
     char text[32];
     const int length = std::snprintf(text, sizeof text, "%010d %d", static_cast<int>(score), static_cast<int>(frame));
     return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
@@ -17,14 +16,10 @@ std::string MakeFrameOrderKey(int32_t score, int32_t frame)
 
 namespace {
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // One "%d": white space, optional sign, at least one digit. Advances *text past what it used.
-bool ReadInt(const char** text, int32_t* value)
-{
+bool ReadInt(const char** text, int32_t* value) {
     const char* p = *text;
     while (IsSpace(*p)) ++p;
     bool negative = false;
@@ -49,8 +44,7 @@ bool ReadInt(const char** text, int32_t* value)
 
 }  // namespace
 
-int ParseFrameOrderKey(const char* key, int32_t* score, int32_t* frame)
-{
+int ParseFrameOrderKey(const char* key, int32_t* score, int32_t* frame) {
     if (!key) return -1;
     const char* p = key;
     while (IsSpace(*p)) ++p;
@@ -64,14 +58,12 @@ int ParseFrameOrderKey(const char* key, int32_t* score, int32_t* frame)
     return 2;
 }
 
-void SortFrameOrder(std::vector<std::string>& order)
-{
+void SortFrameOrder(std::vector<std::string>& order) {
     std::sort(order.begin(), order.end(),
               [](const std::string& a, const std::string& b) { return std::strcmp(a.c_str(), b.c_str()) < 0; });
 }
 
-bool FillOriginalOrder(std::vector<std::string>& order, int32_t frameEnd)
-{
+bool FillOriginalOrder(std::vector<std::string>& order, int32_t frameEnd) {
     order.clear();
     if (frameEnd < 0) return true;
     // Keys for more frames than half the machine's memory holds are not even tried: such an allocation

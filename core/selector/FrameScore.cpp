@@ -17,20 +17,17 @@ public:
     ScoreStream() = default;
     ~ScoreStream() override { std::free(buffer_); }
 
-    void Reset()
-    {
+    void Reset() {
         size_ = 0;
         position_ = 0;
     }
     uint8_t* Data() const { return buffer_; }
 
-    bool Close() override
-    {
+    bool Close() override {
         Reset();
         return true;
     }
-    size_t Read(void* destination, size_t elementSize, size_t count) override
-    {
+    size_t Read(void* destination, size_t elementSize, size_t count) override {
         if (!destination || elementSize == 0 || position_ >= size_) return 0;
         const size_t available = size_ - position_;
         const size_t elements = std::min(count, available / elementSize);
@@ -38,8 +35,7 @@ public:
         position_ += elements * elementSize;
         return elements;
     }
-    size_t Write(const void* source, size_t elementSize, size_t count) override
-    {
+    size_t Write(const void* source, size_t elementSize, size_t count) override {
         if (!source || elementSize == 0 || count == 0 || count > kMaxSize / elementSize) return 0;
         const size_t bytes = elementSize * count;
         if (bytes > kMaxSize - position_ || !Reserve(position_ + bytes)) return 0;
@@ -48,8 +44,7 @@ public:
         size_ = std::max(size_, position_);
         return count;
     }
-    bool Seek(int32_t offset, int origin) override
-    {
+    bool Seek(int32_t offset, int origin) override {
         int64_t base = origin == kSeekSet ? 0 : origin == kSeekCur ? int64_t(position_) : int64_t(size_);
         if (origin != kSeekSet && origin != kSeekCur && origin != kSeekEnd) return false;
         const int64_t target = base + offset;
@@ -63,8 +58,7 @@ public:
     bool AtEnd() const override { return position_ >= size_; }
     int32_t HasError() const override { return position_ > size_ ? 1 : 0; }
     bool PutByte(uint8_t c) override { return Write(&c, 1, 1) == 1; }
-    int32_t GetByte() override
-    {
+    int32_t GetByte() override {
         if (position_ >= size_) return -1;
         return buffer_[position_++];
     }
@@ -73,8 +67,7 @@ private:
     // Sizes stay within what Size() can report.
     static constexpr size_t kMaxSize = size_t(std::numeric_limits<int32_t>::max());
 
-    bool Reserve(size_t needed)
-    {
+    bool Reserve(size_t needed) {
         if (needed <= capacity_) return true;
         // Grow in whole steps with headroom, so a video's JPEGs settle into one block quickly.
         size_t capacity = std::max(needed + needed / 4, size_t(64) * 1024);
@@ -99,8 +92,7 @@ namespace {
 // it frees nothing.
 class BorrowedRows : public CxImage {
 public:
-    BorrowedRows(const uint8_t* pixels, int32_t width, int32_t height)
-    {
+    BorrowedRows(const uint8_t* pixels, int32_t width, int32_t height) {
         const int64_t stride = DibStride24(width);
         m_head.biSize = sizeof(BITMAPINFOHEADER);
         m_head.biWidth = width;
@@ -119,40 +111,28 @@ public:
     }
 };
 
-int32_t ClampScore(int64_t score)
-{
+int32_t ClampScore(int64_t score) {
     return static_cast<int32_t>(
         std::clamp<int64_t>(score, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 // Rows the image code accepts: sizes its header fields hold (the reader never delivers more).
-bool RowsUsable(const uint8_t* pixels, int32_t width, int32_t height, int32_t bytesPerLine)
-{
+bool RowsUsable(const uint8_t* pixels, int32_t width, int32_t height, int32_t bytesPerLine) {
     return pixels && width > 0 && height > 0 && bytesPerLine >= 3 * int64_t(width) &&
            FrameBlockSize(width, height) <= std::numeric_limits<int32_t>::max();
 }
 
 }  // namespace
 
-int32_t EmptyJpegScore(int64_t dibSize)
-{
-    return ClampScore(dibSize + 100);
-}
+int32_t EmptyJpegScore(int64_t dibSize) { return ClampScore(dibSize + 100); }
 
-JpegScorer::JpegScorer()
-    : stream_(new (std::nothrow) ScoreStream)
-{
-}
+JpegScorer::JpegScorer() : stream_(new (std::nothrow) ScoreStream) {}
 
 JpegScorer::~JpegScorer() = default;
 
-const uint8_t* JpegScorer::LastJpeg() const
-{
-    return stream_ ? stream_->Data() : nullptr;
-}
+const uint8_t* JpegScorer::LastJpeg() const { return stream_ ? stream_->Data() : nullptr; }
 
-JpegScore JpegScorer::Score(const uint8_t* pixels, int32_t width, int32_t height, int32_t bytesPerLine, int quality)
-{
+JpegScore JpegScorer::Score(const uint8_t* pixels, int32_t width, int32_t height, int32_t bytesPerLine, int quality) {
     JpegScore result;
     const int64_t dibSize = FrameBlockSize(std::max(width, 0), std::max(height, 0));
     result.score = EmptyJpegScore(dibSize);
@@ -166,7 +146,8 @@ JpegScore JpegScorer::Score(const uint8_t* pixels, int32_t width, int32_t height
         encoded = image.Encode(stream_.get(), CXIMAGE_FORMAT_JPG);
     } else {
         if (!copy_) copy_.reset(new (std::nothrow) CxImage(CXIMAGE_FORMAT_UNKNOWN));
-        if (copy_ && copy_->CreateFromPixels(pixels, uint32_t(width), uint32_t(height), 24, uint32_t(bytesPerLine), false)) {
+        if (copy_ &&
+            copy_->CreateFromPixels(pixels, uint32_t(width), uint32_t(height), 24, uint32_t(bytesPerLine), false)) {
             copy_->jpegQuality = static_cast<uint8_t>(quality & 0xFF);
             encoded = copy_->Encode(stream_.get(), CXIMAGE_FORMAT_JPG);
         }
@@ -180,8 +161,7 @@ JpegScore JpegScorer::Score(const uint8_t* pixels, int32_t width, int32_t height
 }
 
 JpegScore JpegScorer::ScoreImage(CxImage& image, const uint8_t* pixels, int32_t width, int32_t height,
-                                 int32_t bytesPerLine, int quality, bool preview)
-{
+                                 int32_t bytesPerLine, int quality, bool preview) {
     JpegScore result;
     const int64_t dibSize = FrameBlockSize(std::max(width, 0), std::max(height, 0));
     result.score = EmptyJpegScore(dibSize);

@@ -8,9 +8,8 @@
 #include "video/ExceptionText.h"
 #include "video/VideoFrameReader.h"
 
-SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality,
-                               std::vector<std::string>& order, const SortCallbacks& callbacks)
-{
+SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality, std::vector<std::string>& order,
+                               const SortCallbacks& callbacks) {
     SortOutcome outcome;
     try {
         JpegScorer scorer;

@@ -42,8 +42,7 @@ using Palette = std::array<uint8_t, 256 * 4>;
 class AviReaderImpl final : public AviReader {
 public:
     AviReaderImpl(std::unique_ptr<ByteSource> src, AviLayout layout)
-        : src_(std::move(src)), layout_(std::move(layout))
-    {
+        : src_(std::move(src)), layout_(std::move(layout)) {
         pixels_ = MakeAviPixelLayout(layout_.width, layout_.height, layout_.bitCount);
         canDecode_ = AviFormatDecodable(layout_.compression, layout_.bitCount);
         std::memcpy(current_.data(), layout_.palette, current_.size());
@@ -60,8 +59,7 @@ public:
     uint32_t Compression() const override { return layout_.compression; }
     bool CanDecode() const override { return canDecode_; }
 
-    uint8_t* DecodeFrame(int32_t n, int32_t* blockSize) override
-    {
+    uint8_t* DecodeFrame(int32_t n, int32_t* blockSize) override {
         try {
             return Decode(n, blockSize);
         } catch (...) {
@@ -80,25 +78,21 @@ private:
     bool canDecode_ = false;
     std::vector<uint8_t> scratch_;  // a band of source rows when they cannot be read in place
 
-    Palette current_{};              // palette after the first applied_ changes
+    Palette current_{};  // palette after the first applied_ changes
     size_t applied_ = 0;
     std::vector<Palette> checkpoints_;  // [k]: palette after k × kPaletteCheckpointEvery changes
 };
 
-uint8_t* AviReaderImpl::Decode(int32_t n, int32_t* blockSize)
-{
-    if (!canDecode_ || n < 0 || size_t(n) >= layout_.frames.size())
-        return nullptr;
+uint8_t* AviReaderImpl::Decode(int32_t n, int32_t* blockSize) {
+    if (!canDecode_ || n < 0 || size_t(n) >= layout_.frames.size()) return nullptr;
     const AviFrameRef& ref = layout_.frames[size_t(n)];
     // The whole chunk must lie in the file, not only the part the picture needs.
-    if (ref.size < pixels_.srcBytes || !src_->Contains(ref.offset, ref.size))
-        return nullptr;
+    if (ref.size < pixels_.srcBytes || !src_->Contains(ref.offset, ref.size)) return nullptr;
 
     // The open refused frames over the block limit, so the size fits in 32 bits.
     const int64_t size = FrameBlockSize(pixels_.width, pixels_.height);
     FrameBlockPtr block(static_cast<uint8_t*>(std::malloc(size_t(size))));
-    if (!block)
-        return nullptr;
+    if (!block) return nullptr;
     BITMAPINFOHEADER header{};
     header.biSize = sizeof(BITMAPINFOHEADER);
     header.biWidth = pixels_.width;
@@ -112,8 +106,7 @@ uint8_t* AviReaderImpl::Decode(int32_t n, int32_t* blockSize)
 
     if (pixels_.bitCount == 24 && !pixels_.topDown) {
         // Same layout as the block: the rows go straight from the file into place.
-        if (!src_->ReadAt(ref.offset, rows, size_t(pixels_.srcBytes)))
-            return nullptr;
+        if (!src_->ReadAt(ref.offset, rows, size_t(pixels_.srcBytes))) return nullptr;
         const int64_t stride = DibStride24(pixels_.width);
         const int64_t used = int64_t(pixels_.width) * 3;
         if (stride != used) {
@@ -121,12 +114,13 @@ uint8_t* AviReaderImpl::Decode(int32_t n, int32_t* blockSize)
                 std::memset(rows + y * stride + used, 0, size_t(stride - used));
         }
     } else {
-        const uint8_t (*palette)[4] = PaletteFor(uint32_t(n));
+        const uint8_t(*palette)[4] = PaletteFor(uint32_t(n));
         if (const uint8_t* data = src_->View(ref.offset, size_t(pixels_.srcBytes))) {
             ConvertAviRows(data, 0, pixels_.height, pixels_, palette, rows);
         } else {
             // Read a band of rows at a time: the scratch buffer stays small and in cache.
-            const int32_t band = int32_t(std::clamp<uint64_t>(kScratchBytes / pixels_.srcStride, 1, uint64_t(pixels_.height)));
+            const int32_t band = int32_t(
+                std::clamp<uint64_t>(kScratchBytes / pixels_.srcStride, 1, uint64_t(pixels_.height)));
             scratch_.resize(size_t(uint64_t(band) * pixels_.srcStride));
             for (int32_t row = 0; row < pixels_.height; row += band) {
                 const int32_t count = std::min(band, pixels_.height - row);
@@ -137,16 +131,13 @@ uint8_t* AviReaderImpl::Decode(int32_t n, int32_t* blockSize)
             }
         }
     }
-    if (blockSize)
-        *blockSize = int32_t(size);
+    if (blockSize) *blockSize = int32_t(size);
     return block.release();
 }
 
-const uint8_t (*AviReaderImpl::PaletteFor(uint32_t frame))[4]
-{
+const uint8_t (*AviReaderImpl::PaletteFor(uint32_t frame))[4] {
     const auto& changes = layout_.paletteChanges;
-    if (pixels_.bitCount != 8 || changes.empty())
-        return layout_.palette;
+    if (pixels_.bitCount != 8 || changes.empty()) return layout_.palette;
     const size_t target = size_t(
         std::upper_bound(changes.begin(), changes.end(), frame,
                          [](uint32_t f, const AviPaletteChange& c) { return f < c.firstFrame; }) -
@@ -172,12 +163,10 @@ const uint8_t (*AviReaderImpl::PaletteFor(uint32_t frame))[4]
 
 // A palette change: first entry, entry count (0 = 256), flags, then the new entries as red, green,
 // blue, flags. A chunk may hold several of them one after another.
-void AviReaderImpl::ApplyPaletteChange(const AviPaletteChange& change)
-{
+void AviReaderImpl::ApplyPaletteChange(const AviPaletteChange& change) {
     const uint32_t len = std::min(change.size, kMaxPaletteChunkRead);
     uint8_t buf[kMaxPaletteChunkRead];
-    if (!src_->ReadAt(change.offset, buf, len))
-        return;  // not in the file: the palette stays as it was
+    if (!src_->ReadAt(change.offset, buf, len)) return;  // not in the file: the palette stays as it was
     uint32_t pos = 0;
     while (len - pos >= 4) {
         const uint32_t first = buf[pos];
@@ -192,35 +181,29 @@ void AviReaderImpl::ApplyPaletteChange(const AviPaletteChange& change)
             entry[2] = e[0];
             entry[3] = 0;
         }
-        if (held < count)
-            break;
+        if (held < count) break;
         pos += count * 4;
     }
 }
 
-std::unique_ptr<AviReader> OpenSource(std::unique_ptr<ByteSource> src, std::string* error)
-{
+std::unique_ptr<AviReader> OpenSource(std::unique_ptr<ByteSource> src, std::string* error) {
     if (!src) {
-        if (error && error->empty())
-            *error = "out of memory";
+        if (error && error->empty()) *error = "out of memory";
         return nullptr;
     }
     try {
         AviLayout layout;
-        if (!ParseAvi(*src, &layout, error))
-            return nullptr;
+        if (!ParseAvi(*src, &layout, error)) return nullptr;
         return std::make_unique<AviReaderImpl>(std::move(src), std::move(layout));
     } catch (...) {
-        if (error)
-            *error = CurrentExceptionText();
+        if (error) *error = CurrentExceptionText();
         return nullptr;
     }
 }
 
 }  // namespace
 
-std::unique_ptr<AviReader> AviReader::OpenFile(const char* path, std::string* error)
-{
+std::unique_ptr<AviReader> AviReader::OpenFile(const char* path, std::string* error) {
     try {
         return OpenSource(OpenFileByteSource(path, error), error);
     } catch (...) {
@@ -229,8 +212,7 @@ std::unique_ptr<AviReader> AviReader::OpenFile(const char* path, std::string* er
     }
 }
 
-std::unique_ptr<AviReader> AviReader::OpenMemory(const uint8_t* data, size_t size, std::string* error)
-{
+std::unique_ptr<AviReader> AviReader::OpenMemory(const uint8_t* data, size_t size, std::string* error) {
     try {
         return OpenSource(MakeMemoryByteSource(data, size), error);
     } catch (...) {

@@ -18,11 +18,11 @@ public:
     // The same parser over bytes in memory (which must outlive the reader); used by fuzzing and tests.
     static std::unique_ptr<AviReader> OpenMemory(const uint8_t* data, size_t size, std::string* error = nullptr);
 
-    virtual uint32_t StreamType() const = 0;   // fccType of the stream header, 'vids' as a FOURCC
-    virtual uint32_t Handler() const = 0;      // fccHandler
-    virtual uint32_t Rate() const = 0;         // dwRate
-    virtual uint32_t Scale() const = 0;        // dwScale
-    virtual uint32_t Length() const = 0;       // frames in the stream (as indexed; see the .cpp)
+    virtual uint32_t StreamType() const = 0;  // fccType of the stream header, 'vids' as a FOURCC
+    virtual uint32_t Handler() const = 0;     // fccHandler
+    virtual uint32_t Rate() const = 0;        // dwRate
+    virtual uint32_t Scale() const = 0;       // dwScale
+    virtual uint32_t Length() const = 0;      // frames in the stream (as indexed; see the .cpp)
     virtual int32_t Width() const = 0;
     virtual int32_t Height() const = 0;        // always positive
     virtual uint16_t BitCount() const = 0;     // of the stream format

@@ -51,32 +51,24 @@ struct StreamHeaders {
     RiffChunk indx;
 };
 
-int HexDigit(uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
+int HexDigit(uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
 
 // Ids a movi list holds: stream chunks ("00dc", "01wb"), standard indices ("ix00"), lists and filler.
-bool KnownMoviId(uint32_t id)
-{
+bool KnownMoviId(uint32_t id) {
     const uint8_t c0 = uint8_t(id), c1 = uint8_t(id >> 8), c2 = uint8_t(id >> 16), c3 = uint8_t(id >> 24);
-    if (id == kLIST || id == FourCC("JUNK") || id == kIdx1)
-        return true;
-    if (c0 == 'i' && c1 == 'x' && HexDigit(c2) >= 0 && HexDigit(c3) >= 0)
-        return true;
+    if (id == kLIST || id == FourCC("JUNK") || id == kIdx1) return true;
+    if (c0 == 'i' && c1 == 'x' && HexDigit(c2) >= 0 && HexDigit(c3) >= 0) return true;
     return HexDigit(c0) >= 0 && HexDigit(c1) >= 0 && c2 >= 'a' && c2 <= 'z' && c3 >= 'a' && c3 <= 'z';
 }
 
 class Parser {
 public:
-    Parser(const ByteSource& src, AviLayout& out) : src_(src), out_(out), fileSize_(src.Size())
-    {
+    Parser(const ByteSource& src, AviLayout& out) : src_(src), out_(out), fileSize_(src.Size()) {
         // A frame needs at least its 8-byte chunk header in the file; an index that lists more frames
         // than that can only repeat itself, and is cut here.
         maxFrames_ = std::min<uint64_t>(fileSize_ / 8 + 1, uint64_t(std::numeric_limits<int32_t>::max()));
@@ -87,10 +79,8 @@ public:
 private:
     enum class ChunkKind { Other, Frame, Palette };
 
-    bool Fail(std::string* error, const char* why)
-    {
-        if (error)
-            *error = why;
+    bool Fail(std::string* error, const char* why) {
+        if (error) *error = why;
         return false;
     }
 
@@ -105,8 +95,7 @@ private:
     ChunkKind Classify(uint32_t id) const;
     bool AddFrame(uint64_t offset, uint32_t size);
     void AddPaletteChange(uint64_t offset, uint32_t size);
-    void ClearIndex()
-    {
+    void ClearIndex() {
         out_.frames.clear();
         out_.paletteChanges.clear();
     }
@@ -131,8 +120,7 @@ private:
     RiffChunk idx1_;
 };
 
-bool Parser::ReadListType(const RiffChunk& c, uint64_t limit, uint32_t* type)
-{
+bool Parser::ReadListType(const RiffChunk& c, uint64_t limit, uint32_t* type) {
     uint8_t t[4];
     if (c.size < 4 || c.DataOffset() > limit || limit - c.DataOffset() < 4 || !src_.ReadAt(c.DataOffset(), t, 4))
         return false;
@@ -140,8 +128,7 @@ bool Parser::ReadListType(const RiffChunk& c, uint64_t limit, uint32_t* type)
     return true;
 }
 
-bool Parser::Run(std::string* error)
-{
+bool Parser::Run(std::string* error) {
     RiffChunk riff;
     uint32_t form = 0;
     if (!ReadChunkHeader(src_, 0, fileSize_, &riff) || riff.id != kRIFF || !ReadListType(riff, fileSize_, &form) ||
@@ -151,10 +138,8 @@ bool Parser::Run(std::string* error)
     // A writer that never finished leaves the size 0; the data then runs to the end of the file.
     const uint64_t firstEnd = riff.size < 4 ? fileSize_ : riff.DataEnd(fileSize_);
     WalkFirstRiff(12, firstEnd);
-    if (!haveVideo_)
-        return Fail(error, "no video stream");
-    if (!TakeVideoStream(video_, error))
-        return false;
+    if (!haveVideo_) return Fail(error, "no video stream");
+    if (!TakeVideoStream(video_, error)) return false;
 
     // OpenDML continuation RIFFs, one after another up to the end of the file.
     if (riff.size >= 4) {
@@ -162,10 +147,8 @@ bool Parser::Run(std::string* error)
         RiffChunk c;
         while (ReadChunkHeader(src_, pos, fileSize_, &c) && c.id == kRIFF) {
             uint32_t type = 0;
-            if (!ReadListType(c, fileSize_, &type))
-                break;
-            if (type == kAVIX)
-                FindMovi(c.DataOffset() + 4, c.DataEnd(fileSize_));
+            if (!ReadListType(c, fileSize_, &type)) break;
+            if (type == kAVIX) FindMovi(c.DataOffset() + 4, c.DataEnd(fileSize_));
             pos = c.NextOffset();
         }
     }
@@ -180,8 +163,7 @@ bool Parser::Run(std::string* error)
         // idx1 covers the first RIFF only; continuation RIFFs without an OpenDML index are scanned.
         if (movis_.size() > 1) {
             for (size_t i = 1; i < movis_.size(); ++i) {
-                if (!ScanList(movis_[i].fourccOffset + 4, movis_[i].end, 0))
-                    break;
+                if (!ScanList(movis_[i].fourccOffset + 4, movis_[i].end, 0)) break;
             }
             out_.indexSource = AviIndexSource::Idx1AndScan;
         }
@@ -189,15 +171,13 @@ bool Parser::Run(std::string* error)
     }
     ClearIndex();
     for (const MoviList& m : movis_) {
-        if (!ScanList(m.fourccOffset + 4, m.end, 0))
-            break;
+        if (!ScanList(m.fourccOffset + 4, m.end, 0)) break;
     }
     out_.indexSource = out_.frames.empty() ? AviIndexSource::None : AviIndexSource::Scan;
     return true;
 }
 
-void Parser::WalkFirstRiff(uint64_t start, uint64_t end)
-{
+void Parser::WalkFirstRiff(uint64_t start, uint64_t end) {
     RiffChunk c;
     for (uint64_t pos = start; ReadChunkHeader(src_, pos, end, &c); pos = c.NextOffset()) {
         uint32_t type = 0;
@@ -213,8 +193,7 @@ void Parser::WalkFirstRiff(uint64_t start, uint64_t end)
     }
 }
 
-void Parser::FindMovi(uint64_t start, uint64_t end)
-{
+void Parser::FindMovi(uint64_t start, uint64_t end) {
     RiffChunk c;
     for (uint64_t pos = start; ReadChunkHeader(src_, pos, end, &c); pos = c.NextOffset()) {
         uint32_t type = 0;
@@ -225,15 +204,13 @@ void Parser::FindMovi(uint64_t start, uint64_t end)
     }
 }
 
-void Parser::WalkHdrl(uint64_t start, uint64_t end)
-{
+void Parser::WalkHdrl(uint64_t start, uint64_t end) {
     RiffChunk c;
     for (uint64_t pos = start; ReadChunkHeader(src_, pos, end, &c); pos = c.NextOffset()) {
         uint32_t type = 0;
         if (c.id == kAvih) {
             uint8_t h[20] = {};
-            if (c.size >= 20 && src_.ReadAt(c.DataOffset(), h, 20))
-                out_.avihTotalFrames = ReadLE32(h + 16);
+            if (c.size >= 20 && src_.ReadAt(c.DataOffset(), h, 20)) out_.avihTotalFrames = ReadLE32(h + 16);
         } else if (c.id == kLIST && ReadListType(c, end, &type)) {
             if (type == kStrl) {
                 StreamHeaders s;
@@ -251,8 +228,7 @@ void Parser::WalkHdrl(uint64_t start, uint64_t end)
     }
 }
 
-void Parser::WalkStrl(uint64_t start, uint64_t end, StreamHeaders* s)
-{
+void Parser::WalkStrl(uint64_t start, uint64_t end, StreamHeaders* s) {
     RiffChunk c;
     for (uint64_t pos = start; ReadChunkHeader(src_, pos, end, &c); pos = c.NextOffset()) {
         const uint64_t avail = c.DataEnd(end) - c.DataOffset();
@@ -273,18 +249,15 @@ void Parser::WalkStrl(uint64_t start, uint64_t end, StreamHeaders* s)
     }
 }
 
-void Parser::WalkOdml(uint64_t start, uint64_t end)
-{
+void Parser::WalkOdml(uint64_t start, uint64_t end) {
     RiffChunk c;
     for (uint64_t pos = start; ReadChunkHeader(src_, pos, end, &c); pos = c.NextOffset()) {
         uint8_t t[4];
-        if (c.id == kDmlh && c.size >= 4 && src_.ReadAt(c.DataOffset(), t, 4))
-            out_.dmlhTotalFrames = ReadLE32(t);
+        if (c.id == kDmlh && c.size >= 4 && src_.ReadAt(c.DataOffset(), t, 4)) out_.dmlhTotalFrames = ReadLE32(t);
     }
 }
 
-bool Parser::TakeVideoStream(const StreamHeaders& s, std::string* error)
-{
+bool Parser::TakeVideoStream(const StreamHeaders& s, std::string* error) {
     const uint8_t* h = s.strh;  // zero past what the file held
     out_.fccType = ReadLE32(h);
     out_.fccHandler = ReadLE32(h + 4);
@@ -306,13 +279,11 @@ bool Parser::TakeVideoStream(const StreamHeaders& s, std::string* error)
     if (out_.width <= 0 || out_.height == 0 || out_.height == std::numeric_limits<int32_t>::min())
         return Fail(error, "video frame size is not valid");
     const int32_t rows = out_.height < 0 ? -out_.height : out_.height;
-    if (!FrameSizeAllowed(out_.width, rows))
-        return Fail(error, "video frame size is too large");
+    if (!FrameSizeAllowed(out_.width, rows)) return Fail(error, "video frame size is too large");
 
     // The colour table follows the bitmap header; entries the block does not hold stay black.
     if (out_.bitCount <= 8) {
-        const uint32_t colours = (clrUsed == 0 || clrUsed > 256) ? (1u << std::max<int>(out_.bitCount, 1))
-                                                                 : clrUsed;
+        const uint32_t colours = (clrUsed == 0 || clrUsed > 256) ? (1u << std::max<int>(out_.bitCount, 1)) : clrUsed;
         const uint64_t tableStart = (biSize >= 40 && biSize <= s.strf.size()) ? biSize : 40;
         const uint64_t held = (s.strf.size() - tableStart) / 4;
         out_.paletteEntries = uint32_t(std::min<uint64_t>({held, colours, 256}));
@@ -321,31 +292,23 @@ bool Parser::TakeVideoStream(const StreamHeaders& s, std::string* error)
     return true;
 }
 
-Parser::ChunkKind Parser::Classify(uint32_t id) const
-{
+Parser::ChunkKind Parser::Classify(uint32_t id) const {
     const int hi = HexDigit(uint8_t(id)), lo = HexDigit(uint8_t(id >> 8));
-    if (hi < 0 || lo < 0)
-        return ChunkKind::Other;
+    if (hi < 0 || lo < 0) return ChunkKind::Other;
     // Stream numbers are two hex digits; some writers use decimal, which agrees below 10 and is
     // accepted beyond that only where no stream could claim the hex reading.
     const uint32_t asHex = uint32_t(hi * 16 + lo);
     bool ours = asHex == out_.streamNumber;
-    if (!ours && hi < 10 && lo < 10)
-        ours = uint32_t(hi * 10 + lo) == out_.streamNumber && asHex >= out_.streamCount;
-    if (!ours)
-        return ChunkKind::Other;
+    if (!ours && hi < 10 && lo < 10) ours = uint32_t(hi * 10 + lo) == out_.streamNumber && asHex >= out_.streamCount;
+    if (!ours) return ChunkKind::Other;
     const uint32_t suffix = id >> 16;
-    if (suffix == (FourCC("00db") >> 16) || suffix == (FourCC("00dc") >> 16))
-        return ChunkKind::Frame;
-    if (suffix == (FourCC("00pc") >> 16))
-        return ChunkKind::Palette;
+    if (suffix == (FourCC("00db") >> 16) || suffix == (FourCC("00dc") >> 16)) return ChunkKind::Frame;
+    if (suffix == (FourCC("00pc") >> 16)) return ChunkKind::Palette;
     return ChunkKind::Other;
 }
 
-bool Parser::AddFrame(uint64_t offset, uint32_t size)
-{
-    if (out_.frames.size() >= maxFrames_)
-        return false;
+bool Parser::AddFrame(uint64_t offset, uint32_t size) {
+    if (out_.frames.size() >= maxFrames_) return false;
     if (size == 0) {
         // A zero-size chunk is a dropped frame: it shows the frame before it again.
         out_.frames.push_back(out_.frames.empty() ? AviFrameRef{} : out_.frames.back());
@@ -355,29 +318,23 @@ bool Parser::AddFrame(uint64_t offset, uint32_t size)
     return true;
 }
 
-void Parser::AddPaletteChange(uint64_t offset, uint32_t size)
-{
-    if (out_.paletteChanges.size() >= maxFrames_)
-        return;
+void Parser::AddPaletteChange(uint64_t offset, uint32_t size) {
+    if (out_.paletteChanges.size() >= maxFrames_) return;
     out_.paletteChanges.push_back({offset, size, uint32_t(out_.frames.size())});
 }
 
-bool Parser::ReadOpenDmlIndex()
-{
+bool Parser::ReadOpenDmlIndex() {
     const RiffChunk& c = video_.indx;
     const uint64_t end = c.DataEnd(fileSize_);
     uint8_t h[24];
-    if (end - c.DataOffset() < 24 || !src_.ReadAt(c.DataOffset(), h, 24))
-        return false;
+    if (end - c.DataOffset() < 24 || !src_.ReadAt(c.DataOffset(), h, 24)) return false;
     const uint16_t longsPerEntry = ReadLE16(h);
     const uint8_t indexType = h[3];
     const uint32_t inUse = ReadLE32(h + 4);
 
     // Some writers put a standard index straight into the stream header list.
-    if (indexType == kIndexOfChunks)
-        return ReadStandardIndex(c.DataOffset(), end) != IndexResult::Damaged;
-    if (indexType != kIndexOfIndexes || longsPerEntry < 4)
-        return false;
+    if (indexType == kIndexOfChunks) return ReadStandardIndex(c.DataOffset(), end) != IndexResult::Damaged;
+    if (indexType != kIndexOfIndexes || longsPerEntry < 4) return false;
 
     const uint64_t stride = uint64_t(longsPerEntry) * 4;
     const uint64_t count = std::min<uint64_t>(inUse, (end - c.DataOffset() - 24) / stride);
@@ -387,29 +344,23 @@ bool Parser::ReadOpenDmlIndex()
     for (uint64_t first = 0; first < count; first += perBlock) {
         const uint64_t n = std::min(perBlock, count - first);
         block.resize(size_t(n * stride));
-        if (!src_.ReadAt(c.DataOffset() + 24 + first * stride, block.data(), block.size()))
-            return false;
+        if (!src_.ReadAt(c.DataOffset() + 24 + first * stride, block.data(), block.size())) return false;
         for (uint64_t i = 0; i < n; ++i) {
             const uint64_t ixOffset = ReadLE64(block.data() + i * stride);
-            if (!visited.insert(ixOffset).second)
-                continue;
+            if (!visited.insert(ixOffset).second) continue;
             // A standard index that is missing or damaged would shift every frame after it: then the
             // whole OpenDML index is set aside for idx1 or a scan.
             RiffChunk ix;
-            if (!ReadChunkHeader(src_, ixOffset, fileSize_, &ix))
-                return false;
+            if (!ReadChunkHeader(src_, ixOffset, fileSize_, &ix)) return false;
             const IndexResult r = ReadStandardIndex(ix.DataOffset(), ix.DataEnd(fileSize_));
-            if (r == IndexResult::Damaged)
-                return false;
-            if (r == IndexResult::Full)
-                return true;
+            if (r == IndexResult::Damaged) return false;
+            if (r == IndexResult::Full) return true;
         }
     }
     return true;
 }
 
-Parser::IndexResult Parser::ReadStandardIndex(uint64_t dataOffset, uint64_t dataEnd)
-{
+Parser::IndexResult Parser::ReadStandardIndex(uint64_t dataOffset, uint64_t dataEnd) {
     uint8_t h[24];
     if (dataEnd < dataOffset || dataEnd - dataOffset < 24 || !src_.ReadAt(dataOffset, h, 24))
         return IndexResult::Damaged;
@@ -418,8 +369,7 @@ Parser::IndexResult Parser::ReadStandardIndex(uint64_t dataOffset, uint64_t data
     const uint32_t inUse = ReadLE32(h + 4);
     const uint32_t chunkId = ReadLE32(h + 8);
     const uint64_t base = ReadLE64(h + 12);
-    if (indexType != kIndexOfChunks || longsPerEntry < 2)
-        return IndexResult::Damaged;
+    if (indexType != kIndexOfChunks || longsPerEntry < 2) return IndexResult::Damaged;
     if (chunkId != 0 && Classify(chunkId) != ChunkKind::Frame)
         return IndexResult::Read;  // another stream's index: none of our frames
 
@@ -432,8 +382,7 @@ Parser::IndexResult Parser::ReadStandardIndex(uint64_t dataOffset, uint64_t data
     for (uint64_t first = 0; first < count; first += perBlock) {
         const uint64_t n = std::min(perBlock, count - first);
         block.resize(size_t(n * stride));
-        if (!src_.ReadAt(dataOffset + 24 + first * stride, block.data(), block.size()))
-            return IndexResult::Damaged;
+        if (!src_.ReadAt(dataOffset + 24 + first * stride, block.data(), block.size())) return IndexResult::Damaged;
         for (uint64_t i = 0; i < n; ++i) {
             const uint8_t* e = block.data() + i * stride;
             const uint32_t rel = ReadLE32(e);
@@ -442,8 +391,7 @@ Parser::IndexResult Parser::ReadStandardIndex(uint64_t dataOffset, uint64_t data
             const uint64_t offset = base > std::numeric_limits<uint64_t>::max() - rel
                                         ? std::numeric_limits<uint64_t>::max()
                                         : base + rel;
-            if (!AddFrame(offset, size))
-                return IndexResult::Full;
+            if (!AddFrame(offset, size)) return IndexResult::Full;
         }
     }
     return IndexResult::Read;
@@ -451,32 +399,26 @@ Parser::IndexResult Parser::ReadStandardIndex(uint64_t dataOffset, uint64_t data
 
 // idx1 offsets count either from the "movi" FOURCC (as the format defines) or from the start of the
 // file (as some writers have it). The first entries decide: whichever base finds their chunk headers.
-uint64_t Parser::Idx1Base(uint64_t entriesOffset, uint64_t count)
-{
+uint64_t Parser::Idx1Base(uint64_t entriesOffset, uint64_t count) {
     const uint64_t movi = movis_.empty() ? 0 : movis_[0].fourccOffset;
     const uint64_t probe = std::min<uint64_t>(count, 16);
     uint8_t e[16 * 16];
-    if (probe == 0 || !src_.ReadAt(entriesOffset, e, size_t(probe * 16)))
-        return movi;
+    if (probe == 0 || !src_.ReadAt(entriesOffset, e, size_t(probe * 16))) return movi;
     int relativeHits = 0, absoluteHits = 0;
     for (uint64_t i = 0; i < probe; ++i) {
         const uint32_t id = ReadLE32(e + i * 16);
         const uint32_t off = ReadLE32(e + i * 16 + 8);
         const uint32_t size = ReadLE32(e + i * 16 + 12);
         RiffChunk c;
-        if (ReadChunkHeader(src_, movi + off, fileSize_, &c) && c.id == id && c.size == size)
-            ++relativeHits;
-        if (ReadChunkHeader(src_, off, fileSize_, &c) && c.id == id && c.size == size)
-            ++absoluteHits;
+        if (ReadChunkHeader(src_, movi + off, fileSize_, &c) && c.id == id && c.size == size) ++relativeHits;
+        if (ReadChunkHeader(src_, off, fileSize_, &c) && c.id == id && c.size == size) ++absoluteHits;
     }
-    if (relativeHits != absoluteHits)
-        return relativeHits > absoluteHits ? movi : 0;
+    if (relativeHits != absoluteHits) return relativeHits > absoluteHits ? movi : 0;
     // Undecided (an index pointing nowhere): an offset below the movi list cannot be absolute.
     return ReadLE32(e + 8) < movi ? movi : 0;
 }
 
-bool Parser::ReadIdx1()
-{
+bool Parser::ReadIdx1() {
     const uint64_t start = idx1_.DataOffset();
     const uint64_t count = (idx1_.DataEnd(fileSize_) - start) / 16;
     const uint64_t base = Idx1Base(start, count);
@@ -485,16 +427,14 @@ bool Parser::ReadIdx1()
     for (uint64_t first = 0; first < count; first += perBlock) {
         const uint64_t n = std::min(perBlock, count - first);
         block.resize(size_t(n * 16));
-        if (!src_.ReadAt(start + first * 16, block.data(), block.size()))
-            return true;
+        if (!src_.ReadAt(start + first * 16, block.data(), block.size())) return true;
         for (uint64_t i = 0; i < n; ++i) {
             const uint8_t* e = block.data() + i * 16;
             const ChunkKind kind = Classify(ReadLE32(e));
             const uint64_t data = base + ReadLE32(e + 8) + 8;
             const uint32_t size = ReadLE32(e + 12);
             if (kind == ChunkKind::Frame) {
-                if (!AddFrame(data, size))
-                    return true;
+                if (!AddFrame(data, size)) return true;
             } else if (kind == ChunkKind::Palette) {
                 AddPaletteChange(data, size);
             }
@@ -503,8 +443,7 @@ bool Parser::ReadIdx1()
     return true;
 }
 
-bool Parser::ScanList(uint64_t start, uint64_t end, int depth)
-{
+bool Parser::ScanList(uint64_t start, uint64_t end, int depth) {
     RiffChunk c;
     uint64_t pos = start;
     while (ReadChunkHeader(src_, pos, end, &c)) {
@@ -518,14 +457,12 @@ bool Parser::ScanList(uint64_t start, uint64_t end, int depth)
             const ChunkKind kind = Classify(c.id);
             if (kind == ChunkKind::Frame) {
                 // A frame cut off by the end of the file is not one the file holds.
-                if (dataEnd > fileSize_ || !AddFrame(c.DataOffset(), c.size))
-                    return false;
+                if (dataEnd > fileSize_ || !AddFrame(c.DataOffset(), c.size)) return false;
             } else if (kind == ChunkKind::Palette && dataEnd <= fileSize_) {
                 AddPaletteChange(c.DataOffset(), c.size);
             }
         }
-        if (dataEnd >= end)
-            break;
+        if (dataEnd >= end) break;
         uint64_t next = c.NextOffset();
         if (c.size & 1) {
             // Some writers forget the pad byte after odd-sized chunks: follow them when the padded
@@ -542,8 +479,7 @@ bool Parser::ScanList(uint64_t start, uint64_t end, int depth)
 
 }  // namespace
 
-bool ParseAvi(const ByteSource& src, AviLayout* layout, std::string* error)
-{
+bool ParseAvi(const ByteSource& src, AviLayout* layout, std::string* error) {
     *layout = AviLayout{};
     Parser parser(src, *layout);
     if (!parser.Run(error)) {

@@ -25,25 +25,25 @@ enum class AviIndexSource { None, OpenDml, Idx1, Idx1AndScan, Scan };
 
 struct AviLayout {
     // Stream header (strh) of the first video stream.
-    uint32_t streamNumber = 0;   // position among the file's streams; names its chunks ("00dc")
+    uint32_t streamNumber = 0;  // position among the file's streams; names its chunks ("00dc")
     uint32_t fccType = 0;
     uint32_t fccHandler = 0;
     uint32_t scale = 0;
     uint32_t rate = 0;
     uint32_t start = 0;
-    uint32_t length = 0;         // as declared; the index decides what can be read
+    uint32_t length = 0;  // as declared; the index decides what can be read
 
     // Its format (strf: BITMAPINFOHEADER and colour table).
     int32_t width = 0;
-    int32_t height = 0;          // as stored: negative for top-down rows
+    int32_t height = 0;  // as stored: negative for top-down rows
     uint16_t bitCount = 0;
     uint32_t compression = 0;
-    uint32_t paletteEntries = 0; // entries the format block actually holds
+    uint32_t paletteEntries = 0;   // entries the format block actually holds
     uint8_t palette[256][4] = {};  // RGBQUAD order (blue, green, red, reserved); missing entries black
 
-    uint32_t streamCount = 0;        // strl lists seen
+    uint32_t streamCount = 0;  // strl lists seen
     uint32_t avihTotalFrames = 0;
-    uint32_t dmlhTotalFrames = 0;    // OpenDML total, informational
+    uint32_t dmlhTotalFrames = 0;  // OpenDML total, informational
 
     AviIndexSource indexSource = AviIndexSource::None;
     std::vector<AviFrameRef> frames;

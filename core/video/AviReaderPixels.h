@@ -6,11 +6,11 @@
 
 struct AviPixelLayout {
     int32_t width = 0;
-    int32_t height = 0;       // positive
-    bool topDown = false;     // the format stored a negative height: first row in the data is the top
+    int32_t height = 0;    // positive
+    bool topDown = false;  // the format stored a negative height: first row in the data is the top
     uint16_t bitCount = 0;
-    uint64_t srcStride = 0;   // bytes per source row, rounded up to 4 as in every DIB
-    uint64_t srcBytes = 0;    // bytes a frame's data must hold
+    uint64_t srcStride = 0;  // bytes per source row, rounded up to 4 as in every DIB
+    uint64_t srcBytes = 0;   // bytes a frame's data must hold
 };
 
 // True for the uncompressed layouts ConvertAviRows understands.

@@ -7,8 +7,7 @@
 
 // Only inside a catch block: outOfMemory for std::bad_alloc, what() for any other std::exception,
 // "unexpected error" for anything else. Throws nothing (an empty text if even that cannot be built).
-inline std::string CurrentExceptionText(const std::string& outOfMemory = "out of memory") noexcept
-{
+inline std::string CurrentExceptionText(const std::string& outOfMemory = "out of memory") noexcept {
     try {
         try {
             throw;

@@ -78,12 +78,12 @@ bool FrameBitmap::SaveAsBmp(const char* path) {
             return false;
         }
         const std::string target = ResolveWriteTarget(path);
-        struct stat st{};
+        struct stat st {};
         if (stat(target.c_str(), &st) == 0) {
             // Replacing must be refused where overwriting in place would be.
-            const int err = S_ISDIR(st.st_mode) ? EISDIR
-                          : faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 ? errno
-                          : 0;
+            const int err = S_ISDIR(st.st_mode)                                          ? EISDIR
+                            : faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 ? errno
+                                                                                         : 0;
             if (err) {
                 lastSaveError = std::strerror(err);
                 return false;

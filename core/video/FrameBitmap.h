@@ -36,14 +36,14 @@ public:
     const std::string& LastSaveError() const { return lastSaveError; }
 
     // What the wrapper points at; all null or 0 while nothing is attached.
-    int32_t ownsBlock = 0;            // nonzero: destruction frees block with std::free
-    QList<QRgb> palette;              // colour table as Qt colours; empty for more than 8 bits per pixel
-    uint8_t* block = nullptr;         // start of the wrapped block
-    uint8_t* bits = nullptr;          // first pixel byte: block + 40 + 4 * colourCount
-    int32_t blockLength = 0;          // header, colour table and pixels
+    int32_t ownsBlock = 0;               // nonzero: destruction frees block with std::free
+    QList<QRgb> palette;                 // colour table as Qt colours; empty for more than 8 bits per pixel
+    uint8_t* block = nullptr;            // start of the wrapped block
+    uint8_t* bits = nullptr;             // first pixel byte: block + 40 + 4 * colourCount
+    int32_t blockLength = 0;             // header, colour table and pixels
     BITMAPINFOHEADER* header = nullptr;  // equal to block
-    RGBQUAD* colourTable = nullptr;   // block + 40
-    int32_t colourCount = 0;          // entries in the colour table
+    RGBQUAD* colourTable = nullptr;      // block + 40
+    int32_t colourCount = 0;             // entries in the colour table
 
 private:
     std::string lastSaveError;

@@ -15,8 +15,7 @@ namespace {
 
 // The deprecated full-range formats: swscale wants their limited twin plus an explicit range,
 // and complains on every frame otherwise.
-AVPixelFormat LimitedTwin(AVPixelFormat f, bool* fullRange)
-{
+AVPixelFormat LimitedTwin(AVPixelFormat f, bool* fullRange) {
     switch (f) {
     case AV_PIX_FMT_YUVJ420P: *fullRange = true; return AV_PIX_FMT_YUV420P;
     case AV_PIX_FMT_YUVJ422P: *fullRange = true; return AV_PIX_FMT_YUV422P;
@@ -27,8 +26,7 @@ AVPixelFormat LimitedTwin(AVPixelFormat f, bool* fullRange)
     }
 }
 
-int MatrixOf(const AVFrame* frame)
-{
+int MatrixOf(const AVFrame* frame) {
     switch (frame->colorspace) {
     case AVCOL_SPC_BT709: return SWS_CS_ITU709;
     case AVCOL_SPC_FCC: return SWS_CS_FCC;
@@ -43,8 +41,7 @@ int MatrixOf(const AVFrame* frame)
     }
 }
 
-YuvMatrix FixedMatrixFor(int matrix, bool fullRange)
-{
+YuvMatrix FixedMatrixFor(int matrix, bool fullRange) {
     switch (matrix) {
     case SWS_CS_ITU709: return MakeYuvMatrix(0.2126, 0.0722, fullRange);
     case SWS_CS_FCC: return MakeYuvMatrix(0.30, 0.11, fullRange);
@@ -55,14 +52,22 @@ YuvMatrix FixedMatrixFor(int matrix, bool fullRange)
 }
 
 // The common 8-bit planar layouts go through our own exact conversion when no scaling is asked for.
-bool DirectYuv(const AVFrame* frame, AVPixelFormat format, int32_t width, int32_t height, YuvPlanes* planes)
-{
+bool DirectYuv(const AVFrame* frame, AVPixelFormat format, int32_t width, int32_t height, YuvPlanes* planes) {
     if (width != frame->width || height != frame->height) return false;
     int shiftX, shiftY;
     switch (format) {
-    case AV_PIX_FMT_YUV420P: shiftX = 1; shiftY = 1; break;
-    case AV_PIX_FMT_YUV422P: shiftX = 1; shiftY = 0; break;
-    case AV_PIX_FMT_YUV444P: shiftX = 0; shiftY = 0; break;
+    case AV_PIX_FMT_YUV420P:
+        shiftX = 1;
+        shiftY = 1;
+        break;
+    case AV_PIX_FMT_YUV422P:
+        shiftX = 1;
+        shiftY = 0;
+        break;
+    case AV_PIX_FMT_YUV444P:
+        shiftX = 0;
+        shiftY = 0;
+        break;
     default: return false;
     }
     for (int i = 0; i < 3; ++i) {
@@ -84,13 +89,9 @@ bool DirectYuv(const AVFrame* frame, AVPixelFormat format, int32_t width, int32_
 
 }  // namespace
 
-MediaConverter::~MediaConverter()
-{
-    sws_freeContext(context_);
-}
+MediaConverter::~MediaConverter() { sws_freeContext(context_); }
 
-bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, uint8_t* dst, int64_t dstStride)
-{
+bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, uint8_t* dst, int64_t dstStride) {
     if (!frame || !dst || !shape.Valid() || frame->width <= 0 || frame->height <= 0) return false;
     const int32_t width = shape.frameWidth, height = shape.frameHeight;
     const PictureBox& box = shape.box;
@@ -111,14 +112,13 @@ bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, ui
         matrix_ != matrix || fullRange_ != int(fullRange) || dstWidth_ != width || dstHeight_ != height) {
         sws_freeContext(context_);
         context_ = sws_getContext(frame->width, frame->height, format, width, height, target,
-                                  SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT,
-                                  nullptr, nullptr, nullptr);
+                                  SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT, nullptr, nullptr,
+                                  nullptr);
         if (!context_) return false;
         if (!isRgb) {
             const int* coefficients = sws_getCoefficients(matrix);
             // Source matrix and range from the stream; the destination is full-range RGB.
-            sws_setColorspaceDetails(context_, coefficients, fullRange ? 1 : 0, coefficients, 1, 0, 1 << 16,
-                                     1 << 16);
+            sws_setColorspaceDetails(context_, coefficients, fullRange ? 1 : 0, coefficients, 1, 0, 1 << 16, 1 << 16);
         }
         srcWidth_ = frame->width;
         srcHeight_ = frame->height;
@@ -145,7 +145,8 @@ bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, ui
         }
         uint8_t* planes[4] = {rows, nullptr, nullptr, nullptr};
         int strides[4] = {int(stride), 0, 0, 0};
-        if (sws_scale(context_, frame->data, frame->linesize, 0, frame->height, planes, strides) != height) return false;
+        if (sws_scale(context_, frame->data, frame->linesize, 0, frame->height, planes, strides) != height)
+            return false;
         if (!whole)
             for (int32_t y = 0; y < box.height; ++y)
                 std::memcpy(dst + y * dstStride, rows + (box.top + y) * stride + 3 * int64_t(box.left),

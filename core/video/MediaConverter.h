@@ -22,15 +22,13 @@ struct PictureShape {
     int32_t frameHeight = 0;
     PictureBox box;
     bool operator==(const PictureShape&) const = default;
-    bool Valid() const
-    {
-        return frameWidth > 0 && frameHeight > 0 && box.left >= 0 && box.top >= 0 && box.width > 0 &&
-               box.height > 0 && box.width <= frameWidth - box.left && box.height <= frameHeight - box.top;
+    bool Valid() const {
+        return frameWidth > 0 && frameHeight > 0 && box.left >= 0 && box.top >= 0 && box.width > 0 && box.height > 0 &&
+               box.width <= frameWidth - box.left && box.height <= frameHeight - box.top;
     }
 };
 
-inline PictureShape WholePicture(int32_t width, int32_t height)
-{
+inline PictureShape WholePicture(int32_t width, int32_t height) {
     return PictureShape{width, height, PictureBox{0, 0, width, height}};
 }
 

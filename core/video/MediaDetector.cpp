@@ -23,8 +23,7 @@ constexpr int kInOrderRunToReadAhead = 2;
 // Pictures decoded ahead.
 constexpr size_t kReadAheadDepth = 3;
 
-void QuietLibraries()
-{
+void QuietLibraries() {
     static std::once_flag once;
     std::call_once(once, [] {
         const char* debug = std::getenv("TESSARON_DEBUG");
@@ -40,7 +39,7 @@ struct MediaDetector::Impl {
     std::unique_ptr<MediaReadAhead> ahead;  // declared after source: stops before source goes
     ConvertedFrame last;
     bool haveLast = false;
-    SourceFrame held;          // the picture decoded last here, kept for another shape of it
+    SourceFrame held;  // the picture decoded last here, kept for another shape of it
     bool haveHeld = false;
     bool open = false;
     bool readAhead = true;
@@ -52,16 +51,14 @@ struct MediaDetector::Impl {
 
     ~Impl() { StopAhead(); }
 
-    void StopAhead()
-    {
+    void StopAhead() {
         if (!ahead) return;
         ahead->Stop();
         convertedAhead += ahead->Converted();
         ahead.reset();
     }
 
-    bool Holds(int64_t target, const PictureShape& shape) const
-    {
+    bool Holds(int64_t target, const PictureShape& shape) const {
         return haveLast && last.valid && last.shape == shape && last.start <= target && target < last.end;
     }
 
@@ -71,14 +68,13 @@ struct MediaDetector::Impl {
     bool LocateHere(int64_t target, const PictureShape& shape);
 };
 
-bool MediaDetector::Impl::Locate(int64_t target, const PictureShape& shape)
-{
+bool MediaDetector::Impl::Locate(int64_t target, const PictureShape& shape) {
     if (Holds(target, shape)) return true;
     // Another shape of the picture at hand (the box of the frame just shown, say) needs no decoding.
     if (!ahead && haveHeld && held.start <= target && target < held.end) return Convert(held, shape);
     const int64_t period = source.FramePeriodTicks();
-    bool inOrder =
-        haveLast && last.shape == shape && target >= last.end && target - last.end < kInOrderPeriods * period;
+    bool inOrder = haveLast && last.shape == shape && target >= last.end &&
+                   target - last.end < kInOrderPeriods * period;
     inOrderRun = inOrder ? inOrderRun + 1 : 0;
 
     if (ahead) {
@@ -104,8 +100,7 @@ bool MediaDetector::Impl::Locate(int64_t target, const PictureShape& shape)
 // Takes pictures from the read-ahead queue up to the one shown at target. Returns false when the
 // queue cannot serve the request (it must be stopped and the target reached directly); otherwise
 // *found tells whether a picture is shown at target.
-bool MediaDetector::Impl::LocateAhead(int64_t target, bool* found)
-{
+bool MediaDetector::Impl::LocateAhead(int64_t target, bool* found) {
     while (ahead->Pop(&last)) {
         haveLast = last.valid;
         if (!last.valid) return false;
@@ -120,8 +115,7 @@ bool MediaDetector::Impl::LocateAhead(int64_t target, bool* found)
     return true;
 }
 
-bool MediaDetector::Impl::LocateHere(int64_t target, const PictureShape& shape)
-{
+bool MediaDetector::Impl::LocateHere(int64_t target, const PictureShape& shape) {
     if (target >= source.KnownEnd()) return false;
     if (source.ShouldSeekFor(target) && !source.Seek(target)) return false;
     haveHeld = false;
@@ -139,15 +133,13 @@ bool MediaDetector::Impl::LocateHere(int64_t target, const PictureShape& shape)
     return Convert(held, shape);
 }
 
-bool MediaDetector::Impl::Convert(const SourceFrame& picture, const PictureShape& shape)
-{
+bool MediaDetector::Impl::Convert(const SourceFrame& picture, const PictureShape& shape) {
     ++convertedHere;
     haveLast = ConvertPicture(converter, picture, shape, &last);
     return haveLast;
 }
 
-MediaDetector::MediaDetector()
-{
+MediaDetector::MediaDetector() {
     QuietLibraries();
     try {
         impl_ = std::make_unique<Impl>();
@@ -158,8 +150,7 @@ MediaDetector::MediaDetector()
 
 MediaDetector::~MediaDetector() = default;
 
-bool MediaDetector::SetFilename(const char* path)
-{
+bool MediaDetector::SetFilename(const char* path) {
     if (!impl_) return false;
     try {
         impl_->StopAhead();
@@ -179,18 +170,11 @@ bool MediaDetector::SetFilename(const char* path)
     }
 }
 
-double MediaDetector::FrameRate() const
-{
-    return impl_ && impl_->open ? impl_->source.FrameRate() : 0.0;
-}
+double MediaDetector::FrameRate() const { return impl_ && impl_->open ? impl_->source.FrameRate() : 0.0; }
 
-double MediaDetector::StreamLength() const
-{
-    return impl_ && impl_->open ? impl_->source.StreamLength() : 0.0;
-}
+double MediaDetector::StreamLength() const { return impl_ && impl_->open ? impl_->source.StreamLength() : 0.0; }
 
-bool MediaDetector::GetVideoFormat(int32_t* width, int32_t* height) const
-{
+bool MediaDetector::GetVideoFormat(int32_t* width, int32_t* height) const {
     if (!impl_ || !impl_->open) return false;
     if (width) *width = impl_->source.Width();
     if (height) *height = impl_->source.Height();
@@ -198,8 +182,7 @@ bool MediaDetector::GetVideoFormat(int32_t* width, int32_t* height) const
 }
 
 const uint8_t* MediaDetector::PeekBitmapPart(double streamTime, int32_t width, int32_t height, int32_t left,
-                                             int32_t top, int32_t boxWidth, int32_t boxHeight)
-{
+                                             int32_t top, int32_t boxWidth, int32_t boxHeight) {
     if (!impl_ || !impl_->open) return nullptr;
     if (!FrameSizeAllowed(width, height)) return nullptr;
     const PictureShape shape{width, height, PictureBox{left, top, boxWidth, boxHeight}};
@@ -216,21 +199,18 @@ const uint8_t* MediaDetector::PeekBitmapPart(double streamTime, int32_t width, i
     return impl_->last.block.data();
 }
 
-void MediaDetector::SetReadAhead(bool enabled)
-{
+void MediaDetector::SetReadAhead(bool enabled) {
     if (!impl_) return;
     impl_->readAhead = enabled;
     if (!enabled) impl_->StopAhead();
 }
 
-const std::string& MediaDetector::LastError() const
-{
+const std::string& MediaDetector::LastError() const {
     static const std::string noMemory = "out of memory";
     return impl_ ? impl_->error : noMemory;
 }
 
-MediaDetector::Counters MediaDetector::GetCounters() const
-{
+MediaDetector::Counters MediaDetector::GetCounters() const {
     Counters c;
     if (!impl_) return c;
     c.decoded = impl_->source.DecodedCount();

@@ -21,8 +21,8 @@ public:
     // reason is in LastError.
     bool SetFilename(const char* path);
 
-    double FrameRate() const;      // frames per second; 0 when unknown or nothing is open
-    double StreamLength() const;   // seconds from the first picture to the end of the last
+    double FrameRate() const;     // frames per second; 0 when unknown or nothing is open
+    double StreamLength() const;  // seconds from the first picture to the end of the last
     // Size of the video format; false when nothing is open.
     bool GetVideoFormat(int32_t* width, int32_t* height) const;
 
@@ -41,10 +41,10 @@ public:
 
     // Work done so far, for tests and benchmarks.
     struct Counters {
-        int64_t decoded = 0;    // pictures out of the decoder
-        int64_t seeks = 0;      // repositionings of the demuxer
-        int64_t converted = 0;  // pictures converted to BGR
-        int64_t readAheads = 0; // times decoding ahead was started
+        int64_t decoded = 0;     // pictures out of the decoder
+        int64_t seeks = 0;       // repositionings of the demuxer
+        int64_t converted = 0;   // pictures converted to BGR
+        int64_t readAheads = 0;  // times decoding ahead was started
     };
     Counters GetCounters() const;
 

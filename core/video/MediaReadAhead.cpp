@@ -7,8 +7,7 @@
 #include "video/MediaSource.h"
 
 bool ConvertPicture(MediaConverter& converter, const SourceFrame& picture, const PictureShape& shape,
-                    ConvertedFrame* out)
-{
+                    ConvertedFrame* out) {
     out->valid = false;
     const int32_t width = shape.box.width, height = shape.box.height;
     const int64_t stride = DibStride24(width);
@@ -40,14 +39,11 @@ bool ConvertPicture(MediaConverter& converter, const SourceFrame& picture, const
 }
 
 MediaReadAhead::MediaReadAhead(MediaSource& source, const PictureShape& shape, size_t depth)
-    : source_(source), shape_(shape), depth_(depth < 1 ? 1 : depth)
-{
-}
+    : source_(source), shape_(shape), depth_(depth < 1 ? 1 : depth) {}
 
 MediaReadAhead::~MediaReadAhead() { Stop(); }
 
-bool MediaReadAhead::Start()
-{
+bool MediaReadAhead::Start() {
     if (thread_.joinable()) return true;
     try {
         thread_ = std::thread(&MediaReadAhead::Run, this);
@@ -57,8 +53,7 @@ bool MediaReadAhead::Start()
     return true;
 }
 
-void MediaReadAhead::Stop()
-{
+void MediaReadAhead::Stop() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
@@ -67,14 +62,12 @@ void MediaReadAhead::Stop()
     if (thread_.joinable()) thread_.join();
 }
 
-int64_t MediaReadAhead::Converted() const
-{
+int64_t MediaReadAhead::Converted() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return converted_;
 }
 
-void MediaReadAhead::Run()
-{
+void MediaReadAhead::Run() {
     for (;;) {
         ConvertedFrame out;
         {
@@ -109,8 +102,7 @@ void MediaReadAhead::Run()
     }
 }
 
-bool MediaReadAhead::Pop(ConvertedFrame* slot)
-{
+bool MediaReadAhead::Pop(ConvertedFrame* slot) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return !queue_.empty() || ended_ || stop_; });
     if (queue_.empty()) return false;

@@ -18,22 +18,18 @@ namespace {
 // the decoder busy forever.
 constexpr int kMaxErrorsInARow = 1000;
 
-bool IsUsableVideo(const AVStream* st)
-{
+bool IsUsableVideo(const AVStream* st) {
     return st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
            avcodec_find_decoder(st->codecpar->codec_id) != nullptr;
 }
 
-
-int64_t SaturatingAdd(int64_t a, int64_t b)
-{
+int64_t SaturatingAdd(int64_t a, int64_t b) {
     if (b > 0 && a > std::numeric_limits<int64_t>::max() - b) return std::numeric_limits<int64_t>::max();
     if (b < 0 && a < std::numeric_limits<int64_t>::min() - b) return std::numeric_limits<int64_t>::min();
     return a + b;
 }
 
-int64_t FrameDurationOf(const AVFrame* frame)
-{
+int64_t FrameDurationOf(const AVFrame* frame) {
 #if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 0, 100)
     return frame->duration;
 #else
@@ -41,8 +37,7 @@ int64_t FrameDurationOf(const AVFrame* frame)
 #endif
 }
 
-int ChooseStream(AVFormatContext* format)
-{
+int ChooseStream(AVFormatContext* format) {
     int best = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (best >= 0 && IsUsableVideo(format->streams[best])) return best;
     // The library's pick was cover art or undecodable: take the largest other picture stream.
@@ -66,8 +61,7 @@ MediaSource::MediaSource() = default;
 
 MediaSource::~MediaSource() { Close(); }
 
-void MediaSource::Close()
-{
+void MediaSource::Close() {
     ResetPosition();
     if (codec_) avcodec_free_context(&codec_);
     if (format_) avformat_close_input(&format_);
@@ -75,8 +69,7 @@ void MediaSource::Close()
     streamIndex_ = -1;
 }
 
-void MediaSource::ResetPosition()
-{
+void MediaSource::ResetPosition() {
     pending_ = SourceFrame{};
     havePending_ = false;
     demuxEnded_ = false;
@@ -84,8 +77,7 @@ void MediaSource::ResetPosition()
     haveLast_ = false;
 }
 
-bool MediaSource::OpenDemuxer(const char* path, std::string* error)
-{
+bool MediaSource::OpenDemuxer(const char* path, std::string* error) {
     int r = avformat_open_input(&format_, path, nullptr, nullptr);
     if (r < 0) {
         format_ = nullptr;
@@ -108,8 +100,7 @@ bool MediaSource::OpenDemuxer(const char* path, std::string* error)
     return true;
 }
 
-bool MediaSource::OpenDecoder(std::string* error)
-{
+bool MediaSource::OpenDecoder(std::string* error) {
     const AVStream* st = format_->streams[streamIndex_];
     const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
     codec_ = decoder ? avcodec_alloc_context3(decoder) : nullptr;
@@ -133,8 +124,7 @@ bool MediaSource::OpenDecoder(std::string* error)
     return true;
 }
 
-bool MediaSource::Open(const char* path, std::string* error)
-{
+bool MediaSource::Open(const char* path, std::string* error) {
     Close();
     haveOrigin_ = false;
     knownEnd_ = INT64_MAX;
@@ -193,8 +183,7 @@ bool MediaSource::Open(const char* path, std::string* error)
     return true;
 }
 
-bool MediaSource::CountFrames(const char* path, int64_t* count)
-{
+bool MediaSource::CountFrames(const char* path, int64_t* count) {
     AVFormatContext* fmt = nullptr;
     if (avformat_open_input(&fmt, path, nullptr, nullptr) < 0) return false;
     bool ok = avformat_find_stream_info(fmt, nullptr) >= 0 && streamIndex_ < int(fmt->nb_streams) &&
@@ -217,16 +206,14 @@ bool MediaSource::CountFrames(const char* path, int64_t* count)
     return counted;
 }
 
-int64_t MediaSource::SecondsToTicks(double seconds) const
-{
+int64_t MediaSource::SecondsToTicks(double seconds) const {
     double ticks = std::floor(seconds * double(timeBase_.den) / double(timeBase_.num) + 0.5);
     if (!(ticks > -9.0e18)) return std::numeric_limits<int64_t>::min() / 2;
     if (!(ticks < 9.0e18)) return std::numeric_limits<int64_t>::max() / 2;
     return int64_t(ticks);
 }
 
-bool MediaSource::DecodeOne(SourceFrame* out)
-{
+bool MediaSource::DecodeOne(SourceFrame* out) {
     if (!codec_) return false;
     AVFramePtr frame(av_frame_alloc());
     if (!frame) return false;
@@ -261,7 +248,8 @@ bool MediaSource::DecodeOne(SourceFrame* out)
             }
             haveOrigin_ = true;
             // Keep display order strictly increasing even when a file's timestamps are not.
-            if (haveLast_ && start <= lastStart_) start = SaturatingAdd(lastStart_, std::max<int64_t>(1, lastDuration_));
+            if (haveLast_ && start <= lastStart_)
+                start = SaturatingAdd(lastStart_, std::max<int64_t>(1, lastDuration_));
             int64_t duration = FrameDurationOf(frame.get());
             lastStart_ = start;
             lastDuration_ = duration > 0 ? duration : periodTicks_;
@@ -308,8 +296,7 @@ bool MediaSource::DecodeOne(SourceFrame* out)
     }
 }
 
-bool MediaSource::Next(SourceFrame* out)
-{
+bool MediaSource::Next(SourceFrame* out) {
     if (!havePending_) {
         if (!DecodeOne(&pending_)) return false;
         havePending_ = true;
@@ -330,8 +317,7 @@ bool MediaSource::Next(SourceFrame* out)
     return true;
 }
 
-int64_t MediaSource::PeekStart()
-{
+int64_t MediaSource::PeekStart() {
     if (!havePending_) {
         if (!DecodeOne(&pending_)) return INT64_MAX;
         havePending_ = true;
@@ -339,8 +325,7 @@ int64_t MediaSource::PeekStart()
     return pending_.start;
 }
 
-bool MediaSource::ShouldSeekFor(int64_t target)
-{
+bool MediaSource::ShouldSeekFor(int64_t target) {
     int64_t next = PeekStart();
     if (next == INT64_MAX || target < next) return true;
     AVStream* st = format_->streams[streamIndex_];
@@ -358,8 +343,7 @@ bool MediaSource::ShouldSeekFor(int64_t target)
     return target - next > far;
 }
 
-bool MediaSource::SeekRaw(int64_t streamTs)
-{
+bool MediaSource::SeekRaw(int64_t streamTs) {
     ++seeks_;
     if (!format_ || av_seek_frame(format_, streamIndex_, streamTs, AVSEEK_FLAG_BACKWARD) < 0) return false;
     avcodec_flush_buffers(codec_);
@@ -367,8 +351,7 @@ bool MediaSource::SeekRaw(int64_t streamTs)
     return true;
 }
 
-bool MediaSource::Rewind()
-{
+bool MediaSource::Rewind() {
     ++seeks_;
     // Back to the first picture. Some demuxers land after it when asked for its own time (MPEG-TS
     // seeks by decode time and ignores key frames), so try further back, then by bytes, and as the
@@ -401,8 +384,7 @@ bool MediaSource::Rewind()
     return true;
 }
 
-bool MediaSource::Seek(int64_t target)
-{
+bool MediaSource::Seek(int64_t target) {
     if (!format_) return false;
     target = std::max<int64_t>(0, target);
     int64_t back = 0;

@@ -43,8 +43,8 @@ public:
 
     int32_t Width() const { return width_; }
     int32_t Height() const { return height_; }
-    double FrameRate() const { return frameRate_; }       // frames per second
-    double StreamLength() const { return streamLength_; } // seconds, first picture to end of the last
+    double FrameRate() const { return frameRate_; }        // frames per second
+    double StreamLength() const { return streamLength_; }  // seconds, first picture to end of the last
     int64_t FramePeriodTicks() const { return periodTicks_; }
 
     // Stream time in seconds to ticks, to the nearest tick: containers round timestamps to their
@@ -90,11 +90,11 @@ private:
     double frameRate_ = 0;
     double streamLength_ = 0;
     int64_t periodTicks_ = 1;
-    int64_t origin_ = 0;         // raw timestamp of the first picture
+    int64_t origin_ = 0;  // raw timestamp of the first picture
     bool haveOrigin_ = false;
 
     // Decoding position
-    SourceFrame pending_;        // decoded, not yet handed out
+    SourceFrame pending_;  // decoded, not yet handed out
     bool havePending_ = false;
     bool demuxEnded_ = false;    // flush packet sent
     bool decoderEnded_ = false;  // decoder drained

@@ -27,8 +27,7 @@ int16_t Fixed(double v, int bits) { return int16_t(std::lround(v * (1 << bits)))
 inline uint8_t Clamp(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 void RowPlain(const uint8_t* y, const int16_t* u, const int16_t* v, int from, int width, const YuvMatrix& m,
-              uint8_t* out)
-{
+              uint8_t* out) {
     for (int x = from; x < width; ++x) {
         const int ys = m.ky * ((y[x] - m.yOffset) << kLumaUp) + kRound;
         out[3 * x] = Clamp((ys + m.bu * u[x]) >> kShift);
@@ -39,8 +38,7 @@ void RowPlain(const uint8_t* y, const int16_t* u, const int16_t* v, int from, in
 
 #if defined(__SSE2__)
 // Four b,g,r,0 pixels to their 12 bytes at the bottom of the register, zeros above.
-inline __m128i Pack4(__m128i p)
-{
+inline __m128i Pack4(__m128i p) {
     const __m128i low24 = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
     // Each 64-bit lane: 3 bytes of its even pixel, then 3 of its odd one.
     __m128i t = _mm_or_si128(_mm_and_si128(p, low24), _mm_slli_epi64(_mm_srli_epi64(p, 32), 24));
@@ -48,8 +46,7 @@ inline __m128i Pack4(__m128i p)
 }
 
 // Eight pixels' 16-bit B, G, R (values 0..255 after saturation) to their 24 bytes at out.
-inline void StoreBgr8(__m128i b, __m128i g, __m128i r, uint8_t* out)
-{
+inline void StoreBgr8(__m128i b, __m128i g, __m128i r, uint8_t* out) {
     const __m128i zero = _mm_setzero_si128();
     __m128i bg = _mm_unpacklo_epi8(_mm_packus_epi16(b, b), _mm_packus_epi16(g, g));
     __m128i r0 = _mm_unpacklo_epi8(_mm_packus_epi16(r, r), zero);
@@ -61,8 +58,7 @@ inline void StoreBgr8(__m128i b, __m128i g, __m128i r, uint8_t* out)
 
 // Pixels [from, width & ~7); returns where the plain code takes over.
 int RowSse2(const uint8_t* y, const int16_t* u, const int16_t* v, int from, int width, const YuvMatrix& m,
-            uint8_t* out)
-{
+            uint8_t* out) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i yOffset = _mm_set1_epi16(m.yOffset);
     const __m128i round = _mm_set1_epi32(kRound);
@@ -96,16 +92,14 @@ int RowSse2(const uint8_t* y, const int16_t* u, const int16_t* v, int from, int 
 #endif
 
 #if defined(TESSARON_HAVE_AVX2_PATH)
-__attribute__((target("avx2"))) inline __m256i Scale(__m256i sum, __m256i round)
-{
+__attribute__((target("avx2"))) inline __m256i Scale(__m256i sum, __m256i round) {
     return _mm256_srai_epi32(_mm256_add_epi32(sum, round), kShift);
 }
 
 // The same arithmetic as RowSse2 on sixteen pixels at a time, on processors that have AVX2. The
 // 256-bit unpacks and packs work within 128-bit lanes, so the results come out in pixel order.
 __attribute__((target("avx2"))) int RowAvx2(const uint8_t* y, const int16_t* u, const int16_t* v, int width,
-                                            const YuvMatrix& m, uint8_t* out)
-{
+                                            const YuvMatrix& m, uint8_t* out) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i yOffset = _mm256_set1_epi16(m.yOffset);
     const __m256i round = _mm256_set1_epi32(kRound);
@@ -123,13 +117,13 @@ __attribute__((target("avx2"))) int RowAvx2(const uint8_t* y, const int16_t* u, 
         __m256i yvLo = _mm256_unpacklo_epi16(ys, vs), yvHi = _mm256_unpackhi_epi16(ys, vs);
         __m256i yuLo = _mm256_unpacklo_epi16(ys, us), yuHi = _mm256_unpackhi_epi16(ys, us);
         __m256i v0Lo = _mm256_unpacklo_epi16(vs, zero), v0Hi = _mm256_unpackhi_epi16(vs, zero);
-        __m256i r =
-            _mm256_packs_epi32(Scale(_mm256_madd_epi16(yvLo, yRv), round), Scale(_mm256_madd_epi16(yvHi, yRv), round));
+        __m256i r = _mm256_packs_epi32(Scale(_mm256_madd_epi16(yvLo, yRv), round),
+                                       Scale(_mm256_madd_epi16(yvHi, yRv), round));
         __m256i g = _mm256_packs_epi32(
             Scale(_mm256_add_epi32(_mm256_madd_epi16(yuLo, yGu), _mm256_madd_epi16(v0Lo, gv)), round),
             Scale(_mm256_add_epi32(_mm256_madd_epi16(yuHi, yGu), _mm256_madd_epi16(v0Hi, gv)), round));
-        __m256i b =
-            _mm256_packs_epi32(Scale(_mm256_madd_epi16(yuLo, yBu), round), Scale(_mm256_madd_epi16(yuHi, yBu), round));
+        __m256i b = _mm256_packs_epi32(Scale(_mm256_madd_epi16(yuLo, yBu), round),
+                                       Scale(_mm256_madd_epi16(yuHi, yBu), round));
         StoreBgr8(_mm256_castsi256_si128(b), _mm256_castsi256_si128(g), _mm256_castsi256_si128(r), out + 3 * x);
         StoreBgr8(_mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1), _mm256_extracti128_si256(r, 1),
                   out + 3 * x + 24);
@@ -137,8 +131,7 @@ __attribute__((target("avx2"))) int RowAvx2(const uint8_t* y, const int16_t* u, 
     return x;
 }
 
-bool HaveAvx2()
-{
+bool HaveAvx2() {
     static const bool have = __builtin_cpu_supports("avx2");
     return have;
 }
@@ -146,8 +139,7 @@ bool HaveAvx2()
 
 // Vertical step: 3/4 of the nearer chroma row plus 1/4 of the other, times 4 (or the row itself
 // times 4). Returns how far the vector code got.
-int VerticalSse2(const uint8_t* a, const uint8_t* b, int n, int16_t* out)
-{
+int VerticalSse2(const uint8_t* a, const uint8_t* b, int n, int16_t* out) {
     int i = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
@@ -171,8 +163,7 @@ int VerticalSse2(const uint8_t* a, const uint8_t* b, int n, int16_t* out)
 // Horizontal step for chroma on the left one of each two luma columns: even columns take the sample,
 // odd ones the mean of the samples on either side. In: n values times 4; out: 2n values times 16,
 // centred on zero. Returns how many input values the vector code handled.
-int HorizontalLeftSse2(const int16_t* in, int n, int16_t* out)
-{
+int HorizontalLeftSse2(const int16_t* in, int n, int16_t* out) {
     int i = 0;
 #if defined(__SSE2__)
     const __m128i centre = _mm_set1_epi16(kChromaCentre);
@@ -193,8 +184,7 @@ int HorizontalLeftSse2(const int16_t* in, int n, int16_t* out)
 // Chroma of one luma row at luma resolution, times 16, centred on zero, for the luma columns
 // [x0, x1): only the chroma samples those columns draw on (and their neighbours) are computed, so a
 // part of the picture converts exactly as it does within the whole.
-void ChromaRow(const YuvPlanes& p, int plane, int row, int x0, int x1, int16_t* vertical, int16_t* out)
-{
+void ChromaRow(const YuvPlanes& p, int plane, int row, int x0, int x1, int16_t* vertical, int16_t* out) {
     const int sx = p.chromaShiftX;
     const int chromaWidth = (p.width + sx) >> sx;
     const int chromaHeight = (p.height + p.chromaShiftY) >> p.chromaShiftY;
@@ -235,8 +225,7 @@ void ChromaRow(const YuvPlanes& p, int plane, int row, int x0, int x1, int16_t* 
 
 }  // namespace
 
-YuvMatrix MakeYuvMatrix(double kr, double kb, bool fullRange)
-{
+YuvMatrix MakeYuvMatrix(double kr, double kb, bool fullRange) {
     const double kg = 1.0 - kr - kb;
     const double yScale = fullRange ? 1.0 : 255.0 / 219.0;
     const double cScale = (fullRange ? 1.0 : 255.0 / 224.0) / kChromaScale;
@@ -251,8 +240,7 @@ YuvMatrix MakeYuvMatrix(double kr, double kb, bool fullRange)
 }
 
 void YuvRowToBgr(const uint8_t* y, const int16_t* u, const int16_t* v, int width, const YuvMatrix& m, uint8_t* out,
-                 bool simd)
-{
+                 bool simd) {
     int done = 0;
 #if defined(TESSARON_HAVE_AVX2_PATH)
     if (simd && HaveAvx2()) done = RowAvx2(y, u, v, width, m, out);
@@ -265,14 +253,12 @@ void YuvRowToBgr(const uint8_t* y, const int16_t* u, const int16_t* v, int width
     RowPlain(y, u, v, done, width, m, out);
 }
 
-bool YuvToBgr(const YuvPlanes& p, const YuvMatrix& m, uint8_t* out, int64_t stride, std::vector<int16_t>* scratch)
-{
+bool YuvToBgr(const YuvPlanes& p, const YuvMatrix& m, uint8_t* out, int64_t stride, std::vector<int16_t>* scratch) {
     return YuvToBgrPart(p, m, 0, 0, p.width, p.height, out, stride, scratch);
 }
 
 bool YuvToBgrPart(const YuvPlanes& p, const YuvMatrix& m, int left, int top, int width, int height, uint8_t* out,
-                  int64_t stride, std::vector<int16_t>* scratch)
-{
+                  int64_t stride, std::vector<int16_t>* scratch) {
     if (p.width <= 0 || p.height <= 0 || p.chromaShiftX < 0 || p.chromaShiftX > 1 || p.chromaShiftY < 0 ||
         p.chromaShiftY > 1)
         return false;

@@ -11,10 +11,10 @@ struct YuvMatrix {
     // (value << 17) to chroma held at 16 times its value, centred on zero.
     int16_t ky = 0;
     int16_t yOffset = 0;
-    int16_t rv = 0;   // R from V
-    int16_t gu = 0;   // G from U
-    int16_t gv = 0;   // G from V
-    int16_t bu = 0;   // B from U
+    int16_t rv = 0;  // R from V
+    int16_t gu = 0;  // G from U
+    int16_t gv = 0;  // G from V
+    int16_t bu = 0;  // B from U
 };
 
 // kr, kb: the matrix's luma weights of red and blue (BT.601: 0.299, 0.114; BT.709: 0.2126, 0.0722).
@@ -31,16 +31,15 @@ struct YuvPlanes {
     int linesize[3];
     int width;
     int height;
-    int chromaShiftX;      // 0 or 1
-    int chromaShiftY;      // 0 or 1
-    bool chromaCentredX;   // chroma between two luma columns (JPEG), else on the left one (MPEG)
+    int chromaShiftX;     // 0 or 1
+    int chromaShiftY;     // 0 or 1
+    bool chromaCentredX;  // chroma between two luma columns (JPEG), else on the left one (MPEG)
 };
 
 // The whole picture as top-down rows of stride bytes. scratch is reused between calls.
-bool YuvToBgr(const YuvPlanes& planes, const YuvMatrix& m, uint8_t* out, int64_t stride,
-              std::vector<int16_t>* scratch);
+bool YuvToBgr(const YuvPlanes& planes, const YuvMatrix& m, uint8_t* out, int64_t stride, std::vector<int16_t>* scratch);
 
 // Only the part [left, left + width) x [top, top + height) of the picture, exactly as it comes out of
 // the whole: rows of stride bytes to out, its top row first. False when the part is not inside.
-bool YuvToBgrPart(const YuvPlanes& planes, const YuvMatrix& m, int left, int top, int width, int height,
-                  uint8_t* out, int64_t stride, std::vector<int16_t>* scratch);
+bool YuvToBgrPart(const YuvPlanes& planes, const YuvMatrix& m, int left, int top, int width, int height, uint8_t* out,
+                  int64_t stride, std::vector<int16_t>* scratch);

@@ -20,8 +20,7 @@ public:
     virtual const uint8_t* View(uint64_t offset, size_t len) const = 0;
 
     // True when [offset, offset + len) lies inside the source (no overflow).
-    bool Contains(uint64_t offset, uint64_t len) const
-    {
+    bool Contains(uint64_t offset, uint64_t len) const {
         const uint64_t size = Size();
         return offset <= size && len <= size - offset;
     }
@@ -34,14 +33,12 @@ std::unique_ptr<ByteSource> MakeMemoryByteSource(const uint8_t* data, size_t siz
 
 // Little-endian helpers over a byte pointer; callers have checked the bounds.
 inline uint16_t ReadLE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t ReadLE32(const uint8_t* p)
-{
+inline uint32_t ReadLE32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 inline uint64_t ReadLE64(const uint8_t* p) { return uint64_t(ReadLE32(p)) | (uint64_t(ReadLE32(p + 4)) << 32); }
 
-constexpr uint32_t MakeFourCC(char a, char b, char c, char d)
-{
+constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
     return uint32_t(uint8_t(a)) | (uint32_t(uint8_t(b)) << 8) | (uint32_t(uint8_t(c)) << 16) |
            (uint32_t(uint8_t(d)) << 24);
 }
@@ -49,15 +46,14 @@ constexpr uint32_t FourCC(const char (&s)[5]) { return MakeFourCC(s[0], s[1], s[
 
 // One chunk header: id and declared size, and where the chunk's data starts.
 struct RiffChunk {
-    uint64_t offset = 0;     // of the 8-byte header
+    uint64_t offset = 0;  // of the 8-byte header
     uint32_t id = 0;
-    uint32_t size = 0;       // declared data size (may claim more than the file holds)
+    uint32_t size = 0;  // declared data size (may claim more than the file holds)
     uint64_t DataOffset() const { return offset + 8; }
     // Where the next chunk starts: data is padded to an even size.
     uint64_t NextOffset() const { return offset + 8 + uint64_t(size) + (size & 1u); }
     // End of the data as declared, never beyond limit.
-    uint64_t DataEnd(uint64_t limit) const
-    {
+    uint64_t DataEnd(uint64_t limit) const {
         const uint64_t end = offset + 8 + uint64_t(size);
         return end < limit ? end : limit;
     }

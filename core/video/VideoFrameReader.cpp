@@ -11,22 +11,19 @@
 
 namespace {
 
-constexpr uint32_t MakeFourCC(char a, char b, char c, char d)
-{
+constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
     return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 | uint32_t(uint8_t(d)) << 24;
 }
 constexpr uint32_t kStreamTypeVideo = MakeFourCC('v', 'i', 'd', 's');
 
 }  // namespace
 
-bool IsMediaDetectorAvailable()
-{
+bool IsMediaDetectorAvailable() {
     const char* env = std::getenv("TESSARON_MEDIA_DETECTOR");
     return !(env && std::strcmp(env, "0") == 0);
 }
 
-void InterpolateLines(uint8_t* block, int32_t width, int32_t height)
-{
+void InterpolateLines(uint8_t* block, int32_t width, int32_t height) {
     if (!block || width <= 0 || height < 4) return;
     const int64_t stride = DibStride24(width);
     uint8_t* pixels = block + kDibHeaderSize;
@@ -38,16 +35,14 @@ void InterpolateLines(uint8_t* block, int32_t width, int32_t height)
     }
 }
 
-int32_t MediaFrameCount(double streamLength, double framesPerSecond, double framePeriod)
-{
+int32_t MediaFrameCount(double streamLength, double framesPerSecond, double framePeriod) {
     if (!(framesPerSecond > 0) || !(framePeriod > 0) || !(streamLength >= framePeriod)) return 0;
     double count = (streamLength + 0.5 * framePeriod) / framePeriod;
     if (!(count < double(std::numeric_limits<int32_t>::max()))) return std::numeric_limits<int32_t>::max();
     return int32_t(count);
 }
 
-bool MediaRequestTime(int32_t frameIndex, double framePeriod, double streamLength, double* requestTime)
-{
+bool MediaRequestTime(int32_t frameIndex, double framePeriod, double streamLength, double* requestTime) {
     double t = double(frameIndex) * framePeriod;
     if (t > streamLength) return false;
     if (t < 0) t = 0;
@@ -61,8 +56,7 @@ VideoFrameReader::~VideoFrameReader() = default;
 
 void VideoFrameReader::SetDeinterlace(int flag) { deinterlace = flag; }
 
-FrameInfo& VideoFrameReader::Open(const char* path)
-{
+FrameInfo& VideoFrameReader::Open(const char* path) {
     Release();
     info = FrameInfo();
     lastError.clear();
@@ -118,19 +112,17 @@ FrameInfo& VideoFrameReader::Open(const char* path)
     return info;
 }
 
-uint32_t VideoFrameReader::RefreshStreamInfo()
-{
+uint32_t VideoFrameReader::RefreshStreamInfo() {
     if (!aviFile) return 0;
     // Every frame of the stream is offered, the last one included.
     uint32_t length = aviFile->Length();
     info.frameCount = length > uint32_t(std::numeric_limits<int32_t>::max()) ? std::numeric_limits<int32_t>::max()
-                                                                            : int32_t(length);
+                                                                             : int32_t(length);
     info.framesPerSecond = aviFile->Scale() != 0 ? double(aviFile->Rate()) / double(aviFile->Scale()) : 0.0;
     return aviFile->StreamType();
 }
 
-uint8_t* VideoFrameReader::ReadFrame(FrameInfo& frameInfo, int32_t frameIndex)
-{
+uint8_t* VideoFrameReader::ReadFrame(FrameInfo& frameInfo, int32_t frameIndex) {
     frameBlock = nullptr;
     if (info.useMediaDetector) {
         if (!detector) return nullptr;
@@ -169,8 +161,7 @@ uint8_t* VideoFrameReader::ReadFrame(FrameInfo& frameInfo, int32_t frameIndex)
 }
 
 const uint8_t* VideoFrameReader::ReadFramePart(FrameInfo& frameInfo, int32_t frameIndex, int32_t left, int32_t top,
-                                               int32_t width, int32_t height, int32_t* blockSize)
-{
+                                               int32_t width, int32_t height, int32_t* blockSize) {
     if (blockSize) *blockSize = 0;
     if (left < 0 || top < 0 || width <= 0 || height <= 0 || width > info.width - left || height > info.height - top)
         return nullptr;
@@ -213,8 +204,7 @@ const uint8_t* VideoFrameReader::ReadFramePart(FrameInfo& frameInfo, int32_t fra
     return partBlock.data();
 }
 
-void VideoFrameReader::Release()
-{
+void VideoFrameReader::Release() {
     if (detector && !detector->LastError().empty()) lastError = detector->LastError();
     // The detector's destructor stops its read-ahead thread and frees the demuxer and decoder.
     detector.reset();
@@ -225,8 +215,7 @@ void VideoFrameReader::Release()
 
 void VideoFrameReader::Close(FrameInfo& /*frameInfo*/) { Release(); }
 
-const std::string& VideoFrameReader::LastError() const
-{
+const std::string& VideoFrameReader::LastError() const {
     return detector && !detector->LastError().empty() ? detector->LastError() : lastError;
 }
 

@@ -13,12 +13,12 @@ class AviReader;
 struct FrameInfo {
     int32_t width = 0;
     int32_t height = 0;
-    int32_t frameBlockSize = 0;   // size of the last block delivered, header included
+    int32_t frameBlockSize = 0;  // size of the last block delivered, header included
     int32_t frameCount = 0;
-    int32_t firstFrame = 0;       // informational only
+    int32_t firstFrame = 0;  // informational only
     double framesPerSecond = 0;
-    double framePeriod = 0;       // seconds per frame (media detector)
-    double streamLength = 0;      // seconds (media detector)
+    double framePeriod = 0;   // seconds per frame (media detector)
+    double streamLength = 0;  // seconds (media detector)
     bool useMediaDetector = false;
     bool succeeded = false;
 };
@@ -62,8 +62,8 @@ private:
     // AVI back end
     std::unique_ptr<AviReader> aviFile;
     FrameInfo info;
-    uint8_t* frameBlock = nullptr;  // last block handed out; never freed here
-    std::vector<uint8_t> partBlock; // ReadFramePart's block when it is cut out of a whole frame
+    uint8_t* frameBlock = nullptr;   // last block handed out; never freed here
+    std::vector<uint8_t> partBlock;  // ReadFramePart's block when it is cut out of a whole frame
     std::unique_ptr<MediaDetector> detector;
     std::string lastError;
     int deinterlace = 0;

@@ -39,9 +39,7 @@ QStringList LocalFiles(const QMimeData* data) {
 
 }  // namespace
 
-CMainFrame::CMainFrame() {
-    setWindowTitle(QStringLiteral("Tessaron"));
-}
+CMainFrame::CMainFrame() { setWindowTitle(QStringLiteral("Tessaron")); }
 
 CMainFrame::~CMainFrame() {
     if (qApp) qApp->removeEventFilter(this);
@@ -114,7 +112,9 @@ void CMainFrame::BuildMenus() {
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     open->setIcon(QIcon(QStringLiteral(":/toolbar/open.xpm")));
     open->setToolTip(QStringLiteral("Open"));
-    connect(open, &QAction::triggered, this, [app] { if (app) app->OnFileOpen(); });
+    connect(open, &QAction::triggered, this, [app] {
+        if (app) app->OnFileOpen();
+    });
 
     QAction* close = MakeAction(ID_FILE_CLOSE, QStringLiteral("&Close"), QStringLiteral("Close the active document"));
     connect(close, &QAction::triggered, this, [this, app] {
@@ -122,7 +122,9 @@ void CMainFrame::BuildMenus() {
     });
 
     QAction* prefs = MakeAction(ID_PREFERENCES, QStringLiteral("Preferences..."));
-    connect(prefs, &QAction::triggered, this, [app] { if (app) app->ShowPreferences(); });
+    connect(prefs, &QAction::triggered, this, [app] {
+        if (app) app->ShowPreferences();
+    });
 
     QAction* recent = MakeAction(ID_FILE_MRU_FILE1, QStringLiteral("Recent File"),
                                  QStringLiteral("Open this document"));
@@ -140,15 +142,20 @@ void CMainFrame::BuildMenus() {
         });
     }
 
-    QAction* toolbar = MakeAction(ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"), QStringLiteral("Show or hide the toolbar"));
+    QAction* toolbar = MakeAction(ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"),
+                                  QStringLiteral("Show or hide the toolbar"));
     toolbar->setCheckable(true);
     toolbar->setChecked(true);
-    connect(toolbar, &QAction::toggled, this, [this](bool on) { if (m_wndToolBar) m_wndToolBar->setVisible(on); });
+    connect(toolbar, &QAction::toggled, this, [this](bool on) {
+        if (m_wndToolBar) m_wndToolBar->setVisible(on);
+    });
     QAction* statusBarAction = MakeAction(ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"),
                                           QStringLiteral("Show or hide the status bar"));
     statusBarAction->setCheckable(true);
     statusBarAction->setChecked(true);
-    connect(statusBarAction, &QAction::toggled, this, [this](bool on) { if (m_wndStatusBar) m_wndStatusBar->setVisible(on); });
+    connect(statusBarAction, &QAction::toggled, this, [this](bool on) {
+        if (m_wndStatusBar) m_wndStatusBar->setVisible(on);
+    });
 
     QAction* cascade = MakeAction(ID_WINDOW_CASCADE, QStringLiteral("&Cascade"),
                                   QStringLiteral("Arrange windows so they overlap"));
@@ -160,13 +167,18 @@ void CMainFrame::BuildMenus() {
                                   QStringLiteral("Arrange icons at the bottom of the window"));
     connect(arrange, &QAction::triggered, this, &CMainFrame::ArrangeIcons);
 
-    QAction* helpTopics = MakeAction(ID_HELP_FINDER, QStringLiteral("&Help Topics"), QStringLiteral("List Help topics"));
-    connect(helpTopics, &QAction::triggered, this, [app] { if (app) app->OnHelpFinder(); });
+    QAction* helpTopics = MakeAction(ID_HELP_FINDER, QStringLiteral("&Help Topics"),
+                                     QStringLiteral("List Help topics"));
+    connect(helpTopics, &QAction::triggered, this, [app] {
+        if (app) app->OnHelpFinder();
+    });
     QAction* about = MakeAction(ID_APP_ABOUT, QStringLiteral("&About Tessaron..."),
                                 QStringLiteral("Display program information, version number and copyright"));
     about->setIcon(QIcon(QStringLiteral(":/toolbar/about.xpm")));
     about->setToolTip(QStringLiteral("About"));
-    connect(about, &QAction::triggered, this, [app] { if (app) app->ShowAboutBox(); });
+    connect(about, &QAction::triggered, this, [app] {
+        if (app) app->ShowAboutBox();
+    });
 
     QMenuBar* bar = menuBar();
     m_fileMenu = bar->addMenu(QStringLiteral("&File"));
@@ -205,20 +217,25 @@ void CMainFrame::BuildAccelerators() {
     CTessaronApp* app = TheApp();
     QAction* newDoc = MakeAction(ID_FILE_NEW, QStringLiteral("&New"), QStringLiteral("Create a new document"));
     newDoc->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    connect(newDoc, &QAction::triggered, this, [app] { if (app) app->OnFileNew(); });
+    connect(newDoc, &QAction::triggered, this, [app] {
+        if (app) app->OnFileNew();
+    });
 
     // The video file is never written: saving stays disabled.
     QAction* save = MakeAction(ID_FILE_SAVE, QStringLiteral("&Save"));
     save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     save->setEnabled(false);
 
-    QAction* print = MakeAction(ID_FILE_PRINT, QStringLiteral("&Print..."), QStringLiteral("Print the active document"));
+    QAction* print = MakeAction(ID_FILE_PRINT, QStringLiteral("&Print..."),
+                                QStringLiteral("Print the active document"));
     print->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(print, &QAction::triggered, this, &CMainFrame::OnFilePrint);
 
     QAction* printSetup = MakeAction(ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup..."),
                                      QStringLiteral("Change the printer and printing options"));
-    connect(printSetup, &QAction::triggered, this, [app] { if (app) app->OnFilePrintSetup(); });
+    connect(printSetup, &QAction::triggered, this, [app] {
+        if (app) app->OnFilePrintSetup();
+    });
 
     // Editing commands have no handler in this program: their keys are known but inactive.
     struct Inactive {
@@ -250,7 +267,9 @@ void CMainFrame::BuildAccelerators() {
     connect(contextHelp, &QAction::triggered, this, [] { QWhatsThis::enterWhatsThisMode(); });
     QAction* help = MakeAction(ID_HELP, QStringLiteral("Help"));
     help->setShortcut(QKeySequence(Qt::Key_F1));
-    connect(help, &QAction::triggered, this, [app] { if (app) app->OnHelpFinder(); });
+    connect(help, &QAction::triggered, this, [app] {
+        if (app) app->OnHelpFinder();
+    });
 }
 
 void CMainFrame::UpdateRecentFileMenu(const QStringList& files) {
@@ -269,7 +288,9 @@ void CMainFrame::UpdateRecentFileMenu(const QStringList& files) {
         auto* action = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(shown), this);
         action->setData(ID_FILE_MRU_FILE1 + i);
         action->setStatusTip(QStringLiteral("Open this document"));
-        connect(action, &QAction::triggered, this, [app, i] { if (app) app->OpenRecentFile(i); });
+        connect(action, &QAction::triggered, this, [app, i] {
+            if (app) app->OpenRecentFile(i);
+        });
         m_fileMenu->insertAction(m_recentSeparator, action);
         m_recentActions.append(action);
     }
@@ -345,11 +366,14 @@ void CMainFrame::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
     activateWindow();
     // Opened after the drop has finished, so the drag source is not kept waiting by a message box.
-    QMetaObject::invokeMethod(this, [files] {
-        for (const QString& file : files) {
-            if (CTessaronApp* app = TheApp()) app->OpenDocumentFile(file);
-        }
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [files] {
+            for (const QString& file : files) {
+                if (CTessaronApp* app = TheApp()) app->OpenDocumentFile(file);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -90,11 +90,7 @@ QPushButton* MakeButton(QWidget* dialog, const char* text, int id, const char* n
 
 SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
                                      const std::vector<std::string>* frameOrder)
-    : QDialog(parent),
-      m_pFrameOrder(frameOrder),
-      m_pView(receiver),
-      m_frameList(this),
-      m_viewButton(this) {
+    : QDialog(parent), m_pFrameOrder(frameOrder), m_pView(receiver), m_frameList(this), m_viewButton(this) {
     setObjectName(QStringLiteral("SelectVideoFrames"));
     setWindowTitle(QString::fromLatin1(kCaption));
     // A caption with a close box and a fixed frame; no help button.
@@ -152,9 +148,11 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     m_statusText->setWordWrap(true);
     m_statusText->setMargin(1);
 
-    m_saveButton = MakeButton(this, "Save displayed frame as a bmp file", IDC_SAVE_BMP, "IDC_SAVE_BMP", ToPixels(du, kSaveBmp));
+    m_saveButton = MakeButton(this, "Save displayed frame as a bmp file", IDC_SAVE_BMP, "IDC_SAVE_BMP",
+                              ToPixels(du, kSaveBmp));
 
-    m_createButton = MakeButton(this, "Create AVI video file from checked frames", IDC_CREATE_AVI, "IDC_CREATE_AVI", ToPixels(du, kCreateAvi));
+    m_createButton = MakeButton(this, "Create AVI video file from checked frames", IDC_CREATE_AVI, "IDC_CREATE_AVI",
+                                ToPixels(du, kCreateAvi));
 
     m_closeButton = new QPushButton(QStringLiteral("Close"), this);
     SetControlId(m_closeButton, IDOK_CLOSE, "IDOK");
@@ -222,11 +220,13 @@ QString FitIntoField(const QLabel& field, const QString& text) {
     // As many lines as the field is high (two: the preview's text has two).
     const int lines = qMax(1, field.contentsRect().height() / qMax(1, metrics.height()));
     if (width <= 0) return text;
-    const int height = metrics.boundingRect(QRect(0, 0, width, INT_MAX), Qt::TextWordWrap,
-                                            QString(lines - 1, QLatin1Char('\n')) + QLatin1Char('X')).height();
+    const int height = metrics
+                           .boundingRect(QRect(0, 0, width, INT_MAX), Qt::TextWordWrap,
+                                         QString(lines - 1, QLatin1Char('\n')) + QLatin1Char('X'))
+                           .height();
     auto fits = [&](const QString& candidate) {
-        const QRect needed =
-            metrics.boundingRect(QRect(0, 0, width, INT_MAX), Qt::TextWordWrap | Qt::AlignLeft, candidate);
+        const QRect needed = metrics.boundingRect(QRect(0, 0, width, INT_MAX), Qt::TextWordWrap | Qt::AlignLeft,
+                                                  candidate);
         return needed.width() <= width && needed.height() <= height;
     };
     if (fits(text)) return text;
@@ -299,7 +299,8 @@ void SelectVideoFrames::OnFrameListChange() {
         if (m_frameList.GetCheck(i)) m_checkedPositions[static_cast<size_t>(m_checkedCount++)] = i;
     }
     for (int k = 0; k < m_checkedCount; ++k)
-        m_checkedFrames[static_cast<size_t>(k)] = FrameNumberOf(m_frameList.GetText(m_checkedPositions[static_cast<size_t>(k)]));
+        m_checkedFrames[static_cast<size_t>(k)] = FrameNumberOf(
+            m_frameList.GetText(m_checkedPositions[static_cast<size_t>(k)]));
 
     int caret = m_frameList.GetCaretIndex();
     if (caret >= 0) m_displayedFrame = FrameNumberOf(m_frameList.GetText(caret));
@@ -342,7 +343,8 @@ void SelectVideoFrames::OnSaveDisplayedFrame() {
 
 void SelectVideoFrames::OnCreateAvi() {
     if (m_checkedCount == 0) {
-        AppFramework().MessageBox(this, QStringLiteral("No frames were checked."), QStringLiteral("Information"), MB_OK);
+        AppFramework().MessageBox(this, QStringLiteral("No frames were checked."), QStringLiteral("Information"),
+                                  MB_OK);
         return;
     }
     Send(UWM_EXPORT_CHECKED, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);

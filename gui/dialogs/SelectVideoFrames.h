@@ -96,19 +96,18 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    int m_orderReset = 0;                       // a long operation was terminated and reset the order
-    int m_displayedFrame = 0;                   // original frame number of the caret item
+    int m_orderReset = 0;                           // a long operation was terminated and reset the order
+    int m_displayedFrame = 0;                       // original frame number of the caret item
     const std::vector<std::string>* m_pFrameOrder;  // the view's frame order
-    int m_checkedCount = 0;                     // checked items
-    std::unique_ptr<int[]> m_checkedPositions;  // their list positions, ascending
-    std::unique_ptr<int[]> m_checkedFrames;     // their original frame numbers, in list order
-    MessageReceiver* m_pView;                   // receiver of the messages
-    myCheckListBox m_frameList;                 // the check-list, placed at initialisation
-    int m_firstPos = 0;                         // first position of the frame order to list
-    int m_endPos = 0;                           // end position (exclusive) to list
-    int m_quality = 25;                         // JPEG quality for scoring and preview
-    QPushButton m_viewButton;                   // the push-like "View" check box
-
+    int m_checkedCount = 0;                         // checked items
+    std::unique_ptr<int[]> m_checkedPositions;      // their list positions, ascending
+    std::unique_ptr<int[]> m_checkedFrames;         // their original frame numbers, in list order
+    MessageReceiver* m_pView;                       // receiver of the messages
+    myCheckListBox m_frameList;                     // the check-list, placed at initialisation
+    int m_firstPos = 0;                             // first position of the frame order to list
+    int m_endPos = 0;                               // end position (exclusive) to list
+    int m_quality = 25;                             // JPEG quality for scoring and preview
+    QPushButton m_viewButton;                       // the push-like "View" check box
 
     // Runs at every opening: places the check-list, fills it, sets the quality control.
     bool OnInitDialog();

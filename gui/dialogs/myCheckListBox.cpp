@@ -16,9 +16,9 @@ int FrameListModel::rowCount(const QModelIndex& parent) const {
 QVariant FrameListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() < 0 || index.row() >= rowCount()) return QVariant();
     switch (role) {
-        case Qt::DisplayRole: return Text(index.row());
-        case Qt::CheckStateRole: return m_checks[static_cast<size_t>(index.row())] ? Qt::Checked : Qt::Unchecked;
-        default: return QVariant();
+    case Qt::DisplayRole: return Text(index.row());
+    case Qt::CheckStateRole: return m_checks[static_cast<size_t>(index.row())] ? Qt::Checked : Qt::Unchecked;
+    default: return QVariant();
     }
 }
 

@@ -91,7 +91,7 @@ private:
     void TrackInput(Handler handler);
 
     FrameListModel* m_model;
-    int m_inputDepth = 0;          // inside a user input handler
+    int m_inputDepth = 0;           // inside a user input handler
     bool m_selectionMoved = false;  // the selection or caret moved during that input
     int m_pressedCheck = -1;        // item whose check box took the last press
 };

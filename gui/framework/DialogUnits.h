@@ -9,7 +9,8 @@ class DialogUnits {
 public:
     explicit DialogUnits(const QFontMetrics& metrics)
         : m_baseX(qMax(1, metrics.horizontalAdvance(
-                              QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52)),
+                              QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+                              52)),
           m_baseY(qMax(1, metrics.height())) {}
 
     int X(int units) const { return (units * m_baseX + 2) / 4; }

@@ -18,8 +18,8 @@ QString ComparablePath(const QString& path) {
 
 }  // namespace
 
-CDocTemplate::CDocTemplate(int resourceId, const QString& docString, DocumentFactory document,
-                           FrameFactory frame, ViewFactory view)
+CDocTemplate::CDocTemplate(int resourceId, const QString& docString, DocumentFactory document, FrameFactory frame,
+                           ViewFactory view)
     : m_resourceId(resourceId),
       m_docStrings(docString.split(QLatin1Char('\n'))),
       m_documentFactory(std::move(document)),

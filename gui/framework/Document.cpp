@@ -33,9 +33,8 @@ bool CDocument::OnOpenDocument(const QString& path) {
     }
     QString caption = QCoreApplication::applicationName();
     if (caption.isEmpty()) caption = QStringLiteral("Tessaron");
-    AppFramework().MessageBox(nullptr,
-                              QStringLiteral("Cannot open the file \"%1\".\n%2").arg(path, reason),
-                              caption, MB_OK | MB_ICONWARNING);
+    AppFramework().MessageBox(nullptr, QStringLiteral("Cannot open the file \"%1\".\n%2").arg(path, reason), caption,
+                              MB_OK | MB_ICONWARNING);
     return false;
 }
 

@@ -9,8 +9,7 @@
 #include "framework/Document.h"
 #include "framework/Framework.h"
 
-CScrollView::CScrollView(CDocument* document, QWidget* parent)
-    : QAbstractScrollArea(parent), m_pDocument(document) {
+CScrollView::CScrollView(CDocument* document, QWidget* parent) : QAbstractScrollArea(parent), m_pDocument(document) {
     if (m_pDocument) m_pDocument->AddView(this);
 }
 
@@ -89,8 +88,8 @@ void CScrollView::OnFilePrint() {
     if (!printer || !OnPreparePrinting(printer)) return;
     QPainter painter;
     if (!painter.begin(printer)) {
-        AppFramework().MessageBox(this, QStringLiteral("The printer could not be started."),
-                                  QStringLiteral("Tessaron"), MB_OK | MB_ICONWARNING);
+        AppFramework().MessageBox(this, QStringLiteral("The printer could not be started."), QStringLiteral("Tessaron"),
+                                  MB_OK | MB_ICONWARNING);
         return;
     }
     OnBeginPrinting(painter, printer);

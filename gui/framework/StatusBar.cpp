@@ -39,9 +39,7 @@ void CStatusBar::SetPaneText(int pane, const QString& text, bool update) {
     if (update && m_panes[pane]->isVisible()) m_panes[pane]->repaint();
 }
 
-QString CStatusBar::GetPaneText(int pane) const {
-    return pane >= 0 && pane < 4 ? m_panes[pane]->text() : QString();
-}
+QString CStatusBar::GetPaneText(int pane) const { return pane >= 0 && pane < 4 ? m_panes[pane]->text() : QString(); }
 
 void CStatusBar::SetIndicators(bool caps, bool num, bool scroll) {
     m_panes[1]->setEnabled(caps);

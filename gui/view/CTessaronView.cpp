@@ -65,9 +65,9 @@ void CTessaronView::OnInitialUpdate() {
     QByteArray utf8 = path.toUtf8();
     std::string error;
     if (!CFileStatus::GetStatus(utf8.constData(), &m_sourceStatus, &error)) {
-        AppFramework().MessageBox(this,
-                                  QStringLiteral("Cannot read the file \"%1\".\n%2").arg(path, QString::fromLocal8Bit(error.c_str())),
-                                  QStringLiteral("Tessaron"), MB_OK | MB_ICONWARNING);
+        AppFramework().MessageBox(
+            this, QStringLiteral("Cannot read the file \"%1\".\n%2").arg(path, QString::fromLocal8Bit(error.c_str())),
+            QStringLiteral("Tessaron"), MB_OK | MB_ICONWARNING);
         return;
     }
 
@@ -153,7 +153,8 @@ void CTessaronView::OnDraw(QPainter& painter) {
         QRegion outside(visible);
         if (!m_frameImage.isNull()) {
             QSizeF shown = QSizeF(m_frameImage.size()) / ratio;
-            outside -= QRect(0, 0, static_cast<int>(std::floor(shown.width())), static_cast<int>(std::floor(shown.height())));
+            outside -= QRect(0, 0, static_cast<int>(std::floor(shown.width())),
+                             static_cast<int>(std::floor(shown.height())));
         }
         for (const QRect& r : outside) painter.fillRect(r, palette().color(QPalette::Window));
     }
@@ -201,21 +202,21 @@ void CTessaronView::OnEndPrinting(QPainter&, QPrinter*) {}
 
 bool CTessaronView::OnCommand(int id) {
     switch (id) {
-        case ID_CROP_AND_SAVE: OnCropAndSave(); return true;
-        case ID_FRAME_SELECTOR: OnFrameSelector(); return true;
-        default: return false;
+    case ID_CROP_AND_SAVE: OnCropAndSave(); return true;
+    case ID_FRAME_SELECTOR: OnFrameSelector(); return true;
+    default: return false;
     }
 }
 
 LRESULT CTessaronView::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case UWM_SHOW_FRAME: return OnShowFrame(wParam, lParam);
-        case UWM_EXPORT_CHECKED: return OnExportCheckedFrames(wParam, lParam);
-        case UWM_ORDER_ORIGINAL: return BuildOriginalOrder(wParam, lParam);
-        case UWM_SORT_JPEG_SIZE: return SortByJpegSize(wParam, lParam);
-        case UWM_SAVE_DISPLAYED_FRAME: return OnSaveDisplayedFrame(wParam, lParam);
-        case UWM_QUALITY_PREVIEW: return ShowQualityPreview(wParam, lParam);
-        default: return 0;
+    case UWM_SHOW_FRAME: return OnShowFrame(wParam, lParam);
+    case UWM_EXPORT_CHECKED: return OnExportCheckedFrames(wParam, lParam);
+    case UWM_ORDER_ORIGINAL: return BuildOriginalOrder(wParam, lParam);
+    case UWM_SORT_JPEG_SIZE: return SortByJpegSize(wParam, lParam);
+    case UWM_SAVE_DISPLAYED_FRAME: return OnSaveDisplayedFrame(wParam, lParam);
+    case UWM_QUALITY_PREVIEW: return ShowQualityPreview(wParam, lParam);
+    default: return 0;
     }
 }
 

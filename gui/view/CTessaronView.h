@@ -83,27 +83,27 @@ public:
     void OnLButtonUp(Qt::KeyboardModifiers flags, const QPoint& point);
 
     // The view's state. Public so that the frame selector's tests and the walk-through can watch it.
-    CFileStatus m_sourceStatus;           // status of the video file, read when it was opened
-    int m_dragging = 0;                   // a crop box drag is in progress
-    int m_boxX2 = 0, m_boxY2 = 0;         // crop box moving corner
-    int m_boxX1 = 0, m_boxY1 = 0;         // crop box anchor corner; a box exists when the corners differ
+    CFileStatus m_sourceStatus;             // status of the video file, read when it was opened
+    int m_dragging = 0;                     // a crop box drag is in progress
+    int m_boxX2 = 0, m_boxY2 = 0;           // crop box moving corner
+    int m_boxX1 = 0, m_boxY1 = 0;           // crop box anchor corner; a box exists when the corners differ
     std::vector<std::string> m_frameOrder;  // "%010d %d" keys, one per list position
-    int m_maxFrameWidth = 0;              // largest outer size of the child frame
+    int m_maxFrameWidth = 0;                // largest outer size of the child frame
     int m_maxFrameHeight = 0;
     // The frame selector dialog object, made and deleted with the view.
     SelectVideoFrames* m_pSelector = nullptr;
-    FrameBlockPtr m_pFrameCopy;           // copy of the last frame block read; the shared bitmap wraps it
-    FrameBlockPtr m_pOutPixels;           // pixels of cropped or exported output frames
-    int m_frameStart = 0;                 // first position handed to the selector
-    int m_frameEnd = 0;                   // frame count - 1 after opening, frame count after a draw
-    int m_currentFrame = 0;               // the frame shown
-    QString m_baseTitle;                  // the document's title at the first draw
-    int m_captureTitle = 1;               // until the first draw has taken m_baseTitle
+    FrameBlockPtr m_pFrameCopy;  // copy of the last frame block read; the shared bitmap wraps it
+    FrameBlockPtr m_pOutPixels;  // pixels of cropped or exported output frames
+    int m_frameStart = 0;        // first position handed to the selector
+    int m_frameEnd = 0;          // frame count - 1 after opening, frame count after a draw
+    int m_currentFrame = 0;      // the frame shown
+    QString m_baseTitle;         // the document's title at the first draw
+    int m_captureTitle = 1;      // until the first draw has taken m_baseTitle
     int m_imageWidth = 0, m_imageHeight = 0;
-    int m_previewOn = 0;                  // quality preview on
-    FrameInfo* m_pFrameInfo = nullptr;    // what the reader's Open returned; lives in the reader
+    int m_previewOn = 0;                // quality preview on
+    FrameInfo* m_pFrameInfo = nullptr;  // what the reader's Open returned; lives in the reader
     std::unique_ptr<VideoFrameReader> m_pReader;
-    uint8_t m_videoOpen = 0;              // the video opened at initial update
+    uint8_t m_videoOpen = 0;  // the video opened at initial update
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -141,11 +141,11 @@ private:
     void RunWriteLoop(const QString& path, int rounds, bool crop,
                       const std::function<ExportOutcome(const ExportTarget&, const ExportCallbacks&)>& write);
 
-    int32_t m_frameCopySize = 0;   // bytes allocated for m_pFrameCopy
-    int32_t m_frameCopyBytes = 0;  // bytes of the frame block it holds
-    int m_frameCopyFrame = -1;    // the frame m_pFrameCopy holds; -1: none or not known
-    QImage m_frameImage;          // what the view shows, top-down: the frame copy's rows, or the
-                                  // picture scoring or the preview made; reused from paint to paint
+    int32_t m_frameCopySize = 0;          // bytes allocated for m_pFrameCopy
+    int32_t m_frameCopyBytes = 0;         // bytes of the frame block it holds
+    int m_frameCopyFrame = -1;            // the frame m_pFrameCopy holds; -1: none or not known
+    QImage m_frameImage;                  // what the view shows, top-down: the frame copy's rows, or the
+                                          // picture scoring or the preview made; reused from paint to paint
     QPainter* m_pPaintPainter = nullptr;  // the painter of the paint in progress
     // The frame whose picture scoring or the preview has just put in m_frameImage, for the next paint
     // to show as it is; -1: none waiting.

@@ -14,19 +14,22 @@ namespace {
 // Fills a run of pixels inverted (white XOR); where the device cannot invert (a printer), in black.
 void InvertRect(QPainter& painter, int x, int y, int w, int h) {
     if (w <= 0 || h <= 0) return;
-    painter.fillRect(QRect(x, y, w, h), painter.compositionMode() == QPainter::RasterOp_SourceXorDestination
-                                            ? Qt::white
-                                            : Qt::black);
+    painter.fillRect(QRect(x, y, w, h),
+                     painter.compositionMode() == QPainter::RasterOp_SourceXorDestination ? Qt::white : Qt::black);
 }
 
 // The pixels from (x, y) towards (x2, y2) along one axis, the end point left out.
 void InvertRun(QPainter& painter, int x, int y, int x2, int y2) {
     if (x == x2) {
-        if (y2 > y) InvertRect(painter, x, y, 1, y2 - y);
-        else if (y2 < y) InvertRect(painter, x, y2 + 1, 1, y - y2);
+        if (y2 > y)
+            InvertRect(painter, x, y, 1, y2 - y);
+        else if (y2 < y)
+            InvertRect(painter, x, y2 + 1, 1, y - y2);
     } else {
-        if (x2 > x) InvertRect(painter, x, y, x2 - x, 1);
-        else InvertRect(painter, x2 + 1, y, x - x2, 1);
+        if (x2 > x)
+            InvertRect(painter, x, y, x2 - x, 1);
+        else
+            InvertRect(painter, x2 + 1, y, x - x2, 1);
     }
 }
 

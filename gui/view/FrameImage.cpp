@@ -40,4 +40,3 @@ void BgrRowsToImage(const uint8_t* pixels, int width, int height, int64_t bytesP
     for (int y = firstRow < 0 ? 0 : firstRow; y < endRow; ++y)
         convert(pixels + (height - 1 - y) * bytesPerLine, reinterpret_cast<QRgb*>(image.scanLine(y)), width);
 }
-

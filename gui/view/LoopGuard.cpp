@@ -110,58 +110,57 @@ bool LoopGuard::eventFilter(QObject* watched, QEvent* event) {
     auto* widget = static_cast<QWidget*>(watched);
 
     switch (event->type()) {
-        case QEvent::ShortcutOverride:
-            if (BelongsToLoop(widget)) return false;
-            // Claimed by the widget, so no shortcut fires; the key press that follows is dropped.
-            return Drop(event);
-        case QEvent::KeyPress:
-            if (BelongsToLoop(widget)) return false;
-            if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) m_endRequested = true;
-            return Drop(event);
-        case QEvent::KeyRelease:
-        case QEvent::Shortcut:
-        case QEvent::InputMethod:
-        case QEvent::Wheel:
-        case QEvent::ContextMenu:
-        case QEvent::TabletPress:
-        case QEvent::TabletMove:
-        case QEvent::TabletRelease:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::TouchCancel:
-        case QEvent::NativeGesture:
-        case QEvent::Gesture:
-            if (BelongsToLoop(widget)) return false;
-            return Drop(event);
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-        case QEvent::Drop:
-            if (BelongsToLoop(widget)) return false;
-            // Refused, so the drag source sees that nothing was dropped.
-            event->ignore();
-            return true;
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseMove: {
-            if (BelongsToLoop(widget)) return false;
-            // A document window's own surface is its caption and border: dragging and sizing it work,
-            // its window menu does not open. Everything inside windows is client area.
-            auto* window = qobject_cast<QMdiSubWindow*>(widget);
-            if (!window) return Drop(event);
-            if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick) return false;
-            if (OnWindowMenuButton(window, static_cast<QMouseEvent*>(event)->position().toPoint())) return Drop(event);
-            return false;
-        }
-        case QEvent::Close:
-            if (BelongsToLoop(widget) || !IsProgramWindow(widget)) return false;
-            // The window stays open whatever the user answers; while the loop asks something, a
-            // close attempt elsewhere is only refused.
-            if (!LoopWindowUp()) m_endRequested = true;
-            event->ignore();
-            return true;
-        default:
-            return false;
+    case QEvent::ShortcutOverride:
+        if (BelongsToLoop(widget)) return false;
+        // Claimed by the widget, so no shortcut fires; the key press that follows is dropped.
+        return Drop(event);
+    case QEvent::KeyPress:
+        if (BelongsToLoop(widget)) return false;
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) m_endRequested = true;
+        return Drop(event);
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::NativeGesture:
+    case QEvent::Gesture:
+        if (BelongsToLoop(widget)) return false;
+        return Drop(event);
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        if (BelongsToLoop(widget)) return false;
+        // Refused, so the drag source sees that nothing was dropped.
+        event->ignore();
+        return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseMove: {
+        if (BelongsToLoop(widget)) return false;
+        // A document window's own surface is its caption and border: dragging and sizing it work,
+        // its window menu does not open. Everything inside windows is client area.
+        auto* window = qobject_cast<QMdiSubWindow*>(widget);
+        if (!window) return Drop(event);
+        if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick) return false;
+        if (OnWindowMenuButton(window, static_cast<QMouseEvent*>(event)->position().toPoint())) return Drop(event);
+        return false;
+    }
+    case QEvent::Close:
+        if (BelongsToLoop(widget) || !IsProgramWindow(widget)) return false;
+        // The window stays open whatever the user answers; while the loop asks something, a
+        // close attempt elsewhere is only refused.
+        if (!LoopWindowUp()) m_endRequested = true;
+        event->ignore();
+        return true;
+    default: return false;
     }
 }

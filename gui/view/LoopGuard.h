@@ -58,7 +58,7 @@ private:
     QPointer<CTessaronView> m_view;
     LoopGuard* m_outer;
     QPointer<QWidget> m_modalAtStart;  // the modal window (if any) in which the loop was started
-    QString m_statusBefore;  // the message pane's text when the loop began
+    QString m_statusBefore;            // the message pane's text when the loop began
     bool m_showsProgress = false;
     bool m_endRequested = false;
 };

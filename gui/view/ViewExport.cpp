@@ -21,7 +21,9 @@ const QString kBmpFilter = QStringLiteral("BMP Files (*.bmp)|*.bmp|All Files (*.
 const QString kCannotCreate = QStringLiteral("Cannot create AVI file...");
 
 std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
-QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 }  // namespace
 
@@ -44,9 +46,9 @@ void CTessaronView::RunWriteLoop(
         ExportCallbacks callbacks;
         callbacks.keepGoing = [&] { return guard.Round(round++) != 0; };
         callbacks.progress = [&](int32_t position, int32_t frame) {
-            framework.SetStatusText(crop ? QString::asprintf("Processing Frame %4d", frame)
-                                         : QString::asprintf("Processing Frame %4d [Original frame:  %4d]",
-                                                             position, frame));
+            framework.SetStatusText(
+                crop ? QString::asprintf("Processing Frame %4d", frame)
+                     : QString::asprintf("Processing Frame %4d [Original frame:  %4d]", position, frame));
         };
         callbacks.frameRead = [&](int32_t frame, const uint8_t* block, int32_t length) {
             CopyFrameBlock(block, length, frame);
@@ -55,17 +57,17 @@ void CTessaronView::RunWriteLoop(
     }
 
     switch (outcome.stop) {
-        case ExportStop::Done:
-            if (!outcome.written)
-                framework.MessageBox(this, FromUtf8(ExportOutcomeText(outcome, utf8)), kCannotCreate, MB_OK);
-            break;
-        case ExportStop::Cancelled:  // the cancel check has told the user
-            break;
-        case ExportStop::WriteFailed:
-        case ExportStop::CreateFailed:
-        case ExportStop::Refused:
+    case ExportStop::Done:
+        if (!outcome.written)
             framework.MessageBox(this, FromUtf8(ExportOutcomeText(outcome, utf8)), kCannotCreate, MB_OK);
-            break;
+        break;
+    case ExportStop::Cancelled:  // the cancel check has told the user
+        break;
+    case ExportStop::WriteFailed:
+    case ExportStop::CreateFailed:
+    case ExportStop::Refused:
+        framework.MessageBox(this, FromUtf8(ExportOutcomeText(outcome, utf8)), kCannotCreate, MB_OK);
+        break;
     }
     if (!outcome.omitted.empty())
         framework.MessageBox(this, FromUtf8(OmittedFramesReport(outcome.omitted)),

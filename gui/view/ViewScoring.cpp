@@ -30,9 +30,7 @@ bool IsDrawingStatus(const QString& text) {
 
 }  // namespace
 
-int CTessaronView::ScoringQuality() const {
-    return (m_pSelector ? m_pSelector->Quality() : kDefaultQuality) & 0xFF;
-}
+int CTessaronView::ScoringQuality() const { return (m_pSelector ? m_pSelector->Quality() : kDefaultQuality) & 0xFF; }
 
 void CTessaronView::DetachSharedBitmap() {
     // The shared bitmap must never point into a copy that is being freed.
@@ -80,7 +78,8 @@ void CTessaronView::PreviewFrameCopy() {
 int CTessaronView::JpegScoreAndDraw(const uint8_t* pixels, int width, int height, int bitsPerPixel, int bytesPerLine,
                                     bool flip, int quality, bool preview) {
     // Frames travel as 24-bit bottom-up rows; anything else has no JPEG and sorts last.
-    if (bitsPerPixel != 24 || flip) return EmptyJpegScore(FrameBlockSize(width > 0 ? width : 0, height > 0 ? height : 0));
+    if (bitsPerPixel != 24 || flip)
+        return EmptyJpegScore(FrameBlockSize(width > 0 ? width : 0, height > 0 ? height : 0));
     return ScoreAndDraw(pixels, width, height, bytesPerLine, quality, preview).score;
 }
 
@@ -192,8 +191,7 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
                 current = block;
                 currentLength = length;
             };
-            callbacks.score = [&](int32_t frame, const uint8_t* pixels, int32_t width, int32_t height,
-                                  int32_t stride) {
+            callbacks.score = [&](int32_t frame, const uint8_t* pixels, int32_t width, int32_t height, int32_t stride) {
                 m_currentFrame = frame;
                 return ScoreAndDraw(pixels, width, height, stride, quality, m_previewOn != 0);
             };

@@ -25,7 +25,9 @@ protected:
 
     void Write(const std::string& content) { testsupport::WriteFileText(ini, content); }
     std::string Read() const { return testsupport::ReadFileText(ini); }
-    size_t FilesInDir() const { return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator())); }
+    size_t FilesInDir() const {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+    }
 
     fs::path dir;
     std::string ini;
@@ -36,9 +38,25 @@ TEST(DeinterlaceFlagText, FollowsTheAtoiRules) {
         const char* text;
         int flag;
     } cases[] = {
-        {"ERROR", 0}, {"0", 0},  {"1", 1},     {"2", 1},    {"-1", 1},   {" 1", 1},     {"abc", 0},
-        {"error", 0}, {"", 0},   {"+7", 1},    {"-0", 0},   {"0001", 1}, {"1abc", 1},   {"\t\n 3", 1},
-        {"- 1", 0},   {"ERROR1", 0}, {"99999999999999999999", 1}, {"4294967296", 1}, {"0x10", 0},
+        {"ERROR", 0},
+        {"0", 0},
+        {"1", 1},
+        {"2", 1},
+        {"-1", 1},
+        {" 1", 1},
+        {"abc", 0},
+        {"error", 0},
+        {"", 0},
+        {"+7", 1},
+        {"-0", 0},
+        {"0001", 1},
+        {"1abc", 1},
+        {"\t\n 3", 1},
+        {"- 1", 0},
+        {"ERROR1", 0},
+        {"99999999999999999999", 1},
+        {"4294967296", 1},
+        {"0x10", 0},
     };
     for (const auto& c : cases) EXPECT_EQ(DeinterlaceFlagFromText(c.text), c.flag) << '"' << c.text << '"';
 }
@@ -59,8 +77,8 @@ TEST_F(IniFileTest, ValuesReadFromTheFile) {
         const char* line;
         int flag;
     } cases[] = {
-        {"deinterlaceFlag=ERROR", 0}, {"deinterlaceFlag=0", 0},   {"deinterlaceFlag=1", 1},
-        {"deinterlaceFlag=2", 1},     {"deinterlaceFlag=-1", 1},  {"deinterlaceFlag= 1", 1},
+        {"deinterlaceFlag=ERROR", 0}, {"deinterlaceFlag=0", 0},     {"deinterlaceFlag=1", 1},
+        {"deinterlaceFlag=2", 1},     {"deinterlaceFlag=-1", 1},    {"deinterlaceFlag= 1", 1},
         {"deinterlaceFlag=abc", 0},   {"deinterlaceFlag=error", 0}, {"  DeinterlaceFLAG  =  1  ", 1},
         {"deinterlaceFlag=\"1\"", 1}, {"deinterlaceFlag=", 0},
     };

@@ -38,14 +38,14 @@ enum class TestIndex { None, Idx1Relative, Idx1Absolute, OpenDml, OpenDmlAndIdx1
 
 struct TestAvi {
     int32_t width = 8;
-    int32_t height = 4;          // positive; topDown stores it negated
+    int32_t height = 4;  // positive; topDown stores it negated
     bool topDown = false;
     uint16_t bitCount = 24;
     uint32_t compression = 0;
     char handler[5] = "DIB ";
-    Bytes palette;               // RGBQUAD entries as stored in strf
+    Bytes palette;  // RGBQUAD entries as stored in strf
     uint32_t clrUsed = 0;
-    std::vector<Bytes> frames;   // data of each frame chunk
+    std::vector<Bytes> frames;  // data of each frame chunk
     TestIndex index = TestIndex::Idx1Relative;
     bool recLists = false;       // each frame inside its own LIST rec
     bool junk = false;           // JUNK chunks in hdrl, before movi and inside movi
@@ -70,4 +70,3 @@ Bytes BuildAvi(const TestAvi& recipe);
 size_t FindTag(const Bytes& b, const char* tag);
 void Put32(Bytes& b, size_t at, uint32_t v);
 void Put64(Bytes& b, size_t at, uint64_t v);
-

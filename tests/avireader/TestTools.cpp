@@ -4,20 +4,17 @@
 
 #include "image/dib.h"
 
-bool HaveFfmpeg()
-{
+bool HaveFfmpeg() {
     static const bool have = RunQuiet("ffmpeg -version");
     return have;
 }
 
 ::testing::AssertionResult BlockMatches(const uint8_t* block, int32_t blockSize, int width, int height,
-                                        const Bytes& topDownRows)
-{
-    if (!block)
-        return ::testing::AssertionFailure() << "no frame block";
+                                        const Bytes& topDownRows) {
+    if (!block) return ::testing::AssertionFailure() << "no frame block";
     if (blockSize != FrameBlockSize(width, height))
-        return ::testing::AssertionFailure() << "block size " << blockSize << ", expected "
-                                             << FrameBlockSize(width, height);
+        return ::testing::AssertionFailure()
+               << "block size " << blockSize << ", expected " << FrameBlockSize(width, height);
     BITMAPINFOHEADER h;
     std::memcpy(&h, block, sizeof h);
     if (h.biSize != 40 || h.biWidth != width || h.biHeight != height || h.biPlanes != 1 || h.biBitCount != 24 ||
@@ -33,12 +30,11 @@ bool HaveFfmpeg()
         const uint8_t* ref = topDownRows.data() + size_t(height - 1 - y) * used;
         for (size_t b = 0; b < used; ++b) {
             if (row[b] != ref[b])
-                return ::testing::AssertionFailure() << "block row " << y << " byte " << b << ": " << int(row[b])
-                                                     << " != " << int(ref[b]);
+                return ::testing::AssertionFailure()
+                       << "block row " << y << " byte " << b << ": " << int(row[b]) << " != " << int(ref[b]);
         }
         for (size_t b = used; b < stride; ++b) {
-            if (row[b] != 0)
-                return ::testing::AssertionFailure() << "filler byte not zero in row " << y;
+            if (row[b] != 0) return ::testing::AssertionFailure() << "filler byte not zero in row " << y;
         }
     }
     return ::testing::AssertionSuccess();

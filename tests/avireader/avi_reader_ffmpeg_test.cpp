@@ -20,22 +20,19 @@ struct Case {
     uint16_t bitCount;
 };
 
-std::string CaseName(const ::testing::TestParamInfo<Case>& info)
-{
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
     return std::string(info.param.pixFmt) + "_" + std::to_string(info.param.width) + "x" +
            std::to_string(info.param.height);
 }
 
 // testsrc draws a counter and moving colour bars, so every frame differs from its neighbours.
-bool MakeRawAvi(const std::string& path, const char* pixFmt, int w, int h, int frames, const std::string& extra = "")
-{
+bool MakeRawAvi(const std::string& path, const char* pixFmt, int w, int h, int frames, const std::string& extra = "") {
     return RunQuiet("ffmpeg -v error -y -f lavfi -i testsrc=size=" + std::to_string(w) + "x" + std::to_string(h) +
-                    ":rate=25 -frames:v " + std::to_string(frames) + " " + extra + " -c:v rawvideo -pix_fmt " +
-                    pixFmt + " " + ShellQuote(path));
+                    ":rate=25 -frames:v " + std::to_string(frames) + " " + extra + " -c:v rawvideo -pix_fmt " + pixFmt +
+                    " " + ShellQuote(path));
 }
 
-void ExpectSameAsFfmpeg(AviReader& reader, const std::string& path, int w, int h)
-{
+void ExpectSameAsFfmpeg(AviReader& reader, const std::string& path, int w, int h) {
     const std::vector<Bytes> ref = FfmpegFrames(path, w, h, "-fps_mode passthrough");
     ASSERT_FALSE(ref.empty());
     ASSERT_EQ(reader.Length(), ref.size());
@@ -48,10 +45,8 @@ void ExpectSameAsFfmpeg(AviReader& reader, const std::string& path, int w, int h
 
 class FfmpegRawAvi : public ::testing::TestWithParam<Case> {};
 
-TEST_P(FfmpegRawAvi, EveryFrameMatchesFfmpegFromFileAndMemory)
-{
-    if (!HaveFfmpeg())
-        GTEST_SKIP() << "ffmpeg not found";
+TEST_P(FfmpegRawAvi, EveryFrameMatchesFfmpegFromFileAndMemory) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not found";
     const Case c = GetParam();
     const std::string path = Scratch(std::string("raw_") + c.pixFmt + "_" + std::to_string(c.width) + ".avi");
     ASSERT_TRUE(MakeRawAvi(path, c.pixFmt, c.width, c.height, 7));
@@ -75,19 +70,16 @@ TEST_P(FfmpegRawAvi, EveryFrameMatchesFfmpegFromFileAndMemory)
 }
 
 INSTANTIATE_TEST_SUITE_P(PixelFormats, FfmpegRawAvi,
-                         ::testing::Values(Case{"bgr24", 33, 17, 24}, Case{"bgr24", 32, 8, 24},
-                                           Case{"pal8", 33, 17, 8}, Case{"pal8", 7, 5, 8},
-                                           Case{"rgb32", 33, 17, 32}, Case{"rgb555le", 33, 17, 16},
-                                           Case{"rgb555le", 7, 5, 16},
+                         ::testing::Values(Case{"bgr24", 33, 17, 24}, Case{"bgr24", 32, 8, 24}, Case{"pal8", 33, 17, 8},
+                                           Case{"pal8", 7, 5, 8}, Case{"rgb32", 33, 17, 32},
+                                           Case{"rgb555le", 33, 17, 16}, Case{"rgb555le", 7, 5, 16},
                                            // Frames larger than the band a file is read in.
                                            Case{"bgr24", 641, 481, 24}, Case{"rgb555le", 641, 481, 16}),
                          CaseName);
 
 // ffmpeg writes a palette change chunk after each frame whose palette differs from the one before.
-TEST(FfmpegPaletteAvi, PaletteChangesApplyFromTheNextFrame)
-{
-    if (!HaveFfmpeg())
-        GTEST_SKIP() << "ffmpeg not found";
+TEST(FfmpegPaletteAvi, PaletteChangesApplyFromTheNextFrame) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not found";
     const std::string path = Scratch("palette_changes.avi");
     ASSERT_TRUE(MakeRawAvi(path, "pal8", 33, 17, 6,
                            "-filter_complex \"split[a][b];[a]palettegen=stats_mode=single:max_colors=16[p];"
@@ -104,14 +96,11 @@ TEST(FfmpegPaletteAvi, PaletteChangesApplyFromTheNextFrame)
 }
 
 // ffmpeg numbers the chunks of stream 10 and up in decimal ("10dc"); the format itself uses hex.
-TEST(FfmpegManyStreams, VideoAfterTenAudioStreams)
-{
-    if (!HaveFfmpeg())
-        GTEST_SKIP() << "ffmpeg not found";
+TEST(FfmpegManyStreams, VideoAfterTenAudioStreams) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not found";
     const std::string path = Scratch("many_streams.avi");
     std::string maps;
-    for (int i = 0; i < 10; ++i)
-        maps += " -map 1:a";
+    for (int i = 0; i < 10; ++i) maps += " -map 1:a";
     ASSERT_TRUE(RunQuiet("ffmpeg -v error -y -f lavfi -i testsrc=size=17x9:rate=5 -f lavfi -i sine=r=8000" + maps +
                          " -map 0:v -t 1 -c:a pcm_u8 -c:v rawvideo -pix_fmt bgr24 " + ShellQuote(path)));
     auto reader = AviReader::OpenFile(path.c_str());
@@ -119,10 +108,8 @@ TEST(FfmpegManyStreams, VideoAfterTenAudioStreams)
     ExpectSameAsFfmpeg(*reader, path, 17, 9);
 }
 
-TEST(FfmpegCompressedAvi, MjpegOpensButDoesNotDecode)
-{
-    if (!HaveFfmpeg())
-        GTEST_SKIP() << "ffmpeg not found";
+TEST(FfmpegCompressedAvi, MjpegOpensButDoesNotDecode) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not found";
     const std::string path = Scratch("mjpeg.avi");
     ASSERT_TRUE(RunQuiet("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 5 -c:v mjpeg " +
                          ShellQuote(path)));
@@ -140,10 +127,8 @@ TEST(FfmpegCompressedAvi, MjpegOpensButDoesNotDecode)
 }
 
 // A file cut short: the frames it still holds whole are counted and read as before; nothing else is.
-TEST(FfmpegTruncatedAvi, FramesBeforeTheCutStayReadable)
-{
-    if (!HaveFfmpeg())
-        GTEST_SKIP() << "ffmpeg not found";
+TEST(FfmpegTruncatedAvi, FramesBeforeTheCutStayReadable) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not found";
     const std::string path = Scratch("truncate_me.avi");
     const int w = 64, h = 48;
     ASSERT_TRUE(MakeRawAvi(path, "bgr24", w, h, 20));
@@ -161,8 +146,7 @@ TEST(FfmpegTruncatedAvi, FramesBeforeTheCutStayReadable)
         const std::string cutPath = Scratch("truncated_" + std::to_string(percent) + ".avi");
         ASSERT_TRUE(WriteFileBytes(cutPath, Bytes(full.begin(), full.begin() + std::ptrdiff_t(cut))));
         uint32_t whole = 0;
-        for (const AviFrameRef& f : layout.frames)
-            whole += (f.offset + f.size <= cut) ? 1 : 0;
+        for (const AviFrameRef& f : layout.frames) whole += (f.offset + f.size <= cut) ? 1 : 0;
 
         auto reader = AviReader::OpenFile(cutPath.c_str());
         ASSERT_TRUE(reader);
@@ -176,8 +160,7 @@ TEST(FfmpegTruncatedAvi, FramesBeforeTheCutStayReadable)
     }
 }
 
-TEST(AviReaderOpen, MissingFileAndDirectoryFailWithAReason)
-{
+TEST(AviReaderOpen, MissingFileAndDirectoryFailWithAReason) {
     std::string error;
     EXPECT_FALSE(AviReader::OpenFile(Scratch("does-not-exist.avi").c_str(), &error));
     EXPECT_FALSE(error.empty());

@@ -15,28 +15,24 @@
 
 namespace {
 
-TestAvi SmallFile(TestIndex index, int frames = 6)
-{
+TestAvi SmallFile(TestIndex index, int frames = 6) {
     TestAvi s;
     s.width = 3;
     s.height = 2;
     s.index = index;
     s.framesInFirstRiff = frames / 2;
-    for (int i = 0; i < frames; ++i)
-        s.frames.push_back(PatternFrame(s, i));
+    for (int i = 0; i < frames; ++i) s.frames.push_back(PatternFrame(s, i));
     return s;
 }
 
 // Reads every frame the reader offers (at most limit); each one that decodes must be frame i of the
 // original, with a well-formed block.
-void ReadAll(AviReader& r, const TestAvi& original, uint32_t limit = 64)
-{
+void ReadAll(AviReader& r, const TestAvi& original, uint32_t limit = 64) {
     const uint32_t n = std::min(r.Length(), limit);
     for (uint32_t i = 0; i < n; ++i) {
         int32_t size = 0;
         FrameBlockPtr block(r.DecodeFrame(int32_t(i), &size));
-        if (!block)
-            continue;
+        if (!block) continue;
         ASSERT_EQ(size, FrameBlockSize(r.Width(), r.Height()));
         if (i < original.frames.size() && r.Width() == original.width && r.Height() == original.height) {
             // The first two bytes of each frame's data name it (see PatternFrame); frame i must be i.
@@ -46,8 +42,7 @@ void ReadAll(AviReader& r, const TestAvi& original, uint32_t limit = 64)
     }
 }
 
-TEST(AviHostile, EmptyAndForeignInputIsRefused)
-{
+TEST(AviHostile, EmptyAndForeignInputIsRefused) {
     std::string error;
     EXPECT_FALSE(AviReader::OpenMemory(nullptr, 0, &error));
     EXPECT_FALSE(error.empty());
@@ -63,7 +58,7 @@ TEST(AviHostile, EmptyAndForeignInputIsRefused)
     EXPECT_FALSE(AviReader::OpenFile(textPath.c_str(), &error));
 
     for (const std::string& head : {std::string("RIFF"), std::string("RIFF\x04\0\0\0AVI ", 12),
-                                   std::string("RIFF\x04\0\0\0WAVE", 12), std::string("RIFX\x04\0\0\0AVI ", 12)}) {
+                                    std::string("RIFF\x04\0\0\0WAVE", 12), std::string("RIFX\x04\0\0\0AVI ", 12)}) {
         const Bytes b(head.begin(), head.end());
         EXPECT_FALSE(AviReader::OpenMemory(b.data(), b.size())) << head;
     }
@@ -79,16 +74,15 @@ TEST(AviHostile, EmptyAndForeignInputIsRefused)
     EXPECT_FALSE(AviReader::OpenMemory(noFormat.data(), noFormat.size()));
 }
 
-TEST(AviHostile, FrameSizesOutOfRangeFailTheOpen)
-{
+TEST(AviHostile, FrameSizesOutOfRangeFailTheOpen) {
     struct Size {
         int32_t width, height;
         bool opens;
     };
-    for (const Size& c : {Size{100000, 100000, false}, Size{16385, 1, false}, Size{1, 16385, false},
-                          Size{1, -16385, false}, Size{0, 5, false}, Size{-3, 5, false}, Size{5, 0, false},
-                          Size{5, INT32_MIN, false}, Size{INT32_MAX, INT32_MAX, false}, Size{16384, 1, true},
-                          Size{16384, -16384, true}}) {
+    for (const Size& c :
+         {Size{100000, 100000, false}, Size{16385, 1, false}, Size{1, 16385, false}, Size{1, -16385, false},
+          Size{0, 5, false}, Size{-3, 5, false}, Size{5, 0, false}, Size{5, INT32_MIN, false},
+          Size{INT32_MAX, INT32_MAX, false}, Size{16384, 1, true}, Size{16384, -16384, true}}) {
         TestAvi s = SmallFile(TestIndex::Idx1Relative, 2);
         Bytes file = BuildAvi(s);
         const size_t strf = FindTag(file, "strf");
@@ -107,8 +101,7 @@ TEST(AviHostile, FrameSizesOutOfRangeFailTheOpen)
 }
 
 // Declared sizes near 2^32 in every place a size is read.
-TEST(AviHostile, ChunkSizesNearTwoToTheThirtyTwo)
-{
+TEST(AviHostile, ChunkSizesNearTwoToTheThirtyTwo) {
     struct Damage {
         TestIndex index;
         const char* tag;
@@ -116,17 +109,28 @@ TEST(AviHostile, ChunkSizesNearTwoToTheThirtyTwo)
         uint32_t value;
     };
     const Damage cases[] = {
-        {TestIndex::Idx1Relative, "RIFF", 4, 0xFFFFFFFFu}, {TestIndex::Idx1Relative, "RIFF", 4, 0},
-        {TestIndex::Idx1Relative, "hdrl", -4, 0xFFFFFFF8u}, {TestIndex::Idx1Relative, "strl", -4, 0xFFFFFFFFu},
-        {TestIndex::Idx1Relative, "strh", 4, 0xFFFFFFFFu}, {TestIndex::Idx1Relative, "strf", 4, 0xFFFFFFFFu},
-        {TestIndex::Idx1Relative, "strf", 4, 3},           {TestIndex::Idx1Relative, "movi", -4, 0xFFFFFFFFu},
-        {TestIndex::None, "movi", -4, 0xFFFFFFFFu},         {TestIndex::None, "00db", 4, 0xFFFFFFFFu},
-        {TestIndex::None, "00db", 4, 0xFFFFFFFEu},         {TestIndex::Idx1Relative, "00db", 4, 0xFFFFFFFFu},
-        {TestIndex::Idx1Relative, "idx1", 4, 0xFFFFFFF0u}, {TestIndex::Idx1Relative, "idx1", 4, 0xFFFFFFFFu},
-        {TestIndex::OpenDml, "indx", 4, 0xFFFFFFFFu},      {TestIndex::OpenDml, "indx", 8 + 4, 0xFFFFFFFFu},
-        {TestIndex::OpenDml, "ix00", 4, 0xFFFFFFFFu},      {TestIndex::OpenDml, "ix00", 8 + 4, 0xFFFFFFFFu},
-        {TestIndex::OpenDml, "ix00", 8, 0xFFFFFFFFu},      {TestIndex::OpenDml, "AVIX", -4, 0xFFFFFFFFu},
-        {TestIndex::OpenDml, "dmlh", 8, 0xFFFFFFFFu},      {TestIndex::None, "LIST", 4, 0xFFFFFFFFu},
+        {TestIndex::Idx1Relative, "RIFF", 4, 0xFFFFFFFFu},
+        {TestIndex::Idx1Relative, "RIFF", 4, 0},
+        {TestIndex::Idx1Relative, "hdrl", -4, 0xFFFFFFF8u},
+        {TestIndex::Idx1Relative, "strl", -4, 0xFFFFFFFFu},
+        {TestIndex::Idx1Relative, "strh", 4, 0xFFFFFFFFu},
+        {TestIndex::Idx1Relative, "strf", 4, 0xFFFFFFFFu},
+        {TestIndex::Idx1Relative, "strf", 4, 3},
+        {TestIndex::Idx1Relative, "movi", -4, 0xFFFFFFFFu},
+        {TestIndex::None, "movi", -4, 0xFFFFFFFFu},
+        {TestIndex::None, "00db", 4, 0xFFFFFFFFu},
+        {TestIndex::None, "00db", 4, 0xFFFFFFFEu},
+        {TestIndex::Idx1Relative, "00db", 4, 0xFFFFFFFFu},
+        {TestIndex::Idx1Relative, "idx1", 4, 0xFFFFFFF0u},
+        {TestIndex::Idx1Relative, "idx1", 4, 0xFFFFFFFFu},
+        {TestIndex::OpenDml, "indx", 4, 0xFFFFFFFFu},
+        {TestIndex::OpenDml, "indx", 8 + 4, 0xFFFFFFFFu},
+        {TestIndex::OpenDml, "ix00", 4, 0xFFFFFFFFu},
+        {TestIndex::OpenDml, "ix00", 8 + 4, 0xFFFFFFFFu},
+        {TestIndex::OpenDml, "ix00", 8, 0xFFFFFFFFu},
+        {TestIndex::OpenDml, "AVIX", -4, 0xFFFFFFFFu},
+        {TestIndex::OpenDml, "dmlh", 8, 0xFFFFFFFFu},
+        {TestIndex::None, "LIST", 4, 0xFFFFFFFFu},
     };
     for (const Damage& d : cases) {
         SCOPED_TRACE(std::string(d.tag) + " +" + std::to_string(int(d.fieldOffset)) + " = " + std::to_string(d.value));
@@ -143,8 +147,7 @@ TEST(AviHostile, ChunkSizesNearTwoToTheThirtyTwo)
 
 // Cut at every byte: the reader refuses or reads the frames the cut left whole, and those frames are
 // the right ones.
-TEST(AviHostile, TruncatedAtEveryByte)
-{
+TEST(AviHostile, TruncatedAtEveryByte) {
     for (TestIndex index : {TestIndex::Idx1Relative, TestIndex::None, TestIndex::OpenDml}) {
         TestAvi s = SmallFile(index);
         s.recLists = index == TestIndex::None;
@@ -152,8 +155,7 @@ TEST(AviHostile, TruncatedAtEveryByte)
         bool openedSome = false;
         for (size_t cut = 0; cut <= file.size(); ++cut) {
             auto reader = AviReader::OpenMemory(file.data(), cut);
-            if (!reader)
-                continue;
+            if (!reader) continue;
             openedSome = true;
             ASSERT_LE(reader->Length(), s.frames.size()) << "cut at " << cut;
             ReadAll(*reader, s);
@@ -163,8 +165,7 @@ TEST(AviHostile, TruncatedAtEveryByte)
 }
 
 // Random damage to a few bytes anywhere; a fixed seed keeps the run repeatable.
-TEST(AviHostile, RandomDamage)
-{
+TEST(AviHostile, RandomDamage) {
     std::mt19937 rng(20240601);
     for (TestIndex index : {TestIndex::Idx1Relative, TestIndex::Idx1Absolute, TestIndex::None, TestIndex::OpenDml}) {
         TestAvi s = SmallFile(index);
@@ -185,8 +186,7 @@ TEST(AviHostile, RandomDamage)
             if (reader) {
                 EXPECT_LE(reader->Length(), file.size() / 8 + 1);
                 const uint32_t n = std::min<uint32_t>(reader->Length(), 16);
-                for (uint32_t i = 0; i < n; ++i)
-                    std::free(reader->DecodeFrame(int32_t(i), nullptr));
+                for (uint32_t i = 0; i < n; ++i) std::free(reader->DecodeFrame(int32_t(i), nullptr));
             }
         }
     }
@@ -194,16 +194,14 @@ TEST(AviHostile, RandomDamage)
 
 // A palette-change chunk with counts larger than its data, entries past 255, and one that lies
 // outside the file leave the palette well defined.
-TEST(AviHostile, PaletteChangesThatLie)
-{
+TEST(AviHostile, PaletteChangesThatLie) {
     TestAvi s;
     s.width = 4;
     s.height = 1;
     s.bitCount = 8;
-    for (int i = 0; i < 256; ++i)
-        s.palette.insert(s.palette.end(), {uint8_t(i), uint8_t(i), uint8_t(i), 0});
+    for (int i = 0; i < 256; ++i) s.palette.insert(s.palette.end(), {uint8_t(i), uint8_t(i), uint8_t(i), 0});
     s.frames = {Bytes{0, 1, 254, 255}, Bytes{0, 1, 254, 255}, Bytes{0, 1, 254, 255}};
-    s.paletteChanges = {{0, Bytes{254, 0, 0, 0, 9, 8, 7, 0}},   // claims 256 entries from 254, holds one
+    s.paletteChanges = {{0, Bytes{254, 0, 0, 0, 9, 8, 7, 0}},  // claims 256 entries from 254, holds one
                         {1, Bytes{255, 4, 0, 0, 1, 2, 3, 0, 4, 5, 6, 0}}};
     Bytes file = BuildAvi(s);
     auto reader = AviReader::OpenMemory(file.data(), file.size());

@@ -15,8 +15,7 @@
 namespace {
 
 // The picture of a 24-bit frame as top-down rows without filler.
-Bytes TopDown24(const TestAvi& s, const Bytes& data)
-{
+Bytes TopDown24(const TestAvi& s, const Bytes& data) {
     const size_t stride = SourceStride(s.width, 24), used = size_t(s.width) * 3;
     Bytes out;
     for (int r = 0; r < s.height; ++r) {
@@ -26,21 +25,18 @@ Bytes TopDown24(const TestAvi& s, const Bytes& data)
     return out;
 }
 
-AviIndexSource IndexSourceOf(const Bytes& file)
-{
+AviIndexSource IndexSourceOf(const Bytes& file) {
     auto src = MakeMemoryByteSource(file.data(), file.size());
     AviLayout layout;
     return ParseAvi(*src, &layout, nullptr) ? layout.indexSource : AviIndexSource::None;
 }
 
-TestAvi Frames24(int count, int width = 5, int height = 3)
-{
+TestAvi Frames24(int count, int width = 5, int height = 3) {
     TestAvi s;
     s.width = width;
     s.height = height;
     s.bitCount = 24;
-    for (int i = 0; i < count; ++i)
-        s.frames.push_back(PatternFrame(s, i));
+    for (int i = 0; i < count; ++i) s.frames.push_back(PatternFrame(s, i));
     return s;
 }
 
@@ -55,8 +51,7 @@ struct LayoutCase {
 
 class IndexLayouts : public ::testing::TestWithParam<LayoutCase> {};
 
-TEST_P(IndexLayouts, EveryFrameReadsBackInOrder)
-{
+TEST_P(IndexLayouts, EveryFrameReadsBackInOrder) {
     const LayoutCase& c = GetParam();
     TestAvi s = Frames24(9);
     s.index = c.index;
@@ -66,8 +61,7 @@ TEST_P(IndexLayouts, EveryFrameReadsBackInOrder)
     s.audioFirst = c.audioFirst;
     s.dbChunks = !c.dcChunks;
     Bytes file = BuildAvi(s);
-    if (c.damage)
-        c.damage(file);
+    if (c.damage) c.damage(file);
     EXPECT_EQ(IndexSourceOf(file), c.expected);
 
     std::string error;
@@ -123,11 +117,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Odd-sized chunks written without their pad byte (audio of 3 bytes, frames one byte longer than
 // needed) are still followed by a scan.
-TEST(AviScan, FollowsOddChunksWithoutPadding)
-{
+TEST(AviScan, FollowsOddChunksWithoutPadding) {
     TestAvi s = Frames24(6);
-    for (Bytes& f : s.frames)
-        f.push_back(0xEE);
+    for (Bytes& f : s.frames) f.push_back(0xEE);
     s.audioFirst = true;
     s.padOddChunks = false;
     s.index = TestIndex::None;
@@ -153,10 +145,8 @@ struct DepthCase {
 class Depths : public ::testing::TestWithParam<DepthCase> {};
 
 // Every depth in both row orders against ffmpeg's decode of the same bytes.
-TEST_P(Depths, MatchFfmpeg)
-{
-    if (!HaveFfmpeg())
-        GTEST_SKIP() << "ffmpeg not found";
+TEST_P(Depths, MatchFfmpeg) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not found";
     const DepthCase c = GetParam();
     TestAvi s;
     s.width = c.width;
@@ -165,14 +155,12 @@ TEST_P(Depths, MatchFfmpeg)
     s.topDown = c.topDown;
     if (c.bitCount == 8) {
         std::mt19937 rng(7);
-        for (int i = 0; i < 256 * 4; ++i)
-            s.palette.push_back(i % 4 == 3 ? 0 : uint8_t(rng()));
+        for (int i = 0; i < 256 * 4; ++i) s.palette.push_back(i % 4 == 3 ? 0 : uint8_t(rng()));
     }
-    for (int i = 0; i < 4; ++i)
-        s.frames.push_back(PatternFrame(s, i));
+    for (int i = 0; i < 4; ++i) s.frames.push_back(PatternFrame(s, i));
     const Bytes file = BuildAvi(s);
     const std::string path = Scratch("depth_" + std::to_string(c.bitCount) + (c.topDown ? "_td_" : "_bu_") +
-                                         std::to_string(c.width) + ".avi");
+                                     std::to_string(c.width) + ".avi");
     ASSERT_TRUE(WriteFileBytes(path, file));
     const std::vector<Bytes> ref = FfmpegFrames(path, s.width, s.height, "-fps_mode passthrough");
     ASSERT_EQ(ref.size(), 4u);
@@ -190,18 +178,17 @@ TEST_P(Depths, MatchFfmpeg)
 
 INSTANTIATE_TEST_SUITE_P(AllDepths, Depths,
                          ::testing::Values(DepthCase{8, false, 5}, DepthCase{8, true, 5}, DepthCase{8, false, 8},
-                                           DepthCase{16, false, 5}, DepthCase{16, true, 5},
-                                           DepthCase{16, false, 8}, DepthCase{24, false, 5},
-                                           DepthCase{24, true, 5}, DepthCase{24, true, 8},
+                                           DepthCase{16, false, 5}, DepthCase{16, true, 5}, DepthCase{16, false, 8},
+                                           DepthCase{24, false, 5}, DepthCase{24, true, 5}, DepthCase{24, true, 8},
                                            DepthCase{32, false, 5}, DepthCase{32, true, 5}),
                          [](const ::testing::TestParamInfo<DepthCase>& info) {
-                             return std::to_string(info.param.bitCount) + (info.param.topDown ? "_topdown_" : "_bottomup_") +
+                             return std::to_string(info.param.bitCount) +
+                                    (info.param.topDown ? "_topdown_" : "_bottomup_") +
                                     std::to_string(info.param.width);
                          });
 
 // A colour table shorter than the depth allows: the entries it lacks are black.
-TEST(AviPalette, MissingEntriesAreBlack)
-{
+TEST(AviPalette, MissingEntriesAreBlack) {
     TestAvi s;
     s.width = 4;
     s.height = 1;
@@ -217,13 +204,12 @@ TEST(AviPalette, MissingEntriesAreBlack)
     EXPECT_TRUE(BlockMatches(block.get(), size, 4, 1, Bytes{10, 20, 30, 40, 50, 60, 0, 0, 0, 0, 0, 0}));
 }
 
-Bytes PaletteChange(int first, int count, uint8_t seed)
-{
+Bytes PaletteChange(int first, int count, uint8_t seed) {
     Bytes b{uint8_t(first), uint8_t(count == 256 ? 0 : count), 0, 0};
     for (int i = 0; i < count; ++i) {
-        b.push_back(uint8_t(seed + i * 3));      // red
-        b.push_back(uint8_t(seed * 7 + i));      // green
-        b.push_back(uint8_t(255 - seed - i));    // blue
+        b.push_back(uint8_t(seed + i * 3));    // red
+        b.push_back(uint8_t(seed * 7 + i));    // green
+        b.push_back(uint8_t(255 - seed - i));  // blue
         b.push_back(0);
     }
     return b;
@@ -231,10 +217,8 @@ Bytes PaletteChange(int first, int count, uint8_t seed)
 
 // Palette changes, from idx1 and from a scan, in and out of order, with more changes than one
 // checkpoint span so that jumping back restores a kept palette.
-TEST(AviPalette, ChangesMatchFfmpegInAnyReadingOrder)
-{
-    if (!HaveFfmpeg())
-        GTEST_SKIP() << "ffmpeg not found";
+TEST(AviPalette, ChangesMatchFfmpegInAnyReadingOrder) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not found";
     for (TestIndex index : {TestIndex::Idx1Relative, TestIndex::None}) {
         SCOPED_TRACE(index == TestIndex::None ? "scanned" : "idx1");
         TestAvi s;
@@ -263,11 +247,9 @@ TEST(AviPalette, ChangesMatchFfmpegInAnyReadingOrder)
         auto reader = AviReader::OpenMemory(file.data(), file.size());
         ASSERT_TRUE(reader);
         std::vector<int> order;
-        for (int i = frames - 1; i >= 0; --i)
-            order.push_back(i);
+        for (int i = frames - 1; i >= 0; --i) order.push_back(i);
         std::mt19937 rng(3);
-        for (int i = 0; i < 100; ++i)
-            order.push_back(int(rng() % frames));
+        for (int i = 0; i < 100; ++i) order.push_back(int(rng() % frames));
         for (int i : order) {
             int32_t size = 0;
             FrameBlockPtr block(reader->DecodeFrame(i, &size));
@@ -277,8 +259,7 @@ TEST(AviPalette, ChangesMatchFfmpegInAnyReadingOrder)
 }
 
 // A zero-size chunk is a dropped frame: the frame before it is shown again.
-TEST(AviDroppedFrames, RepeatThePreviousFrame)
-{
+TEST(AviDroppedFrames, RepeatThePreviousFrame) {
     for (TestIndex index : {TestIndex::Idx1Relative, TestIndex::None, TestIndex::OpenDml}) {
         TestAvi s = Frames24(5);
         s.index = index;
@@ -308,8 +289,7 @@ TEST(AviDroppedFrames, RepeatThePreviousFrame)
     EXPECT_TRUE(second);
 }
 
-TEST(AviFrameData, ShortChunkDoesNotDecodeLongChunkReadsWhatItNeeds)
-{
+TEST(AviFrameData, ShortChunkDoesNotDecodeLongChunkReadsWhatItNeeds) {
     TestAvi s = Frames24(3);
     s.frames[1].pop_back();
     const Bytes full = s.frames[2];
@@ -328,14 +308,13 @@ TEST(AviFrameData, ShortChunkDoesNotDecodeLongChunkReadsWhatItNeeds)
 
 // The index wins over the stream header for what can be read, and an entry pointing outside the
 // file is a frame that does not decode, not a failed open.
-TEST(AviIndex, EntriesPointingPastTheEndDoNotDecode)
-{
+TEST(AviIndex, EntriesPointingPastTheEndDoNotDecode) {
     TestAvi s = Frames24(4);
     Bytes file = BuildAvi(s);
     const size_t idx1 = FindTag(file, "idx1");
     ASSERT_NE(idx1, std::string::npos);
-    Put32(file, idx1 + 8 + 3 * 16 + 8, 0xFFFFFF00u);  // last entry's offset
-    Put32(file, idx1 + 8 + 2 * 16 + 12, 0xFFFFFFF0u); // third entry's size
+    Put32(file, idx1 + 8 + 3 * 16 + 8, 0xFFFFFF00u);   // last entry's offset
+    Put32(file, idx1 + 8 + 2 * 16 + 12, 0xFFFFFFF0u);  // third entry's size
     auto reader = AviReader::OpenMemory(file.data(), file.size());
     ASSERT_TRUE(reader);
     ASSERT_EQ(reader->Length(), 4u);
@@ -352,16 +331,13 @@ TEST(AviIndex, EntriesPointingPastTheEndDoNotDecode)
     file = BuildAvi(s);
     const size_t ix = FindTag(file, "ix00");
     ASSERT_NE(ix, std::string::npos);
-    for (int i = 0; i < 8; ++i)
-        file[ix + 8 + 12 + size_t(i)] = 0xFF;
+    for (int i = 0; i < 8; ++i) file[ix + 8 + 12 + size_t(i)] = 0xFF;
     reader = AviReader::OpenMemory(file.data(), file.size());
     ASSERT_TRUE(reader);
-    for (uint32_t i = 0; i < reader->Length(); ++i)
-        EXPECT_EQ(reader->DecodeFrame(int32_t(i), nullptr), nullptr);
+    for (uint32_t i = 0; i < reader->Length(); ++i) EXPECT_EQ(reader->DecodeFrame(int32_t(i), nullptr), nullptr);
 }
 
-TEST(AviIndex, StreamHeaderLengthDoesNotDecideTheFrameCount)
-{
+TEST(AviIndex, StreamHeaderLengthDoesNotDecideTheFrameCount) {
     for (int64_t length : {int64_t(0), int64_t(1), int64_t(0x7fffffff), int64_t(0xffffffff)}) {
         TestAvi s = Frames24(3);
         s.strhLength = length;

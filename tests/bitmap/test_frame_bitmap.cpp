@@ -123,8 +123,8 @@ TEST(FrameBitmap, ColourTablesFollowBitCountAndColoursUsed) {
         uint32_t clrUsed;
         int32_t entries;  // table entries the block carries and Attach must count
         uint32_t offBits;
-    } const cases[] = {{8, 0, 256, 1078}, {4, 6, 6, 78}, {4, 0, 16, 118}, {1, 0, 2, 62},
-                       {8, 3, 3, 66},     {16, 0, 0, 54}, {32, 0, 0, 54}, {16, 5, 0, 54}};
+    } const cases[] = {{8, 0, 256, 1078}, {4, 6, 6, 78},  {4, 0, 16, 118}, {1, 0, 2, 62},
+                       {8, 3, 3, 66},     {16, 0, 0, 54}, {32, 0, 0, 54},  {16, 5, 0, 54}};
     for (const Case& c : cases) {
         SCOPED_TRACE("bits " + std::to_string(c.bpp) + " colours used " + std::to_string(c.clrUsed));
         Dib dib(5, 3, c.bpp, c.clrUsed, size_t(c.entries));
@@ -189,10 +189,12 @@ TEST(FrameBitmap, PillowAndImageMagickReadOurPixels) {
         ASSERT_TRUE(bmp.SaveAsBmp(path.c_str()));
         const Bytes expected = dib.Rgb();
 
-        const CommandRun pillow = RunCapture("/usr/bin/python3 -c \"import sys; from PIL import Image; "
-                                         "im = Image.open(sys.argv[1]); "
-                                         "sys.stdout.write(im.mode + ' %dx%d ' % im.size); sys.stdout.flush(); "
-                                         "sys.stdout.buffer.write(im.convert('RGB').tobytes())\" '" + path + "'");
+        const CommandRun pillow = RunCapture(
+            "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+            "im = Image.open(sys.argv[1]); "
+            "sys.stdout.write(im.mode + ' %dx%d ' % im.size); sys.stdout.flush(); "
+            "sys.stdout.buffer.write(im.convert('RGB').tobytes())\" '" +
+            path + "'");
         ASSERT_EQ(pillow.status, 0);
         const std::string prefix = std::string(c.bpp == 24 ? "RGB" : "P") + " " + std::to_string(c.w) + "x" +
                                    std::to_string(c.h) + " ";

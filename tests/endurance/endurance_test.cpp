@@ -111,8 +111,8 @@ protected:
             bool ownReader;
         };
         const Recipe recipes[] = {
-            {"endurance-h264-64x48", 64, 48,
-             "-c:v libx264 -preset veryfast -crf 18 -bf 2 -g 5 -pix_fmt yuv420p", "mp4", false},
+            {"endurance-h264-64x48", 64, 48, "-c:v libx264 -preset veryfast -crf 18 -bf 2 -g 5 -pix_fmt yuv420p", "mp4",
+             false},
             {"endurance-raw-64x48", 64, 48, "-c:v rawvideo -pix_fmt bgr24", "avi", false},
             {"endurance-raw-70x52", 70, 52, "-c:v rawvideo -pix_fmt bgr24", "avi", true},
             {"endurance-mjpeg-80x60", 80, 60, "-c:v mjpeg -q:v 3 -pix_fmt yuvj420p", "avi", false},
@@ -226,7 +226,8 @@ TEST_F(EnduranceTest, AHundredVideosLeaveNeitherMemoryGrowthNorOpenFiles) {
     for (int i = 0; i < kVideos; ++i) {
         // Every kind of video has its turn at the operations.
         const Source& source = sources[size_t(i + i / kOpsEvery) % sources.size()];
-        const QString path = WorkFile(QString("video-%1.%2").arg(i, 3, 10, QChar('0')).arg(QString::fromStdString(source.extension)));
+        const QString path = WorkFile(
+            QString("video-%1.%2").arg(i, 3, 10, QChar('0')).arg(QString::fromStdString(source.extension)));
         std::error_code ec;
         fs::copy_file(source.path, path.toStdString(), fs::copy_options::overwrite_existing, ec);
         ASSERT_FALSE(ec) << ec.message();
@@ -268,17 +269,15 @@ TEST_F(EnduranceTest, AHundredVideosLeaveNeitherMemoryGrowthNorOpenFiles) {
     const std::map<int, std::string> fdsLast = OpenDescriptors();
 
     const double growth = rssFirst > 0 ? 100.0 * double(rssLast - rssFirst) / double(rssFirst) : 0.0;
-    std::cout << "[endurance] " << kVideos << " videos opened and closed, " << rounds
-              << " with Sort and export\n"
-              << "[endurance] resident memory after the first video: " << rssFirst << " KiB, after the run: "
-              << rssLast << " KiB (" << (growth >= 0 ? "+" : "") << growth << " %)"
+    std::cout << "[endurance] " << kVideos << " videos opened and closed, " << rounds << " with Sort and export\n"
+              << "[endurance] resident memory after the first video: " << rssFirst << " KiB, after the run: " << rssLast
+              << " KiB (" << (growth >= 0 ? "+" : "") << growth << " %)"
               << (ENDURANCE_UNDER_ASAN ? " [AddressSanitizer build: not checked]" : "") << "\n"
               << "[endurance] heap in use after video " << kOpsEvery << ": " << heapSettled / 1024
               << " KiB, after the run: " << heapLast / 1024 << " KiB (" << heapPerVideo << " bytes per video)"
               << (ENDURANCE_UNDER_ASAN ? " [not measurable under AddressSanitizer]" : "") << "\n"
               << "[endurance] open descriptors before: " << fdsBefore.size()
-              << ", after the first video: " << fdsFirst.size() << ", after the run: " << fdsLast.size()
-              << std::endl;
+              << ", after the first video: " << fdsFirst.size() << ", after the run: " << fdsLast.size() << std::endl;
 
     EXPECT_EQ(rounds, kVideos / kOpsEvery);
     ASSERT_GT(rssFirst, 0);
@@ -287,8 +286,8 @@ TEST_F(EnduranceTest, AHundredVideosLeaveNeitherMemoryGrowthNorOpenFiles) {
     // Far below one kept frame of the smallest video (9 KiB) per video.
     EXPECT_LT(heapPerVideo, 2048) << "the heap grows with every video";
 #endif
-    EXPECT_TRUE(Added(fdsBefore, fdsLast).empty())
-        << "descriptors left open by the run:\n" << Describe(Added(fdsBefore, fdsLast));
+    EXPECT_TRUE(Added(fdsBefore, fdsLast).empty()) << "descriptors left open by the run:\n"
+                                                   << Describe(Added(fdsBefore, fdsLast));
     EXPECT_TRUE(fw.unexpected.empty());
     EXPECT_TRUE(fw.messages.empty()) << fw.messages.size() << " message(s), first: "
                                      << (fw.messages.empty() ? std::string() : fw.messages[0].text.toStdString());

@@ -17,21 +17,18 @@ namespace {
 namespace fs = std::filesystem;
 using Entry = const char* (*)(const uint8_t*, size_t);
 
-std::vector<fs::path> KeptInputs(const char* target)
-{
+std::vector<fs::path> KeptInputs(const char* target) {
     std::vector<fs::path> files;
     const fs::path dir = fs::path(TESSARON_FUZZ_REGRESSIONS_DIR) / target;
     std::error_code ec;
     for (const fs::directory_entry& e : fs::directory_iterator(dir, ec)) {
-        if (e.is_regular_file())
-            files.push_back(e.path());
+        if (e.is_regular_file()) files.push_back(e.path());
     }
     std::sort(files.begin(), files.end());
     return files;
 }
 
-void Replay(const char* target, Entry entry)
-{
+void Replay(const char* target, Entry entry) {
     for (const fs::path& file : KeptInputs(target)) {
         std::ifstream in(file, std::ios::binary);
         ASSERT_TRUE(in) << file;

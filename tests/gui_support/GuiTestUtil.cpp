@@ -37,18 +37,19 @@ bool RunFfmpeg(const QStringList& arguments) {
 
 bool MakeRawAvi(const QString& path, int width, int height, int frames) {
     return RunFfmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                      QStringLiteral("testsrc2=size=%1x%2:rate=10").arg(width).arg(height),
-                      QStringLiteral("-frames:v"), QString::number(frames), QStringLiteral("-c:v"),
-                      QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"), path});
+                      QStringLiteral("testsrc2=size=%1x%2:rate=10").arg(width).arg(height), QStringLiteral("-frames:v"),
+                      QString::number(frames), QStringLiteral("-c:v"), QStringLiteral("rawvideo"),
+                      QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"), path});
 }
 
 QByteArray DecodeFrameWithFfmpeg(const QString& path, int n) {
     QProcess process;
     process.start(QStringLiteral("ffmpeg"),
-                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-nostdin"), QStringLiteral("-i"), path,
-                   QStringLiteral("-vf"), QStringLiteral("select=eq(n\\,%1)").arg(n), QStringLiteral("-fps_mode"),
-                   QStringLiteral("passthrough"), QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
-                   QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"), QStringLiteral("-")});
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-nostdin"), QStringLiteral("-i"),
+                   path, QStringLiteral("-vf"), QStringLiteral("select=eq(n\\,%1)").arg(n), QStringLiteral("-fps_mode"),
+                   QStringLiteral("passthrough"), QStringLiteral("-frames:v"), QStringLiteral("1"),
+                   QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
+                   QStringLiteral("bgr24"), QStringLiteral("-")});
     if (!process.waitForStarted(-1) || !process.waitForFinished(-1)) return QByteArray();
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         std::fprintf(stderr, "ffmpeg failed: %s\n", process.readAllStandardError().constData());

@@ -25,10 +25,10 @@ public:
     ~ScriptedFramework() override;
 
     // Answers, taken front first.
-    std::deque<int> messageAnswers;                     // IDYES, IDNO, ...; an OK box needs none
-    std::deque<std::optional<QString>> fileAnswers;     // a path, or nullopt for Cancel
-    std::deque<std::function<int(QDialog*)>> dialogs;   // runs against the shown dialog, returns its result
-    std::deque<std::optional<QString>> printAnswers;    // PDF file to print to, or nullopt for Cancel
+    std::deque<int> messageAnswers;                    // IDYES, IDNO, ...; an OK box needs none
+    std::deque<std::optional<QString>> fileAnswers;    // a path, or nullopt for Cancel
+    std::deque<std::function<int(QDialog*)>> dialogs;  // runs against the shown dialog, returns its result
+    std::deque<std::optional<QString>> printAnswers;   // PDF file to print to, or nullopt for Cancel
 
     // What was asked.
     std::vector<Message> messages;

@@ -18,40 +18,33 @@ namespace {
 
 const QRgb kBackground = qRgb(1, 2, 3);
 
-QImage Canvas(int width, int height)
-{
+QImage Canvas(int width, int height) {
     QImage canvas(width, height, QImage::Format_RGB32);
     canvas.fill(kBackground);
     return canvas;
 }
 
-std::unique_ptr<CxImage> FromFrame(const Frame& frame)
-{
+std::unique_ptr<CxImage> FromFrame(const Frame& frame) {
     auto image = std::make_unique<CxImage>(0);
-    if (!image->CreateFromPixels(frame.rows.data(), frame.width, frame.height, 24, frame.stride, false))
-        return nullptr;
+    if (!image->CreateFromPixels(frame.rows.data(), frame.width, frame.height, 24, frame.stride, false)) return nullptr;
     return image;
 }
 
-QRgb FramePixel(const Frame& frame, int x, int pictureRow)
-{
+QRgb FramePixel(const Frame& frame, int x, int pictureRow) {
     const uint8_t* p = frame.Pixel(x, pictureRow);
     return qRgb(p[2], p[1], p[0]);
 }
 
-bool Untouched(const QImage& canvas)
-{
+bool Untouched(const QImage& canvas) {
     for (int y = 0; y < canvas.height(); ++y)
         for (int x = 0; x < canvas.width(); ++x)
-            if (canvas.pixel(x, y) != kBackground)
-                return false;
+            if (canvas.pixel(x, y) != kBackground) return false;
     return true;
 }
 
 }  // namespace
 
-TEST(ImageDraw, PaintsUprightAtItsOwnSize)
-{
+TEST(ImageDraw, PaintsUprightAtItsOwnSize) {
     const Frame frame = NoiseFrame(7, 5, 21);  // odd width: padded rows
     std::unique_ptr<CxImage> image = FromFrame(frame);
     QImage canvas = Canvas(16, 12);
@@ -75,8 +68,7 @@ TEST(ImageDraw, PaintsUprightAtItsOwnSize)
     EXPECT_EQ(again, canvas);
 }
 
-TEST(ImageDraw, NothingToPaintReturnsZero)
-{
+TEST(ImageDraw, NothingToPaintReturnsZero) {
     std::unique_ptr<CxImage> image = FromFrame(PhotoLikeFrame(6, 4));
     QImage canvas = Canvas(8, 8);
     QPainter painter(&canvas);
@@ -94,8 +86,7 @@ TEST(ImageDraw, NothingToPaintReturnsZero)
     EXPECT_TRUE(Untouched(canvas));
 }
 
-TEST(ImageDraw, ClipRectangleLimitsThePaintAndIsUndoneAfterwards)
-{
+TEST(ImageDraw, ClipRectangleLimitsThePaintAndIsUndoneAfterwards) {
     const Frame frame = PhotoLikeFrame(10, 10);
     std::unique_ptr<CxImage> image = FromFrame(frame);
     QImage canvas = Canvas(12, 12);
@@ -114,8 +105,7 @@ TEST(ImageDraw, ClipRectangleLimitsThePaintAndIsUndoneAfterwards)
     }
 }
 
-TEST(ImageDraw, PaletteImagesPaintTheirColours)
-{
+TEST(ImageDraw, PaletteImagesPaintTheirColours) {
     // 8-bit grey from a greyscale JPEG.
     const GreyFrame grey = PhotoLikeGrey(9, 6);
     CxImage greyImage;
@@ -158,10 +148,8 @@ TEST(ImageDraw, PaletteImagesPaintTheirColours)
     EXPECT_TRUE(Untouched(small));
 }
 
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

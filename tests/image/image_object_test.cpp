@@ -11,8 +11,7 @@
 
 using namespace imagetest;
 
-TEST(ImageObject, NewImageIsEmptyWithDefaults)
-{
+TEST(ImageObject, NewImageIsEmptyWithDefaults) {
     CxImage image;
     EXPECT_FALSE(image.IsValid());
     EXPECT_EQ(image.GetBits(), nullptr);
@@ -27,13 +26,12 @@ TEST(ImageObject, NewImageIsEmptyWithDefaults)
     EXPECT_EQ(CxImage(CXIMAGE_FORMAT_JPG).GetType(), CXIMAGE_FORMAT_JPG);
 }
 
-TEST(ImageObject, CreateRoundsDepthAndLaysOutTheBlock)
-{
+TEST(ImageObject, CreateRoundsDepthAndLaysOutTheBlock) {
     struct Case {
         uint32_t requested, depth, entries, rowWidth;  // row width for 3 pixels
     };
-    const Case cases[] = {{0, 1, 2, 4},    {1, 1, 2, 4},    {2, 4, 16, 4},   {4, 4, 16, 4},  {5, 8, 256, 4},
-                          {8, 8, 256, 4},  {9, 24, 0, 12},  {16, 24, 0, 12}, {24, 24, 0, 12}, {32, 24, 0, 12}};
+    const Case cases[] = {{0, 1, 2, 4},   {1, 1, 2, 4},   {2, 4, 16, 4},   {4, 4, 16, 4},   {5, 8, 256, 4},
+                          {8, 8, 256, 4}, {9, 24, 0, 12}, {16, 24, 0, 12}, {24, 24, 0, 12}, {32, 24, 0, 12}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.requested);
         CxImage image;
@@ -55,18 +53,15 @@ TEST(ImageObject, CreateRoundsDepthAndLaysOutTheBlock)
         EXPECT_EQ(image.GetDibSize(), 40 + 4 * c.entries + c.rowWidth * 5);
         // The block starts with the header, then the zeroed palette, then the rows.
         EXPECT_EQ(std::memcmp(block, &head, 40), 0);
-        for (uint32_t i = 0; i < c.entries * 4; ++i)
-            ASSERT_EQ(block[40 + i], 0) << i;
+        for (uint32_t i = 0; i < c.entries * 4; ++i) ASSERT_EQ(block[40 + i], 0) << i;
         EXPECT_EQ(image.GetBits(), block + 40 + 4 * c.entries);
     }
 }
 
-TEST(ImageObject, CreateFromPixelsCopiesRowsInOrderOrFlipped)
-{
+TEST(ImageObject, CreateFromPixelsCopiesRowsInOrderOrFlipped) {
     // Two 3-pixel rows in a 12-byte stride: every byte distinct.
     std::vector<uint8_t> source(24);
-    for (size_t i = 0; i < source.size(); ++i)
-        source[i] = static_cast<uint8_t>(i + 1);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i + 1);
 
     CxImage plain;
     ASSERT_TRUE(plain.CreateFromPixels(source.data(), 3, 2, 24, 12, false));
@@ -82,8 +77,7 @@ TEST(ImageObject, CreateFromPixelsCopiesRowsInOrderOrFlipped)
 
     // Wider source rows: only the image's row width is taken from each.
     std::vector<uint8_t> wide(40);
-    for (size_t i = 0; i < wide.size(); ++i)
-        wide[i] = static_cast<uint8_t>(100 + i);
+    for (size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<uint8_t>(100 + i);
     CxImage fromWide;
     ASSERT_TRUE(fromWide.CreateFromPixels(wide.data(), 3, 2, 24, 20, false));
     std::vector<uint8_t> wideExpected(wide.begin(), wide.begin() + 12);
@@ -99,8 +93,7 @@ TEST(ImageObject, CreateFromPixelsCopiesRowsInOrderOrFlipped)
     EXPECT_EQ(PixelRows(fromNarrow), narrowExpected);
 }
 
-TEST(ImageObject, CreateFromPixelsSetsEvenGreyPalettes)
-{
+TEST(ImageObject, CreateFromPixelsSetsEvenGreyPalettes) {
     const std::vector<uint8_t> source(64, 0x3C);
     struct Case {
         uint32_t bits, entries, step;
@@ -121,8 +114,7 @@ TEST(ImageObject, CreateFromPixelsSetsEvenGreyPalettes)
     }
 }
 
-TEST(ImageObject, CreateFromPixelsRejectsBadArgumentsAndKeepsTheImage)
-{
+TEST(ImageObject, CreateFromPixelsRejectsBadArgumentsAndKeepsTheImage) {
     const Frame frame = PhotoLikeFrame(5, 4);
     CxImage image;
     ASSERT_TRUE(image.CreateFromPixels(frame.rows.data(), 5, 4, 24, frame.stride, false));
@@ -135,17 +127,16 @@ TEST(ImageObject, CreateFromPixelsRejectsBadArgumentsAndKeepsTheImage)
     EXPECT_EQ(PixelRows(image), before);
 }
 
-TEST(ImageObject, HugeSizesAreRefusedWithoutWrapping)
-{
+TEST(ImageObject, HugeSizesAreRefusedWithoutWrapping) {
     struct Case {
         uint32_t width, height, bits;
     };
     const Case cases[] = {
-        {65536, 65536, 24},            // width * height wraps to 0 in 32 bits
-        {100000, 100000, 8},           // far over the ceiling
+        {65536, 65536, 24},              // width * height wraps to 0 in 32 bits
+        {100000, 100000, 8},             // far over the ceiling
         {0xFFFFFFFFu, 0xFFFFFFFFu, 24},  // would wrap even in 64 bits once multiplied by the depth
-        {0x80000000u, 1, 1},           // does not fit the header's signed width
-        {1, 0x7FFFFFFFu, 1},           // under the ceiling, but the rows pass 4 GiB
+        {0x80000000u, 1, 1},             // does not fit the header's signed width
+        {1, 0x7FFFFFFFu, 1},             // under the ceiling, but the rows pass 4 GiB
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "x" << c.bits);
@@ -163,15 +154,13 @@ TEST(ImageObject, HugeSizesAreRefusedWithoutWrapping)
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-TEST(ImageObjectDeathTest, AllocationFailureIsReported)
-{
+TEST(ImageObjectDeathTest, AllocationFailureIsReported) {
     // In a child process with a small address space, a 3.6 GB block (under the ceiling) cannot be had.
     EXPECT_EXIT(
         {
             rlimit limit{};
             limit.rlim_cur = limit.rlim_max = rlim_t(2) << 30;
-            if (setrlimit(RLIMIT_AS, &limit) != 0)
-                std::_Exit(2);
+            if (setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
             CxImage image;
             const bool refused = image.Create(40000, 30000, 24, 0) == nullptr;
             const bool text = std::strcmp(image.lastError, "CxImage::Create can't allocate memory") == 0;

@@ -11,18 +11,15 @@
 
 namespace imagetest {
 
-uint8_t* Frame::Pixel(int x, int pictureRow)
-{
+uint8_t* Frame::Pixel(int x, int pictureRow) {
     return rows.data() + size_t(height - 1 - pictureRow) * stride + size_t(x) * 3;
 }
 
-const uint8_t* Frame::Pixel(int x, int pictureRow) const
-{
+const uint8_t* Frame::Pixel(int x, int pictureRow) const {
     return rows.data() + size_t(height - 1 - pictureRow) * stride + size_t(x) * 3;
 }
 
-Frame MakeFrame(int width, int height)
-{
+Frame MakeFrame(int width, int height) {
     Frame frame;
     frame.width = width;
     frame.height = height;
@@ -32,8 +29,7 @@ Frame MakeFrame(int width, int height)
     return frame;
 }
 
-Frame FlatFrame(int width, int height, uint8_t blue, uint8_t green, uint8_t red)
-{
+Frame FlatFrame(int width, int height, uint8_t blue, uint8_t green, uint8_t red) {
     Frame frame = MakeFrame(width, height);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -48,15 +44,11 @@ Frame FlatFrame(int width, int height, uint8_t blue, uint8_t green, uint8_t red)
 
 namespace {
 
-uint8_t Clamp(double v)
-{
-    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : std::lround(v));
-}
+uint8_t Clamp(double v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : std::lround(v)); }
 
 }  // namespace
 
-Frame PhotoLikeFrame(int width, int height)
-{
+Frame PhotoLikeFrame(int width, int height) {
     Frame frame = MakeFrame(width, height);
     const double cx = width * 0.62, cy = height * 0.4, radius = std::min(width, height) * 0.22;
     for (int y = 0; y < height; ++y) {
@@ -89,8 +81,7 @@ Frame PhotoLikeFrame(int width, int height)
     return frame;
 }
 
-Frame NoiseFrame(int width, int height, uint32_t seed)
-{
+Frame NoiseFrame(int width, int height, uint32_t seed) {
     Frame frame = MakeFrame(width, height);
     uint32_t state = seed;
     for (int y = 0; y < height; ++y) {
@@ -102,8 +93,7 @@ Frame NoiseFrame(int width, int height, uint32_t seed)
     return frame;
 }
 
-GreyFrame PhotoLikeGrey(int width, int height)
-{
+GreyFrame PhotoLikeGrey(int width, int height) {
     const Frame colour = PhotoLikeFrame(width, height);
     GreyFrame grey;
     grey.width = width;
@@ -119,8 +109,7 @@ GreyFrame PhotoLikeGrey(int width, int height)
     return grey;
 }
 
-bool WritePpm(const std::string& path, const Frame& frame)
-{
+bool WritePpm(const std::string& path, const Frame& frame) {
     std::string header = "P6\n" + std::to_string(frame.width) + " " + std::to_string(frame.height) + "\n255\n";
     std::vector<uint8_t> bytes(header.begin(), header.end());
     for (int y = 0; y < frame.height; ++y) {
@@ -134,8 +123,7 @@ bool WritePpm(const std::string& path, const Frame& frame)
     return WriteFileBytes(path, bytes);
 }
 
-bool WritePgm(const std::string& path, const GreyFrame& frame)
-{
+bool WritePgm(const std::string& path, const GreyFrame& frame) {
     std::string header = "P5\n" + std::to_string(frame.width) + " " + std::to_string(frame.height) + "\n255\n";
     std::vector<uint8_t> bytes(header.begin(), header.end());
     for (int y = 0; y < frame.height; ++y) {
@@ -145,51 +133,41 @@ bool WritePgm(const std::string& path, const GreyFrame& frame)
     return WriteFileBytes(path, bytes);
 }
 
-bool ReadPnm(const std::string& path, int& width, int& height, int& channels, std::vector<uint8_t>& samples)
-{
+bool ReadPnm(const std::string& path, int& width, int& height, int& channels, std::vector<uint8_t>& samples) {
     const std::vector<uint8_t> bytes = ReadFileBytes(path);
     size_t at = 0;
     auto token = [&]() -> std::string {
-        while (at < bytes.size() && std::isspace(bytes[at]))
-            ++at;
+        while (at < bytes.size() && std::isspace(bytes[at])) ++at;
         std::string text;
-        while (at < bytes.size() && !std::isspace(bytes[at]))
-            text += static_cast<char>(bytes[at++]);
+        while (at < bytes.size() && !std::isspace(bytes[at])) text += static_cast<char>(bytes[at++]);
         return text;
     };
     const std::string magic = token();
-    if (magic != "P6" && magic != "P5")
-        return false;
+    if (magic != "P6" && magic != "P5") return false;
     channels = magic == "P6" ? 3 : 1;
     width = std::atoi(token().c_str());
     height = std::atoi(token().c_str());
-    if (token() != "255" || width <= 0 || height <= 0)
-        return false;
+    if (token() != "255" || width <= 0 || height <= 0) return false;
     ++at;  // the single whitespace before the samples
     const size_t count = size_t(width) * height * channels;
-    if (bytes.size() < at + count)
-        return false;
+    if (bytes.size() < at + count) return false;
     samples.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                    bytes.begin() + static_cast<std::ptrdiff_t>(at + count));
     return true;
 }
 
-std::vector<uint8_t> EncodeJpeg(CxImage& image, int quality)
-{
+std::vector<uint8_t> EncodeJpeg(CxImage& image, int quality) {
     image.jpegQuality = static_cast<uint8_t>(quality);
     uint8_t* buffer = nullptr;
     int32_t size = 0;
-    if (!image.Encode(buffer, size, CXIMAGE_FORMAT_JPG))
-        return {};
+    if (!image.Encode(buffer, size, CXIMAGE_FORMAT_JPG)) return {};
     std::vector<uint8_t> bytes(buffer, buffer + size);
     std::free(buffer);
     return bytes;
 }
 
-std::vector<uint8_t> PixelRows(const CxImage& image)
-{
-    if (!image.IsValid())
-        return {};
+std::vector<uint8_t> PixelRows(const CxImage& image) {
+    if (!image.IsValid()) return {};
     const uint8_t* bits = image.GetBits();
     return std::vector<uint8_t>(bits, bits + size_t(image.GetRowWidth()) * image.GetHeight());
 }

@@ -20,8 +20,7 @@ namespace {
 
 const char kWriteError[] = "Output file write error --- out of disk space?";
 
-CxImage* FromFrame(const Frame& frame)
-{
+CxImage* FromFrame(const Frame& frame) {
     auto* image = new CxImage(0);
     if (!image->CreateFromPixels(frame.rows.data(), frame.width, frame.height, 24, frame.stride, false)) {
         delete image;
@@ -33,15 +32,10 @@ CxImage* FromFrame(const Frame& frame)
 // A stream that accepts a budget of bytes and then fails, like a full disk.
 class FailingStream : public CxMemStream {
 public:
-    explicit FailingStream(size_t budget, bool failFlush = false)
-        : m_budget(budget), m_failFlush(failFlush)
-    {
-    }
-    size_t Write(const void* buffer, size_t elementSize, size_t count) override
-    {
+    explicit FailingStream(size_t budget, bool failFlush = false) : m_budget(budget), m_failFlush(failFlush) {}
+    size_t Write(const void* buffer, size_t elementSize, size_t count) override {
         const size_t bytes = elementSize * count;
-        if (bytes > m_budget)
-            return 0;
+        if (bytes > m_budget) return 0;
         m_budget -= bytes;
         return CxMemStream::Write(buffer, elementSize, count);
     }
@@ -61,8 +55,7 @@ struct FrameHeader {
     int components = 0;
 };
 
-FrameHeader ReadFrameHeader(const std::vector<uint8_t>& jpeg)
-{
+FrameHeader ReadFrameHeader(const std::vector<uint8_t>& jpeg) {
     FrameHeader header;
     size_t at = 2;
     while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
@@ -81,22 +74,19 @@ FrameHeader ReadFrameHeader(const std::vector<uint8_t>& jpeg)
     return header;
 }
 
-double MeanAbsoluteDifference(const CxImage& image, const Frame& frame)
-{
+double MeanAbsoluteDifference(const CxImage& image, const Frame& frame) {
     double total = 0;
     for (int y = 0; y < frame.height; ++y) {
         const uint8_t* decoded = image.GetBits() + size_t(frame.height - 1 - y) * image.GetRowWidth();
         const uint8_t* source = frame.Pixel(0, y);
-        for (int i = 0; i < frame.width * 3; ++i)
-            total += std::abs(int(decoded[i]) - int(source[i]));
+        for (int i = 0; i < frame.width * 3; ++i) total += std::abs(int(decoded[i]) - int(source[i]));
     }
     return total / (double(frame.width) * frame.height * 3);
 }
 
 }  // namespace
 
-TEST(JpegEncode, RefusesWhatItCannotWrite)
-{
+TEST(JpegEncode, RefusesWhatItCannotWrite) {
     CxImage empty;
     uint8_t* buffer = nullptr;
     int32_t size = -7;
@@ -147,8 +137,7 @@ TEST(JpegEncode, RefusesWhatItCannotWrite)
     EXPECT_EQ(buffer, nullptr);
 }
 
-TEST(JpegEncode, NonNullBufferIsRefusedAndUntouched)
-{
+TEST(JpegEncode, NonNullBufferIsRefusedAndUntouched) {
     std::unique_ptr<CxImage> image(FromFrame(PhotoLikeFrame(16, 8)));
     uint8_t sentinel = 0;
     uint8_t* buffer = &sentinel;
@@ -158,8 +147,7 @@ TEST(JpegEncode, NonNullBufferIsRefusedAndUntouched)
     EXPECT_EQ(size, 123);
 }
 
-TEST(JpegEncode, MemoryBufferHoldsExactlyTheStreamBytes)
-{
+TEST(JpegEncode, MemoryBufferHoldsExactlyTheStreamBytes) {
     const Frame frame = NoiseFrame(200, 120, 7);  // several 4096-byte buffers of output
     std::unique_ptr<CxImage> image(FromFrame(frame));
     const std::vector<uint8_t> before = PixelRows(*image);
@@ -182,8 +170,7 @@ TEST(JpegEncode, MemoryBufferHoldsExactlyTheStreamBytes)
     EXPECT_EQ(image->GetType(), CXIMAGE_FORMAT_UNKNOWN);
 }
 
-TEST(JpegEncode, HeaderCarriesDensityAndComponents)
-{
+TEST(JpegEncode, HeaderCarriesDensityAndComponents) {
     std::unique_ptr<CxImage> colour(FromFrame(PhotoLikeFrame(33, 17)));
     const std::vector<uint8_t> jpeg = EncodeJpeg(*colour, 75);
     ASSERT_GT(jpeg.size(), 20u);
@@ -209,8 +196,7 @@ TEST(JpegEncode, HeaderCarriesDensityAndComponents)
     EXPECT_EQ(header.components, 1);
 }
 
-TEST(JpegEncode, QualityIsClampedAndDefaultsTo75)
-{
+TEST(JpegEncode, QualityIsClampedAndDefaultsTo75) {
     std::unique_ptr<CxImage> image(FromFrame(PhotoLikeFrame(64, 48)));
     std::vector<uint8_t> defaultQuality;
     {
@@ -230,8 +216,7 @@ TEST(JpegEncode, QualityIsClampedAndDefaultsTo75)
     EXPECT_LT(EncodeJpeg(*image, 50).size(), best.size());
 }
 
-TEST(JpegEncode, StreamWriteFailureGivesTheLibraryText)
-{
+TEST(JpegEncode, StreamWriteFailureGivesTheLibraryText) {
     const Frame frame = NoiseFrame(160, 120, 3);
     std::unique_ptr<CxImage> image(FromFrame(frame));
     const std::vector<uint8_t> before = PixelRows(*image);
@@ -255,8 +240,7 @@ TEST(JpegEncode, StreamWriteFailureGivesTheLibraryText)
     EXPECT_TRUE(image->Encode(&enough, CXIMAGE_FORMAT_JPG));
 }
 
-TEST(JpegDecode, ColourRoundTripGivesBlueGreenRedRows)
-{
+TEST(JpegDecode, ColourRoundTripGivesBlueGreenRedRows) {
     for (const auto& size : {std::pair{1, 1}, std::pair{3, 1}, std::pair{17, 9}, std::pair{161, 121}}) {
         SCOPED_TRACE(testing::Message() << size.first << "x" << size.second);
         const Frame frame = PhotoLikeFrame(size.first, size.second);
@@ -294,8 +278,7 @@ TEST(JpegDecode, ColourRoundTripGivesBlueGreenRedRows)
     EXPECT_GE(pixel[2], 252);
 }
 
-TEST(JpegDecode, GreyRoundTripGivesGreyPalette)
-{
+TEST(JpegDecode, GreyRoundTripGivesGreyPalette) {
     const GreyFrame grey = PhotoLikeGrey(45, 30);
     CxImage source;
     ASSERT_TRUE(source.CreateFromPixels(grey.rows.data(), 45, 30, 8, grey.stride, false));
@@ -318,8 +301,7 @@ TEST(JpegDecode, GreyRoundTripGivesGreyPalette)
     EXPECT_EQ(ReadFrameHeader(EncodeJpeg(decoded, 75)).components, 1);
 }
 
-TEST(JpegDecode, FailuresKeepThePreviousPicture)
-{
+TEST(JpegDecode, FailuresKeepThePreviousPicture) {
     const Frame frame = PhotoLikeFrame(24, 16);
     std::unique_ptr<CxImage> image(FromFrame(frame));
     const std::vector<uint8_t> before = PixelRows(*image);
@@ -370,8 +352,7 @@ TEST(JpegDecode, FailuresKeepThePreviousPicture)
     unchanged();
 }
 
-TEST(JpegDecode, TruncatedAndCorruptedInputNeverCrashes)
-{
+TEST(JpegDecode, TruncatedAndCorruptedInputNeverCrashes) {
     const Frame frame = NoiseFrame(40, 24, 11);
     std::unique_ptr<CxImage> source(FromFrame(frame));
     const std::vector<uint8_t> jpeg = EncodeJpeg(*source, 60);
@@ -421,13 +402,9 @@ struct JumpError {
     jmp_buf jump;
 };
 
-void JumpExit(j_common_ptr cinfo)
-{
-    std::longjmp(reinterpret_cast<JumpError*>(cinfo->err)->jump, 1);
-}
+void JumpExit(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<JumpError*>(cinfo->err)->jump, 1); }
 
-bool WriteCmykJpeg(const std::vector<uint8_t>& cmyk, int width, int height, std::vector<uint8_t>& out)
-{
+bool WriteCmykJpeg(const std::vector<uint8_t>& cmyk, int width, int height, std::vector<uint8_t>& out) {
     jpeg_compress_struct cinfo{};
     JumpError err{};
     cinfo.err = jpeg_std_error(&err.pub);
@@ -459,8 +436,7 @@ bool WriteCmykJpeg(const std::vector<uint8_t>& cmyk, int width, int height, std:
     return true;
 }
 
-bool ReadRawSamples(std::vector<uint8_t>& jpeg, std::vector<uint8_t>& samples, int& components)
-{
+bool ReadRawSamples(std::vector<uint8_t>& jpeg, std::vector<uint8_t>& samples, int& components) {
     jpeg_decompress_struct cinfo{};
     JumpError err{};
     cinfo.err = jpeg_std_error(&err.pub);
@@ -487,12 +463,10 @@ bool ReadRawSamples(std::vector<uint8_t>& jpeg, std::vector<uint8_t>& samples, i
 
 }  // namespace
 
-TEST(JpegDecode, CmykIsConvertedToBlueGreenRed)
-{
+TEST(JpegDecode, CmykIsConvertedToBlueGreenRed) {
     const int width = 19, height = 7;
     std::vector<uint8_t> cmyk(size_t(width) * height * 4);
-    for (size_t i = 0; i < cmyk.size(); ++i)
-        cmyk[i] = static_cast<uint8_t>((i * 37 + i / 4 * 11) & 0xFF);
+    for (size_t i = 0; i < cmyk.size(); ++i) cmyk[i] = static_cast<uint8_t>((i * 37 + i / 4 * 11) & 0xFF);
     std::vector<uint8_t> jpeg;
     ASSERT_TRUE(WriteCmykJpeg(cmyk, width, height, jpeg));
     std::vector<uint8_t> raw;

@@ -18,31 +18,26 @@ constexpr size_t kDensityStart = 13;
 constexpr size_t kDensityEnd = 18;
 
 // cjpeg writes the library's default density (units 0, 1 x 1); everything else must be identical.
-void ExpectSameExceptDensity(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference)
-{
+void ExpectSameExceptDensity(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference) {
     ASSERT_EQ(ours.size(), reference.size());
     ASSERT_GT(ours.size(), kDensityEnd);
     const std::vector<uint8_t> expectedDensity = {1, 0, 96, 0, 96};
     EXPECT_EQ(std::vector<uint8_t>(ours.begin() + kDensityStart, ours.begin() + kDensityEnd), expectedDensity);
     size_t differences = 0;
     for (size_t i = 0; i < ours.size(); ++i) {
-        if ((i < kDensityStart || i >= kDensityEnd) && ours[i] != reference[i])
-            ++differences;
+        if ((i < kDensityStart || i >= kDensityEnd) && ours[i] != reference[i]) ++differences;
     }
     EXPECT_EQ(differences, 0u);
 }
 
-std::unique_ptr<CxImage> FromFrame(const Frame& frame)
-{
+std::unique_ptr<CxImage> FromFrame(const Frame& frame) {
     auto image = std::make_unique<CxImage>(0);
-    if (!image->CreateFromPixels(frame.rows.data(), frame.width, frame.height, 24, frame.stride, false))
-        return nullptr;
+    if (!image->CreateFromPixels(frame.rows.data(), frame.width, frame.height, 24, frame.stride, false)) return nullptr;
     return image;
 }
 
 // Our decode of a file against djpeg's, sample for sample.
-void ExpectDecodeMatchesDjpeg(const TempDir& dir, const std::string& jpegPath)
-{
+void ExpectDecodeMatchesDjpeg(const TempDir& dir, const std::string& jpegPath) {
     SCOPED_TRACE(jpegPath);
     const std::string pnm = dir.File("djpeg.pnm");
     ASSERT_EQ(RunCommand("djpeg -pnm -outfile " + ShellQuote(pnm) + " " + ShellQuote(jpegPath)), 0);
@@ -62,8 +57,8 @@ void ExpectDecodeMatchesDjpeg(const TempDir& dir, const std::string& jpegPath)
         const uint8_t* want = expected.data() + size_t(y) * width * channels;
         for (int x = 0; x < width; ++x) {
             if (channels == 3)
-                mismatches += row[3 * x] != want[3 * x + 2] || row[3 * x + 1] != want[3 * x + 1]
-                              || row[3 * x + 2] != want[3 * x];
+                mismatches += row[3 * x] != want[3 * x + 2] || row[3 * x + 1] != want[3 * x + 1] ||
+                              row[3 * x + 2] != want[3 * x];
             else
                 mismatches += row[x] != want[x];
         }
@@ -73,8 +68,7 @@ void ExpectDecodeMatchesDjpeg(const TempDir& dir, const std::string& jpegPath)
 
 }  // namespace
 
-TEST(JpegReference, ColourBytesEqualCjpegBaseline)
-{
+TEST(JpegReference, ColourBytesEqualCjpegBaseline) {
     TempDir dir;
     const struct {
         const char* name;
@@ -92,16 +86,15 @@ TEST(JpegReference, ColourBytesEqualCjpegBaseline)
         for (int quality : {1, 25, 75, 100}) {
             SCOPED_TRACE(testing::Message() << image.name << " quality " << quality);
             const std::string out = dir.File("ref.jpg");
-            ASSERT_EQ(RunCommand("cjpeg -quality " + std::to_string(quality) + " -baseline -outfile " + ShellQuote(out) + " "
-                          + ShellQuote(ppm)),
+            ASSERT_EQ(RunCommand("cjpeg -quality " + std::to_string(quality) + " -baseline -outfile " +
+                                 ShellQuote(out) + " " + ShellQuote(ppm)),
                       0);
             ExpectSameExceptDensity(EncodeJpeg(*ours, quality), ReadFileBytes(out));
         }
     }
 }
 
-TEST(JpegReference, GreyBytesEqualCjpegOnGreyInput)
-{
+TEST(JpegReference, GreyBytesEqualCjpegOnGreyInput) {
     TempDir dir;
     const GreyFrame grey = PhotoLikeGrey(75, 50);
     const std::string pgm = dir.File("grey.pgm");
@@ -111,15 +104,14 @@ TEST(JpegReference, GreyBytesEqualCjpegOnGreyInput)
     for (int quality : {1, 25, 75, 100}) {
         SCOPED_TRACE(quality);
         const std::string out = dir.File("ref.jpg");
-        ASSERT_EQ(RunCommand("cjpeg -quality " + std::to_string(quality) + " -baseline -outfile " + ShellQuote(out) + " "
-                      + ShellQuote(pgm)),
+        ASSERT_EQ(RunCommand("cjpeg -quality " + std::to_string(quality) + " -baseline -outfile " + ShellQuote(out) +
+                             " " + ShellQuote(pgm)),
                   0);
         ExpectSameExceptDensity(EncodeJpeg(ours, quality), ReadFileBytes(out));
     }
 }
 
-TEST(JpegReference, DecodeEqualsDjpeg)
-{
+TEST(JpegReference, DecodeEqualsDjpeg) {
     TempDir dir;
     const std::string ppm = dir.File("photo.ppm");
     ASSERT_TRUE(WritePpm(ppm, PhotoLikeFrame(161, 121)));
@@ -136,7 +128,9 @@ TEST(JpegReference, DecodeEqualsDjpeg)
     };
     for (const auto& variant : variants) {
         const std::string jpeg = dir.File(variant.name);
-        ASSERT_EQ(RunCommand(std::string("cjpeg ") + variant.options + " -outfile " + ShellQuote(jpeg) + " " + ShellQuote(ppm)), 0);
+        ASSERT_EQ(RunCommand(std::string("cjpeg ") + variant.options + " -outfile " + ShellQuote(jpeg) + " " +
+                             ShellQuote(ppm)),
+                  0);
         ExpectDecodeMatchesDjpeg(dir, jpeg);
     }
     // And our own bytes, as djpeg reads them.
@@ -146,8 +140,7 @@ TEST(JpegReference, DecodeEqualsDjpeg)
     ExpectDecodeMatchesDjpeg(dir, oursPath);
 }
 
-TEST(JpegReference, PillowReadsOurJpeg)
-{
+TEST(JpegReference, PillowReadsOurJpeg) {
     TempDir dir;
     const Frame frame = PhotoLikeFrame(161, 121);
     const std::string ppm = dir.File("source.ppm");
@@ -168,7 +161,8 @@ TEST(JpegReference, PillowReadsOurJpeg)
         "      ours.info.get('jfif_unit'), *ours.info.get('jfif_density', (0, 0)),\n"
         "      int(max(diff) < 2.5))\n";
     ASSERT_TRUE(WriteFileBytes(script, std::vector<uint8_t>(program.begin(), program.end())));
-    ASSERT_EQ(RunCommand("/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(jpeg) + " " + ShellQuote(ppm) + " > " + ShellQuote(report)),
+    ASSERT_EQ(RunCommand("/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(jpeg) + " " + ShellQuote(ppm) +
+                         " > " + ShellQuote(report)),
               0);
     const std::vector<uint8_t> text = ReadFileBytes(report);
     EXPECT_EQ(std::string(text.begin(), text.end()), "JPEG RGB 161 121 3 1 96 96 1\n");

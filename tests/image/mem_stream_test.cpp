@@ -9,8 +9,7 @@
 
 namespace {
 
-std::vector<uint8_t> Counting(size_t n)
-{
+std::vector<uint8_t> Counting(size_t n) {
     std::vector<uint8_t> bytes(n);
     std::iota(bytes.begin(), bytes.end(), uint8_t(0));
     return bytes;
@@ -18,8 +17,7 @@ std::vector<uint8_t> Counting(size_t n)
 
 }  // namespace
 
-TEST(MemStream, GrowsInWholeStepsOf4096)
-{
+TEST(MemStream, GrowsInWholeStepsOf4096) {
     CxMemStream stream;
     EXPECT_EQ(stream.Capacity(), 0);
     EXPECT_EQ(stream.Size(), 0);
@@ -49,8 +47,7 @@ TEST(MemStream, GrowsInWholeStepsOf4096)
     EXPECT_EQ(std::memcmp(single.GetBuffer(false), data.data(), data.size()), 0);
 }
 
-TEST(MemStream, ReadsSeeksAndReportsItsEnd)
-{
+TEST(MemStream, ReadsSeeksAndReportsItsEnd) {
     CxMemStream stream;
     const std::vector<uint8_t> data = Counting(10);
     ASSERT_EQ(stream.Write(data.data(), 1, 10), 10u);
@@ -89,8 +86,7 @@ TEST(MemStream, ReadsSeeksAndReportsItsEnd)
     EXPECT_EQ(std::memcmp(tail, expected, 5), 0);
 }
 
-TEST(MemStream, RejectsEmptyNullAndOverflowingWrites)
-{
+TEST(MemStream, RejectsEmptyNullAndOverflowingWrites) {
     CxMemStream stream;
     const uint8_t byte = 1;
     EXPECT_EQ(stream.Write(nullptr, 1, 4), 0u);
@@ -105,8 +101,7 @@ TEST(MemStream, RejectsEmptyNullAndOverflowingWrites)
     EXPECT_EQ(stream.Read(&out, 0, 1), 0u);
 }
 
-TEST(MemStream, CallersBufferIsReadButNeverReallocatedOrFreed)
-{
+TEST(MemStream, CallersBufferIsReadButNeverReallocatedOrFreed) {
     // Not a malloc'd block: realloc or free on it would be fatal under the sanitizers.
     std::vector<uint8_t> callers = Counting(8);
     {

@@ -15,8 +15,7 @@ namespace fs = std::filesystem;
 namespace opstest {
 
 std::string MakeVideo(const std::string& name, int width, int height, const std::vector<Bytes>& pictures,
-                      const std::string& outputArgs, const std::string& extension, const std::string& rate)
-{
+                      const std::string& outputArgs, const std::string& extension, const std::string& rate) {
     const std::string raw = Scratch(name + ".bgr");
     Bytes all;
     for (const Bytes& p : pictures) all.insert(all.end(), p.begin(), p.end());
@@ -30,12 +29,12 @@ std::string MakeVideo(const std::string& name, int width, int height, const std:
     return status == 0 ? out : std::string();
 }
 
-ProbeInfo Probe(const std::string& path)
-{
+ProbeInfo Probe(const std::string& path) {
     ProbeInfo info;
-    const CommandRun run = RunCapture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                               "stream=width,height,r_frame_rate,nb_read_frames -of default=noprint_wrappers=1 " +
-                               ShellQuote(path));
+    const CommandRun run = RunCapture(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=width,height,r_frame_rate,nb_read_frames -of default=noprint_wrappers=1 " +
+        ShellQuote(path));
     if (run.status != 0) return info;
     std::istringstream lines(run.out);
     std::string line;
@@ -52,8 +51,7 @@ ProbeInfo Probe(const std::string& path)
     return info;
 }
 
-Bytes PictureOf(const uint8_t* block, int width, int height)
-{
+Bytes PictureOf(const uint8_t* block, int width, int height) {
     Bytes picture(size_t(3) * width * height);
     const int64_t stride = DibStride24(width);
     for (int y = 0; y < height; ++y)
@@ -62,8 +60,7 @@ Bytes PictureOf(const uint8_t* block, int width, int height)
     return picture;
 }
 
-Bytes BoxOf(const Bytes& picture, int width, int left, int top, int right, int bottom)
-{
+Bytes BoxOf(const Bytes& picture, int width, int left, int top, int right, int bottom) {
     Bytes box;
     for (int y = top; y < bottom; ++y) {
         const auto row = picture.begin() + long(size_t(3) * (size_t(width) * y + left));
@@ -72,8 +69,7 @@ Bytes BoxOf(const Bytes& picture, int width, int left, int top, int right, int b
     return box;
 }
 
-long CjpegSize(const Bytes& picture, int width, int height, int quality)
-{
+long CjpegSize(const Bytes& picture, int width, int height, int quality) {
     const std::string ppm = Scratch("cjpeg-in.ppm"), jpeg = Scratch("cjpeg-out.jpg");
     std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
     Bytes bytes(header.begin(), header.end());

@@ -25,7 +25,7 @@ std::string MakeVideo(const std::string& name, int width, int height, const std:
 struct ProbeInfo {
     int width = 0;
     int height = 0;
-    std::string rate;       // r_frame_rate, e.g. "25/1"
+    std::string rate;        // r_frame_rate, e.g. "25/1"
     int decodedFrames = -1;  // frames counted by decoding (-count_frames)
     bool ok = false;
 };
@@ -35,7 +35,6 @@ ProbeInfo Probe(const std::string& path);
 Bytes PictureOf(const uint8_t* block, int width, int height);
 // The box [left, right) x [top, bottom) of a top-down BGR picture.
 Bytes BoxOf(const Bytes& picture, int width, int left, int top, int right, int bottom);
-
 
 // Size of "cjpeg -quality q -baseline" of the picture (top-down BGR); -1 when cjpeg fails.
 long CjpegSize(const Bytes& picture, int width, int height, int quality);

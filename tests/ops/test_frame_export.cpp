@@ -33,14 +33,12 @@ struct Opened {
 };
 
 // The source frames as ffmpeg decodes the source.
-std::vector<Bytes> SourceFrames(const std::string& path)
-{
+std::vector<Bytes> SourceFrames(const std::string& path) {
     const ProbeInfo p = Probe(path);
     return FfmpegFrames(path, p.width, p.height);
 }
 
-ExportTarget TargetFor(const std::string& out, const std::string& source, const timespec* mtime)
-{
+ExportTarget TargetFor(const std::string& out, const std::string& source, const timespec* mtime) {
     ExportTarget t;
     t.path = out.c_str();
     t.sourcePath = source.c_str();
@@ -53,8 +51,7 @@ protected:
     bool Media() const { return GetParam(); }
 };
 
-TEST_P(Export, ChosenFramesInListOrderBitForBit)
-{
+TEST_P(Export, ChosenFramesInListOrderBitForBit) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const uint64_t sourceHash = FileHash(source);
     const timespec sourceTime = ModificationTime(source);
@@ -75,8 +72,8 @@ TEST_P(Export, ChosenFramesInListOrderBitForBit)
         EXPECT_EQ(length, FrameBlockSize(65, 48));
         events.push_back("read " + std::to_string(frame));
     };
-    const ExportOutcome outcome =
-        ExportCheckedFrames(v.reader, *v.info, frames.data(), 3, TargetFor(out, source, &sourceTime), callbacks);
+    const ExportOutcome outcome = ExportCheckedFrames(v.reader, *v.info, frames.data(), 3,
+                                                      TargetFor(out, source, &sourceTime), callbacks);
     EXPECT_EQ(outcome.stop, ExportStop::Done) << outcome.reason;
     EXPECT_EQ(outcome.framesWritten, 3);
     EXPECT_TRUE(outcome.omitted.empty());
@@ -101,8 +98,7 @@ TEST_P(Export, ChosenFramesInListOrderBitForBit)
     EXPECT_EQ(FileHash(source), sourceHash);
 }
 
-TEST_P(Export, CropBoxEitherWayGivesTheSameFile)
-{
+TEST_P(Export, CropBoxEitherWayGivesTheSameFile) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const uint64_t sourceHash = FileHash(source);
     const timespec sourceTime = ModificationTime(source);
@@ -117,7 +113,8 @@ TEST_P(Export, CropBoxEitherWayGivesTheSameFile)
         EXPECT_EQ(position, frame);
         progress.push_back(frame);
     };
-    ExportOutcome a = CropAndSave(v.reader, *v.info, 10, 20, 17, 25, TargetFor(forward, source, &sourceTime), callbacks);
+    ExportOutcome a = CropAndSave(v.reader, *v.info, 10, 20, 17, 25, TargetFor(forward, source, &sourceTime),
+                                  callbacks);
     EXPECT_EQ(a.stop, ExportStop::Done) << a.reason;
     EXPECT_EQ(a.framesWritten, 24);
     EXPECT_EQ(progress.size(), 24u);
@@ -131,8 +128,9 @@ TEST_P(Export, CropBoxEitherWayGivesTheSameFile)
     EXPECT_EQ(p.height, 5);
     EXPECT_EQ(p.rate, "25/1");
     EXPECT_EQ(p.decodedFrames, 24);
-    const CommandRun packets = RunCapture("ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 " +
-                                   testsupport::ShellQuote(forward));
+    const CommandRun packets = RunCapture(
+        "ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 " +
+        testsupport::ShellQuote(forward));
     ASSERT_EQ(packets.status, 0);
     EXPECT_EQ(packets.out.substr(0, 4), "120\n");
     // The padding bytes are zero: the first packet's data ends each row with 3 zero bytes.
@@ -147,8 +145,7 @@ TEST_P(Export, CropBoxEitherWayGivesTheSameFile)
     const std::vector<Bytes> src = SourceFrames(source);
     const std::vector<Bytes> got = FfmpegFrames(forward, 7, 5);
     ASSERT_EQ(got.size(), 24u);
-    for (size_t i = 0; i < got.size(); ++i)
-        EXPECT_TRUE(got[i] == BoxOf(src[i], 65, 10, 20, 17, 25)) << "frame " << i;
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == BoxOf(src[i], 65, 10, 20, 17, 25)) << "frame " << i;
     EXPECT_TRUE(SameTime(ModificationTime(forward), sourceTime));
     EXPECT_EQ(FileHash(source), sourceHash);
 }
@@ -156,8 +153,7 @@ TEST_P(Export, CropBoxEitherWayGivesTheSameFile)
 INSTANTIATE_TEST_SUITE_P(BothBackEnds, Export, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Media" : "Avi"; });
 
-TEST(ExportLossless, LosslessSourceCropsBitForBit)
-{
+TEST(ExportLossless, LosslessSourceCropsBitForBit) {
     testsupport::TestVideoRecipe recipe;
     recipe.name = "ops-ffv1";
     recipe.width = 80;
@@ -179,8 +175,7 @@ TEST(ExportLossless, LosslessSourceCropsBitForBit)
     for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == BoxOf(src[i], 80, 3, 1, 79, 59)) << i;
 }
 
-TEST(ExportStops, TerminatedExportIsAValidShorterFile)
-{
+TEST(ExportStops, TerminatedExportIsAValidShorterFile) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const timespec sourceTime = ModificationTime(source);
     Opened v;
@@ -206,8 +201,7 @@ TEST(ExportStops, TerminatedExportIsAValidShorterFile)
     EXPECT_EQ(ExportOutcomeText(outcome, out), "Terminated: " + out + " holds the 4 frames written before.");
 }
 
-TEST(ExportStops, UnreadableFramesAreOmittedAndReported)
-{
+TEST(ExportStops, UnreadableFramesAreOmittedAndReported) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     Opened v;
     ASSERT_TRUE(OpenReader(v.reader, source, true, &v.info));
@@ -221,8 +215,8 @@ TEST(ExportStops, UnreadableFramesAreOmittedAndReported)
     callbacks.omitted = [&](int32_t position, int32_t frame) {
         events.push_back("omitted " + std::to_string(position) + " " + std::to_string(frame));
     };
-    const ExportOutcome outcome =
-        ExportCheckedFrames(v.reader, *v.info, frames.data(), 4, TargetFor(out, source, nullptr), callbacks);
+    const ExportOutcome outcome = ExportCheckedFrames(v.reader, *v.info, frames.data(), 4,
+                                                      TargetFor(out, source, nullptr), callbacks);
     EXPECT_EQ(outcome.stop, ExportStop::Done);
     EXPECT_EQ(outcome.framesWritten, 2);
     EXPECT_EQ(outcome.omitted, (std::vector<int32_t>{40, 99}));
@@ -239,8 +233,8 @@ TEST(ExportStops, UnreadableFramesAreOmittedAndReported)
     const std::string kept = Scratch("none.avi");
     std::ofstream(kept) << "the user's file";
     const std::vector<int32_t> missing{30, 31};
-    const ExportOutcome none =
-        ExportCheckedFrames(v.reader, *v.info, missing.data(), 2, TargetFor(kept, source, nullptr), {});
+    const ExportOutcome none = ExportCheckedFrames(v.reader, *v.info, missing.data(), 2,
+                                                   TargetFor(kept, source, nullptr), {});
     EXPECT_EQ(none.framesWritten, 0);
     EXPECT_FALSE(none.written);
     EXPECT_EQ(none.omitted, missing);
@@ -250,8 +244,7 @@ TEST(ExportStops, UnreadableFramesAreOmittedAndReported)
         EXPECT_NE(entry.path().filename().string().rfind("none.avi.", 0), 0u) << "left behind: " << entry.path();
 }
 
-TEST(ExportStops, OutputThatCannotBeCreatedStopsAtOnce)
-{
+TEST(ExportStops, OutputThatCannotBeCreatedStopsAtOnce) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     Opened v;
     ASSERT_TRUE(OpenReader(v.reader, source, false, &v.info));
@@ -272,20 +265,21 @@ TEST(ExportStops, OutputThatCannotBeCreatedStopsAtOnce)
     // The video being read is never the output; it stays as it was.
     const uint64_t hash = FileHash(source);
     const std::vector<int32_t> frames{1};
-    const ExportOutcome self = ExportCheckedFrames(v.reader, *v.info, frames.data(), 1, TargetFor(source, source, &t), {});
+    const ExportOutcome self = ExportCheckedFrames(v.reader, *v.info, frames.data(), 1, TargetFor(source, source, &t),
+                                                   {});
     EXPECT_EQ(self.stop, ExportStop::Refused);
     EXPECT_EQ(FileHash(source), hash);
 }
 
-TEST(ExportStops, EmptyOrOutsideBoxIsRefused)
-{
+TEST(ExportStops, EmptyOrOutsideBoxIsRefused) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     Opened v;
     ASSERT_TRUE(OpenReader(v.reader, source, false, &v.info));
     const std::string out = Scratch("refused.avi");
-    for (auto box : std::vector<std::vector<int32_t>>{{5, 5, 5, 20}, {5, 5, 20, 5}, {70, 0, 90, 10}, {-9, -9, -1, -1}}) {
-        const ExportOutcome outcome =
-            CropAndSave(v.reader, *v.info, box[0], box[1], box[2], box[3], TargetFor(out, source, nullptr), {});
+    for (auto box :
+         std::vector<std::vector<int32_t>>{{5, 5, 5, 20}, {5, 5, 20, 5}, {70, 0, 90, 10}, {-9, -9, -1, -1}}) {
+        const ExportOutcome outcome = CropAndSave(v.reader, *v.info, box[0], box[1], box[2], box[3],
+                                                  TargetFor(out, source, nullptr), {});
         EXPECT_EQ(outcome.stop, ExportStop::Refused) << box[0] << "," << box[1] << "," << box[2] << "," << box[3];
         EXPECT_FALSE(fs::exists(out));
     }
@@ -298,8 +292,7 @@ TEST(ExportStops, EmptyOrOutsideBoxIsRefused)
 }
 
 // Writes in a child process under a file size limit; the outcome comes back through shared memory.
-TEST(ExportStops, FullDiskStopsAndKeepsTheFramesWritten)
-{
+TEST(ExportStops, FullDiskStopsAndKeepsTheFramesWritten) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const std::string out = Scratch("full.avi");
     const timespec sourceTime = ModificationTime(source);
@@ -308,16 +301,19 @@ TEST(ExportStops, FullDiskStopsAndKeepsTheFramesWritten)
         char reason[200] = {};
     } outcome;
     // Room for the headers and a few 9,408-byte frames, not for 24.
-    ASSERT_EQ(RunInChild(outcome, 60000, [&](Outcome& shared) {
-        VideoFrameReader reader;
-        FrameInfo* info = nullptr;
-        if (!OpenReader(reader, source, false, &info)) return;
-        const ExportOutcome o = CropAndSave(reader, *info, 0, 0, 65, 48, TargetFor(out, source, &sourceTime), {});
-        shared.stop = int32_t(o.stop);
-        shared.framesWritten = o.framesWritten;
-        shared.omitted = int32_t(o.omitted.size());
-        std::snprintf(shared.reason, sizeof shared.reason, "%s", o.reason.c_str());
-    }), 0);
+    ASSERT_EQ(RunInChild(outcome, 60000,
+                         [&](Outcome& shared) {
+                             VideoFrameReader reader;
+                             FrameInfo* info = nullptr;
+                             if (!OpenReader(reader, source, false, &info)) return;
+                             const ExportOutcome o = CropAndSave(reader, *info, 0, 0, 65, 48,
+                                                                 TargetFor(out, source, &sourceTime), {});
+                             shared.stop = int32_t(o.stop);
+                             shared.framesWritten = o.framesWritten;
+                             shared.omitted = int32_t(o.omitted.size());
+                             std::snprintf(shared.reason, sizeof shared.reason, "%s", o.reason.c_str());
+                         }),
+              0);
     EXPECT_EQ(outcome.stop, int32_t(ExportStop::WriteFailed)) << outcome.reason;
     EXPECT_GT(outcome.framesWritten, 0);
     EXPECT_LT(outcome.framesWritten, 24);
@@ -333,8 +329,7 @@ TEST(ExportStops, FullDiskStopsAndKeepsTheFramesWritten)
     EXPECT_TRUE(SameTime(ModificationTime(out), sourceTime));
 }
 
-TEST(ExportHelpers, FramePeriodKeepsTheSourceSpeed)
-{
+TEST(ExportHelpers, FramePeriodKeepsTheSourceSpeed) {
     EXPECT_EQ(OutputFramePeriodMs(25.0), 40);
     EXPECT_EQ(OutputFramePeriodMs(30000.0 / 1001.0), 33);
     EXPECT_EQ(OutputFramePeriodMs(1000.0), 1);
@@ -346,8 +341,7 @@ TEST(ExportHelpers, FramePeriodKeepsTheSourceSpeed)
     EXPECT_EQ(OutputFramePeriodMs(std::nan("")), 40);
 }
 
-TEST(ExportHelpers, OmittedReportListsTwentyNumbersEachOnItsLine)
-{
+TEST(ExportHelpers, OmittedReportListsTwentyNumbersEachOnItsLine) {
     EXPECT_EQ(OmittedFramesReport({}), "");
     EXPECT_EQ(OmittedFramesReport({2}), "Frames omitted due to file size limits:\n2\n");
     std::vector<int32_t> many;
@@ -359,8 +353,7 @@ TEST(ExportHelpers, OmittedReportListsTwentyNumbersEachOnItsLine)
     EXPECT_EQ(OmittedFramesReport(many), expected);
 }
 
-TEST(ExportHelpers, ProposedNames)
-{
+TEST(ExportHelpers, ProposedNames) {
     EXPECT_EQ(CropProposedName(""), "Untitled.avi");
     EXPECT_EQ(CropProposedName("/clips/run.avi"), "/clips/runx.avi");
     EXPECT_EQ(CropProposedName("/V/a.AVI"), "/V/ax.avi");
@@ -379,8 +372,7 @@ TEST(ExportHelpers, ProposedNames)
     EXPECT_EQ(BmpProposedName("/v/x.\xC3\xA9\xC3\xA9\xC3\xA9", 1), "/v/x-1.bmp");
 }
 
-TEST(ExportHelpers, ModificationTimeSetAccessTimeKept)
-{
+TEST(ExportHelpers, ModificationTimeSetAccessTimeKept) {
     const std::string path = Scratch("stamp.bin");
     ASSERT_TRUE(WriteFileBytes(path, Bytes{1, 2, 3}));
     timespec times[2] = {{1000000000, 123}, {1000000000, 456}};

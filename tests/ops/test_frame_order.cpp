@@ -12,14 +12,12 @@
 
 namespace {
 
-std::vector<std::string> Sorted(std::vector<std::string> order)
-{
+std::vector<std::string> Sorted(std::vector<std::string> order) {
     SortFrameOrder(order);
     return order;
 }
 
-TEST(FrameOrderKey, ZeroPaddedScoreThenPlainFrame)
-{
+TEST(FrameOrderKey, ZeroPaddedScoreThenPlainFrame) {
     EXPECT_EQ(MakeFrameOrderKey(987, 37), "0000000987 37");
     EXPECT_EQ(MakeFrameOrderKey(-120, 5), "-000000120 5");
     EXPECT_EQ(MakeFrameOrderKey(7, 7), "0000000007 7");
@@ -27,8 +25,7 @@ TEST(FrameOrderKey, ZeroPaddedScoreThenPlainFrame)
     EXPECT_EQ(MakeFrameOrderKey(INT_MAX, 0), "2147483647 0");
 }
 
-TEST(FrameOrderSort, ByteOrderOfTheKeys)
-{
+TEST(FrameOrderSort, ByteOrderOfTheKeys) {
     // Equal scores fall back to the text of the frame number.
     EXPECT_EQ(Sorted({MakeFrameOrderKey(500, 9), MakeFrameOrderKey(500, 10)}),
               (std::vector<std::string>{"0000000500 10", "0000000500 9"}));
@@ -43,14 +40,12 @@ TEST(FrameOrderSort, ByteOrderOfTheKeys)
               (std::vector<std::string>{"0000000999 1", "0000001000 0", "1000000000 2"}));
 }
 
-TEST(FrameOrderSort, BytesAboveSevenBitsCompareUnsigned)
-{
+TEST(FrameOrderSort, BytesAboveSevenBitsCompareUnsigned) {
     // strcmp compares as unsigned char; a plain signed-char comparison would put these first.
     EXPECT_EQ(Sorted({"\xC3\xA9", "a"}), (std::vector<std::string>{"a", "\xC3\xA9"}));
 }
 
-TEST(FrameOrderParse, ReadsKeysBack)
-{
+TEST(FrameOrderParse, ReadsKeysBack) {
     int32_t score = 1, frame = 1;
     EXPECT_EQ(ParseFrameOrderKey("0000000987 37", &score, &frame), 2);
     EXPECT_EQ(score, 987);
@@ -67,8 +62,7 @@ TEST(FrameOrderParse, ReadsKeysBack)
     }
 }
 
-TEST(FrameOrderParse, GarbageLikeSscanf)
-{
+TEST(FrameOrderParse, GarbageLikeSscanf) {
     int32_t score = 77, frame = 88;
     EXPECT_EQ(ParseFrameOrderKey(nullptr, &score, &frame), -1);
     EXPECT_EQ(ParseFrameOrderKey("", &score, &frame), -1);
@@ -95,8 +89,7 @@ TEST(FrameOrderParse, GarbageLikeSscanf)
     EXPECT_EQ(ParseFrameOrderKey("1 2", nullptr, nullptr), 2);
 }
 
-TEST(FrameOrderParse, AgreesWithSscanfOnRandomTexts)
-{
+TEST(FrameOrderParse, AgreesWithSscanfOnRandomTexts) {
     // Texts from an alphabet that makes numbers, signs and blanks likely; values stay within 32 bits,
     // where sscanf's behaviour is defined.
     const char alphabet[] = "0123456789  +-\t\nx.";
@@ -122,8 +115,7 @@ TEST(FrameOrderParse, AgreesWithSscanfOnRandomTexts)
     }
 }
 
-TEST(FrameOrderParse, AnyBytesAreSafe)
-{
+TEST(FrameOrderParse, AnyBytesAreSafe) {
     std::mt19937 random(99);
     for (int n = 0; n < 20000; ++n) {
         std::string text;
@@ -136,8 +128,7 @@ TEST(FrameOrderParse, AnyBytesAreSafe)
     }
 }
 
-TEST(FrameOrderOriginal, EntriesUpToTheBoundInclusive)
-{
+TEST(FrameOrderOriginal, EntriesUpToTheBoundInclusive) {
     std::vector<std::string> order{"left over"};
     ASSERT_TRUE(FillOriginalOrder(order, 3));
     EXPECT_EQ(order, (std::vector<std::string>{"0000000000 0", "0000000001 1", "0000000002 2", "0000000003 3"}));
@@ -149,8 +140,7 @@ TEST(FrameOrderOriginal, EntriesUpToTheBoundInclusive)
     EXPECT_EQ(Sorted(order), order);
 }
 
-TEST(FrameOrderOriginal, NegativeBoundDoesNotRunOn)
-{
+TEST(FrameOrderOriginal, NegativeBoundDoesNotRunOn) {
     std::vector<std::string> order;
     for (int32_t bound : {-1, -2, INT_MIN}) {
         order.assign(2, "left over");

@@ -23,13 +23,9 @@ using testsupport::TestVideoPath;
 
 namespace {
 
-const uint8_t* Pixels(const Bytes& block)
-{
-    return block.data() + kDibHeaderSize;
-}
+const uint8_t* Pixels(const Bytes& block) { return block.data() + kDibHeaderSize; }
 
-BITMAPINFOHEADER HeaderOf(const Bytes& block)
-{
+BITMAPINFOHEADER HeaderOf(const Bytes& block) {
     BITMAPINFOHEADER h{};
     std::memcpy(&h, block.data(), sizeof h);
     return h;
@@ -41,8 +37,7 @@ struct Lcg {
     uint32_t Next() { return state = state * 1664525u + 1013904223u; }
 };
 
-Bytes NoisyGrey(int width, int height, int amplitude, uint32_t seed)
-{
+Bytes NoisyGrey(int width, int height, int amplitude, uint32_t seed) {
     Lcg random{seed};
     Bytes p(size_t(3) * width * height);
     for (size_t i = 0; i < p.size(); i += 3) {
@@ -52,8 +47,7 @@ Bytes NoisyGrey(int width, int height, int amplitude, uint32_t seed)
     return p;
 }
 
-Bytes HardEdges(int width, int height)
-{
+Bytes HardEdges(int width, int height) {
     Bytes p(size_t(3) * width * height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -71,8 +65,7 @@ struct Expected {
     int32_t bestFrame = -1;
     std::vector<int32_t> scores;
 };
-Expected ScoreOneByOne(const std::string& path, bool media, int quality, int32_t frames)
-{
+Expected ScoreOneByOne(const std::string& path, bool media, int quality, int32_t frames) {
     Expected e;
     VideoFrameReader reader;
     FrameInfo* info = nullptr;
@@ -82,7 +75,8 @@ Expected ScoreOneByOne(const std::string& path, bool media, int quality, int32_t
         const Bytes block = ReadBlock(reader, *info, i);
         const BITMAPINFOHEADER h = HeaderOf(block);
         JpegScorer scorer;
-        const int32_t s = scorer.Score(Pixels(block), h.biWidth, h.biHeight, int32_t(DibStride24(h.biWidth)), quality).score;
+        const int32_t s =
+            scorer.Score(Pixels(block), h.biWidth, h.biHeight, int32_t(DibStride24(h.biWidth)), quality).score;
         e.scores.push_back(s);
         e.order.push_back(MakeFrameOrderKey(s, i));
         if (s < best) {
@@ -94,8 +88,7 @@ Expected ScoreOneByOne(const std::string& path, bool media, int quality, int32_t
     return e;
 }
 
-TEST(JpegScore, EqualsUncompressedSizeMinusCjpegPlus100)
-{
+TEST(JpegScore, EqualsUncompressedSizeMinusCjpegPlus100) {
     struct Case {
         TestVideo video;
         std::vector<int32_t> frames;
@@ -130,8 +123,7 @@ TEST(JpegScore, EqualsUncompressedSizeMinusCjpegPlus100)
     }
 }
 
-TEST(JpegScore, InPlaceCopiedAndPaddedRowsGiveTheSameBytes)
-{
+TEST(JpegScore, InPlaceCopiedAndPaddedRowsGiveTheSameBytes) {
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
     VideoFrameReader reader;
     FrameInfo* info = nullptr;
@@ -156,15 +148,15 @@ TEST(JpegScore, InPlaceCopiedAndPaddedRowsGiveTheSameBytes)
         // Rows with 8 spare bytes each: the picture is the same, so is the score.
         const int32_t wide = stride + 8;
         Bytes rows(size_t(wide) * h, 0xEE);
-        for (int y = 0; y < h; ++y) std::memcpy(&rows[size_t(wide) * y], Pixels(block) + size_t(stride) * y, size_t(stride));
+        for (int y = 0; y < h; ++y)
+            std::memcpy(&rows[size_t(wide) * y], Pixels(block) + size_t(stride) * y, size_t(stride));
         const JpegScore c = padded.Score(rows.data(), w, h, wide, 40);
         EXPECT_EQ(a.score, c.score);
         EXPECT_EQ(jpegA, Bytes(padded.LastJpeg(), padded.LastJpeg() + c.jpegBytes));
     }
 }
 
-TEST(JpegScore, PreviewDecodesTheJpegBackWithoutTouchingTheFrame)
-{
+TEST(JpegScore, PreviewDecodesTheJpegBackWithoutTouchingTheFrame) {
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
     VideoFrameReader reader;
     FrameInfo* info = nullptr;
@@ -179,7 +171,8 @@ TEST(JpegScore, PreviewDecodesTheJpegBackWithoutTouchingTheFrame)
     EXPECT_EQ(off.score, on.score);
     EXPECT_EQ(block, before);
     // Plain: the frame itself. Preview: what djpeg makes of our JPEG.
-    EXPECT_EQ(Bytes(plain.GetBits(), plain.GetBits() + plain.GetHeader().biSizeImage), Bytes(Pixels(block), block.data() + block.size()));
+    EXPECT_EQ(Bytes(plain.GetBits(), plain.GetBits() + plain.GetHeader().biSizeImage),
+              Bytes(Pixels(block), block.data() + block.size()));
     const std::string jpeg = Scratch("preview.jpg"), ppm = Scratch("preview.ppm");
     ASSERT_TRUE(WriteFileBytes(jpeg, Bytes(scorer.LastJpeg(), scorer.LastJpeg() + on.jpegBytes)));
     ASSERT_EQ(testsupport::RunCommand("djpeg -pnm -outfile " + testsupport::ShellQuote(ppm) + " " +
@@ -204,8 +197,7 @@ TEST(JpegScore, PreviewDecodesTheJpegBackWithoutTouchingTheFrame)
               Bytes(Pixels(block), block.data() + block.size()));
 }
 
-TEST(JpegScore, FailedEncodeScoresAsAnEmptyJpegAndSortsLast)
-{
+TEST(JpegScore, FailedEncodeScoresAsAnEmptyJpegAndSortsLast) {
     // Wider than JPEG allows (65500): libjpeg refuses it.
     const int32_t w = 65536, h = 1;
     Bytes rows(size_t(DibStride24(w)), 0x40);
@@ -237,8 +229,7 @@ TEST(JpegScore, FailedEncodeScoresAsAnEmptyJpegAndSortsLast)
     EXPECT_EQ(order.back(), MakeFrameOrderKey(EmptyJpegScore(FrameBlockSize(narrow, h)), 1));
 }
 
-TEST(JpegScore, RefusesRowsItCannotRead)
-{
+TEST(JpegScore, RefusesRowsItCannotRead) {
     JpegScorer scorer;
     Bytes rows(64, 0);
     EXPECT_FALSE(scorer.Score(nullptr, 4, 4, 12, 25).encoded);
@@ -250,8 +241,7 @@ TEST(JpegScore, RefusesRowsItCannotRead)
 
 class SortLoop : public ::testing::TestWithParam<bool> {};
 
-TEST_P(SortLoop, ScoresEveryFrameAndSortsTheKeys)
-{
+TEST_P(SortLoop, ScoresEveryFrameAndSortsTheKeys) {
     const bool media = GetParam();
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
     const Expected expected = ScoreOneByOne(path, media, 25, INT_MAX);
@@ -295,8 +285,7 @@ TEST_P(SortLoop, ScoresEveryFrameAndSortsTheKeys)
     EXPECT_EQ(again, order);
 }
 
-TEST_P(SortLoop, TerminatedAfterKFrames)
-{
+TEST_P(SortLoop, TerminatedAfterKFrames) {
     const bool media = GetParam();
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
     const int k = 7;
@@ -343,8 +332,7 @@ TEST_P(SortLoop, TerminatedAfterKFrames)
 INSTANTIATE_TEST_SUITE_P(BothBackEnds, SortLoop, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Media" : "Avi"; });
 
-TEST(SortLoopMedia, UnreadableFrameEndsTheSortAndKeepsWhatWasScored)
-{
+TEST(SortLoopMedia, UnreadableFrameEndsTheSortAndKeepsWhatWasScored) {
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
     VideoFrameReader reader;
     FrameInfo* info = nullptr;
@@ -363,8 +351,7 @@ TEST(SortLoopMedia, UnreadableFrameEndsTheSortAndKeepsWhatWasScored)
     EXPECT_EQ(order, ScoreOneByOne(path, true, 25, real).order);
 }
 
-TEST(SortLoopOrder, QualityCanChangeTheOrder)
-{
+TEST(SortLoopOrder, QualityCanChangeTheOrder) {
     // Frame 0: faint noise that low qualities quantise away; frame 1: hard edges that survive.
     const int w = 64, h = 48;
     const std::string path = MakeVideo("quality-flip", w, h, {NoisyGrey(w, h, 3, 1), HardEdges(w, h)});
@@ -385,8 +372,7 @@ TEST(SortLoopOrder, QualityCanChangeTheOrder)
     EXPECT_EQ(firstFrame(100), 0);
 }
 
-TEST(SortLoopOrder, NegativeScoresSortByTextButTheBestIsTheSmallest)
-{
+TEST(SortLoopOrder, NegativeScoresSortByTextButTheBestIsTheSmallest) {
     // An 8 x 8 frame is 232 bytes uncompressed; its JPEG is larger, so every score is negative.
     const int w = 8, h = 8;
     std::vector<Bytes> pictures;
@@ -412,8 +398,7 @@ TEST(SortLoopOrder, NegativeScoresSortByTextButTheBestIsTheSmallest)
     EXPECT_EQ(lastScore, *smallest);
 }
 
-TEST(SortLoopOrder, TiesKeepTheEarliestFrameAsBest)
-{
+TEST(SortLoopOrder, TiesKeepTheEarliestFrameAsBest) {
     // Four identical frames: equal scores; the first one scored is the best, and keys order by frame text.
     const int w = 32, h = 16;
     const Bytes picture = HardEdges(w, h);

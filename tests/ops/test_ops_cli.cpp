@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-
 #include "image/dib.h"
 #include "selector/FrameOrder.h"
 #include "selector/FrameSort.h"
@@ -31,8 +30,7 @@ using Result = CommandRun;
 Result Cli(const std::string& args, bool media = true) { return RunCli(TESSARON_CLI, args, media); }
 
 // The library's order for the file, to hold the command's against.
-std::vector<std::string> LibraryOrder(const std::string& path, bool media, int quality)
-{
+std::vector<std::string> LibraryOrder(const std::string& path, bool media, int quality) {
     VideoFrameReader reader;
     FrameInfo* info = nullptr;
     std::vector<std::string> order;
@@ -42,8 +40,7 @@ std::vector<std::string> LibraryOrder(const std::string& path, bool media, int q
 
 // A copy of the uncompressed test video whose sixth frame chunk has a wrong id: FFmpeg skips it, so the
 // media detector cannot deliver the last of the 24 frames the file announces.
-std::string DamagedVideo()
-{
+std::string DamagedVideo() {
     const std::string path = Scratch("damaged.avi");
     if (fs::exists(path)) return path;
     Bytes bytes = ReadFileBytes(TestVideoPath(TestVideo::RawAviOddWidth));
@@ -59,8 +56,7 @@ std::string DamagedVideo()
     return WriteFileBytes(path, bytes) ? path : std::string();
 }
 
-TEST(CliRank, LinesInSortedOrderLikeTheLibrary)
-{
+TEST(CliRank, LinesInSortedOrderLikeTheLibrary) {
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
     const uint64_t hash = FileHash(path);
     for (bool media : {true, false}) {
@@ -86,8 +82,7 @@ TEST(CliRank, LinesInSortedOrderLikeTheLibrary)
     EXPECT_EQ(FileHash(path), hash);
 }
 
-TEST(CliRank, JsonShape)
-{
+TEST(CliRank, JsonShape) {
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
     const std::string json = Scratch("rank.json");
     const Result r = Cli("rank --json --quality 60 " + ShellQuote(path));
@@ -116,8 +111,7 @@ TEST(CliRank, JsonShape)
     EXPECT_EQ(r.out.substr(r.out.size() - 4), "}]}\n");
 }
 
-TEST(CliRank, UnreadableFramePrintsWhatWasScoredAndFails)
-{
+TEST(CliRank, UnreadableFramePrintsWhatWasScoredAndFails) {
     const std::string path = DamagedVideo();
     ASSERT_FALSE(path.empty());
     const Result r = Cli("rank " + ShellQuote(path));
@@ -126,8 +120,7 @@ TEST(CliRank, UnreadableFramePrintsWhatWasScoredAndFails)
     EXPECT_NE(r.err.find("cannot handle frames beyond frame 23"), std::string::npos) << r.err;
 }
 
-TEST(CliRank, RefusesBadArguments)
-{
+TEST(CliRank, RefusesBadArguments) {
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
     ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --quality 0"), "quality");
     ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --quality 101"), "quality");
@@ -137,8 +130,7 @@ TEST(CliRank, RefusesBadArguments)
     ExpectOneLineError(Cli("rank"), "FILE");
 }
 
-TEST(CliExport, FramesInTheOrderGivenWithTheSourceTime)
-{
+TEST(CliExport, FramesInTheOrderGivenWithTheSourceTime) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const uint64_t hash = FileHash(source);
     const std::string out = Scratch("cli-export.avi");
@@ -161,8 +153,7 @@ TEST(CliExport, FramesInTheOrderGivenWithTheSourceTime)
     EXPECT_EQ(FileHash(source), hash);
 }
 
-TEST(CliExport, RefusesBadArguments)
-{
+TEST(CliExport, RefusesBadArguments) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const uint64_t hash = FileHash(source);
     const std::string out = Scratch("never.avi");
@@ -174,7 +165,7 @@ TEST(CliExport, RefusesBadArguments)
     EXPECT_FALSE(fs::exists(out));
     // The source is never the output, --force or not.
     ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames 1 --force -o " + ShellQuote(source)),
-                         "video being read");
+                       "video being read");
     // A folder that does not exist: the file and the reason named.
     const Result r = Cli("export " + ShellQuote(source) + " --frames 1 -o " + ShellQuote(Scratch("nowhere/x.avi")));
     EXPECT_EQ(r.status, 1);
@@ -184,8 +175,7 @@ TEST(CliExport, RefusesBadArguments)
     EXPECT_EQ(FileHash(source), hash);
 }
 
-TEST(CliCrop, BoxEitherWayWithTheSourceTime)
-{
+TEST(CliCrop, BoxEitherWayWithTheSourceTime) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const uint64_t hash = FileHash(source);
     const std::string a = Scratch("cli-crop-a.avi"), b = Scratch("cli-crop-b.avi");
@@ -202,8 +192,7 @@ TEST(CliCrop, BoxEitherWayWithTheSourceTime)
     EXPECT_EQ(FileHash(source), hash);
 }
 
-TEST(CliCrop, RefusesBadBoxes)
-{
+TEST(CliCrop, RefusesBadBoxes) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const std::string out = Scratch("never-crop.avi");
     ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box 0,0,66,48 -o " + ShellQuote(out)), "not inside");
@@ -214,8 +203,7 @@ TEST(CliCrop, RefusesBadBoxes)
     EXPECT_FALSE(fs::exists(out));
 }
 
-TEST(CliCrop, OmittedFramesOnStandardError)
-{
+TEST(CliCrop, OmittedFramesOnStandardError) {
     const std::string source = DamagedVideo();
     ASSERT_FALSE(source.empty());
     const uint64_t hash = FileHash(source);

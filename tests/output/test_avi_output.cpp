@@ -125,8 +125,10 @@ struct Probe {
 Probe ProbeFile(const std::string& path) {
     Probe p;
     std::istringstream lines(RunCapture("ffprobe -v error -count_packets -show_entries "
-                                      "format=nb_streams:stream=codec_type,codec_name,r_frame_rate,width,height,"
-                                      "nb_read_packets -of default=nw=1 '" + path + "'").out);
+                                        "format=nb_streams:stream=codec_type,codec_name,r_frame_rate,width,height,"
+                                        "nb_read_packets -of default=nw=1 '" +
+                                        path + "'")
+                                 .out);
     for (std::string line; std::getline(lines, line);) {
         const size_t eq = line.find('=');
         if (eq != std::string::npos) p.fields.emplace(line.substr(0, eq), line.substr(eq + 1));
@@ -166,8 +168,8 @@ void ExpectReadsBack(const std::string& path, const std::string& dir, const Vide
     EXPECT_EQ(p.packets, frames);
     EXPECT_TRUE(p.allKey);
     const Bytes decoded = DecodeBgr(path, dir);
-    EXPECT_TRUE(decoded == v.Expected(frames)) << "decoded " << decoded.size() << " bytes, expected "
-                                               << v.Expected(frames).size();
+    EXPECT_TRUE(decoded == v.Expected(frames))
+        << "decoded " << decoded.size() << " bytes, expected " << v.Expected(frames).size();
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -189,9 +191,8 @@ TEST_P(AviRoundTrip, FfmpegReadsEveryFrameBitExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, AviRoundTrip,
-                         ::testing::Values(RoundTripCase{33, 7, 5, 40, "25/1"},   // odd width, padded rows
-                                           RoundTripCase{16, 9, 3, 33, "1000/33"},
-                                           RoundTripCase{1, 1, 2, 1000, "1/1"},
+                         ::testing::Values(RoundTripCase{33, 7, 5, 40, "25/1"},  // odd width, padded rows
+                                           RoundTripCase{16, 9, 3, 33, "1000/33"}, RoundTripCase{1, 1, 2, 1000, "1/1"},
                                            RoundTripCase{101, 3, 4, 40, "25/1"}));
 
 TEST(AviOutput, HeadersComeFromTheFirstFrame) {
@@ -222,10 +223,10 @@ TEST(AviOutput, HeadersComeFromTheFirstFrame) {
     const Chunk* avih = Find(chunks, "avih");
     ASSERT_NE(avih, nullptr);
     const uint64_t a = avih->Data();
-    EXPECT_EQ(Le32(d, a + 0), 40000u);  // microseconds per frame
+    EXPECT_EQ(Le32(d, a + 0), 40000u);         // microseconds per frame
     EXPECT_EQ(Le32(d, a + 12) & 0x10, 0x10u);  // AVIF_HASINDEX
-    EXPECT_EQ(Le32(d, a + 16), 3u);     // total frames
-    EXPECT_EQ(Le32(d, a + 24), 1u);     // streams
+    EXPECT_EQ(Le32(d, a + 16), 3u);            // total frames
+    EXPECT_EQ(Le32(d, a + 24), 1u);            // streams
     EXPECT_EQ(Le32(d, a + 28), uint32_t(v.frames[0].size()));
     EXPECT_EQ(Le32(d, a + 32), 10u);
     EXPECT_EQ(Le32(d, a + 36), 6u);
@@ -262,7 +263,7 @@ TEST(AviOutput, HeadersComeFromTheFirstFrame) {
     for (uint32_t i = 0; i < 3; ++i) {
         const uint64_t e = idx1->Data() + 16 * i;
         EXPECT_EQ(Tag(d, e), "00db");
-        EXPECT_EQ(Le32(d, e + 4), 0x10u);  // key frame
+        EXPECT_EQ(Le32(d, e + 4), 0x10u);                      // key frame
         const uint64_t chunk = movi->Data() + Le32(d, e + 8);  // relative to the 'movi' type
         EXPECT_EQ(Tag(d, chunk), "00db");
         EXPECT_EQ(Le32(d, e + 12), uint32_t(v.frames[i].size()));
@@ -434,8 +435,7 @@ TEST(AviOutput, RefusesWhatWouldMakeABrokenFile) {
         const std::string path = dir / "bad.avi";
         AviOutput* out = AviOutputOpen(path.c_str(), 40, nullptr);
         ASSERT_NE(out, nullptr);
-        EXPECT_EQ(AviOutputAddFrame(out, v.frames[0].data(), c.size, c.withHeader ? &c.h : nullptr), c.code)
-            << c.what;
+        EXPECT_EQ(AviOutputAddFrame(out, v.frames[0].data(), c.size, c.withHeader ? &c.h : nullptr), c.code) << c.what;
         EXPECT_NE(std::string(AviOutputLastError(out)), "") << c.what;
         EXPECT_EQ(AviOutputAddFrame(out, v.frames[0].data(), size, &good), AVIERR_ERROR) << c.what;
         EXPECT_EQ(AviOutputClose(out), 0) << c.what;

@@ -15,8 +15,7 @@ using Result = CommandRun;
 
 Result Cli(const std::string& args, bool media = true) { return RunCli(TESSARON_CLI, args, media); }
 
-TEST(CliInfo, JsonOnBothBackEnds)
-{
+TEST(CliInfo, JsonOnBothBackEnds) {
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
     ASSERT_FALSE(path.empty());
     Result media = Cli("info " + ShellQuote(path) + " --json");
@@ -44,15 +43,13 @@ TEST(CliInfo, JsonOnBothBackEnds)
     std::remove(json.c_str());
 }
 
-TEST(CliInfo, PlainText)
-{
+TEST(CliInfo, PlainText) {
     Result r = Cli("info " + ShellQuote(TestVideoPath(TestVideo::H264Mp4)));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "backend: media\nwidth: 64\nheight: 48\nframeCount: 50\nframesPerSecond: 25\nfirstFrame: 0\n");
 }
 
-TEST(CliFrame, SavesTheFrameTheReaderGives)
-{
+TEST(CliFrame, SavesTheFrameTheReaderGives) {
     const std::string path = TestVideoPath(TestVideo::Interlaced);
     ASSERT_FALSE(path.empty());
     UseMediaDetector(true);
@@ -62,7 +59,8 @@ TEST(CliFrame, SavesTheFrameTheReaderGives)
     for (bool deinterlace : {false, true}) {
         SCOPED_TRACE(deinterlace);
         const std::string bmp = Scratch(deinterlace ? "d.bmp" : "p.bmp");
-        Result r = Cli("frame " + ShellQuote(path) + " 17 -o " + ShellQuote(bmp) + (deinterlace ? " --deinterlace" : ""));
+        Result r = Cli("frame " + ShellQuote(path) + " 17 -o " + ShellQuote(bmp) +
+                       (deinterlace ? " --deinterlace" : ""));
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(r.out.empty() && r.err.empty());
         reader.SetDeinterlace(deinterlace);
@@ -88,8 +86,7 @@ TEST(CliFrame, SavesTheFrameTheReaderGives)
     std::remove(bmp.c_str());
 }
 
-TEST(Cli, EveryFailureIsOneLineAndStatusOne)
-{
+TEST(Cli, EveryFailureIsOneLineAndStatusOne) {
     const std::string video = ShellQuote(TestVideoPath(TestVideo::H264Mp4));
     const std::string missing = ShellQuote(TestVideoDir() + "/missing.avi");
     const std::string out = ShellQuote(Scratch("never.bmp"));
@@ -108,16 +105,15 @@ TEST(Cli, EveryFailureIsOneLineAndStatusOne)
     ExpectOneLineError(Cli("frame " + video + " 3"), "-o");
     ExpectOneLineError(Cli("frame " + video + " 3 -o"), "-o");
     ExpectOneLineError(Cli("frame " + video + " 3 -o " + ShellQuote(TestVideoDir() + "/no/such/dir/x.bmp")),
-                         "cannot write");
+                       "cannot write");
     ExpectOneLineError(Cli("frame " + ShellQuote(TestVideoPath(TestVideo::TruncatedAvi)) + " 11 -o " + out),
-                         "cannot be decoded");
+                       "cannot be decoded");
     ExpectOneLineError(Cli(""), "no command");
     ExpectOneLineError(Cli("bogus"), "bogus");
     EXPECT_FALSE(std::filesystem::exists(Scratch("never.bmp")));
 }
 
-TEST(Cli, HelpForEachCommand)
-{
+TEST(Cli, HelpForEachCommand) {
     for (const char* args : {"--help", "info --help", "frame --help", "frame -h"}) {
         Result r = Cli(args);
         EXPECT_EQ(r.status, 0) << args;

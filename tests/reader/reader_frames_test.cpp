@@ -23,8 +23,7 @@ struct Case {
     bool media;
 };
 
-std::vector<Case> PlayableCases()
-{
+std::vector<Case> PlayableCases() {
     std::vector<Case> cases;
     for (const TestVideoInfo& v : AllTestVideos()) {
         if (!v.playable || v.kind == TestVideo::TruncatedAvi) continue;
@@ -34,8 +33,7 @@ std::vector<Case> PlayableCases()
     return cases;
 }
 
-std::string CaseName(const testing::TestParamInfo<Case>& p)
-{
+std::string CaseName(const testing::TestParamInfo<Case>& p) {
     std::string name = Info(p.param.kind).name;
     std::replace(name.begin(), name.end(), '-', '_');
     return name + (p.param.media ? "_media" : "_avi");
@@ -45,8 +43,7 @@ class FrameIdentity : public testing::TestWithParam<Case> {};
 
 // Frame n shows index n, in order, backwards and at random, and the pixels of a frame never depend
 // on the order it was reached in.
-TEST_P(FrameIdentity, EveryFrameInEveryOrder)
-{
+TEST_P(FrameIdentity, EveryFrameInEveryOrder) {
     const Case c = GetParam();
     const TestVideoInfo& v = Info(c.kind);
     const std::string path = TestVideoPath(c.kind);
@@ -99,8 +96,7 @@ INSTANTIATE_TEST_SUITE_P(AllVideos, FrameIdentity, testing::ValuesIn(PlayableCas
 
 // Uncompressed AVI: both back ends give the same bytes, and those are the pixels ffmpeg decodes
 // (for 24 and 32 bits: the very pixels that were drawn).
-TEST(UncompressedAvi, BothBackEndsAndFfmpegAgree)
-{
+TEST(UncompressedAvi, BothBackEndsAndFfmpegAgree) {
     for (TestVideo kind : {TestVideo::RawAviOddWidth, TestVideo::Pal8Avi, TestVideo::Rgb555Avi, TestVideo::Rgb32Avi,
                            TestVideo::OneFrameAvi}) {
         const TestVideoInfo& v = Info(kind);
@@ -142,8 +138,7 @@ TEST(UncompressedAvi, BothBackEndsAndFfmpegAgree)
 
 // Reading in order with decoding ahead gives byte for byte what reading without it gives, for any
 // mix of steps, repeats and jumps.
-TEST(ReadAhead, SamePixelsAsDecodingOnDemand)
-{
+TEST(ReadAhead, SamePixelsAsDecodingOnDemand) {
     UseMediaDetector(true);
     for (TestVideo kind : {TestVideo::H264Mp4, TestVideo::Vp9Webm, TestVideo::Interlaced, TestVideo::Mpeg4Avi}) {
         const TestVideoInfo& v = Info(kind);
@@ -184,15 +179,14 @@ TEST(ReadAhead, SamePixelsAsDecodingOnDemand)
 // A box read on its own is exactly that box of the whole frame, for every back end and pixel format
 // (our own YUV path, swscale's RGB and palette paths, line interpolation), in order (decoding ahead)
 // and out of order, and mixed with whole-frame reads.
-TEST(FrameParts, ExactlyTheBoxOfTheWholeFrame)
-{
+TEST(FrameParts, ExactlyTheBoxOfTheWholeFrame) {
     struct Box {
         int32_t left, top, width, height;
     };
     const Box boxes[] = {{0, 0, 1, 1}, {3, 5, 17, 9}, {1, 0, 30, 48}, {10, 20, 7, 5}};
-    for (Case c : {Case{TestVideo::H264Mp4, true}, Case{TestVideo::MjpegAvi, true},
-                   Case{TestVideo::RawAviOddWidth, true}, Case{TestVideo::Pal8Avi, true},
-                   Case{TestVideo::RawAviOddWidth, false}, Case{TestVideo::Interlaced, true}}) {
+    for (Case c :
+         {Case{TestVideo::H264Mp4, true}, Case{TestVideo::MjpegAvi, true}, Case{TestVideo::RawAviOddWidth, true},
+          Case{TestVideo::Pal8Avi, true}, Case{TestVideo::RawAviOddWidth, false}, Case{TestVideo::Interlaced, true}}) {
         const TestVideoInfo& v = Info(c.kind);
         SCOPED_TRACE(std::string(v.name) + (c.media ? " media" : " avi"));
         UseMediaDetector(c.media);
@@ -213,8 +207,8 @@ TEST(FrameParts, ExactlyTheBoxOfTheWholeFrame)
                 ASSERT_FALSE(whole.empty()) << "frame " << n;
                 if (k % 5 == 4) ReadBlock(partReader, partInfo, n);  // a whole frame in between
                 int32_t size = 0;
-                const uint8_t* raw =
-                    partReader.ReadFramePart(partInfo, n, box.left, box.top, box.width, box.height, &size);
+                const uint8_t* raw = partReader.ReadFramePart(partInfo, n, box.left, box.top, box.width, box.height,
+                                                              &size);
                 ASSERT_TRUE(raw) << "frame " << n;
                 const Bytes part(raw, raw + size);
                 ASSERT_EQ(size, FrameBlockSize(box.width, box.height));
@@ -231,7 +225,8 @@ TEST(FrameParts, ExactlyTheBoxOfTheWholeFrame)
                 }
             }
             int32_t size = 1;
-            EXPECT_EQ(partReader.ReadFramePart(partInfo, 0, v.width - 3, 0, 4, 1, &size), nullptr) << "box past the edge";
+            EXPECT_EQ(partReader.ReadFramePart(partInfo, 0, v.width - 3, 0, 4, 1, &size), nullptr)
+                << "box past the edge";
             EXPECT_EQ(size, 0);
             EXPECT_EQ(partReader.ReadFramePart(partInfo, wholeInfo.frameCount + 5, 0, 0, 2, 2, &size), nullptr);
         }
@@ -239,8 +234,7 @@ TEST(FrameParts, ExactlyTheBoxOfTheWholeFrame)
 }
 
 // Stepping costs one decode, repeating costs none, and only going back or far ahead seeks.
-TEST(Stepping, DecodesOnlyWhatIsNew)
-{
+TEST(Stepping, DecodesOnlyWhatIsNew) {
     UseMediaDetector(true);
     const std::string path = TestVideoPath(TestVideo::H264Mp4);
     ASSERT_FALSE(path.empty());
@@ -277,8 +271,7 @@ TEST(Stepping, DecodesOnlyWhatIsNew)
     reader.Close(info);
 }
 
-TEST(Stepping, InOrderReadingDecodesEachPictureOnce)
-{
+TEST(Stepping, InOrderReadingDecodesEachPictureOnce) {
     UseMediaDetector(true);
     const std::string path = TestVideoPath(TestVideo::H264Mp4);
     ASSERT_FALSE(path.empty());
@@ -294,15 +287,13 @@ TEST(Stepping, InOrderReadingDecodesEachPictureOnce)
     reader.Close(info);
 }
 
-int ThreadCount()
-{
+int ThreadCount() {
     const std::filesystem::directory_iterator tasks("/proc/self/task");
     return int(std::distance(begin(tasks), end(tasks)));
 }
 
 // Close frees the media back end (its decoder and read-ahead threads end) and the reader opens again.
-TEST(OpenAndClose, CloseEndsTheBackEndAndTheReaderOpensAgain)
-{
+TEST(OpenAndClose, CloseEndsTheBackEndAndTheReaderOpensAgain) {
     UseMediaDetector(true);
     const std::string path = TestVideoPath(TestVideo::H264Mp4);
     ASSERT_FALSE(path.empty());
@@ -326,8 +317,7 @@ TEST(OpenAndClose, CloseEndsTheBackEndAndTheReaderOpensAgain)
 
 // The centre sample (Y, Cb, Cr) of the first picture, as stored: ffmpeg copies the planes out
 // without converting them.
-bool StoredSample(const std::string& path, int width, int height, int sample[3])
-{
+bool StoredSample(const std::string& path, int width, int height, int sample[3]) {
     const Bytes planes = FfmpegOutput(path, "-frames:v 1 -c:v rawvideo -f rawvideo");
     const size_t luma = size_t(width) * height, chroma = luma / 4;  // 4:2:0
     if (planes.size() != luma + 2 * chroma) return false;
@@ -339,8 +329,7 @@ bool StoredSample(const std::string& path, int width, int height, int sample[3])
 }
 
 // The textbook conversion of one sample to R, G, B.
-void ExpectedRgb(const int ycc[3], double kr, double kb, bool fullRange, double rgb[3])
-{
+void ExpectedRgb(const int ycc[3], double kr, double kb, bool fullRange, double rgb[3]) {
     double y = fullRange ? ycc[0] : (ycc[0] - 16) * 255.0 / 219.0;
     double cb = fullRange ? ycc[1] - 128 : (ycc[1] - 128) * 255.0 / 224.0;
     double cr = fullRange ? ycc[2] - 128 : (ycc[2] - 128) * 255.0 / 224.0;
@@ -354,8 +343,7 @@ void ExpectedRgb(const int ycc[3], double kr, double kb, bool fullRange, double 
 
 // Flat colours stored under a given matrix and range come back as the textbook conversion of the
 // stored samples gives them: tags are honoured, untagged SD is BT.601, untagged HD is BT.709.
-TEST(Colours, MatrixAndRangeOfTheStream)
-{
+TEST(Colours, MatrixAndRangeOfTheStream) {
     struct ColourCase {
         const char* name;
         const char* extension;
@@ -381,8 +369,8 @@ TEST(Colours, MatrixAndRangeOfTheStream)
          "64x48 -frames:v 2 -vf scale=out_color_matrix=bt601:out_range=tv,format=yuv420p -c:v libx264 -qp 0", false,
          false},
         {"colour-untagged-hd", "mp4",
-         "1280x720 -frames:v 1 -vf scale=out_color_matrix=bt709:out_range=tv,format=yuv420p -c:v libx264 -qp 0",
-         true, false},
+         "1280x720 -frames:v 1 -vf scale=out_color_matrix=bt709:out_range=tv,format=yuv420p -c:v libx264 -qp 0", true,
+         false},
         {"colour-mjpeg", "avi",
          "64x48 -frames:v 2 -vf scale=out_color_matrix=bt601:out_range=pc,format=yuvj420p -c:v mjpeg -q:v 1", false,
          true},
@@ -401,8 +389,10 @@ TEST(Colours, MatrixAndRangeOfTheStream)
         int ycc[3];
         ASSERT_TRUE(StoredSample(path, info.width, info.height, ycc));
         double rgb[3];
-        if (cc.bt709) ExpectedRgb(ycc, 0.2126, 0.0722, cc.fullRange, rgb);
-        else ExpectedRgb(ycc, 0.299, 0.114, cc.fullRange, rgb);
+        if (cc.bt709)
+            ExpectedRgb(ycc, 0.2126, 0.0722, cc.fullRange, rgb);
+        else
+            ExpectedRgb(ycc, 0.299, 0.114, cc.fullRange, rgb);
         EXPECT_NEAR(bgr[2], rgb[0], 1.0) << "red";
         EXPECT_NEAR(bgr[1], rgb[1], 1.0) << "green";
         EXPECT_NEAR(bgr[0], rgb[2], 1.0) << "blue";

@@ -16,8 +16,7 @@ namespace {
 
 // A 24-bit block whose byte b of row r (in memory order) is value(r, b).
 template <typename F>
-Bytes MakeBlock(int width, int height, F value)
-{
+Bytes MakeBlock(int width, int height, F value) {
     const int64_t stride = DibStride24(width);
     Bytes b(size_t(FrameBlockSize(width, height)), 0);
     for (int r = 0; r < height; ++r)
@@ -25,8 +24,7 @@ Bytes MakeBlock(int width, int height, F value)
     return b;
 }
 
-std::vector<int> ChangedRows(const Bytes& before, const Bytes& after, int width, int height)
-{
+std::vector<int> ChangedRows(const Bytes& before, const Bytes& after, int width, int height) {
     std::vector<int> rows;
     const int64_t stride = DibStride24(width);
     for (int r = 0; r < height; ++r)
@@ -36,8 +34,7 @@ std::vector<int> ChangedRows(const Bytes& before, const Bytes& after, int width,
     return rows;
 }
 
-TEST(InterpolateLines, RowsReplacedForEachHeight)
-{
+TEST(InterpolateLines, RowsReplacedForEachHeight) {
     // Row r holds 10 * (r + 1) + 1 at every byte, so each odd row differs from its neighbours' mean.
     auto value = [](int r, int) { return uint8_t(40 * (r % 2) + 10 * r + 1); };
     const std::vector<std::vector<int>> expected = {{}, {}, {}, {}, {1}, {1}, {1, 3}, {1, 3}, {1, 3, 5}};
@@ -51,8 +48,7 @@ TEST(InterpolateLines, RowsReplacedForEachHeight)
     }
 }
 
-TEST(InterpolateLines, EachNeighbourHalvedBeforeTheSum)
-{
+TEST(InterpolateLines, EachNeighbourHalvedBeforeTheSum) {
     struct Triple {
         uint8_t below, above, result;
     };
@@ -60,23 +56,23 @@ TEST(InterpolateLines, EachNeighbourHalvedBeforeTheSum)
         // Width 1: stride 4, so the last byte of each row is filler, which is interpolated too.
         Bytes b = MakeBlock(1, 4, [&](int r, int) { return r == 0 ? t.below : r == 2 ? t.above : uint8_t(99); });
         InterpolateLines(b.data(), 1, 4);
-        for (int x = 0; x < 4; ++x) EXPECT_EQ(b[size_t(kDibHeaderSize + 4 + x)], t.result) << int(t.below) << "/" << int(t.above);
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(b[size_t(kDibHeaderSize + 4 + x)], t.result) << int(t.below) << "/" << int(t.above);
         EXPECT_EQ(b[size_t(kDibHeaderSize + 12)], 99) << "the last row keeps its own data";
     }
     InterpolateLines(nullptr, 4, 4);  // no block, no harm
 }
 
-TEST(InterpolateLines, OddWidthCoversTheWholeStride)
-{
+TEST(InterpolateLines, OddWidthCoversTheWholeStride) {
     // Width 5: stride 16, 15 pixel bytes and one filler byte.
     Bytes b = MakeBlock(5, 5, [](int r, int x) { return uint8_t(r == 1 ? 0 : 2 * x + 4 * r); });
     InterpolateLines(b.data(), 5, 5);
     for (int x = 0; x < 16; ++x) EXPECT_EQ(b[size_t(kDibHeaderSize + 16 + x)], uint8_t(x + (2 * x + 8) / 2));
-    for (int x = 0; x < 16; ++x) EXPECT_EQ(b[size_t(kDibHeaderSize + 48 + x)], uint8_t(2 * x + 12)) << "row 3 of 5 kept";
+    for (int x = 0; x < 16; ++x)
+        EXPECT_EQ(b[size_t(kDibHeaderSize + 48 + x)], uint8_t(2 * x + 12)) << "row 3 of 5 kept";
 }
 
-TEST(MediaTiming, FrameCountIsTheNearestWholeNumberOfPeriods)
-{
+TEST(MediaTiming, FrameCountIsTheNearestWholeNumberOfPeriods) {
     EXPECT_EQ(MediaFrameCount(10.0, 25.0, 1.0 / 25.0), 250);
     EXPECT_EQ(MediaFrameCount(10.019, 25.0, 1.0 / 25.0), 250);
     EXPECT_EQ(MediaFrameCount(10.021, 25.0, 1.0 / 25.0), 251);
@@ -89,8 +85,7 @@ TEST(MediaTiming, FrameCountIsTheNearestWholeNumberOfPeriods)
     EXPECT_EQ(MediaFrameCount(1e300, 25.0, 0.04), std::numeric_limits<int32_t>::max()) << "no overflow";
 }
 
-TEST(MediaTiming, RequestTimeAndEndOfStream)
-{
+TEST(MediaTiming, RequestTimeAndEndOfStream) {
     const double period = 1.0 / 25.0;
     double t = -1;
     ASSERT_TRUE(MediaRequestTime(249, period, 10.0, &t));
@@ -103,8 +98,7 @@ TEST(MediaTiming, RequestTimeAndEndOfStream)
     ASSERT_TRUE(MediaRequestTime(0, period, 0.0, &t));
 }
 
-TEST(MediaBackEnd, EndOfStreamAndNegativeIndex)
-{
+TEST(MediaBackEnd, EndOfStreamAndNegativeIndex) {
     UseMediaDetector(true);
     for (TestVideo kind : {TestVideo::RawAviOddWidth, TestVideo::H264Mp4, TestVideo::Vp9Webm}) {
         SCOPED_TRACE(Info(kind).name);
@@ -130,8 +124,7 @@ TEST(MediaBackEnd, EndOfStreamAndNegativeIndex)
     }
 }
 
-TEST(MediaBackEnd, StartOffsetAudioFirstAndCoverArt)
-{
+TEST(MediaBackEnd, StartOffsetAudioFirstAndCoverArt) {
     // The first picture is frame 0 whatever the container's start time, and the video stream is
     // found behind an audio stream and beside a cover picture.
     UseMediaDetector(true);
@@ -148,8 +141,7 @@ TEST(MediaBackEnd, StartOffsetAudioFirstAndCoverArt)
     }
 }
 
-TEST(BothBackEnds, FilesThatAreNoVideoDoNotOpen)
-{
+TEST(BothBackEnds, FilesThatAreNoVideoDoNotOpen) {
     for (bool media : {true, false}) {
         UseMediaDetector(media);
         for (TestVideo kind : {TestVideo::ZeroByte, TestVideo::TextAsAvi, TestVideo::AudioOnly}) {
@@ -174,11 +166,10 @@ TEST(BothBackEnds, FilesThatAreNoVideoDoNotOpen)
     EXPECT_EQ(reader.LastError(), "no video stream") << "kept after Close";
 }
 
-TEST(AviBackEnd, CompressedOrForeignFilesDoNotOpen)
-{
+TEST(AviBackEnd, CompressedOrForeignFilesDoNotOpen) {
     UseMediaDetector(false);
-    for (TestVideo kind : {TestVideo::MjpegAvi, TestVideo::Mpeg4Avi, TestVideo::H264Mp4, TestVideo::Vp9Webm,
-                           TestVideo::Interlaced}) {
+    for (TestVideo kind :
+         {TestVideo::MjpegAvi, TestVideo::Mpeg4Avi, TestVideo::H264Mp4, TestVideo::Vp9Webm, TestVideo::Interlaced}) {
         SCOPED_TRACE(Info(kind).name);
         const std::string path = TestVideoPath(kind);
         ASSERT_FALSE(path.empty());
@@ -187,8 +178,7 @@ TEST(AviBackEnd, CompressedOrForeignFilesDoNotOpen)
     }
 }
 
-TEST(BothBackEnds, TruncatedAviGivesRightFramesOrNone)
-{
+TEST(BothBackEnds, TruncatedAviGivesRightFramesOrNone) {
     const std::string path = TestVideoPath(TestVideo::TruncatedAvi);
     ASSERT_FALSE(path.empty());
     for (bool media : {true, false}) {
@@ -211,8 +201,7 @@ TEST(BothBackEnds, TruncatedAviGivesRightFramesOrNone)
     }
 }
 
-TEST(BothBackEnds, FramesWiderThan16384PixelsAreRefused)
-{
+TEST(BothBackEnds, FramesWiderThan16384PixelsAreRefused) {
     const std::string path = MakeTestVideo("too-wide", 16400, 16, 2);
     ASSERT_FALSE(path.empty());
     for (bool media : {true, false}) {
@@ -229,8 +218,7 @@ TEST(BothBackEnds, FramesWiderThan16384PixelsAreRefused)
     EXPECT_EQ(d.LastError(), "picture too large");
 }
 
-TEST(AviBackEnd, OneFrameFileOpensWithItsFrame)
-{
+TEST(AviBackEnd, OneFrameFileOpensWithItsFrame) {
     UseMediaDetector(false);
     VideoFrameReader reader;
     FrameInfo& info = reader.Open(TestVideoPath(TestVideo::OneFrameAvi).c_str());
@@ -245,8 +233,7 @@ TEST(AviBackEnd, OneFrameFileOpensWithItsFrame)
     EXPECT_TRUE(ReadBlock(reader, info, 0).empty()) << "nothing after Close";
 }
 
-TEST(Deinterlace, MediaFramesAreInterpolatedExactly)
-{
+TEST(Deinterlace, MediaFramesAreInterpolatedExactly) {
     UseMediaDetector(true);
     const std::string path = TestVideoPath(TestVideo::Interlaced);
     ASSERT_FALSE(path.empty());
@@ -271,8 +258,7 @@ TEST(Deinterlace, MediaFramesAreInterpolatedExactly)
     }
 }
 
-TEST(Deinterlace, AviFramesAreNeverInterpolated)
-{
+TEST(Deinterlace, AviFramesAreNeverInterpolated) {
     UseMediaDetector(false);
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
     VideoFrameReader plain, flagged;
@@ -286,8 +272,7 @@ TEST(Deinterlace, AviFramesAreNeverInterpolated)
     }
 }
 
-TEST(MediaDetector, RefusesUnreasonableSizesAndClosedUse)
-{
+TEST(MediaDetector, RefusesUnreasonableSizesAndClosedUse) {
     UseMediaDetector(true);
     MediaDetector d;
     int32_t w = 0, h = 0;
@@ -314,8 +299,7 @@ TEST(MediaDetector, RefusesUnreasonableSizesAndClosedUse)
     EXPECT_EQ(whole(0.0, 64, 48), nullptr);
 }
 
-TEST(Availability, EnvironmentSelectsTheBackEnd)
-{
+TEST(Availability, EnvironmentSelectsTheBackEnd) {
     UseMediaDetector(false);
     EXPECT_FALSE(IsMediaDetectorAvailable());
     UseMediaDetector(true);

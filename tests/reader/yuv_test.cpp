@@ -18,8 +18,7 @@ struct Matrix {
 const Matrix kMatrices[] = {{"BT.601", 0.299, 0.114}, {"BT.709", 0.2126, 0.0722}, {"BT.2020", 0.2627, 0.0593}};
 
 // Textbook B, G, R of one sample (chroma as a real number, before centring).
-void Reference(double y, double u, double v, const Matrix& m, bool full, double bgr[3])
-{
+void Reference(double y, double u, double v, const Matrix& m, bool full, double bgr[3]) {
     double ys = full ? y : (y - 16) * 255.0 / 219.0;
     double us = full ? u - 128 : (u - 128) * 255.0 / 224.0;
     double vs = full ? v - 128 : (v - 128) * 255.0 / 224.0;
@@ -31,8 +30,7 @@ void Reference(double y, double u, double v, const Matrix& m, bool full, double 
     bgr[2] = std::clamp(r, 0.0, 255.0);
 }
 
-TEST(YuvRow, VectorAndPlainCodeAgreeForEveryWidth)
-{
+TEST(YuvRow, VectorAndPlainCodeAgreeForEveryWidth) {
     std::mt19937 random(7);
     for (const Matrix& mx : kMatrices) {
         for (bool full : {false, true}) {
@@ -56,8 +54,7 @@ TEST(YuvRow, VectorAndPlainCodeAgreeForEveryWidth)
     }
 }
 
-TEST(YuvRow, RoundsTheTextbookConversion)
-{
+TEST(YuvRow, RoundsTheTextbookConversion) {
     for (const Matrix& mx : kMatrices) {
         for (bool full : {false, true}) {
             YuvMatrix m = MakeYuvMatrix(mx.kr, mx.kb, full);
@@ -86,8 +83,7 @@ TEST(YuvRow, RoundsTheTextbookConversion)
 }
 
 // Whole pictures: chroma sited as the format says and linearly interpolated, odd sizes included.
-TEST(YuvPicture, ChromaUpsamplingAndOddSizes)
-{
+TEST(YuvPicture, ChromaUpsamplingAndOddSizes) {
     std::mt19937 random(11);
     const Matrix& mx = kMatrices[1];
     for (int shiftX : {0, 1}) {
@@ -101,8 +97,8 @@ TEST(YuvPicture, ChromaUpsamplingAndOddSizes)
                         for (auto& s : yp) s = uint8_t(16 + random() % 220);
                         for (auto& s : up) s = uint8_t(16 + random() % 225);
                         for (auto& s : vp) s = uint8_t(16 + random() % 225);
-                        YuvPlanes planes{{yp.data(), up.data(), vp.data()}, {width, cw, cw}, width, height,
-                                         shiftX, shiftY, centred};
+                        YuvPlanes planes{
+                            {yp.data(), up.data(), vp.data()}, {width, cw, cw}, width, height, shiftX, shiftY, centred};
                         const int64_t stride = 3 * width + 5;
                         std::vector<uint8_t> out(size_t(stride * height), 0xCD);
                         std::vector<int16_t> scratch;
@@ -110,7 +106,8 @@ TEST(YuvPicture, ChromaUpsamplingAndOddSizes)
                         auto chroma = [&](const std::vector<uint8_t>& plane, int x, int y) {
                             // Vertical: centred between two luma rows; horizontal: as sited.
                             auto at = [&](int cx, int cy) {
-                                return double(plane[size_t(std::clamp(cy, 0, ch - 1) * cw + std::clamp(cx, 0, cw - 1))]);
+                                return double(
+                                    plane[size_t(std::clamp(cy, 0, ch - 1) * cw + std::clamp(cx, 0, cw - 1))]);
                             };
                             auto row = [&](int cx) {
                                 if (!shiftY) return at(cx, y);
@@ -125,7 +122,8 @@ TEST(YuvPicture, ChromaUpsamplingAndOddSizes)
                         for (int y = 0; y < height; ++y) {
                             for (int x = 0; x < width; ++x) {
                                 double bgr[3];
-                                Reference(yp[size_t(y * width + x)], chroma(up, x, y), chroma(vp, x, y), mx, false, bgr);
+                                Reference(yp[size_t(y * width + x)], chroma(up, x, y), chroma(vp, x, y), mx, false,
+                                          bgr);
                                 for (int c = 0; c < 3; ++c)
                                     ASSERT_NEAR(out[size_t(y * stride + 3 * x + c)], bgr[c], 0.52)
                                         << "x " << x << " y " << y << " shift " << shiftX << shiftY << " centred "
@@ -143,8 +141,7 @@ TEST(YuvPicture, ChromaUpsamplingAndOddSizes)
 
 // A part converts exactly as it comes out of the whole picture: chroma at its edges is interpolated
 // from its true neighbours, whatever the parity of its corner.
-TEST(YuvPicture, PartsAreExactlyTheirPlaceInTheWhole)
-{
+TEST(YuvPicture, PartsAreExactlyTheirPlaceInTheWhole) {
     std::mt19937 random(5);
     const YuvMatrix m = MakeYuvMatrix(0.2126, 0.0722, false);
     struct Layout {
@@ -157,8 +154,13 @@ TEST(YuvPicture, PartsAreExactlyTheirPlaceInTheWhole)
         std::vector<uint8_t> yp(size_t(width * height)), up(size_t(cw * ch)), vp(size_t(cw * ch));
         for (auto* plane : {&yp, &up, &vp})
             for (auto& s : *plane) s = uint8_t(random());
-        const YuvPlanes planes{{yp.data(), up.data(), vp.data()}, {width, cw, cw}, width, height,
-                               layout.shiftX, layout.shiftY, layout.centred};
+        const YuvPlanes planes{{yp.data(), up.data(), vp.data()},
+                               {width, cw, cw},
+                               width,
+                               height,
+                               layout.shiftX,
+                               layout.shiftY,
+                               layout.centred};
         const int64_t stride = 3 * width;
         std::vector<uint8_t> whole(size_t(stride * height));
         std::vector<int16_t> scratch;

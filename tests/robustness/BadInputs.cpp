@@ -99,17 +99,10 @@ Bytes DamagedAvi(Damage damage) {
     auto entry = [&](int frame) { return idx1 + 16 * size_t(frame); };
 
     switch (damage) {
-    case Damage::None:
-        break;
-    case Damage::Truncate10:
-        b.resize(b.size() / 10);
-        break;
-    case Damage::Truncate50:
-        b.resize(b.size() / 2);
-        break;
-    case Damage::Truncate99:
-        b.resize(b.size() * 99 / 100);
-        break;
+    case Damage::None: break;
+    case Damage::Truncate10: b.resize(b.size() / 10); break;
+    case Damage::Truncate50: b.resize(b.size() / 2); break;
+    case Damage::Truncate99: b.resize(b.size() * 99 / 100); break;
     case Damage::IndexPastEnd:
         for (int i = kFirstLostFrame; i < kFrames; ++i)
             Put32(b, entry(i) + 8, uint32_t(b.size() - moviBase + 4096 * size_t(i)));

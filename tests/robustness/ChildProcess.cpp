@@ -78,7 +78,8 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
             rlimit limit{rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(125);
         }
-        if (dropToNobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+        if (dropToNobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(126);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
@@ -86,8 +87,10 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         int status = 0;
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
-        if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-        else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
+        if (WIFEXITED(status))
+            result.status = WEXITSTATUS(status);
+        else if (WIFSIGNALED(status))
+            result.status = 128 + WTERMSIG(status);
         result.out = ReadAll(outFd);
         result.err = ReadAll(errFd);
     }

@@ -15,7 +15,7 @@ struct ChildOptions {
 };
 
 struct ChildResult {
-    int status = -1;     // exit status; 128 + signal when killed by one; -1 when it could not run
+    int status = -1;  // exit status; 128 + signal when killed by one; -1 when it could not run
     std::string out;
     std::string err;
 };

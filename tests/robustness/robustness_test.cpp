@@ -70,7 +70,7 @@ struct Expected {
     std::vector<std::string> gui;               // message boxes as "[caption] text", then "status: ..." of the selector
     std::optional<std::vector<int>> guiFrames;  // frame indices the GUI's output shows; nullopt: no output
     int cliStatus = 0;
-    std::string cliErr;                         // all of standard error
+    std::string cliErr;  // all of standard error
     std::optional<std::vector<int>> cliFrames;
     // A fault of a part not mended here: the run must not crash, must leave the source alone and the
     // program usable, but texts and output that still show the fault make the test skip with this note.
@@ -86,7 +86,7 @@ struct Row {
     Action action;
     std::vector<std::string> cli;  // arguments of tessaron-cli; %ARG% is the input, %OUT% the output
     Expected ffmpeg;
-    std::optional<Expected> avi;   // nullopt: as ffmpeg
+    std::optional<Expected> avi;  // nullopt: as ffmpeg
 };
 
 constexpr long kFullDiskBytes = 24000;  // the 16.9 kB header and three frames of 2312 bytes
@@ -208,7 +208,8 @@ std::string Replace(std::string text, const std::string& what, const std::string
 // The index each frame of a written AVI shows, as ffmpeg decodes it; nullopt when ffmpeg cannot.
 std::optional<std::vector<int>> FrameIndices(const std::string& path, int width, int height) {
     const ChildResult run = RunChild("/usr/bin/ffmpeg",
-                                     {"-v", "error", "-nostdin", "-i", path, "-f", "rawvideo", "-pix_fmt", "bgr24", "-"},
+                                     {"-v", "error", "-nostdin", "-i", path, "-f", "rawvideo", "-pix_fmt", "bgr24",
+                                      "-"},
                                      ChildOptions{});
     if (run.status != 0) return std::nullopt;
     const size_t frameBytes = size_t(width) * size_t(height) * 3;
@@ -255,10 +256,12 @@ void Record(const std::string& what, const std::vector<std::string>& texts, cons
     if (qEnvironmentVariableIsEmpty("ROBUSTNESS_RECORD")) return;
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string line = std::string(test->name()) + " " + what + ":";
-    for (std::string t : texts) line += " <" + Replace(Replace(Replace(t, "\n", "\\n"), source, "%SRC%"), path, "%OUT%") + ">";
+    for (std::string t : texts)
+        line += " <" + Replace(Replace(Replace(t, "\n", "\\n"), source, "%SRC%"), path, "%OUT%") + ">";
     const std::optional<std::vector<int>> frames = OutputFrames(action, path);
     line += " frames:";
-    if (!frames) line += " none";
+    if (!frames)
+        line += " none";
     else
         for (int f : *frames) line += " " + std::to_string(f);
     std::printf("RECORD %s\n", line.c_str());
@@ -281,9 +284,9 @@ bool OutputAsExpected(Action action, const std::optional<std::vector<int>>& fram
 // input), the input made there, the output path beside it.
 struct RunSetup {
     std::string dir;
-    std::string source;   // the file the program is given
-    std::string output;   // where the row's command writes
-    std::string keep;     // a copy of the original input, for rows that replace it while open
+    std::string source;  // the file the program is given
+    std::string output;  // where the row's command writes
+    std::string keep;    // a copy of the original input, for rows that replace it while open
     uint64_t sourceHash = 0;
 };
 
@@ -454,7 +457,10 @@ protected:
         }
         switch (row.action) {
         case Action::None: break;
-        case Action::Sort: view->m_pSelector->show(); view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0); break;
+        case Action::Sort:
+            view->m_pSelector->show();
+            view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+            break;
         case Action::Export: Export(view); break;
         case Action::Crop: Crop(view); break;
         case Action::Bmp: {
@@ -502,7 +508,8 @@ TEST_P(GuiRow, ShowsTheExpectedTextsAndStaysUsable) {
         RunAction(row, view);
         if (row.action == Action::Sort || row.action == Action::Bmp)
             shown.push_back("status: " + view->m_pSelector->StatusText().toStdString());
-        if (row.action == Action::Sort) shown.push_back("order: " + std::to_string(view->m_frameOrder.size()) + " keys");
+        if (row.action == Action::Sort)
+            shown.push_back("order: " + std::to_string(view->m_frameOrder.size()) + " keys");
         view->m_pSelector->hide();
     }
     std::vector<std::string> messages;
@@ -534,7 +541,8 @@ TEST_P(GuiRow, ShowsTheExpectedTextsAndStaysUsable) {
 
     if (expected.outcomeVaries) return;
     if (expected.knownFault && (messages != want || !outputOk))
-        GTEST_SKIP() << "known fault: " << expected.knownFault << "\nshown:\n" << Shown(messages) << "output frames: " << seenFrames;
+        GTEST_SKIP() << "known fault: " << expected.knownFault << "\nshown:\n"
+                     << Shown(messages) << "output frames: " << seenFrames;
     EXPECT_EQ(messages, want) << "shown:\n" << Shown(messages);
     EXPECT_TRUE(outputOk) << "output frames: " << seenFrames;
 }
@@ -565,7 +573,8 @@ TEST_P(CliRow, ExitsWithTheExpectedStatusAndMessage) {
         ASSERT_TRUE(WriteFileBytes(setup.source, Bytes(500, 'x')));
     }
     std::vector<std::string> args;
-    for (const std::string& a : row.cli) args.push_back(Replace(Replace(a, "%ARG%", setup.source), "%OUT%", setup.output));
+    for (const std::string& a : row.cli)
+        args.push_back(Replace(Replace(a, "%ARG%", setup.source), "%OUT%", setup.output));
     ChildOptions options;
     options.setEnv.push_back(std::string("TESSARON_MEDIA_DETECTOR=") + (backend == Backend::FFmpeg ? "1" : "0"));
     if (row.input == Input::FullDisk) options.fileSizeLimit = kFullDiskBytes;
@@ -581,7 +590,8 @@ TEST_P(CliRow, ExitsWithTheExpectedStatusAndMessage) {
     std::string seenFrames;
     const bool outputOk = OutputAsExpected(row.action, expected.cliFrames, setup.output, &seenFrames);
     if (expected.knownFault && (run.status != expected.cliStatus || run.err != want || !outputOk))
-        GTEST_SKIP() << "known fault: " << expected.knownFault << "\nexit status " << run.status << ", standard error:\n"
+        GTEST_SKIP() << "known fault: " << expected.knownFault << "\nexit status " << run.status
+                     << ", standard error:\n"
                      << run.err << "output frames: " << seenFrames;
     EXPECT_EQ(run.status, expected.cliStatus) << run.err;
     EXPECT_EQ(run.err, want);

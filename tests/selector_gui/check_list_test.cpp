@@ -62,7 +62,8 @@ TEST_F(CheckListTest, ShiftAndCtrlExtendTheSelectionAndTheCaretFollowsTheLastCli
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, TextPoint(3));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ShiftModifier, TextPoint(6));
     EXPECT_EQ(list.GetCaretIndex(), 6);
-    for (int i = 0; i < 20; ++i) EXPECT_EQ((list.selectionModel()->isSelected(list.Model()->index(i)) ? 1 : 0), i >= 3 && i <= 6 ? 1 : 0) << i;
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ((list.selectionModel()->isSelected(list.Model()->index(i)) ? 1 : 0), i >= 3 && i <= 6 ? 1 : 0) << i;
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, TextPoint(10));
     EXPECT_EQ(list.GetCaretIndex(), 10);
     EXPECT_EQ((list.selectionModel()->isSelected(list.Model()->index(10)) ? 1 : 0), 1);

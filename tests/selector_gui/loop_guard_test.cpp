@@ -52,7 +52,9 @@ protected:
         option.icon = window->windowIcon();
         int height = window->style()->pixelMetric(QStyle::PM_TitleBarHeight, &option, window);
         option.rect = QRect(0, 0, window->width(), height);
-        return window->style()->subControlRect(QStyle::CC_TitleBar, &option, QStyle::SC_TitleBarSysMenu, window).center();
+        return window->style()
+            ->subControlRect(QStyle::CC_TitleBar, &option, QStyle::SC_TitleBarSysMenu, window)
+            .center();
     }
 };
 

@@ -79,7 +79,8 @@ TEST_F(SelectorTest, OpensWithEveryControlOfItsLayout) {
         EXPECT_EQ(dlg->FrameList().GetText(12), "");
 
         dlg->FrameList().setCurrentIndex(dlg->FrameList().model()->index(3, 0));
-        dlg->SetStatusText(QStringLiteral("Viewing effect of quality parameter\non compression/decompression of frame:  3 "));
+        dlg->SetStatusText(
+            QStringLiteral("Viewing effect of quality parameter\non compression/decompression of frame:  3 "));
         QString shot = SaveScreenshot(dlg, QStringLiteral("selector_dialog"));
         EXPECT_FALSE(shot.isEmpty());
     });
@@ -125,7 +126,8 @@ TEST_F(SelectorTest, ChecksAreCollectedInListOrderAndTheCaretItemIsShown) {
         ClickText(list, 9, Qt::ShiftModifier);
         EXPECT_EQ(dlg->DisplayedFrame(), 8);
         EXPECT_EQ(view->m_currentFrame, 8);
-        for (int i = 6; i <= 9; ++i) EXPECT_EQ((list.selectionModel()->isSelected(list.Model()->index(i)) ? 1 : 0), 1) << i;
+        for (int i = 6; i <= 9; ++i)
+            EXPECT_EQ((list.selectionModel()->isSelected(list.Model()->index(i)) ? 1 : 0), 1) << i;
         QTest::keyClick(&list, Qt::Key_Space);
         EXPECT_EQ(Checked(dlg->CheckedPositions(), dlg->CheckedCount()), (std::vector<int>{2, 4, 6, 7, 8, 9}));
         EXPECT_EQ(Checked(dlg->CheckedFrames(), dlg->CheckedCount()), (std::vector<int>{5, 11, 3, 4, 6, 8}));

@@ -41,7 +41,8 @@ TEST_F(SelectorTest, ACompletedSortListsTheSortedOrderUnderItsCaption) {
         ASSERT_EQ(dlg->FrameList().GetCount(), kFrames);
         for (int i = 0; i < kFrames; ++i) {
             int score = 0, frameNumber = 0;
-            ASSERT_EQ(std::sscanf(view->m_frameOrder[static_cast<size_t>(i)].c_str(), "%d %d", &score, &frameNumber), 2);
+            ASSERT_EQ(std::sscanf(view->m_frameOrder[static_cast<size_t>(i)].c_str(), "%d %d", &score, &frameNumber),
+                      2);
             EXPECT_EQ(dlg->FrameList().GetText(i), QString("%1  -  Original Frame Number %2").arg(i).arg(frameNumber));
             EXPECT_EQ(dlg->FrameList().GetCheck(i), 0);
         }

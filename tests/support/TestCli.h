@@ -11,15 +11,13 @@ namespace testsupport {
 
 // Runs the command-line program with the given (already quoted) arguments on the media detector
 // (media) or our own AVI reader, with no input; its exit status, output and errors.
-inline CommandRun RunCli(const std::string& program, const std::string& args, bool media)
-{
+inline CommandRun RunCli(const std::string& program, const std::string& args, bool media) {
     return RunCaptureAll(std::string("TESSARON_MEDIA_DETECTOR=") + (media ? "1 " : "0 ") + ShellQuote(program) + " " +
                          args);
 }
 
 // A refusal: exit status 1, nothing on standard output, one line on standard error that names mention.
-inline void ExpectOneLineError(const CommandRun& r, const std::string& mention)
-{
+inline void ExpectOneLineError(const CommandRun& r, const std::string& mention) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out.empty()) << r.out;
     ASSERT_FALSE(r.err.empty());

@@ -28,8 +28,7 @@ private:
 
 // Little-endian numbers in file bytes.
 inline uint16_t Le16(const Bytes& d, size_t at) { return uint16_t(d[at] | d[at + 1] << 8); }
-inline uint32_t Le32(const Bytes& d, size_t at)
-{
+inline uint32_t Le32(const Bytes& d, size_t at) {
     return d[at] | d[at + 1] << 8 | d[at + 2] << 16 | uint32_t(d[at + 3]) << 24;
 }
 

@@ -17,35 +17,26 @@
 namespace testsupport {
 namespace {
 
-int ExitStatus(int status)
-{
-    return (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
-}
+int ExitStatus(int status) { return (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1; }
 
 }  // namespace
 
-std::string ShellQuote(const std::string& s)
-{
+std::string ShellQuote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
     }
     return q + "'";
 }
 
-int RunCommand(const std::string& command)
-{
-    return ExitStatus(std::system(command.c_str()));
-}
+int RunCommand(const std::string& command) { return ExitStatus(std::system(command.c_str())); }
 
-bool RunQuiet(const std::string& command)
-{
-    return RunCommand(command + " >/dev/null 2>&1") == 0;
-}
+bool RunQuiet(const std::string& command) { return RunCommand(command + " >/dev/null 2>&1") == 0; }
 
-CommandRun RunCapture(const std::string& command)
-{
+CommandRun RunCapture(const std::string& command) {
     CommandRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -56,8 +47,7 @@ CommandRun RunCapture(const std::string& command)
     return run;
 }
 
-CommandRun RunCaptureAll(const std::string& command)
-{
+CommandRun RunCaptureAll(const std::string& command) {
     static std::atomic<int> counter{0};
     const std::string stem = Scratch("run-" + std::to_string(counter++));
     const std::string out = stem + ".out", err = stem + ".err";
@@ -70,8 +60,7 @@ CommandRun RunCaptureAll(const std::string& command)
     return run;
 }
 
-int RunInChildRaw(void* result, size_t size, long fileSizeLimit, const std::function<void(void*)>& body)
-{
+int RunInChildRaw(void* result, size_t size, long fileSizeLimit, const std::function<void(void*)>& body) {
     void* shared = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared == MAP_FAILED) return -1;
     std::memcpy(shared, result, size);

@@ -32,9 +32,9 @@ CommandRun RunCaptureAll(const std::string& command);
 // returns; -1 when it did not exit normally).
 int RunInChildRaw(void* result, size_t size, long fileSizeLimit, const std::function<void(void*)>& body);
 template <class Result, class Body>
-int RunInChild(Result& result, long fileSizeLimit, Body body)
-{
-    return RunInChildRaw(&result, sizeof result, fileSizeLimit, [&](void* shared) { body(*static_cast<Result*>(shared)); });
+int RunInChild(Result& result, long fileSizeLimit, Body body) {
+    return RunInChildRaw(&result, sizeof result, fileSizeLimit,
+                         [&](void* shared) { body(*static_cast<Result*>(shared)); });
 }
 
 }  // namespace testsupport

@@ -30,17 +30,13 @@ constexpr const char* kVersion = "v1";
 constexpr int kGrid = 4;
 constexpr int kIndexBits = 12;
 
-int CheckBits(int index)
-{
-    return ((index & 0xF) + ((index >> 4) & 0xF) * 3 + ((index >> 8) & 0xF) * 5 + 7) & 0xF;
-}
+int CheckBits(int index) { return ((index & 0xF) + ((index >> 4) & 0xF) * 3 + ((index >> 8) & 0xF) * 5 + 7) & 0xF; }
 
 // The grid covers the middle three quarters of the picture.
 struct Grid {
     int x0, y0, cellW, cellH;
 };
-Grid GridFor(int width, int height)
-{
+Grid GridFor(int width, int height) {
     Grid g;
     g.x0 = width / 8;
     g.y0 = height / 8;
@@ -56,42 +52,60 @@ struct Recipe {
     bool combed;
 };
 
-const std::vector<Recipe>& Recipes()
-{
+const std::vector<Recipe>& Recipes() {
     static const std::vector<Recipe> recipes = {
         {{TestVideo::RawAviOddWidth, "raw-odd", 65, 48, 24, 25, true, true, false},
-         "-c:v rawvideo -pix_fmt bgr24", "avi", false},
+         "-c:v rawvideo -pix_fmt bgr24",
+         "avi",
+         false},
         {{TestVideo::Pal8Avi, "pal8", 64, 48, 20, 25, true, true, false}, "-c:v rawvideo -pix_fmt pal8", "avi", false},
         {{TestVideo::Rgb555Avi, "rgb555", 64, 48, 20, 25, true, true, false},
-         "-c:v rawvideo -pix_fmt rgb555le", "avi", false},
-        {{TestVideo::Rgb32Avi, "rgb32", 64, 48, 20, 25, true, true, false}, "-c:v rawvideo -pix_fmt bgra", "avi", false},
+         "-c:v rawvideo -pix_fmt rgb555le",
+         "avi",
+         false},
+        {{TestVideo::Rgb32Avi, "rgb32", 64, 48, 20, 25, true, true, false},
+         "-c:v rawvideo -pix_fmt bgra",
+         "avi",
+         false},
         {{TestVideo::OneFrameAvi, "one-frame", 32, 24, 1, 25, true, true, false},
-         "-c:v rawvideo -pix_fmt bgr24", "avi", false},
+         "-c:v rawvideo -pix_fmt bgr24",
+         "avi",
+         false},
         {{TestVideo::MjpegAvi, "mjpeg", 96, 64, 30, 25, false, true, true},
-         "-c:v mjpeg -q:v 3 -pix_fmt yuvj420p", "avi", false},
+         "-c:v mjpeg -q:v 3 -pix_fmt yuvj420p",
+         "avi",
+         false},
         {{TestVideo::H264Mp4, "h264", 64, 48, 50, 25, false, true, true},
-         "-c:v libx264 -preset veryfast -crf 12 -bf 3 -g 250 -x264-params scenecut=0 -pix_fmt yuv420p", "mp4",
+         "-c:v libx264 -preset veryfast -crf 12 -bf 3 -g 250 -x264-params scenecut=0 -pix_fmt yuv420p",
+         "mp4",
          false},
         {{TestVideo::Mpeg4Avi, "mpeg4", 64, 48, 40, 25, false, true, true},
-         "-c:v mpeg4 -q:v 2 -bf 2 -g 12", "avi", false},
+         "-c:v mpeg4 -q:v 2 -bf 2 -g 12",
+         "avi",
+         false},
         {{TestVideo::Vp9Webm, "vp9", 64, 48, 50, 30000.0 / 1001.0, false, true, true},
-         "-c:v libvpx-vp9 -crf 10 -b:v 0 -g 20 -deadline good -cpu-used 5", "webm", false},
+         "-c:v libvpx-vp9 -crf 10 -b:v 0 -g 20 -deadline good -cpu-used 5",
+         "webm",
+         false},
         {{TestVideo::Mp4LateStart, "late-start", 80, 48, 40, 25, false, true, true},
          "-vf setpts=PTS+12 -fps_mode passthrough -c:v libx264 -preset veryfast -crf 12 -bf 3 -g 12 "
          "-pix_fmt yuv420p",
-         "mp4", false},
+         "mp4",
+         false},
         {{TestVideo::Mp4AudioFirst, "audio-first", 64, 48, 30, 25, false, true, true},
          "-f lavfi -i anullsrc=r=8000:cl=mono -map 1:a -map 0:v -t 1.2 -c:a aac -c:v libx264 -preset veryfast "
          "-crf 12 -bf 2 -pix_fmt yuv420p",
-         "mp4", false},
+         "mp4",
+         false},
         {{TestVideo::Interlaced, "interlaced", 96, 96, 30, 25, false, true, true},
-         "-c:v mpeg2video -q:v 2 -flags +ilme+ildct -top 1 -g 12 -bf 2", "ts", true},
+         "-c:v mpeg2video -q:v 2 -flags +ilme+ildct -top 1 -g 12 -bf 2",
+         "ts",
+         true},
     };
     return recipes;
 }
 
-const std::vector<TestVideoInfo>& Infos()
-{
+const std::vector<TestVideoInfo>& Infos() {
     static const std::vector<TestVideoInfo> infos = [] {
         std::vector<TestVideoInfo> v;
         for (const Recipe& r : Recipes()) v.push_back(r.info);
@@ -105,24 +119,21 @@ const std::vector<TestVideoInfo>& Infos()
     return infos;
 }
 
-std::string UniqueTempName(const fs::path& final)
-{
+std::string UniqueTempName(const fs::path& final) {
     static std::atomic<int> counter{0};
     return (final.parent_path() /
             (".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + final.filename().string()))
         .string();
 }
 
-bool Publish(const std::string& temp, const fs::path& final)
-{
+bool Publish(const std::string& temp, const fs::path& final) {
     std::error_code ec;
     fs::rename(temp, final, ec);
     if (ec) fs::remove(temp, ec);
     return fs::exists(final);
 }
 
-bool WriteBytes(const fs::path& final, const std::string& bytes)
-{
+bool WriteBytes(const fs::path& final, const std::string& bytes) {
     std::string temp = UniqueTempName(final);
     {
         std::ofstream out(temp, std::ios::binary);
@@ -132,21 +143,18 @@ bool WriteBytes(const fs::path& final, const std::string& bytes)
     return Publish(temp, final);
 }
 
-fs::path CachedPath(const std::string& name, const std::string& extension)
-{
+fs::path CachedPath(const std::string& name, const std::string& extension) {
     return fs::path(TestVideoDir()) / (std::string(kVersion) + "-" + name + "." + extension);
 }
 
-bool Usable(const fs::path& p)
-{
+bool Usable(const fs::path& p) {
     std::error_code ec;
     return fs::is_regular_file(p, ec);
 }
 
 }  // namespace
 
-std::string TestVideoDir()
-{
+std::string TestVideoDir() {
     const char* env = std::getenv("TESSARON_TEST_VIDEO_DIR");
     std::string dir = env && *env ? env : TESSARON_TEST_VIDEO_DIR;
     std::error_code ec;
@@ -154,8 +162,7 @@ std::string TestVideoDir()
     return dir;
 }
 
-std::vector<uint8_t> DrawFramePicture(int index, int width, int height, bool combed)
-{
+std::vector<uint8_t> DrawFramePicture(int index, int width, int height, bool combed) {
     std::vector<uint8_t> picture(size_t(width) * height * 3);
     const int code = (index & ((1 << kIndexBits) - 1)) | (CheckBits(index) << kIndexBits);
     const Grid g = GridFor(width, height);
@@ -179,8 +186,7 @@ std::vector<uint8_t> DrawFramePicture(int index, int width, int height, bool com
     return picture;
 }
 
-int ReadFrameIndex(const uint8_t* frameBlock)
-{
+int ReadFrameIndex(const uint8_t* frameBlock) {
     if (!frameBlock) return -1;
     BITMAPINFOHEADER h;
     std::memcpy(&h, frameBlock, sizeof h);
@@ -214,8 +220,7 @@ int ReadFrameIndex(const uint8_t* frameBlock)
     return (code >> kIndexBits) == CheckBits(index) ? index : -1;
 }
 
-std::string MakeTestVideo(const TestVideoRecipe& recipe)
-{
+std::string MakeTestVideo(const TestVideoRecipe& recipe) {
     fs::path final = CachedPath(recipe.name, recipe.extension);
     if (Usable(final)) return final.string();
 
@@ -248,8 +253,7 @@ std::string MakeTestVideo(const TestVideoRecipe& recipe)
     return Publish(temp, final) ? final.string() : std::string();
 }
 
-std::string MakeTestVideo(const std::string& name, int width, int height, int frames)
-{
+std::string MakeTestVideo(const std::string& name, int width, int height, int frames) {
     TestVideoRecipe recipe;
     recipe.name = name;
     recipe.width = width;
@@ -259,8 +263,7 @@ std::string MakeTestVideo(const std::string& name, int width, int height, int fr
 }
 
 std::string MakeCachedFile(const std::string& name, const std::string& extension, const std::string& format,
-                           const std::string& ffmpegArgs)
-{
+                           const std::string& ffmpegArgs) {
     fs::path final = CachedPath(name, extension);
     if (Usable(final)) return final.string();
     std::string temp = UniqueTempName(final);
@@ -272,8 +275,7 @@ std::string MakeCachedFile(const std::string& name, const std::string& extension
     return Publish(temp, final) ? final.string() : std::string();
 }
 
-Bytes FfmpegOutput(const std::string& path, const std::string& options)
-{
+Bytes FfmpegOutput(const std::string& path, const std::string& options) {
     const std::string raw = UniqueTempName(fs::path(Scratch("ffmpeg.out")));
     Bytes bytes;
     if (RunCommand("ffmpeg -nostdin -v error -y -i " + ShellQuote(path) + " " + options + " " + ShellQuote(raw)) == 0)
@@ -282,8 +284,7 @@ Bytes FfmpegOutput(const std::string& path, const std::string& options)
     return bytes;
 }
 
-std::vector<Bytes> FfmpegFrames(const std::string& path, int width, int height, const std::string& options)
-{
+std::vector<Bytes> FfmpegFrames(const std::string& path, int width, int height, const std::string& options) {
     const Bytes all = FfmpegOutput(path, options + " -f rawvideo -pix_fmt bgr24");
     std::vector<Bytes> frames;
     const size_t frameSize = size_t(3) * width * height;
@@ -294,15 +295,13 @@ std::vector<Bytes> FfmpegFrames(const std::string& path, int width, int height, 
 
 const std::vector<TestVideoInfo>& AllTestVideos() { return Infos(); }
 
-const TestVideoInfo& Info(TestVideo kind)
-{
+const TestVideoInfo& Info(TestVideo kind) {
     for (const TestVideoInfo& i : Infos())
         if (i.kind == kind) return i;
     return Infos().front();
 }
 
-std::string TestVideoPath(TestVideo kind)
-{
+std::string TestVideoPath(TestVideo kind) {
     for (const Recipe& r : Recipes()) {
         if (r.info.kind != kind) continue;
         TestVideoRecipe recipe;
@@ -324,8 +323,8 @@ std::string TestVideoPath(TestVideo kind)
         recipe.name = "cover-art";
         recipe.frames = 20;
         recipe.outputArgs = "-i " + ShellQuote(cover) +
-                          " -map 1 -map 0 -c:v:0 png -disposition:v:0 attached_pic -c:v:1 libx264 -preset veryfast "
-                          "-crf 12 -pix_fmt yuv420p";
+                            " -map 1 -map 0 -c:v:0 png -disposition:v:0 attached_pic -c:v:1 libx264 -preset veryfast "
+                            "-crf 12 -pix_fmt yuv420p";
         recipe.extension = "mp4";
         return MakeTestVideo(recipe);
     }

@@ -39,7 +39,7 @@ struct TestVideoInfo {
     const char* name;
     int width;
     int height;
-    int frames;            // frames written (0 for files that are no video)
+    int frames;  // frames written (0 for files that are no video)
     double framesPerSecond;
     bool uncompressedAvi;  // our AVI reader can play it
     bool playable;         // FFmpeg can play it

@@ -27,7 +27,9 @@ protected:
     // Paints the view now, as the screen would.
     static void Paint(CTessaronView* view) { view->viewport()->repaint(); }
     // What the view shows, one image pixel per device pixel.
-    static QImage Shown(CTessaronView* view) { return view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+    static QImage Shown(CTessaronView* view) {
+        return view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
 
     // Pixel (x, y) of a frame block (bottom-up BGR rows) as a colour.
     static QRgb BlockPixel(const uint8_t* block, int width, int height, int x, int y) {

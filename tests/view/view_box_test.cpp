@@ -47,7 +47,8 @@ protected:
         return pts;
     }
     static QList<QPoint> Sorted(QList<QPoint> pts) {
-        std::sort(pts.begin(), pts.end(), [](QPoint a, QPoint b) { return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x(); });
+        std::sort(pts.begin(), pts.end(),
+                  [](QPoint a, QPoint b) { return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x(); });
         return pts;
     }
 

@@ -74,9 +74,9 @@ protected:
     // tessaron-cli rank --json, as a user would script it.
     static Ranked Rank(const std::string& path, int quality) {
         Ranked ranked;
-        const opstest::CommandRun run =
-            opstest::RunCapture(std::string(TESSARON_CLI) + " rank --json --quality " + std::to_string(quality) + " " +
-                                testsupport::ShellQuote(path) + " 2>/dev/null");
+        const opstest::CommandRun run = opstest::RunCapture(std::string(TESSARON_CLI) + " rank --json --quality " +
+                                                            std::to_string(quality) + " " +
+                                                            testsupport::ShellQuote(path) + " 2>/dev/null");
         ranked.status = run.status;
         const QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(run.out));
         for (const QJsonValue& entry : json.object().value("frames").toArray()) {

@@ -156,8 +156,8 @@ TEST_F(ExportTest, CheckedFramesAreWrittenInListOrderAndUnreadableOnesReported) 
     EXPECT_EQ(ui.fileRequests[0].flags, unsigned(OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT));
     EXPECT_EQ(ui.fileRequests[0].filter, kAviFilter);
     EXPECT_EQ(Progress(), (std::vector<QString>{"Processing Frame    0 [Original frame:     7]",
-                                               "Processing Frame    1 [Original frame:     2]",
-                                               "Processing Frame    3 [Original frame:     5]"}));
+                                                "Processing Frame    1 [Original frame:     2]",
+                                                "Processing Frame    3 [Original frame:     5]"}));
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, "Frames omitted due to file size limits:\n99\n");
     EXPECT_EQ(ui.messages[0].caption, "File size limit exceeded");
@@ -271,8 +271,8 @@ TEST_F(ExportTest, TheDisplayedFrameIsSavedAsABmpFileOrTheReasonIsGiven) {
     view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 5, 1);
     EXPECT_EQ(view->m_pSelector->StatusText(), "Save\tCancelled.");
     view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 6, 1);
-    EXPECT_EQ(view->m_pSelector->StatusText(),
-              QString("Frame 6 could not be saved to %1.\nNo such file or directory").arg(WorkFile("no-such-folder/frame.bmp")));
+    EXPECT_EQ(view->m_pSelector->StatusText(), QString("Frame 6 could not be saved to %1.\nNo such file or directory")
+                                                   .arg(WorkFile("no-such-folder/frame.bmp")));
     view->m_pSelector->hide();
 }
 
@@ -294,7 +294,8 @@ TEST_F(ViewOpsTest, AThreeByTwoFrameMakesA78ByteBmpFile) {
     // Bottom row first, each row padded to 12 bytes.
     const opstest::Bytes rows(bmp.begin() + 54, bmp.end());
     EXPECT_EQ(opstest::Bytes(rows.begin(), rows.begin() + 9), opstest::Bytes(picture.begin() + 9, picture.end()));
-    EXPECT_EQ(opstest::Bytes(rows.begin() + 12, rows.begin() + 21), opstest::Bytes(picture.begin(), picture.begin() + 9));
+    EXPECT_EQ(opstest::Bytes(rows.begin() + 12, rows.begin() + 21),
+              opstest::Bytes(picture.begin(), picture.begin() + 9));
 }
 
 }  // namespace

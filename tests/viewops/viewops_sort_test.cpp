@@ -94,8 +94,8 @@ opstest::Bytes CjpegRoundTrip(const opstest::Bytes& picture, int width, int heig
     }
     if (!opstest::WriteFileBytes(ppm, file)) return {};
     const std::string command = "cjpeg -quality " + std::to_string(quality) + " -baseline " +
-                                testsupport::ShellQuote(ppm) + " > " + testsupport::ShellQuote(jpg) + " && djpeg -pnm " +
-                                testsupport::ShellQuote(jpg) + " > " + testsupport::ShellQuote(out);
+                                testsupport::ShellQuote(ppm) + " > " + testsupport::ShellQuote(jpg) +
+                                " && djpeg -pnm " + testsupport::ShellQuote(jpg) + " > " + testsupport::ShellQuote(out);
     if (testsupport::RunCommand(command) != 0) return {};
     const opstest::Bytes decoded = opstest::ReadFileBytes(out);
     const size_t pixels = size_t(3) * size_t(width) * size_t(height);

@@ -189,10 +189,11 @@ QPoint ItemCenter(myCheckListBox& list, int row) { return list.visualRect(list.m
 // The selector, from opening to Close: stepping through frames, Sort, the preview at qualities 5 and 95,
 // checked frames written, the displayed frame saved.
 void SelectorSteps(CMainFrame* frame, CTessaronView* view, SelectVideoFrames* sel, int frameCount) {
-    Shot(sel, QStringLiteral("06-selector"), QStringLiteral("caption %1, %2 items, status %3")
-                                                 .arg(Quoted(sel->windowTitle()))
-                                                 .arg(sel->FrameList().GetCount())
-                                                 .arg(Quoted(sel->StatusText())));
+    Shot(sel, QStringLiteral("06-selector"),
+         QStringLiteral("caption %1, %2 items, status %3")
+             .arg(Quoted(sel->windowTitle()))
+             .arg(sel->FrameList().GetCount())
+             .arg(Quoted(sel->StatusText())));
     Check(sel->FrameList().GetCount() == frameCount, QStringLiteral("one item per frame"));
 
     // A click on the first item, then the arrow key through the next twelve.
@@ -213,9 +214,9 @@ void SelectorSteps(CMainFrame* frame, CTessaronView* view, SelectVideoFrames* se
     Check(sel->windowTitle() == QStringLiteral("Video Frame Selector - Sorted by 'JPEG size'."),
           QStringLiteral("sorted caption"));
     Shot(frame, QStringLiteral("09-sorted"), Describe(frame));
-    Shot(sel, QStringLiteral("09-sorted-selector"), QStringLiteral("caption %1, first item %2, status %3")
-                                                        .arg(Quoted(sel->windowTitle()), Quoted(list.GetText(0)),
-                                                             Quoted(sel->StatusText())));
+    Shot(sel, QStringLiteral("09-sorted-selector"),
+         QStringLiteral("caption %1, first item %2, status %3")
+             .arg(Quoted(sel->windowTitle()), Quoted(list.GetText(0)), Quoted(sel->StatusText())));
 
     // The quality down to 5 and then up to 95 with the arrow keys of the quality field.
     sel->QualitySpin()->setFocus();
@@ -234,9 +235,8 @@ void SelectorSteps(CMainFrame* frame, CTessaronView* view, SelectVideoFrames* se
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.CheckBoxRect(i).center());
     Check(sel->CheckedCount() == 3, QStringLiteral("three frames checked"));
-    Shot(sel, QStringLiteral("12-checked-selector"), QStringLiteral("%1 checked, status %2")
-                                                         .arg(sel->CheckedCount())
-                                                         .arg(Quoted(sel->StatusText())));
+    Shot(sel, QStringLiteral("12-checked-selector"),
+         QStringLiteral("%1 checked, status %2").arg(sel->CheckedCount()).arg(Quoted(sel->StatusText())));
     AnswerFileDialog(QStringLiteral("13-export-dialog"), g_work + QStringLiteral("/checked.avi"));
     QTest::mouseClick(sel->CreateButton(), Qt::LeftButton);
     Settle(200);
@@ -362,7 +362,8 @@ int main(int argc, char** argv) {
         }
         QTest::mouseRelease(port, Qt::LeftButton, Qt::NoModifier, to);
     }
-    Check(StatusText().startsWith(QStringLiteral("Box Corner Points:")), QStringLiteral("the box shows in the status bar"));
+    Check(StatusText().startsWith(QStringLiteral("Box Corner Points:")),
+          QStringLiteral("the box shows in the status bar"));
     Shot(frame, QStringLiteral("17-crop-box"), Describe(frame));
     AnswerFileDialog(QStringLiteral("18-crop-dialog"), g_work + QStringLiteral("/crop.avi"));
     QPointer<QTimer> midCrop = ShootMidLoop(frame, frameCount, QStringLiteral("19-cropping"));
@@ -379,14 +380,15 @@ int main(int argc, char** argv) {
             Check(box != nullptr, QStringLiteral("the Deinterlace box"));
             if (ok) Shot(prefs, QStringLiteral("21-preferences"), Quoted(prefs->windowTitle()));
             if (box) QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(6, box->height() / 2));
-            if (ok) Shot(prefs, QStringLiteral("22-preferences-ticked"), box && box->isChecked() ? "ticked" : "NOT ticked");
+            if (ok)
+                Shot(prefs, QStringLiteral("22-preferences-ticked"), box && box->isChecked() ? "ticked" : "NOT ticked");
             auto* button = prefs->findChild<QPushButton*>(ok ? QStringLiteral("IDOK") : QStringLiteral("IDCANCEL"));
             if (button) QTest::mouseClick(button, Qt::LeftButton);
         });
         frame->Action(ID_PREFERENCES)->trigger();
         Settle(200);
-        Check(deinterlaceEnabled == (ok ? 1 : 0), ok ? QStringLiteral("OK stores the change")
-                                                     : QStringLiteral("Cancel discards the change"));
+        Check(deinterlaceEnabled == (ok ? 1 : 0),
+              ok ? QStringLiteral("OK stores the change") : QStringLiteral("Cancel discards the change"));
     }
     Shot(frame, QStringLiteral("23-deinterlaced"), Describe(frame));
 
@@ -413,7 +415,8 @@ int main(int argc, char** argv) {
     // 8. A file that is no video, through File > Open: refused with a message, nothing else changes.
     AnswerFileDialog(QStringLiteral("26-open-bad-dialog"), clips[3]);
     WhenShown<QMessageBox>([](QMessageBox* box) {
-        Shot(box, QStringLiteral("27-bad-file-message"), Quoted(box->windowTitle()) + QLatin1Char(' ') + Quoted(box->text()));
+        Shot(box, QStringLiteral("27-bad-file-message"),
+             Quoted(box->windowTitle()) + QLatin1Char(' ') + Quoted(box->text()));
         box->accept();
     });
     frame->Action(ID_FILE_OPEN)->trigger();

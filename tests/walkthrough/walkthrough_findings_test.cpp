@@ -115,8 +115,9 @@ TEST_F(WalkFindingsTest, LongStatusTextIsShortenedInItsMiddleNotCutOff) {
     EXPECT_EQ(field->text(), shortText);
     EXPECT_TRUE(field->toolTip().isEmpty());
 
-    const QString deep = "/home/someone/Videos/2024 summer/a very long folder name/another level/and one "
-                         "more/clip-with-a-long-name-12345.bmp";
+    const QString deep =
+        "/home/someone/Videos/2024 summer/a very long folder name/another level/and one "
+        "more/clip-with-a-long-name-12345.bmp";
     const QString longText = "Frame 12345 saved to " + deep + ".";
     sel->SetStatusText(longText);
     EXPECT_EQ(sel->StatusText(), longText);
