@@ -93,6 +93,17 @@ int CMainFrame::OnCreate() {
     return 0;
 }
 
+QAction* CMainFrame::MakeShowHideAction(int id, const QString& text, const QString& statusTip,
+                                        const std::function<QWidget*()>& bar) {
+    QAction* action = MakeAction(id, text, statusTip);
+    action->setCheckable(true);
+    action->setChecked(true);
+    connect(action, &QAction::toggled, this, [bar](bool on) {
+        if (QWidget* widget = bar()) widget->setVisible(on);
+    });
+    return action;
+}
+
 QAction* CMainFrame::MakeAction(int id, const QString& text, const QString& statusTip) {
     auto* action = new QAction(text, this);
     action->setData(id);
@@ -142,20 +153,13 @@ void CMainFrame::BuildMenus() {
         });
     }
 
-    QAction* toolbar = MakeAction(ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"),
-                                  QStringLiteral("Show or hide the toolbar"));
-    toolbar->setCheckable(true);
-    toolbar->setChecked(true);
-    connect(toolbar, &QAction::toggled, this, [this](bool on) {
-        if (m_wndToolBar) m_wndToolBar->setVisible(on);
-    });
-    QAction* statusBarAction = MakeAction(ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"),
-                                          QStringLiteral("Show or hide the status bar"));
-    statusBarAction->setCheckable(true);
-    statusBarAction->setChecked(true);
-    connect(statusBarAction, &QAction::toggled, this, [this](bool on) {
-        if (m_wndStatusBar) m_wndStatusBar->setVisible(on);
-    });
+    // Bars made later in start-up: the toggles look them up when used.
+    QAction* toolbar = MakeShowHideAction(ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"),
+                                          QStringLiteral("Show or hide the toolbar"),
+                                          [this]() -> QWidget* { return m_wndToolBar; });
+    QAction* statusBarAction = MakeShowHideAction(ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"),
+                                                  QStringLiteral("Show or hide the status bar"),
+                                                  [this]() -> QWidget* { return m_wndStatusBar; });
 
     QAction* cascade = MakeAction(ID_WINDOW_CASCADE, QStringLiteral("&Cascade"),
                                   QStringLiteral("Arrange windows so they overlap"));

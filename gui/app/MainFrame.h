@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QMap>
 #include <QToolBar>
+#include <functional>
 
 #include "framework/CommandIds.h"
 #include "framework/StatusBar.h"
@@ -53,6 +54,9 @@ private:
     void PreCreateWindow();
     int OnCreate();
     QAction* MakeAction(int id, const QString& text, const QString& statusTip = QString());
+    // A checked action that shows or hides the widget bar() returns when toggled.
+    QAction* MakeShowHideAction(int id, const QString& text, const QString& statusTip,
+                                const std::function<QWidget*()>& bar);
     void BuildMenus();
     void BuildAccelerators();
     void ArrangeIcons();
