@@ -33,7 +33,7 @@ int CreateTempBeside(const std::string& target, std::string* tempPath) {
         std::string name = stem + ".";
         for (int i = 0; i < 6; ++i) name += kChars[gen() % (sizeof(kChars) - 1)];
         name += ".part";
-        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             *tempPath = name;
             return fd;

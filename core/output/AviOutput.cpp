@@ -137,6 +137,14 @@ struct AviOutput {
     };
     std::vector<SuperEntry> superIndex;
 
+    // Frames put into their places (AviOutputPutFrame) instead of appended: RIFF lists hold capacity
+    // frames each, so every place is known in advance; indices are written by AviOutputKeepFrames.
+    bool placed = false;
+    uint64_t firstRiffCapacity = 0;  // frames of the 'AVI ' RIFF when more RIFFs follow
+    uint64_t nextRiffCapacity = 0;   // frames of each AVIX RIFF
+    uint64_t placedBytes = 0;        // written since the last write-back start
+    std::vector<uint8_t> moveBuffer;
+
     // Hands every finished 32 MiB stretch to the disk at once instead of letting dirty pages pile up
     // for the kernel to flush later; nothing waits for it here.
     uint64_t writebackFrom = 0;
@@ -163,12 +171,38 @@ struct AviOutput {
         return bytes;
     }
 
+    // The most frames the RIFF with header bytes `head` takes before the next begins (at least one):
+    // what the append path's split test allows.
+    uint64_t RiffCapacity(uint64_t head, uint64_t perFrame, uint64_t fixed) const {
+        if (riffLimit < head + fixed + perFrame) return 1;
+        return std::max<uint64_t>(1, (riffLimit - head - fixed) / perFrame);
+    }
+
+    // Start of RIFF r (r >= 1) and of frame `index`'s chunk, and its RIFF, when RIFFs are full.
+    uint64_t RiffStart(uint64_t r) const {
+        const uint64_t second = headerSize + firstRiffCapacity * chunkSize + IxChunkSize(firstRiffCapacity) +
+                                Idx1ChunkSize(firstRiffCapacity);
+        return second + (r - 1) * (24 + nextRiffCapacity * chunkSize + IxChunkSize(nextRiffCapacity));
+    }
+    uint64_t ChunkPos(uint64_t index, uint64_t* riff) const {
+        if (index < firstRiffCapacity) {
+            *riff = 0;
+            return headerSize + index * chunkSize;
+        }
+        const uint64_t k = index - firstRiffCapacity;
+        *riff = 1 + k / nextRiffCapacity;
+        return RiffStart(*riff) + 24 + (k % nextRiffCapacity) * chunkSize;
+    }
+
     void LayOutHeader() {
         uint64_t strfData = sizeof(BITMAPINFOHEADER) + 4 * colours.size();
         indxPos = 164 + 8 + strfData;
         odmlPos = indxPos + 8 + kIndxHeaderSize + 16 * uint64_t(indexCapacity);
         moviStart = odmlPos + 8 + kOdmlChunkSize;
         headerSize = moviStart + 12;
+        // RiffBytesWith(n) <= riffLimit solved for n: ix00 (32 + 8n), idx1 (8 + 16n) in the first RIFF.
+        firstRiffCapacity = RiffCapacity(headerSize, chunkSize + 24, 40);
+        nextRiffCapacity = RiffCapacity(24, chunkSize + 8, 32);
     }
 
     void BuildHeader(Bytes& b) const {
@@ -379,41 +413,51 @@ AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATE
     return out;
 }
 
+namespace {
+
+// Fixes the stream's format from the first frame and writes a provisional header: the file reads as
+// an AVI even before close rewrites it.
+int32_t BeginStream(AviOutput* out, int32_t bitsSize, const BITMAPINFOHEADER* header) {
+    if (!header) return out->Fail(AVIERR_BADPARAM, "no format for the first frame");
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, header, sizeof h);
+    if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN || h.biClrUsed > 256)
+        return out->Fail(AVIERR_BADFORMAT, "unusable frame format");
+    if (h.biCompression == BI_RGB) {
+        const uint16_t bpp = h.biBitCount;
+        if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+            return out->Fail(AVIERR_BADFORMAT, "unusable frame format");
+        const int64_t rows = h.biHeight < 0 ? -int64_t(h.biHeight) : h.biHeight;
+        const int64_t stride = ((int64_t(h.biWidth) * bpp + 31) / 32) * 4;
+        if (stride * rows > bitsSize) return out->Fail(AVIERR_BADSIZE, "frame data shorter than its format");
+    }
+    h.biSize = sizeof(BITMAPINFOHEADER);  // the colour table follows these 40 bytes
+    out->format = h;
+    out->colours.resize(h.biClrUsed);
+    if (h.biClrUsed)
+        std::memcpy(out->colours.data(), reinterpret_cast<const uint8_t*>(header) + sizeof h, 4 * size_t(h.biClrUsed));
+    out->frameSize = bitsSize;
+    out->chunkSize = 8 + uint64_t(bitsSize) + (bitsSize & 1);
+    out->LayOutHeader();
+
+    Bytes b;
+    out->BuildHeader(b);
+    if (!WriteAll(out->file, b.Data(), b.Size(), 0)) return out->Fail(AVIERR_FILEWRITE, ErrnoText(errno));
+    out->videoStream = true;
+    return AVIERR_OK;
+}
+
+}  // namespace
+
 int32_t AviOutputAddFrame(AviOutput* out, const void* bits, int32_t bitsSize, const BITMAPINFOHEADER* header) {
     if (!out) return AVIERR_BADHANDLE;
     if (out->failed) return AVIERR_ERROR;
     if (!bits || bitsSize <= 0) return out->Fail(AVIERR_BADPARAM, "no pixel data for the frame");
+    if (out->placed) return out->Fail(AVIERR_BADPARAM, "frames are put into their places on this file");
 
     try {
         if (!out->videoStream) {
-            if (!header) return out->Fail(AVIERR_BADPARAM, "no format for the first frame");
-            BITMAPINFOHEADER h;
-            std::memcpy(&h, header, sizeof h);
-            if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN || h.biClrUsed > 256)
-                return out->Fail(AVIERR_BADFORMAT, "unusable frame format");
-            if (h.biCompression == BI_RGB) {
-                const uint16_t bpp = h.biBitCount;
-                if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-                    return out->Fail(AVIERR_BADFORMAT, "unusable frame format");
-                const int64_t rows = h.biHeight < 0 ? -int64_t(h.biHeight) : h.biHeight;
-                const int64_t stride = ((int64_t(h.biWidth) * bpp + 31) / 32) * 4;
-                if (stride * rows > bitsSize) return out->Fail(AVIERR_BADSIZE, "frame data shorter than its format");
-            }
-            h.biSize = sizeof(BITMAPINFOHEADER);  // the colour table follows these 40 bytes
-            out->format = h;
-            out->colours.resize(h.biClrUsed);
-            if (h.biClrUsed)
-                std::memcpy(out->colours.data(), reinterpret_cast<const uint8_t*>(header) + sizeof h,
-                            4 * size_t(h.biClrUsed));
-            out->frameSize = bitsSize;
-            out->chunkSize = 8 + uint64_t(bitsSize) + (bitsSize & 1);
-            out->LayOutHeader();
-
-            // A provisional header: the file reads as an AVI even before close rewrites it.
-            Bytes b;
-            out->BuildHeader(b);
-            if (!WriteAll(out->file, b.Data(), b.Size(), 0)) return out->Fail(AVIERR_FILEWRITE, ErrnoText(errno));
-            out->videoStream = true;
+            if (const int32_t code = BeginStream(out, bitsSize, header); code != AVIERR_OK) return code;
             out->riffOpen = true;
             out->riffNumber = 0;
             out->riffStart = 0;
@@ -464,6 +508,105 @@ int32_t AviOutputAddFrame(AviOutput* out, const void* bits, int32_t bitsSize, co
     } catch (...) {
         return out->Fail(AVIERR_MEMORY, CurrentExceptionText(ErrnoText(ENOMEM)));
     }
+}
+
+namespace {
+
+// Writes the chunk of place `index` (header, pixels, pad byte) where the finished file has it.
+int32_t WritePlaced(AviOutput* out, int32_t index, const void* bits) {
+    uint64_t riff = 0;
+    const uint64_t at = out->ChunkPos(uint64_t(index), &riff);
+    // RIFF number r takes super index entry r.
+    if (riff + 1 > out->indexCapacity)
+        return out->Fail(AVIERR_FILEWRITE, "the AVI file has reached its largest possible size");
+    const uint32_t chunkHead[2] = {FourCC("00db"), uint32_t(out->frameSize)};
+    static const uint8_t kPad = 0;
+    iovec iov[3] = {{const_cast<uint32_t*>(chunkHead), sizeof chunkHead},
+                    {const_cast<void*>(bits), size_t(out->frameSize)},
+                    {const_cast<uint8_t*>(&kPad), 1}};
+    const int count = (out->frameSize & 1) ? 3 : 2;
+    if (!WriteAll(out->file, iov, count, int64_t(at))) return out->Fail(AVIERR_FILEWRITE, ErrnoText(errno));
+    out->placedBytes += out->chunkSize;
+    if (out->placedBytes >= (32u << 20)) {
+        // As the append path: hand what is written to the disk now rather than in one go later.
+        sync_file_range(out->file, 0, 0, SYNC_FILE_RANGE_WRITE);
+        out->placedBytes = 0;
+    }
+    return AVIERR_OK;
+}
+
+}  // namespace
+
+int32_t AviOutputPutFrame(AviOutput* out, int32_t index, const void* bits, int32_t bitsSize,
+                          const BITMAPINFOHEADER* header) {
+    if (!out) return AVIERR_BADHANDLE;
+    if (out->failed) return AVIERR_ERROR;
+    if (!bits || bitsSize <= 0 || index < 0 || index == INT32_MAX)
+        return out->Fail(AVIERR_BADPARAM, "no pixel data or no place for the frame");
+    if (out->videoStream && !out->placed) return out->Fail(AVIERR_BADPARAM, "frames are appended to this file");
+    try {
+        if (!out->videoStream) {
+            if (const int32_t code = BeginStream(out, bitsSize, header); code != AVIERR_OK) return code;
+            out->placed = true;
+        } else if (bitsSize != out->frameSize) {
+            return out->Fail(AVIERR_BADSIZE, "frame size differs from the first frame's");
+        }
+        return WritePlaced(out, index, bits);
+    } catch (...) {
+        return out->Fail(AVIERR_MEMORY, CurrentExceptionText(ErrnoText(ENOMEM)));
+    }
+}
+
+int32_t AviOutputMoveFrame(AviOutput* out, int32_t from, int32_t to) {
+    if (!out) return AVIERR_BADHANDLE;
+    if (out->failed) return AVIERR_ERROR;
+    if (!out->placed || from < 0 || to < 0) return out->Fail(AVIERR_BADPARAM, "no frame in that place");
+    if (from == to) return AVIERR_OK;
+    try {
+        out->moveBuffer.resize(size_t(out->frameSize));
+        uint64_t riff = 0;
+        const uint64_t at = out->ChunkPos(uint64_t(from), &riff) + 8;
+        size_t got = 0;
+        while (got < out->moveBuffer.size()) {
+            const ssize_t n = pread(out->file, out->moveBuffer.data() + got, out->moveBuffer.size() - got,
+                                    off_t(at + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return out->Fail(AVIERR_FILEWRITE, n < 0 ? ErrnoText(errno) : "a frame was cut short");
+            got += size_t(n);
+        }
+        return WritePlaced(out, to, out->moveBuffer.data());
+    } catch (...) {
+        return out->Fail(AVIERR_MEMORY, CurrentExceptionText(ErrnoText(ENOMEM)));
+    }
+}
+
+int32_t AviOutputKeepFrames(AviOutput* out, int32_t count) {
+    if (!out) return AVIERR_BADHANDLE;
+    if (!out->placed || count <= 0) return AVIERR_OK;
+    // The state the append path has after `count` frames: every RIFF before the last finished with its
+    // indices (these places may hold later frames, which the indices now cover), the last one open.
+    uint64_t left = uint64_t(count);
+    out->superIndex.clear();
+    for (uint64_t r = 0; left > 0; ++r) {
+        const uint64_t capacity = r == 0 ? out->firstRiffCapacity : out->nextRiffCapacity;
+        const uint64_t frames = std::min(left, capacity);
+        left -= frames;
+        out->riffNumber = int(r);
+        out->riffStart = r == 0 ? 0 : out->RiffStart(r);
+        out->moviStart = r == 0 ? out->headerSize - 12 : out->riffStart + 12;
+        out->riffFrames = uint32_t(frames);
+        out->pos = out->moviStart + 12 + frames * out->chunkSize;
+        out->riffOpen = true;
+        if (r > 0) {
+            const uint32_t head[6] = {FourCC("RIFF"), 0, FourCC("AVIX"), FourCC("LIST"), 0, FourCC("movi")};
+            if (!WriteAll(out->file, head, sizeof head, int64_t(out->riffStart)))
+                return out->Fail(AVIERR_FILEWRITE, ErrnoText(errno));
+        }
+        if (left > 0 && !out->FinishRiff(true)) return out->Fail(AVIERR_FILEWRITE, ErrnoText(errno));
+    }
+    out->nextFrame = count;
+    out->placed = false;  // from here on the file is as the append path leaves it
+    return AVIERR_OK;
 }
 
 namespace {

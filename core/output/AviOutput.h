@@ -56,6 +56,18 @@ AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATE
 // code of the failure that marks the handle failed (the frame is then not part of the file).
 int32_t AviOutputAddFrame(AviOutput* out, const void* bits, int32_t bitsSize, const BITMAPINFOHEADER* header);
 
+// Frames in any order: writes frame `index` (0-based) straight into its place, which is known before the
+// frames before it are written since every frame has the first frame's size (fixed, with the format, by
+// the first call). A file takes either this or AviOutputAddFrame. Before close, AviOutputKeepFrames
+// says how many places the file holds; each of them must have been put (or moved into).
+int32_t AviOutputPutFrame(AviOutput* out, int32_t index, const void* bits, int32_t bitsSize,
+                          const BITMAPINFOHEADER* header);
+// Copies the frame put into place `from` into place `to` (closing up after a frame left out).
+int32_t AviOutputMoveFrame(AviOutput* out, int32_t from, int32_t to);
+// The file is to hold places 0..count-1, the rest is dropped: the file is then byte for byte what
+// AviOutputAddFrame gives for the same frames in that order. Returns 0 or AVIERR_FILEWRITE.
+int32_t AviOutputKeepFrames(AviOutput* out, int32_t count);
+
 // Finishes headers and indices (also after a failed add-frame, so the frames written before it stay
 // readable), closes the file and frees the handle. Returns 0, AVIERR_BADHANDLE for a null handle, or
 // AVIERR_FILEWRITE when the file could not be finished (reason in *error when error is not null).
@@ -70,11 +82,12 @@ void AviOutputDiscard(AviOutput* out);
 // empty while nothing has failed, and for a null handle.
 const char* AviOutputLastError(const AviOutput* out);
 
-// Frames stored so far (successful add-frame calls); 0 for a null handle.
+// Frames stored so far (successful add-frame calls, or the count kept); 0 for a null handle.
 int32_t AviOutputFrameCount(const AviOutput* out);
 
 // Size at which a RIFF list is closed and the next begins (default 1 GiB; values below 64 KiB are
 // raised to 64 KiB, values above 1 GiB lowered to 1 GiB). Tests lower it to exercise the OpenDML form.
+// Frames put into places need it set before the first frame.
 constexpr uint64_t kAviDefaultRiffLimit = uint64_t(1) << 30;
 void AviOutputSetRiffLimit(AviOutput* out, uint64_t bytes);
 

@@ -23,8 +23,13 @@ namespace {
 
 constexpr size_t kReportedNumbers = 20;
 
-// Which frame the loop reads in round i, or false when the loop is over.
-using FrameAt = std::function<bool(int32_t round, int32_t* frame)>;
+// Only bookkeeping outside a loop's rounds can throw (the loops close their files themselves).
+ExportOutcome Unexpected() {
+    ExportOutcome outcome;
+    outcome.stop = ExportStop::Refused;
+    outcome.reason = CurrentExceptionText();
+    return outcome;
+}
 
 bool SameFile(const char* a, const char* b) {
     if (!a || !b) return false;
@@ -61,89 +66,87 @@ void CopyBox(const uint8_t* block, const BITMAPINFOHEADER& source, const CropRec
     }
 }
 
-ExportOutcome RunExportLoop(VideoFrameReader& reader, FrameInfo& info, const CropRect& box, const FrameAt& frameAt,
-                            const ExportTarget& target, const ExportCallbacks& callbacks) {
-    ExportOutcome outcome;
-    auto refuse = [&outcome](ExportStop stop, std::string reason) {
-        outcome.stop = stop;
-        outcome.reason = std::move(reason);
-        return outcome;
+// What every loop needs around its rounds: the output's frame geometry, a buffer for one output frame
+// and the open file.
+struct Output {
+    CropRect box;
+    int64_t stride = 0;
+    int64_t size = 0;
+    bool boxOutside = false;  // the box reaches outside the frame: whole frames are read
+    std::unique_ptr<uint8_t, FreeDeleter> pixels;
+    AviOutput* file = nullptr;
+};
+
+// Refusals and the opening of the file; false with outcome filled in when the loop cannot start.
+bool StartOutput(FrameInfo& info, const CropRect& box, const ExportTarget& target, Output* output,
+                 ExportOutcome* outcome) {
+    auto refuse = [outcome](ExportStop stop, std::string reason) {
+        outcome->stop = stop;
+        outcome->reason = std::move(reason);
+        return false;
     };
     if (!target.path || !*target.path) return refuse(ExportStop::Refused, "no output file name");
     if (SameFile(target.path, target.sourcePath))
         return refuse(ExportStop::Refused, "the output file is the video being read");
-
-    const int64_t outStride = DibStride24(box.Width());
-    const int64_t outSize = outStride * box.Height();
-    if (outSize > std::numeric_limits<int32_t>::max()) return refuse(ExportStop::Refused, "the frames are too large");
-    // Whole frames are read when the caller wants each one (the view keeps it as its frame copy) or the
-    // box reaches outside the frame; otherwise only the box is read.
-    const bool wholeFrames = bool(callbacks.frameRead) || !(ClampCropBox(box, info.width, info.height) == box);
-    std::unique_ptr<uint8_t, FreeDeleter> outPixels(static_cast<uint8_t*>(std::calloc(size_t(outSize), 1)));
-    if (!outPixels) return refuse(ExportStop::Refused, "not enough memory for one output frame");
-
+    output->box = box;
+    output->stride = DibStride24(box.Width());
+    output->size = output->stride * box.Height();
+    if (output->size > std::numeric_limits<int32_t>::max())
+        return refuse(ExportStop::Refused, "the frames are too large");
+    output->boxOutside = !(ClampCropBox(box, info.width, info.height) == box);
+    output->pixels.reset(static_cast<uint8_t*>(std::calloc(size_t(output->size), 1)));
+    if (!output->pixels) return refuse(ExportStop::Refused, "not enough memory for one output frame");
     std::string openError;
-    AviOutput* out = AviOutputOpen(target.path, OutputFramePeriodMs(info.framesPerSecond), nullptr, &openError);
-    if (!out) return refuse(ExportStop::CreateFailed, openError.empty() ? "cannot create the file" : openError);
+    output->file = AviOutputOpen(target.path, OutputFramePeriodMs(info.framesPerSecond), nullptr, &openError);
+    if (!output->file)
+        return refuse(ExportStop::CreateFailed, openError.empty() ? "cannot create the file" : openError);
+    return true;
+}
 
-    try {
-        int32_t frame = 0;
-        for (int32_t round = 0; frameAt(round, &frame); ++round) {
-            if (callbacks.keepGoing && !callbacks.keepGoing()) {
-                outcome.stop = ExportStop::Cancelled;
-                break;
-            }
-            // The frame's rows for the output: the box's block as the reader delivers it, or the box
-            // cut out of the whole frame.
-            FrameBlockPtr block;
-            const uint8_t* pixels = nullptr;
-            BITMAPINFOHEADER header;
-            if (!wholeFrames) {
-                int32_t length = 0;
-                const uint8_t* part = reader.ReadFramePart(info, frame, box.left, box.top, box.Width(), box.Height(),
-                                                           &length);
-                if (part && BlockHeader(part, length, &header) && header.biWidth == box.Width() &&
-                    header.biHeight == box.Height())
-                    pixels = part + kDibHeaderSize;
-            } else {
-                block.reset(reader.ReadFrame(info, frame));
-                if (block && BlockHeader(block.get(), info.frameBlockSize, &header)) pixels = outPixels.get();
-            }
-            if (!pixels) {
-                outcome.omitted.push_back(frame);
-                if (callbacks.omitted) callbacks.omitted(round, frame);
-                continue;
-            }
-            if (callbacks.progress) callbacks.progress(round, frame);
-            if (wholeFrames) {
-                if (callbacks.frameRead) callbacks.frameRead(frame, block.get(), info.frameBlockSize);
-                CopyBox(block.get(), header, box, outPixels.get(), outStride);
-                // The output header is the frame's own with the box's size; the caller's frame copy
-                // keeps the frame's header.
-                header.biWidth = box.Width();
-                header.biHeight = box.Height();
-                header.biSizeImage = static_cast<uint32_t>(outSize);
-                block.reset();
-            }
-
-            if (AviOutputAddFrame(out, pixels, static_cast<int32_t>(outSize), &header) != AVIERR_OK) {
-                outcome.stop = ExportStop::WriteFailed;
-                outcome.reason = AviOutputLastError(out);
-                if (outcome.reason.empty()) outcome.reason = "the frame could not be written";
-                break;
-            }
-        }
-    } catch (...) {
-        // Memory ran out (or a callback threw): the file is still closed properly below.
-        outcome.stop = ExportStop::WriteFailed;
-        outcome.reason = CurrentExceptionText();
+// One frame's rows for the output, or null when the reader does not deliver it. Whole frames are read
+// when the caller wants to see this one (frameRead, after progress; progress(position) comes first) or
+// the box reaches outside the frame; otherwise only the box is read.
+const uint8_t* ReadOutputFrame(VideoFrameReader& reader, FrameInfo& info, int32_t frame, Output& output,
+                               const ExportCallbacks& callbacks, const std::function<void()>& progress,
+                               BITMAPINFOHEADER* header) {
+    const CropRect& box = output.box;
+    const bool show = callbacks.frameRead && (!callbacks.wantFrame || callbacks.wantFrame(frame));
+    if (!show && !output.boxOutside) {
+        int32_t length = 0;
+        const uint8_t* part = reader.ReadFramePart(info, frame, box.left, box.top, box.Width(), box.Height(), &length);
+        if (!part || !BlockHeader(part, length, header) || header->biWidth != box.Width() ||
+            header->biHeight != box.Height())
+            return nullptr;
+        progress();
+        return part + kDibHeaderSize;
     }
+    FrameBlockPtr block(reader.ReadFrame(info, frame));
+    if (!block || !BlockHeader(block.get(), info.frameBlockSize, header)) return nullptr;
+    progress();
+    if (show) callbacks.frameRead(frame, block.get(), info.frameBlockSize);
+    CopyBox(block.get(), *header, box, output.pixels.get(), output.stride);
+    // The output header is the frame's own with the box's size.
+    header->biWidth = box.Width();
+    header->biHeight = box.Height();
+    header->biSizeImage = static_cast<uint32_t>(output.size);
+    return output.pixels.get();
+}
 
-    outcome.framesWritten = AviOutputFrameCount(out);
+void WriteFailed(ExportOutcome& outcome, const AviOutput* file) {
+    outcome.stop = ExportStop::WriteFailed;
+    outcome.reason = AviOutputLastError(file);
+    if (outcome.reason.empty()) outcome.reason = "the frame could not be written";
+}
+
+// Closes the file with outcome.framesWritten frames (none: the file is not made) and stamps it.
+ExportOutcome FinishOutput(Output& output, const ExportTarget& target, ExportOutcome outcome) {
+    AviOutput* out = output.file;
+    output.file = nullptr;
     if (outcome.framesWritten == 0) {
         // No frame, no video: the file is not made.
         AviOutputDiscard(out);
         if (outcome.stop == ExportStop::Done) outcome.reason = "no frame could be read";
+        outcome.lastWrittenFrame = -1;
         return outcome;
     }
     outcome.written = true;
@@ -160,17 +163,139 @@ ExportOutcome RunExportLoop(VideoFrameReader& reader, FrameInfo& info, const Cro
     return outcome;
 }
 
-ExportOutcome RunExport(VideoFrameReader& reader, FrameInfo& info, const CropRect& box, const FrameAt& frameAt,
-                        const ExportTarget& target, const ExportCallbacks& callbacks) {
+// The crop: every frame in order, appended.
+ExportOutcome RunCropLoop(VideoFrameReader& reader, FrameInfo& info, const CropRect& box, const ExportTarget& target,
+                          const ExportCallbacks& callbacks) {
+    ExportOutcome outcome;
+    Output output;
+    if (!StartOutput(info, box, target, &output, &outcome)) return outcome;
     try {
-        return RunExportLoop(reader, info, box, frameAt, target, callbacks);
+        // The frame count is read anew every round: reading may change it.
+        for (int32_t frame = 0; frame < info.frameCount; ++frame) {
+            if (callbacks.keepGoing && !callbacks.keepGoing()) {
+                outcome.stop = ExportStop::Cancelled;
+                break;
+            }
+            BITMAPINFOHEADER header;
+            const uint8_t* pixels = ReadOutputFrame(
+                reader, info, frame, output, callbacks,
+                [&] {
+                    if (callbacks.progress) callbacks.progress(frame, frame);
+                },
+                &header);
+            if (!pixels) {
+                outcome.omitted.push_back(frame);
+                if (callbacks.omitted) callbacks.omitted(frame, frame);
+                continue;
+            }
+            if (AviOutputAddFrame(output.file, pixels, static_cast<int32_t>(output.size), &header) != AVIERR_OK) {
+                WriteFailed(outcome, output.file);
+                break;
+            }
+            outcome.lastWrittenFrame = frame;
+        }
     } catch (...) {
-        // Only bookkeeping outside the loop can get here (the loop closes its file itself).
-        ExportOutcome outcome;
-        outcome.stop = ExportStop::Refused;
+        // Memory ran out (or a callback threw): the file is still closed properly below.
+        outcome.stop = ExportStop::WriteFailed;
         outcome.reason = CurrentExceptionText();
-        return outcome;
     }
+    outcome.framesWritten = AviOutputFrameCount(output.file);
+    return FinishOutput(output, target, std::move(outcome));
+}
+
+// The list: frames decoded once each in ascending order, each written straight into its place in list
+// order. A place is settled once every position before it is: its frame was written, or left out,
+// which closes up the places after it. Frames written while an earlier position is still open go to
+// the place of their position and move down when they settle (only after a frame was left out).
+ExportOutcome RunListLoop(VideoFrameReader& reader, FrameInfo& info, const int32_t* frames, int32_t count,
+                          const ExportTarget& target, const ExportCallbacks& callbacks) {
+    ExportOutcome outcome;
+    Output output;
+    CropRect whole;
+    whole.right = info.width;
+    whole.bottom = info.height;
+    if (!StartOutput(info, whole, target, &output, &outcome)) return outcome;
+
+    enum : uint8_t { kOpen, kFinal, kProvisional, kLeftOut };
+    int32_t settled = 0;  // positions [0, settled) are settled
+    int32_t leftOut = 0;  // frames left out among them
+    try {
+        std::vector<int32_t> order(size_t(count), 0);
+        for (int32_t p = 0; p < count; ++p) order[size_t(p)] = p;
+        std::stable_sort(order.begin(), order.end(), [frames](int32_t a, int32_t b) { return frames[a] < frames[b]; });
+        std::vector<uint8_t> state(size_t(count), kOpen);
+
+        // Settles what can be settled; false when moving a frame down failed.
+        auto settle = [&]() {
+            for (; settled < count && state[size_t(settled)] != kOpen; ++settled) {
+                const int32_t p = settled;
+                if (state[size_t(p)] == kLeftOut) {
+                    ++leftOut;
+                    outcome.omitted.push_back(frames[p]);
+                    if (callbacks.omitted) callbacks.omitted(p, frames[p]);
+                    continue;
+                }
+                if (state[size_t(p)] == kProvisional && leftOut > 0 &&
+                    AviOutputMoveFrame(output.file, p, p - leftOut) != AVIERR_OK)
+                    return false;
+                outcome.lastWrittenFrame = frames[p];
+            }
+            return true;
+        };
+
+        int32_t done = 0;
+        for (size_t i = 0; i < order.size();) {
+            const int32_t frame = frames[order[i]];
+            size_t end = i + 1;
+            while (end < order.size() && frames[order[end]] == frame) ++end;
+            if (callbacks.keepGoing && !callbacks.keepGoing()) {
+                outcome.stop = ExportStop::Cancelled;
+                break;
+            }
+            BITMAPINFOHEADER header;
+            const uint8_t* pixels = ReadOutputFrame(
+                reader, info, frame, output, callbacks,
+                [&] {
+                    if (callbacks.progress) callbacks.progress(done, frame);
+                },
+                &header);
+            bool failed = false;
+            for (size_t k = i; k < end && !failed; ++k) {
+                const int32_t p = order[k];
+                if (!pixels) {
+                    state[size_t(p)] = kLeftOut;
+                } else {
+                    if (k > i && callbacks.progress) callbacks.progress(done, frame);
+                    const bool final = p == settled;
+                    const int32_t place = final ? p - leftOut : p;
+                    if (AviOutputPutFrame(output.file, place, pixels, static_cast<int32_t>(output.size), &header) !=
+                        AVIERR_OK) {
+                        WriteFailed(outcome, output.file);
+                        failed = true;
+                        break;
+                    }
+                    state[size_t(p)] = final ? kFinal : kProvisional;
+                }
+                ++done;
+                if (!settle()) {
+                    WriteFailed(outcome, output.file);
+                    failed = true;
+                }
+            }
+            if (failed) break;
+            i = end;
+        }
+    } catch (...) {
+        // Memory ran out (or a callback threw): the file is still closed properly below.
+        outcome.stop = ExportStop::WriteFailed;
+        outcome.reason = CurrentExceptionText();
+    }
+    // The file holds the list up to the first position not settled.
+    outcome.framesWritten = settled - leftOut;
+    if (outcome.framesWritten > 0 && AviOutputKeepFrames(output.file, outcome.framesWritten) != AVIERR_OK &&
+        outcome.stop != ExportStop::WriteFailed)
+        WriteFailed(outcome, output.file);
+    return FinishOutput(output, target, std::move(outcome));
 }
 
 // Drops the last UTF-8 character of text (a lone continuation byte counts as one).
@@ -237,12 +362,11 @@ ExportOutcome ExportCheckedFrames(VideoFrameReader& reader, FrameInfo& info, con
         outcome.reason = "the video has no frame size";
         return outcome;
     }
-    const FrameAt frameAt = [frames, count](int32_t round, int32_t* frame) {
-        if (round >= count) return false;
-        *frame = frames[round];
-        return true;
-    };
-    return RunExport(reader, info, whole, frameAt, target, callbacks);
+    try {
+        return RunListLoop(reader, info, frames, count, target, callbacks);
+    } catch (...) {
+        return Unexpected();
+    }
 }
 
 ExportOutcome CropAndSave(VideoFrameReader& reader, FrameInfo& info, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
@@ -254,13 +378,11 @@ ExportOutcome CropAndSave(VideoFrameReader& reader, FrameInfo& info, int32_t x1,
         outcome.reason = "the crop box is empty or outside the frame";
         return outcome;
     }
-    // The frame count is read anew every round: reading may change it.
-    const FrameAt frameAt = [&info](int32_t round, int32_t* frame) {
-        if (round >= info.frameCount) return false;
-        *frame = round;
-        return true;
-    };
-    return RunExport(reader, info, box, frameAt, target, callbacks);
+    try {
+        return RunCropLoop(reader, info, box, target, callbacks);
+    } catch (...) {
+        return Unexpected();
+    }
 }
 
 std::string ExportOutcomeText(const ExportOutcome& outcome, const std::string& path) {

@@ -2,8 +2,8 @@
 // checked frames) or the crop box of every frame (Crop and Save), plus the small pure helpers the view
 // and tessaron-cli share (proposed file names, the omitted-frame report, the output's frame period).
 //
-// Both loops read one frame per round through the caller's reader. The view hangs its cancel check,
-// status texts and frame copy on the callbacks; frames the reader cannot deliver are left out and
+// Both loops read frames in ascending order through the caller's reader. The view hangs its cancel
+// check, status texts and drawing on the callbacks; frames the reader cannot deliver are left out and
 // listed in the outcome. Nothing here throws or shows anything.
 #pragma once
 
@@ -30,20 +30,26 @@ struct ExportOutcome {
     // The output file was made (with framesWritten frames). An export that wrote no frame does not make
     // it, and a file already at its path stays as it was.
     bool written = false;
-    std::vector<int32_t> omitted;  // frame numbers the reader did not deliver, in the order met
-    std::string reason;            // why it stopped early or did not start
-    std::string stampError;        // set when the source's modification time could not be given
+    std::vector<int32_t> omitted;   // frame numbers the reader did not deliver, in the order met
+    std::string reason;             // why it stopped early or did not start
+    std::string stampError;         // set when the source's modification time could not be given
+    int32_t lastWrittenFrame = -1;  // the frame in the output's last place; -1 when none was written
 };
 
 // Every callback may be empty.
 struct ExportCallbacks {
     // First thing of every round, before the frame is read; false ends the loop (CheckForCancel).
     std::function<bool()> keepGoing;
-    // A frame was delivered: position in the output list (the frame number itself for a crop) and frame.
-    std::function<void(int32_t position, int32_t frame)> progress;
-    // Right after progress: the frame's block (header + rows, length bytes), for the view's frame copy.
+    // A frame was delivered: for an export the positions of the list done before it (one call for each
+    // position the frame takes), for a crop the frame number itself; and the frame.
+    std::function<void(int32_t done, int32_t frame)> progress;
+    // Whether frameRead is to see this frame (asked before it is read; empty: every frame). A frame to
+    // be seen is read whole, others through the crop's box alone.
+    std::function<bool(int32_t frame)> wantFrame;
+    // Right after progress: the frame's block (header + rows, length bytes), for the view to draw.
     std::function<void(int32_t frame, const uint8_t* block, int32_t length)> frameRead;
-    // A frame the reader did not deliver (nothing is written for it).
+    // A frame the reader did not deliver (nothing is written for it), with its position in the list, in
+    // list order.
     std::function<void(int32_t position, int32_t frame)> omitted;
 };
 
@@ -70,6 +76,9 @@ CropRect ClampCropBox(const CropRect& box, int32_t width, int32_t height);
 int32_t OutputFramePeriodMs(double framesPerSecond);
 
 // Writes frames[0..count) in that order, whole. The output has the frames that were delivered, densely.
+// Each frame is decoded once, in ascending frame order whatever the list's order, and written straight
+// into its place. A stop (keepGoing, a failed write) leaves the list's frames up to the first position
+// not yet written.
 ExportOutcome ExportCheckedFrames(VideoFrameReader& reader, FrameInfo& info, const int32_t* frames, int32_t count,
                                   const ExportTarget& target, const ExportCallbacks& callbacks);
 

@@ -1,17 +1,23 @@
 // The view's commands that write files: Crop and Save, the export of the selector's checked frames and
 // the save of one frame as a BMP file. The writing loops live in the library (output/FrameExport.h),
-// shared with tessaron-cli crop and export; here the view asks for the file name, runs the loop under
-// its cancel check with progress texts, and tells the user how it went.
+// shared with tessaron-cli crop and export (the same reads: a crop reads the box alone); here the view
+// asks for the file name, runs the loop under its cancel check with progress texts and a frame drawn a
+// few times a second, and tells the user how it went.
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include <QElapsedTimer>
+
 #include "framework/Document.h"
 #include "framework/Framework.h"
+#include "image/dib.h"
 #include "output/FrameExport.h"
 #include "dialogs/SelectVideoFrames.h"
 #include "video/FrameBitmap.h"
 #include "video/VideoFrameReader.h"
 #include "view/CTessaronView.h"
+#include "view/FrameImage.h"
 #include "view/LoopGuard.h"
 
 namespace {
@@ -19,6 +25,8 @@ namespace {
 const QString kAviFilter = QStringLiteral("AVI Files (*.avi)|*.avi|All Files (*.*)|*.*||");
 const QString kBmpFilter = QStringLiteral("BMP Files (*.bmp)|*.bmp|All Files (*.*)|*.*||");
 const QString kCannotCreate = QStringLiteral("Cannot create AVI file...");
+// How often a writing loop shows one of its frames.
+constexpr qint64 kDrawIntervalMs = 250;
 
 std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
 QString FromUtf8(const std::string& text) {
@@ -39,21 +47,48 @@ void CTessaronView::RunWriteLoop(
     target.sourcePath = source.empty() ? nullptr : source.c_str();
     target.sourceModified = &m_sourceStatus.m_mtime;
 
+    // While the loop runs the view shows a frame of it now and then, drawn straight from the loop's block
+    // (the reader reads the few frames it shows whole, the others only as far as the output needs
+    // them); afterwards it shows again what it showed before.
+    const QImage shownBefore = m_frameImage;
+    const int drawnBefore = m_drawnFrame;
+    bool drew = false;
     ExportOutcome outcome;
     {
         LoopGuard guard(this, rounds);
         int round = 0;
+        int done = 0;  // an export's frames done, for the bar
+        QElapsedTimer sinceDrawn;
         ExportCallbacks callbacks;
-        callbacks.keepGoing = [&] { return guard.Round(round++) != 0; };
+        callbacks.keepGoing = [&] { return guard.Round(crop ? round++ : done) != 0; };
         callbacks.progress = [&](int32_t position, int32_t frame) {
+            done = std::max(done, position + 1);
             framework.SetStatusText(
                 crop ? QString::asprintf("Processing Frame %4d", frame)
                      : QString::asprintf("Processing Frame %4d [Original frame:  %4d]", position, frame));
         };
-        callbacks.frameRead = [&](int32_t frame, const uint8_t* block, int32_t length) {
-            CopyFrameBlock(block, length, frame);
+        callbacks.omitted = [&](int32_t position, int32_t) { done = std::max(done, position + 1); };
+        callbacks.wantFrame = [&](int32_t) { return !sinceDrawn.isValid() || sinceDrawn.elapsed() >= kDrawIntervalMs; };
+        callbacks.frameRead = [&](int32_t, const uint8_t* block, int32_t length) {
+            sinceDrawn.start();
+            int32_t width = 0, height = 0;
+            if (!IsWholeFrameBlock(block, length, &width, &height)) return;
+            if (m_frameImage.width() != width || m_frameImage.height() != height ||
+                m_frameImage.format() != QImage::Format_RGB32)
+                m_frameImage = QImage(width, height, QImage::Format_RGB32);
+            if (m_frameImage.isNull()) return;
+            BgrRowsToImage(block + kDibHeaderSize, width, height, DibStride24(width), m_frameImage);
+            // The loop's picture stands for every paint until the loop ends.
+            m_drawnFrame = m_currentFrame;
+            drew = true;
+            Invalidate();
         };
         outcome = write(target, callbacks);
+    }
+    if (drew) {
+        m_frameImage = shownBefore;
+        m_drawnFrame = drawnBefore;
+        Invalidate();
     }
 
     switch (outcome.stop) {

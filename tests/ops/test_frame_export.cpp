@@ -16,7 +16,9 @@
 #include <sys/stat.h>
 
 #include "image/dib.h"
+#include "output/AviOutput.h"
 #include "output/FrameExport.h"
+#include "video/MediaDetector.h"
 #include "tests/ops/OpsTestSupport.h"
 #include "tests/support/TestVideos.h"
 
@@ -78,8 +80,9 @@ TEST_P(Export, ChosenFramesInListOrderBitForBit) {
     EXPECT_EQ(outcome.framesWritten, 3);
     EXPECT_TRUE(outcome.omitted.empty());
     EXPECT_TRUE(outcome.stampError.empty()) << outcome.stampError;
-    EXPECT_EQ(events, (std::vector<std::string>{"check", "progress 0 7", "read 7", "check", "progress 1 2", "read 2",
-                                                "check", "progress 2 5", "read 5"}));
+    // Decoded in ascending order; progress counts the list's positions done.
+    EXPECT_EQ(events, (std::vector<std::string>{"check", "progress 0 2", "read 2", "check", "progress 1 5", "read 5",
+                                                "check", "progress 2 7", "read 7"}));
 
     const ProbeInfo p = Probe(out);
     EXPECT_EQ(p.width, 65);
@@ -181,24 +184,97 @@ TEST(ExportStops, TerminatedExportIsAValidShorterFile) {
     Opened v;
     ASSERT_TRUE(OpenReader(v.reader, source, false, &v.info));
     const std::string out = Scratch("terminated.avi");
-    std::vector<int32_t> frames;
-    for (int32_t i = 23; i >= 0; --i) frames.push_back(i);
+    // Frames are decoded in ascending order: after 8 rounds frames 0 to 7 are done, and the list up to
+    // its first position not written (23) is 0, 1, 2, 3.
+    std::vector<int32_t> frames{0, 1, 2, 3};
+    for (int32_t i = 23; i >= 4; --i) frames.push_back(i);
     int rounds = 0;
     ExportCallbacks callbacks;
-    callbacks.keepGoing = [&] { return rounds++ < 4; };
+    callbacks.keepGoing = [&] { return rounds++ < 8; };
     const ExportOutcome outcome = ExportCheckedFrames(v.reader, *v.info, frames.data(), int32_t(frames.size()),
                                                       TargetFor(out, source, &sourceTime), callbacks);
     EXPECT_EQ(outcome.stop, ExportStop::Cancelled);
     EXPECT_EQ(outcome.framesWritten, 4);
-    EXPECT_EQ(rounds, 5);
+    EXPECT_EQ(rounds, 9);
     const ProbeInfo p = Probe(out);
     EXPECT_EQ(p.decodedFrames, 4);
     const std::vector<Bytes> src = SourceFrames(source);
     const std::vector<Bytes> got = FfmpegFrames(out, 65, 48);
     ASSERT_EQ(got.size(), 4u);
-    for (int i = 0; i < 4; ++i) EXPECT_TRUE(got[size_t(i)] == src[size_t(23 - i)]) << i;
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(got[size_t(i)] == src[size_t(i)]) << i;
     EXPECT_TRUE(SameTime(ModificationTime(out), sourceTime));
     EXPECT_EQ(ExportOutcomeText(outcome, out), "Terminated: " + out + " holds the 4 frames written before.");
+}
+
+// Lists of every shape on a long-GOP H.264 clip (50 frames, one key frame): the file is byte for byte
+// what appending the frames, each read alone, in list order gives; no seek back; frames past the end
+// left out in list order; a stop after k reads keeps the list up to its first position not written.
+TEST(ExportStops, AnyListOrderGivesTheInOrderFile) {
+    struct Row {
+        const char* shape;
+        std::vector<int32_t> frames;
+        int reads;  // rounds before the stop; -1: none
+    };
+    const std::vector<Row> rows{
+        {"ascending", {3, 10, 20, 33, 47}, -1},
+        {"descending", {47, 33, 20, 10, 3}, -1},
+        {"shuffled", {20, 3, 47, 10, 33}, -1},
+        {"repeats", {10, 3, 10, 47, 3}, -1},
+        {"unreadable in the middle, backwards", {40, 30, 70, 20, 10}, -1},
+        {"stopped after 3 reads", {5, 8, 40, 3}, 3},
+        {"stopped before the first position", {40, 30, 20, 10}, 2},
+    };
+    const std::string source = TestVideoPath(TestVideo::H264Mp4);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.shape);
+        // What the list keeps: positions up to the first whose frame was not read, unreadable ones left out.
+        std::vector<int32_t> sorted = row.frames;
+        std::sort(sorted.begin(), sorted.end());
+        sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+        const size_t reads = row.reads < 0 ? sorted.size() : size_t(row.reads);
+        std::vector<int32_t> kept, omitted;
+        for (int32_t frame : row.frames) {
+            if (std::find(sorted.begin(), sorted.begin() + long(reads), frame) == sorted.begin() + long(reads)) break;
+            (frame < 50 ? kept : omitted).push_back(frame);
+        }
+
+        Opened v;
+        ASSERT_TRUE(OpenReader(v.reader, source, true, &v.info));
+        const std::string out = Scratch("order.avi");
+        int rounds = 0;
+        ExportCallbacks callbacks;
+        callbacks.keepGoing = [&] { return row.reads < 0 || rounds++ < row.reads; };
+        const int64_t seeks = v.reader.Detector()->GetCounters().seeks;
+        const ExportOutcome outcome = ExportCheckedFrames(v.reader, *v.info, row.frames.data(),
+                                                          int32_t(row.frames.size()), TargetFor(out, source, nullptr),
+                                                          callbacks);
+        EXPECT_LE(v.reader.Detector()->GetCounters().seeks - seeks, 1);
+        EXPECT_EQ(outcome.stop, row.reads < 0 ? ExportStop::Done : ExportStop::Cancelled) << outcome.reason;
+        EXPECT_EQ(outcome.omitted, omitted);
+        ASSERT_EQ(outcome.framesWritten, int32_t(kept.size()));
+        EXPECT_EQ(outcome.written, !kept.empty());
+        if (kept.empty()) continue;
+        EXPECT_EQ(outcome.lastWrittenFrame, kept.back());
+
+        // The reference: each frame read alone by a reader of its own, appended in list order.
+        const std::string reference = Scratch("order-reference.avi");
+        AviOutput* file = AviOutputOpen(reference.c_str(), OutputFramePeriodMs(v.info->framesPerSecond), nullptr);
+        ASSERT_NE(file, nullptr);
+        for (int32_t frame : kept) {
+            Opened alone;
+            ASSERT_TRUE(OpenReader(alone.reader, source, true, &alone.info));
+            FrameBlockPtr block(alone.reader.ReadFrame(*alone.info, frame));
+            ASSERT_TRUE(block);
+            BITMAPINFOHEADER header;
+            std::memcpy(&header, block.get(), sizeof header);
+            header.biSizeImage = uint32_t(alone.info->frameBlockSize - kDibHeaderSize);
+            EXPECT_EQ(AviOutputAddFrame(file, block.get() + kDibHeaderSize, alone.info->frameBlockSize - kDibHeaderSize,
+                                        &header),
+                      AVIERR_OK);
+        }
+        ASSERT_EQ(AviOutputClose(file), AVIERR_OK);
+        EXPECT_TRUE(ReadFileBytes(out) == ReadFileBytes(reference));
+    }
 }
 
 TEST(ExportStops, UnreadableFramesAreOmittedAndReported) {
@@ -217,10 +293,10 @@ TEST(ExportStops, UnreadableFramesAreOmittedAndReported) {
     };
     const ExportOutcome outcome = ExportCheckedFrames(v.reader, *v.info, frames.data(), 4,
                                                       TargetFor(out, source, nullptr), callbacks);
-    EXPECT_EQ(outcome.stop, ExportStop::Done);
+    EXPECT_EQ(outcome.stop, ExportStop::Done) << outcome.reason;
     EXPECT_EQ(outcome.framesWritten, 2);
     EXPECT_EQ(outcome.omitted, (std::vector<int32_t>{40, 99}));
-    EXPECT_EQ(events, (std::vector<std::string>{"progress 0 7", "omitted 1 40", "progress 2 5", "omitted 3 99"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"progress 0 5", "progress 1 7", "omitted 1 40", "omitted 3 99"}));
     EXPECT_EQ(OmittedFramesReport(outcome.omitted), "Frames omitted due to file size limits:\n40\n99\n");
     const std::vector<Bytes> src = SourceFrames(source);
     const std::vector<Bytes> got = FfmpegFrames(out, 65, 48);

@@ -380,6 +380,38 @@ TEST(AviOutput, LongOutputGoesOnInOpenDmlLists) {
     ExpectReadsBack(dir / "big.avi", dir.path(), v, 40, "25/1");
 }
 
+// Frames put into their places in any order (some twice, some moved down, places past the count given
+// up) make the file that appending them in order makes, OpenDML lists included.
+TEST(AviOutput, FramesPutIntoTheirPlacesMakeTheAppendedFile) {
+    TempDir dir;
+    const Video v(64, 48, 40, 3);
+    const BITMAPINFOHEADER h = v.Header();
+    for (const uint64_t limit : {uint64_t(0), uint64_t(64 * 1024)}) {
+        for (const int32_t count : {40, 1, 9, 10, 11, 19}) {
+            SCOPED_TRACE(std::to_string(limit) + " " + std::to_string(count));
+            const std::string appended = dir / "appended.avi", placed = dir / "placed.avi";
+            Video first = v;
+            first.frames.resize(size_t(count));
+            ASSERT_EQ(WriteVideo(appended, first, 40, limit), count);
+
+            AviOutput* out = AviOutputOpen(placed.c_str(), 40, nullptr);
+            ASSERT_NE(out, nullptr);
+            if (limit) AviOutputSetRiffLimit(out, limit);
+            // Odd frames one place up and moved down; even frames backwards; then every place again.
+            for (int32_t i = 1; i < 40; i += 2)
+                ASSERT_EQ(AviOutputPutFrame(out, i + 1, v.frames[size_t(i)].data(), int32_t(v.frames[0].size()), &h),
+                          0);
+            for (int32_t i = 1; i < 40; i += 2) ASSERT_EQ(AviOutputMoveFrame(out, i + 1, i), 0);
+            for (int32_t i = 38; i >= 0; i -= 2)
+                ASSERT_EQ(AviOutputPutFrame(out, i, v.frames[size_t(i)].data(), int32_t(v.frames[0].size()), &h), 0);
+            ASSERT_EQ(AviOutputKeepFrames(out, count), 0);
+            EXPECT_EQ(AviOutputFrameCount(out), count);
+            ASSERT_EQ(AviOutputClose(out), 0);
+            EXPECT_TRUE(ReadFileBytes(placed) == ReadFileBytes(appended));
+        }
+    }
+}
+
 TEST(AviOutput, OpenAndCloseWithoutFrames) {
     TempDir dir;
     AviOutput* out = AviOutputOpen((dir / "empty.avi").c_str(), 40, nullptr);
