@@ -1,6 +1,6 @@
 // tessaron-cli export FILE --frames 7,2,5 -o OUT.avi [--force]: the chosen frames, whole and in the
-// order given, written to a new uncompressed AVI file, as "Create AVI video file from checked frames"
-// does. Also the part that tessaron-cli crop shares: checking the output and running the write.
+// order given (decoded in ascending order), written to a new uncompressed AVI file, as "Create AVI video file from
+// checked frames" does. Also the part that tessaron-cli crop shares: checking the output and running the write.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -25,8 +25,9 @@ const char kUsage[] =
     "Writes the listed frames of FILE (0-based numbers, in the order given, repeats allowed) whole to\n"
     "OUT.avi as uncompressed 24-bit frames at the source's frame rate. OUT.avi gets FILE's modification\n"
     "time. An existing OUT.avi is replaced only with --force; FILE itself never is. Frames that cannot\n"
-    "be read are left out and listed on standard error (exit status 1). Ctrl+C stops the export and\n"
-    "leaves a complete file with the frames written so far.\n";
+    "be read are left out and listed on standard error (exit status 1). Each frame is decoded once, in\n"
+    "ascending order, whatever the order of the list. Ctrl+C stops the export and leaves a complete file\n"
+    "with the listed frames up to the first one not yet written.\n";
 
 // Set by the SIGINT handler: only a lock-free atomic is safe to touch there.
 std::atomic<bool> interrupted{false};

@@ -4,6 +4,8 @@
 //           ffmpeg -i clip -vf crop=960:540:0:0 -c:v rawvideo -pix_fmt bgr24 out.avi
 //   export: tessaron-cli export clip --frames 0,1,...,99 -o out.avi       (100 whole frames)
 //           ffmpeg -i clip -frames:v 100 -c:v rawvideo -pix_fmt bgr24 out.avi   (the same without the crop)
+//   order:  tessaron-cli export clip20 --frames <60 frames shuffled> against the same frames sorted, on a
+//           20 s clip of the same kind
 // The two commands of a pair take turns, several rounds each, so a change in the machine's load falls on
 // both; the best wall time of each counts (the machine may be shared), and the median is shown beside
 // it. Outputs go to /dev/shm when it is there (what is measured is the programs, not the disk's
@@ -88,30 +90,48 @@ fs::path Folder() {
     return dir;
 }
 
-std::string MakeClip() {
-    const fs::path clip = Folder() / "clip-1080p-10s.mp4";
+std::string MakeClip(int seconds = 10) {
+    const fs::path clip = Folder() / ("clip-1080p-" + std::to_string(seconds) + "s.mp4");
     if (fs::exists(clip)) return clip.string();
-    std::printf("making %s (1920x1080, 25 fps, 10 s, x264 veryfast, 3 B-frames, GOP 250)...\n", clip.c_str());
+    std::printf("making %s (1920x1080, 25 fps, %d s, x264 veryfast, 3 B-frames, GOP 250)...\n", clip.c_str(), seconds);
     std::fflush(stdout);
     const fs::path temp = Folder() / ("making-" + std::to_string(::getpid()) + ".mp4");
-    const std::string command =
-        "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -t 10 -c:v libx264 -preset veryfast "
-        "-bf 3 -g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p '" +
-        temp.string() + "'";
+    const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -t " +
+                                std::to_string(seconds) +
+                                " -c:v libx264 -preset veryfast "
+                                "-bf 3 -g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p '" +
+                                temp.string() + "'";
     if (std::system(command.c_str()) != 0) return {};
     std::error_code ec;
     fs::rename(temp, clip, ec);
     return ec ? std::string() : clip.string();
 }
 
-void Report(const char* what, const Pair& p) {
+void Report(const char* what, const Pair& p, const char* ours = "tessaron-cli", const char* theirs = "ffmpeg",
+            const char* goal = "1") {
     std::printf("%s:\n", what);
-    std::printf("  tessaron-cli %7.2f s wall (median %5.2f) %7.2f s cpu   %8.1f MiB written\n", p.ours.wall,
+    std::printf("  %-12s %7.2f s wall (median %5.2f) %7.2f s cpu   %8.1f MiB written\n", ours, p.ours.wall,
                 p.oursMedian, p.ours.cpu, double(p.ourBytes) / 1048576.0);
-    std::printf("  ffmpeg       %7.2f s wall (median %5.2f) %7.2f s cpu   %8.1f MiB written\n", p.theirs.wall,
+    std::printf("  %-12s %7.2f s wall (median %5.2f) %7.2f s cpu   %8.1f MiB written\n", theirs, p.theirs.wall,
                 p.theirsMedian, p.theirs.cpu, double(p.theirBytes) / 1048576.0);
-    std::printf("  ratio tessaron-cli / ffmpeg = %.2f (goal <= 1), of medians %.2f, processor time %.2f\n\n",
-                p.ours.wall / p.theirs.wall, p.oursMedian / p.theirsMedian, p.ours.cpu / p.theirs.cpu);
+    std::printf("  ratio %s / %s = %.2f (goal <= %s), of medians %.2f, processor time %.2f\n\n", ours, theirs,
+                p.ours.wall / p.theirs.wall, goal, p.oursMedian / p.theirsMedian, p.ours.cpu / p.theirs.cpu);
+}
+
+// 60 distinct frames of 0..499 in a fixed shuffled order (a small linear congruential generator), and
+// the same frames in ascending order.
+void SixtyFrames(std::string* shuffled, std::string* sorted) {
+    std::vector<int> all(500);
+    for (int i = 0; i < 500; ++i) all[size_t(i)] = i;
+    uint32_t state = 15;
+    for (int i = 499; i > 0; --i) {
+        state = state * 1664525u + 1013904223u;
+        std::swap(all[size_t(i)], all[size_t(state >> 8) % size_t(i + 1)]);
+    }
+    all.resize(60);
+    for (size_t i = 0; i < all.size(); ++i) *shuffled += (i ? "," : "") + std::to_string(all[i]);
+    std::sort(all.begin(), all.end());
+    for (size_t i = 0; i < all.size(); ++i) *sorted += (i ? "," : "") + std::to_string(all[i]);
 }
 
 }  // namespace
@@ -149,6 +169,23 @@ int main() {
         return 1;
     }
     Report("export of frames 0 to 99, whole (1920x1080)", whole);
+
+    // The same 60 frames in a shuffled and in ascending order, on a 20 s clip (two GOPs of 250).
+    const std::string longClip = MakeClip(20);
+    if (longClip.empty()) {
+        std::printf("bench_export: cannot make the 20 s clip with ffmpeg\n");
+        return 1;
+    }
+    std::string shuffled, sorted;
+    SixtyFrames(&shuffled, &sorted);
+    const std::string other = (outputs / "sorted.avi").string();
+    const Pair order = Compare({TESSARON_CLI, "export", longClip, "--frames", shuffled, "-o", ours}, ours,
+                               {TESSARON_CLI, "export", longClip, "--frames", sorted, "-o", other}, other);
+    if (!order.ok) {
+        std::printf("export in list order: a command failed\n");
+        return 1;
+    }
+    Report("export of 60 frames of a 20 s clip, shuffled against sorted", order, "shuffled", "sorted", "1.2");
     std::error_code ec;
     if (outputs != Folder()) fs::remove_all(outputs, ec);
     return 0;
