@@ -103,21 +103,23 @@ bool StartOutput(FrameInfo& info, const CropRect& box, const ExportTarget& targe
     return true;
 }
 
-// One frame's rows for the output, or null when the reader does not deliver it. Whole frames are read
-// when the caller wants to see this one (frameRead, after progress; progress(position) comes first) or
-// the box reaches outside the frame; otherwise only the box is read.
+// One frame's rows for the output, or null when the reader does not deliver it. Only the box is read
+// (the whole frame for an export), unless the box reaches outside the frame. A frame the caller wants to
+// see goes to frameRead as it was read, after progress: reading it another way would cost the reader
+// its place in the stream.
 const uint8_t* ReadOutputFrame(VideoFrameReader& reader, FrameInfo& info, int32_t frame, Output& output,
                                const ExportCallbacks& callbacks, const std::function<void()>& progress,
                                BITMAPINFOHEADER* header) {
     const CropRect& box = output.box;
     const bool show = callbacks.frameRead && (!callbacks.wantFrame || callbacks.wantFrame(frame));
-    if (!show && !output.boxOutside) {
+    if (!output.boxOutside) {
         int32_t length = 0;
         const uint8_t* part = reader.ReadFramePart(info, frame, box.left, box.top, box.Width(), box.Height(), &length);
         if (!part || !BlockHeader(part, length, header) || header->biWidth != box.Width() ||
             header->biHeight != box.Height())
             return nullptr;
         progress();
+        if (show) callbacks.frameRead(frame, part, length);
         return part + kDibHeaderSize;
     }
     FrameBlockPtr block(reader.ReadFrame(info, frame));

@@ -43,10 +43,10 @@ struct ExportCallbacks {
     // A frame was delivered: for an export the positions of the list done before it (one call for each
     // position the frame takes), for a crop the frame number itself; and the frame.
     std::function<void(int32_t done, int32_t frame)> progress;
-    // Whether frameRead is to see this frame (asked before it is read; empty: every frame). A frame to
-    // be seen is read whole, others through the crop's box alone.
+    // Whether frameRead is to see this frame (asked before it is read; empty: every frame).
     std::function<bool(int32_t frame)> wantFrame;
-    // Right after progress: the frame's block (header + rows, length bytes), for the view to draw.
+    // Right after progress: the block as read (header + rows, length bytes), for the view to draw: the
+    // whole frame for an export, the box alone for a crop whose box lies inside the frame.
     std::function<void(int32_t frame, const uint8_t* block, int32_t length)> frameRead;
     // A frame the reader did not deliver (nothing is written for it), with its position in the list, in
     // list order.

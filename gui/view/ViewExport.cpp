@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QElapsedTimer>
+#include <QPainter>
 
 #include "framework/Document.h"
 #include "framework/Framework.h"
@@ -72,12 +73,25 @@ void CTessaronView::RunWriteLoop(
         callbacks.frameRead = [&](int32_t, const uint8_t* block, int32_t length) {
             sinceDrawn.start();
             int32_t width = 0, height = 0;
-            if (!IsWholeFrameBlock(block, length, &width, &height)) return;
-            if (m_frameImage.width() != width || m_frameImage.height() != height ||
-                m_frameImage.format() != QImage::Format_RGB32)
-                m_frameImage = QImage(width, height, QImage::Format_RGB32);
+            if (!IsWholeFrameBlock(block, length, &width, &height) || !m_pFrameInfo) return;
+            const int frameWidth = m_pFrameInfo->width, frameHeight = m_pFrameInfo->height;
+            if (m_frameImage.width() != frameWidth || m_frameImage.height() != frameHeight ||
+                m_frameImage.format() != QImage::Format_RGB32) {
+                m_frameImage = QImage(frameWidth, frameHeight, QImage::Format_RGB32);
+                m_frameImage.fill(Qt::black);
+            }
             if (m_frameImage.isNull()) return;
-            BgrRowsToImage(block + kDibHeaderSize, width, height, DibStride24(width), m_frameImage);
+            if (width == frameWidth && height == frameHeight) {
+                BgrRowsToImage(block + kDibHeaderSize, width, height, DibStride24(width), m_frameImage);
+            } else {
+                // A crop reads the box alone: it is drawn where it lies in the frame.
+                QImage box(width, height, QImage::Format_RGB32);
+                if (box.isNull()) return;
+                BgrRowsToImage(block + kDibHeaderSize, width, height, DibStride24(width), box);
+                QPainter painter(&m_frameImage);
+                painter.setCompositionMode(QPainter::CompositionMode_Source);
+                painter.drawImage(QPoint(std::min(m_boxX1, m_boxX2), std::min(m_boxY1, m_boxY2)), box);
+            }
             // The loop's picture stands for every paint until the loop ends.
             m_drawnFrame = m_currentFrame;
             drew = true;
