@@ -1,5 +1,6 @@
 #include "video/MediaConverter.h"
 
+#include <atomic>
 #include <cstring>
 
 extern "C" {
@@ -12,6 +13,8 @@ extern "C" {
 #include "video/MediaYuv.h"
 
 namespace {
+
+std::atomic<bool> yuvThroughSwscale{false};
 
 // The deprecated full-range formats: swscale wants their limited twin plus an explicit range,
 // and complains on every frame otherwise.
@@ -41,33 +44,31 @@ int MatrixOf(const AVFrame* frame) {
     }
 }
 
-YuvMatrix FixedMatrixFor(int matrix, bool fullRange) {
+YuvMatrix FixedMatrixFor(int matrix, bool fullRange, int depth) {
     switch (matrix) {
-    case SWS_CS_ITU709: return MakeYuvMatrix(0.2126, 0.0722, fullRange);
-    case SWS_CS_FCC: return MakeYuvMatrix(0.30, 0.11, fullRange);
-    case SWS_CS_SMPTE240M: return MakeYuvMatrix(0.212, 0.087, fullRange);
-    case SWS_CS_BT2020: return MakeYuvMatrix(0.2627, 0.0593, fullRange);
-    default: return MakeYuvMatrix(0.299, 0.114, fullRange);
+    case SWS_CS_ITU709: return MakeYuvMatrix(0.2126, 0.0722, fullRange, depth);
+    case SWS_CS_FCC: return MakeYuvMatrix(0.30, 0.11, fullRange, depth);
+    case SWS_CS_SMPTE240M: return MakeYuvMatrix(0.212, 0.087, fullRange, depth);
+    case SWS_CS_BT2020: return MakeYuvMatrix(0.2627, 0.0593, fullRange, depth);
+    default: return MakeYuvMatrix(0.299, 0.114, fullRange, depth);
     }
 }
 
-// The common 8-bit planar layouts go through our own exact conversion when no scaling is asked for.
+// The common planar layouts (8 bits, and 10 or 12 bits in native-endian 16-bit samples) go through
+// our own exact conversion when no scaling is asked for.
 bool DirectYuv(const AVFrame* frame, AVPixelFormat format, int32_t width, int32_t height, YuvPlanes* planes) {
     if (width != frame->width || height != frame->height) return false;
-    int shiftX, shiftY;
+    int shiftX, shiftY, depth;
     switch (format) {
-    case AV_PIX_FMT_YUV420P:
-        shiftX = 1;
-        shiftY = 1;
-        break;
-    case AV_PIX_FMT_YUV422P:
-        shiftX = 1;
-        shiftY = 0;
-        break;
-    case AV_PIX_FMT_YUV444P:
-        shiftX = 0;
-        shiftY = 0;
-        break;
+    case AV_PIX_FMT_YUV420P: shiftX = 1, shiftY = 1, depth = 8; break;
+    case AV_PIX_FMT_YUV422P: shiftX = 1, shiftY = 0, depth = 8; break;
+    case AV_PIX_FMT_YUV444P: shiftX = 0, shiftY = 0, depth = 8; break;
+    case AV_PIX_FMT_YUV420P10: shiftX = 1, shiftY = 1, depth = 10; break;
+    case AV_PIX_FMT_YUV422P10: shiftX = 1, shiftY = 0, depth = 10; break;
+    case AV_PIX_FMT_YUV444P10: shiftX = 0, shiftY = 0, depth = 10; break;
+    case AV_PIX_FMT_YUV420P12: shiftX = 1, shiftY = 1, depth = 12; break;
+    case AV_PIX_FMT_YUV422P12: shiftX = 1, shiftY = 0, depth = 12; break;
+    case AV_PIX_FMT_YUV444P12: shiftX = 0, shiftY = 0, depth = 12; break;
     default: return false;
     }
     for (int i = 0; i < 3; ++i) {
@@ -79,6 +80,7 @@ bool DirectYuv(const AVFrame* frame, AVPixelFormat format, int32_t width, int32_
     planes->height = height;
     planes->chromaShiftX = shiftX;
     planes->chromaShiftY = shiftY;
+    planes->depth = depth;
     // JPEG puts chroma between two luma columns, the MPEG family on the left one.
     const bool jpegFormat = frame->format == AV_PIX_FMT_YUVJ420P || frame->format == AV_PIX_FMT_YUVJ422P ||
                             frame->format == AV_PIX_FMT_YUVJ444P;
@@ -88,6 +90,8 @@ bool DirectYuv(const AVFrame* frame, AVPixelFormat format, int32_t width, int32_
 }
 
 }  // namespace
+
+void SetYuvThroughSwscale(bool on) { yuvThroughSwscale = on; }
 
 MediaConverter::~MediaConverter() { sws_freeContext(context_); }
 
@@ -103,9 +107,9 @@ bool MediaConverter::Convert(const AVFrame* frame, const PictureShape& shape, ui
     int matrix = isRgb ? -1 : MatrixOf(frame);
 
     YuvPlanes yuv;
-    if (!isRgb && DirectYuv(frame, format, width, height, &yuv))
-        return YuvToBgrPart(yuv, FixedMatrixFor(matrix, fullRange), box.left, box.top, box.width, box.height, dst,
-                            dstStride, &yuvScratch_);
+    if (!isRgb && !yuvThroughSwscale.load(std::memory_order_relaxed) && DirectYuv(frame, format, width, height, &yuv))
+        return YuvToBgrPart(yuv, FixedMatrixFor(matrix, fullRange, yuv.depth), box.left, box.top, box.width, box.height,
+                            dst, dstStride, &yuvScratch_);
 
     const AVPixelFormat target = isRgb ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_GBRP;
     if (!context_ || srcWidth_ != frame->width || srcHeight_ != frame->height || srcFormat_ != format ||

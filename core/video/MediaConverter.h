@@ -32,6 +32,9 @@ inline PictureShape WholePicture(int32_t width, int32_t height) {
     return PictureShape{width, height, PictureBox{0, 0, width, height}};
 }
 
+// For tests and benchmarks: true sends every picture through swscale, as before the direct YUV path.
+void SetYuvThroughSwscale(bool on);
+
 class MediaConverter {
 public:
     MediaConverter() = default;

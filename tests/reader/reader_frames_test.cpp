@@ -12,6 +12,7 @@
 
 #include "tests/support/TestReader.h"
 #include "tests/support/TestVideos.h"
+#include "video/MediaConverter.h"
 #include "video/MediaDetector.h"
 
 using namespace testsupport;
@@ -401,6 +402,44 @@ TEST(Colours, MatrixAndRangeOfTheStream) {
         EXPECT_NEAR(bgr[1], 0xC0, 6);
         EXPECT_NEAR(bgr[0], 0x50, 6);
         reader.Close(info);
+    }
+}
+
+// 10- and 12-bit sources convert directly within 1 level of swscale's conversion: flat colour
+// patches in every subsampling, and testsrc2's whole picture in 4:4:4. (Where chroma changes fast and
+// is subsampled, the two differ as much as in 8 bits: swscale upsamples it with a different filter.)
+TEST(Colours, DeepSamplesWithinOneLevelOfSwscale) {
+    struct DeepCase {
+        const char* format;
+        const char* source;
+    };
+    const DeepCase cases[] = {{"yuv420p10le", "color=c=0x30C050:"}, {"yuv422p10le", "color=c=0xE02070:"},
+                              {"yuv444p10le", "testsrc2="},         {"yuv420p12le", "color=c=0x2040F0:"},
+                              {"yuv422p12le", "color=c=0xF0F010:"}, {"yuv444p12le", "testsrc2="}};
+    UseMediaDetector(true);
+    for (const DeepCase& dc : cases) {
+        SCOPED_TRACE(std::string(dc.format) + " " + dc.source);
+        const std::string path = MakeCachedFile(std::string("deep-") + dc.format, "mkv", "matroska",
+                                                std::string("-f lavfi -i ") + dc.source +
+                                                    "s=66x38:r=25 -frames:v 2 -pix_fmt " + dc.format +
+                                                    " -colorspace bt709 -color_range tv -c:v ffv1");
+        ASSERT_FALSE(path.empty());
+        Bytes converted[2];
+        for (bool swscale : {false, true}) {
+            SetYuvThroughSwscale(swscale);
+            VideoFrameReader reader;
+            FrameInfo& info = reader.Open(path.c_str());
+            ASSERT_TRUE(info.succeeded);
+            converted[swscale] = ReadBlock(reader, info, 1);
+            reader.Close(info);
+        }
+        SetYuvThroughSwscale(false);
+        ASSERT_FALSE(converted[0].empty());
+        ASSERT_EQ(converted[0].size(), converted[1].size());
+        int worst = 0;
+        for (size_t i = kDibHeaderSize; i < converted[0].size(); ++i)
+            worst = std::max(worst, std::abs(int(converted[0][i]) - int(converted[1][i])));
+        EXPECT_LE(worst, 1);
     }
 }
 
