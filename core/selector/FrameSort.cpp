@@ -13,29 +13,38 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int qu
     SortOutcome outcome;
     try {
         JpegScorer scorer;
+        const bool peek = !callbacks.frameRead && !callbacks.score;
         order.clear();
         for (int32_t i = 0; i < info.frameCount; ++i) {
             if (callbacks.keepGoing && !callbacks.keepGoing()) {
                 outcome.stop = SortStop::Cancelled;
                 break;
             }
-            FrameBlockPtr block(reader.ReadFrame(info, i));
+            // Nobody keeps or draws the block: it is scored where the reader holds it, without a copy.
+            FrameBlockPtr owned;
+            const uint8_t* block = nullptr;
+            if (peek) {
+                block = reader.PeekFrame(info, i);
+            } else {
+                owned.reset(reader.ReadFrame(info, i));
+                block = owned.get();
+            }
             int32_t width = 0, height = 0;
-            if (!block || !IsWholeFrameBlock(block.get(), info.frameBlockSize, &width, &height)) {
+            if (!block || !IsWholeFrameBlock(block, info.frameBlockSize, &width, &height)) {
                 outcome.stop = SortStop::Unreadable;
                 outcome.unreadableFrame = i;
                 if (callbacks.unreadable) callbacks.unreadable(i);
                 break;
             }
             const int32_t length = info.frameBlockSize;
-            if (callbacks.frameRead) callbacks.frameRead(i, block.get(), length);
+            if (callbacks.frameRead) callbacks.frameRead(i, block, length);
 
-            const uint8_t* pixels = block.get() + kDibHeaderSize;
+            const uint8_t* pixels = block + kDibHeaderSize;
             const int32_t stride = static_cast<int32_t>(DibStride24(width));
             const JpegScore score = callbacks.score ? callbacks.score(i, pixels, width, height, stride)
                                                     : scorer.Score(pixels, width, height, stride, quality);
             if (callbacks.scored) callbacks.scored(i, score);
-            block.reset();
+            owned.reset();
 
             order.push_back(MakeFrameOrderKey(score.score, i));
             ++outcome.framesScored;

@@ -51,6 +51,7 @@ struct SortCallbacks {
 
 // Empties order, then for i = 0 while i < info.frameCount (read anew every round): keepGoing, read frame
 // i, frameRead, score, scored, key "%010d %d" (score, i) appended. Equal best scores keep the earlier
-// frame. The order is sorted however the loop ended (also when keepGoing rebuilt it).
+// frame. The order is sorted however the loop ended (also when keepGoing rebuilt it). Without frameRead and
+// score callbacks the frame is scored from the reader's own block (PeekFrame), not from a copy.
 SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality, std::vector<std::string>& order,
                                const SortCallbacks& callbacks);

@@ -160,6 +160,22 @@ uint8_t* VideoFrameReader::ReadFrame(FrameInfo& frameInfo, int32_t frameIndex) {
     return frameBlock;
 }
 
+const uint8_t* VideoFrameReader::PeekFrame(FrameInfo& frameInfo, int32_t frameIndex) {
+    peekBlock.reset();
+    if (info.useMediaDetector && !deinterlace) {
+        frameBlock = nullptr;
+        if (!detector) return nullptr;
+        double time = 0;
+        if (!MediaRequestTime(frameIndex, info.framePeriod, info.streamLength, &time)) return nullptr;
+        const uint8_t* picture = detector->PeekBitmapPart(time, info.width, info.height, 0, 0, info.width, info.height);
+        frameInfo.succeeded = true;
+        if (picture) frameInfo.frameBlockSize = int32_t(FrameBlockSize(info.width, info.height));
+        return picture;
+    }
+    peekBlock.reset(ReadFrame(frameInfo, frameIndex));
+    return peekBlock.get();
+}
+
 const uint8_t* VideoFrameReader::ReadFramePart(FrameInfo& frameInfo, int32_t frameIndex, int32_t left, int32_t top,
                                                int32_t width, int32_t height, int32_t* blockSize) {
     if (blockSize) *blockSize = 0;
@@ -211,6 +227,7 @@ void VideoFrameReader::Release() {
     aviFile.reset();
     frameBlock = nullptr;
     std::vector<uint8_t>().swap(partBlock);
+    peekBlock.reset();
 }
 
 void VideoFrameReader::Close(FrameInfo& /*frameInfo*/) { Release(); }

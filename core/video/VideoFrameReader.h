@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,10 @@ public:
     FrameInfo& Open(const char* path);
     // A fresh std::malloc'd frame block owned by the caller (free with std::free), or null.
     uint8_t* ReadFrame(FrameInfo& frameInfo, int32_t frameIndex);
+    // The same frame block as ReadFrame, but it stays the reader's, valid until its next read or Close.
+    // Through the media detector without line interpolation it is the converted picture itself, not
+    // a copy: for callers that are done with the frame before they read the next.
+    const uint8_t* PeekFrame(FrameInfo& frameInfo, int32_t frameIndex);
     // Only the box (left, top, width, height; inside the frame) of a frame, as a frame block of the
     // box's size, its size in *blockSize; null as ReadFrame. The block stays the reader's, valid until
     // its next read or Close. Through the media detector only the box is converted, and not copied.
@@ -64,6 +69,7 @@ private:
     FrameInfo info;
     uint8_t* frameBlock = nullptr;   // last block handed out; never freed here
     std::vector<uint8_t> partBlock;  // ReadFramePart's block when it is cut out of a whole frame
+    std::unique_ptr<uint8_t, void (*)(void*)> peekBlock{nullptr, std::free};  // PeekFrame's copy, when it needs one
     std::unique_ptr<MediaDetector> detector;
     std::string lastError;
     int deinterlace = 0;
