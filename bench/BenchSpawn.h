@@ -2,6 +2,8 @@
 // wall time, its own processor time and peak resident size come back (through wait4).
 #pragma once
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,62 @@ inline Measure RunTimed(const std::vector<std::string>& argv) {
     m.peakKb = usage.ru_maxrss;
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return m;
+}
+
+// Runs every command once a round, in turn, for rounds rounds: alternating the sides, so a change in
+// the machine's load hits them alike. results[c][r] is command c in round r; empty when one failed.
+inline std::vector<std::vector<Measure>> Alternate(const std::vector<std::vector<std::string>>& commands, int rounds) {
+    std::vector<std::vector<Measure>> results(commands.size());
+    for (int r = 0; r < rounds; ++r)
+        for (size_t c = 0; c < commands.size(); ++c) {
+            const Measure m = RunTimed(commands[c]);
+            if (!m.ok) return {};
+            results[c].push_back(m);
+        }
+    return results;
+}
+
+// Median and range of a set of figures (one per round).
+struct Spread {
+    double median = 0, low = 0, high = 0;
+};
+inline Spread SpreadOf(std::vector<double> v) {
+    Spread s;
+    if (v.empty()) return s;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    s.median = n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+    s.low = v.front();
+    s.high = v.back();
+    return s;
+}
+// "1.23 (1.10-1.31)": median and range.
+inline std::string Text(const Spread& s) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.2f (%.2f-%.2f)", s.median, s.low, s.high);
+    return buffer;
+}
+// Per-round ratio of a to b, by wall time or by processor time.
+inline Spread Ratio(const std::vector<Measure>& a, const std::vector<Measure>& b, bool cpu) {
+    std::vector<double> v;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        v.push_back(cpu ? a[i].cpu / b[i].cpu : a[i].wall / b[i].wall);
+    return SpreadOf(v);
+}
+
+// The 1-minute load average, for the record of what else the machine was doing.
+inline double LoadAverage() {
+    double load = -1;
+    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1) load = -1;
+        std::fclose(f);
+    }
+    return load;
+}
+
+// One row of the README's benchmark table; scripts/bench.sh gathers them into the table.
+inline void ReadmeRow(const std::string& benchmark, const std::string& figure) {
+    std::printf("README| `%s` | %s |\n", benchmark.c_str(), figure.c_str());
 }
 
 }  // namespace bench

@@ -1,12 +1,13 @@
-// tessaron-cli rank on 10 s 1920x1080 H.264 clips (3 B-frames, one GOP of 250), beside the ffmpeg
-// command line on the same file in the same run:
+// tessaron-cli rank on a 10 s 1920x1080 H.264 clip (ffmpeg's testsrc2 pattern, 3 B-frames, one GOP of
+// 250), 8-bit and the same picture in 10-bit, beside the ffmpeg command line on the same file. Every
+// side is one process reading the whole file once:
 //   floor:    ffmpeg -i clip -f rawvideo -pix_fmt bgr24 -y /dev/null   (decoding and conversion alone)
 //   pipeline: ffmpeg -i clip -c:v mjpeg -q:v 5 -f null -              (what a user would script)
-// Two clips: "plain" (ffmpeg's testsrc2 pattern, cheap to decode) and "grain" (the same with moving
-// film grain, closer to camera footage). Each command runs several times; the best wall time counts,
-// since the machine may be shared. Memory: peak resident size of rank on the plain clip and on one
-// four times longer (the same GOPs repeated), which should be the same.
-// Clips are made once into a temporary folder and kept there.
+// The commands run in turn, 5 rounds (alternating, so load changes hit all alike); the figures are the
+// median and range of the per-round ratios. With TESSARON_BASELINE_CLI set to another tessaron-cli
+// (an older build, say), its rank on the 8-bit clip joins the rounds and the processor times are
+// compared. Memory: peak resident size of rank on the clip and on one four times longer (the same GOPs
+// repeated), which should be the same. Clips are made once into a temporary folder and kept there.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -27,23 +28,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 using bench::Measure;
-using bench::Now;
+using bench::Ratio;
 using bench::RunTimed;
-
-Measure Best(const std::vector<std::string>& argv) {
-    Measure best;
-    for (int i = 0; i < kRounds; ++i) {
-        const Measure m = RunTimed(argv);
-        if (!m.ok) return m;
-        if (!best.ok || m.wall < best.wall) best = m;
-    }
-    return best;
-}
+using bench::Text;
 
 bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
 
@@ -55,15 +47,16 @@ fs::path Folder() {
 }
 
 // The clip, made with ffmpeg unless it is there already.
-std::string MakeClip(const std::string& name, const std::string& filter) {
+std::string MakeClip(const std::string& name, const std::string& filter, const std::string& pixelFormat) {
     const fs::path clip = Folder() / (name + ".mp4");
     if (fs::exists(clip)) return clip.string();
-    std::printf("making %s (1920x1080, 25 fps, 10 s, x264 veryfast, 3 B-frames, GOP 250)...\n", clip.c_str());
+    std::printf("making %s (1920x1080, 25 fps, 10 s, x264 veryfast, 3 B-frames, GOP 250, %s)...\n", clip.c_str(),
+                pixelFormat.c_str());
     std::fflush(stdout);
     const fs::path temp = Folder() / ("making-" + std::to_string(::getpid()) + ".mp4");
     if (!Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -t 10 " + filter +
-               " -c:v libx264 -preset veryfast -bf 3 -g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p " +
-               Quote(temp.string())))
+               " -c:v libx264 -preset veryfast -bf 3 -g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt " + pixelFormat +
+               " " + Quote(temp.string())))
         return {};
     std::error_code ec;
     fs::rename(temp, clip, ec);
@@ -88,45 +81,63 @@ std::string MakeLongClip(const std::string& clip) {
     return ec ? std::string() : longer.string();
 }
 
-void Row(const char* what, const Measure& m, const Measure& floor) {
-    std::printf("  %-34s %7.2f s wall %7.2f s cpu   %5.2f x floor\n", what, m.wall, m.cpu, m.wall / floor.wall);
+std::vector<std::string> Floor(const std::string& clip) {
+    return {"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-f", "rawvideo", "-pix_fmt", "bgr24", "-y", "/dev/null"};
+}
+std::vector<std::string> Pipeline(const std::string& clip) {
+    return {"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-c:v", "mjpeg", "-q:v", "5", "-f", "null", "-"};
 }
 
-bool Compare(const char* name, const std::string& clip) {
-    const Measure floor = Best(
-        {"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-f", "rawvideo", "-pix_fmt", "bgr24", "-y", "/dev/null"});
-    const Measure rank = Best({TESSARON_CLI, "rank", clip});
-    const Measure pipeline = Best(
-        {"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-c:v", "mjpeg", "-q:v", "5", "-f", "null", "-"});
-    if (!floor.ok || !rank.ok || !pipeline.ok) {
-        std::printf("%s: a command failed\n", name);
-        return false;
-    }
-    std::printf("%s clip, 250 frames, best of %d:\n", name, kRounds);
-    Row("ffmpeg decode to bgr24 (floor)", floor, floor);
-    Row("tessaron-cli rank", rank, floor);
-    Row("ffmpeg mjpeg -q:v 5 pipeline", pipeline, floor);
-    std::printf("  rank / floor = %.2f (goal <= 1.5), rank / pipeline = %.2f (goal < 1), rank %.1f frames/s\n",
-                rank.wall / floor.wall, rank.wall / pipeline.wall, 250.0 / rank.wall);
-    // On a busy machine the processor time says more than the wall time.
-    std::printf("  processor time: rank / floor = %.2f, rank / pipeline = %.2f\n\n", rank.cpu / floor.cpu,
-                rank.cpu / pipeline.cpu);
-    return true;
+void Times(const char* what, const std::vector<Measure>& runs) {
+    std::vector<double> wall, cpu;
+    for (const Measure& m : runs) wall.push_back(m.wall), cpu.push_back(m.cpu);
+    std::printf("  %-40s wall %s s, processor %s s\n", what, Text(bench::SpreadOf(wall)).c_str(),
+                Text(bench::SpreadOf(cpu)).c_str());
 }
 
 }  // namespace
 
 int main() {
-    const std::string plain = MakeClip("plain-10s", "");
-    const std::string grain = MakeClip("grain-10s", "-vf noise=alls=8:allf=t");
+    const std::string plain = MakeClip("plain-10s", "", "yuv420p");
+    const std::string deep = MakeClip("plain-10s-10bit", "", "yuv420p10le");
     const std::string longer = plain.empty() ? std::string() : MakeLongClip(plain);
-    if (plain.empty() || grain.empty() || longer.empty()) {
+    if (plain.empty() || deep.empty() || longer.empty()) {
         std::printf("bench_rank: cannot make the clips with ffmpeg\n");
         return 1;
     }
-    std::printf("bench_rank: tessaron-cli rank (quality 25) beside ffmpeg, clips in %s\n\n", Folder().c_str());
-    bool ok = Compare("plain", plain);
-    ok = Compare("grain", grain) && ok;
+    const char* baseline = std::getenv("TESSARON_BASELINE_CLI");
+    std::printf(
+        "bench_rank: tessaron-cli rank (quality 25) beside ffmpeg, one process a side, the whole clip each;\n"
+        "clips in %s; %d alternating rounds, median (range); load average %.2f on %ld processors\n\n",
+        Folder().c_str(), kRounds, bench::LoadAverage(), ::sysconf(_SC_NPROCESSORS_ONLN));
+    std::vector<std::vector<std::string>> commands = {Floor(plain),
+                                                      {TESSARON_CLI, "rank", plain},
+                                                      Pipeline(plain),
+                                                      {TESSARON_CLI, "rank", deep},
+                                                      Pipeline(deep)};
+    if (baseline && *baseline) commands.push_back({baseline, "rank", plain});
+    const auto runs = bench::Alternate(commands, kRounds);
+    if (runs.empty()) {
+        std::printf("bench_rank: a command failed\n");
+        return 1;
+    }
+    const auto &floor = runs[0], &rank = runs[1], &pipeline = runs[2], &rank10 = runs[3], &pipeline10 = runs[4];
+    Times("ffmpeg decode to bgr24 (floor), 8-bit", floor);
+    Times("tessaron-cli rank, 8-bit", rank);
+    Times("ffmpeg mjpeg -q:v 5 pipeline, 8-bit", pipeline);
+    Times("tessaron-cli rank, 10-bit", rank10);
+    Times("ffmpeg mjpeg -q:v 5 pipeline, 10-bit", pipeline10);
+    if (runs.size() > 5) Times("baseline tessaron-cli rank, 8-bit", runs[5]);
+    std::printf("\nratios per round, median (range), wall time | processor time:\n");
+    const auto both = [](const char* what, const std::vector<Measure>& a, const std::vector<Measure>& b) {
+        std::printf("  %-40s %s | %s\n", what, Text(Ratio(a, b, false)).c_str(), Text(Ratio(a, b, true)).c_str());
+    };
+    both("8-bit rank / floor", rank, floor);
+    both("8-bit rank / pipeline (goal < 1)", rank, pipeline);
+    both("10-bit rank / 8-bit rank (goal <= 1.15)", rank10, rank);
+    both("10-bit rank / 10-bit pipeline (goal < 1)", rank10, pipeline10);
+    if (runs.size() > 5) both("8-bit rank / baseline rank (goal <= 0.95)", rank, runs[5]);
+    std::printf("\n");
 
     const Measure shortRun = RunTimed({TESSARON_CLI, "rank", plain});
     const Measure longRun = RunTimed({TESSARON_CLI, "rank", longer});
@@ -136,5 +147,13 @@ int main() {
     }
     std::printf("memory: peak resident size of rank: 10 s clip %ld KiB, 40 s clip %ld KiB, ratio %.2f (flat: 1.0)\n",
                 shortRun.peakKb, longRun.peakKb, double(longRun.peakKb) / double(shortRun.peakKb));
-    return ok ? 0 : 1;
+    // Processor time: on a shared machine it says more than the wall time.
+    bench::ReadmeRow("rank/bench_rank",
+                     "`tessaron-cli rank`, 10 s 1080p H.264, 8-bit, processor time: " + Text(Ratio(rank, floor, true)) +
+                         "x the decoding floor (`ffmpeg -f rawvideo -pix_fmt bgr24`), " +
+                         Text(Ratio(rank, pipeline, true)) + "x `ffmpeg -c:v mjpeg -q:v 5`");
+    bench::ReadmeRow("rank/bench_rank", "the same clip in 10-bit, processor time: " + Text(Ratio(rank10, rank, true)) +
+                                            "x the 8-bit clip's; " + Text(Ratio(rank10, pipeline10, true)) +
+                                            "x `ffmpeg -c:v mjpeg -q:v 5` on it");
+    return 0;
 }
