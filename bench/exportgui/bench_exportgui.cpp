@@ -167,9 +167,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::error_code ec;
-    const fs::path outputs =
-        fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") / ("tessaron-bench-exportgui-" + std::to_string(::getpid()))
-                                         : ClipFolder() / "outputs";
+    const fs::path outputs = fs::is_directory("/dev/shm", ec)
+                                 ? fs::path("/dev/shm") / ("tessaron-bench-exportgui-" + std::to_string(::getpid()))
+                                 : ClipFolder() / "outputs";
     fs::create_directories(outputs, ec);
     const std::string guiOut = (outputs / "gui.avi").string(), cliOut = (outputs / "cli.avi").string();
 
