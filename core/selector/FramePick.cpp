@@ -1,0 +1,143 @@
+#include "selector/FramePick.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+
+namespace {
+
+bool Better(const std::vector<PickScore>& scores, int32_t a, int32_t b) {
+    const int32_t sa = scores[size_t(a)].score.score, sb = scores[size_t(b)].score.score;
+    return sa != sb ? sa < sb : a < b;
+}
+
+// Median JPEG size of the readable frames in [begin, end); 0 when there are none.
+double MedianBytes(const std::vector<PickScore>& scores, int32_t begin, int32_t end) {
+    std::vector<int32_t> bytes;
+    for (int32_t f = begin; f < end; ++f)
+        if (scores[size_t(f)].readable) bytes.push_back(scores[size_t(f)].score.jpegBytes);
+    if (bytes.empty()) return 0;
+    std::sort(bytes.begin(), bytes.end());
+    const size_t half = bytes.size() / 2;
+    return bytes.size() % 2 ? double(bytes[half]) : (double(bytes[half - 1]) + double(bytes[half])) / 2;
+}
+
+// Frames of [begin, end) that may be picked: readable, and detailed enough when minRelative is set.
+bool Eligible(const std::vector<PickScore>& scores, int32_t frame, double minRelative, double median) {
+    const PickScore& s = scores[size_t(frame)];
+    return s.readable && (minRelative <= 0 || double(s.score.jpegBytes) >= minRelative * median);
+}
+
+// The best eligible frame of the window [begin, end), appended to picked.
+void PickInWindow(const std::vector<PickScore>& scores, int32_t begin, int32_t end, double minRelative,
+                  std::vector<int32_t>& picked) {
+    const double median = minRelative > 0 ? MedianBytes(scores, begin, end) : 0;
+    int32_t best = -1;
+    for (int32_t f = begin; f < end; ++f)
+        if (Eligible(scores, f, minRelative, median) && (best < 0 || Better(scores, f, best))) best = f;
+    if (best >= 0) picked.push_back(best);
+}
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+}  // namespace
+
+std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double framePeriod, const PickSettings& s) {
+    std::vector<int32_t> picked;
+    const int32_t frames = int32_t(std::min<size_t>(scores.size(), INT32_MAX));
+    switch (s.rule) {
+    case PickRule::EverySeconds: {
+        if (!(s.seconds > 0) || !(framePeriod > 0) || !std::isfinite(s.seconds / framePeriod)) return picked;
+        // Window of a frame: floor(frame x period / T); the tiny allowance keeps a frame whose time is
+        // a whole multiple of T (30 x 1/30 s) in the window it starts, despite rounding.
+        const auto window = [&](int32_t f) { return std::floor(double(f) * framePeriod / s.seconds + 1e-9); };
+        for (int32_t begin = 0; begin < frames;) {
+            int32_t end = begin + 1;
+            while (end < frames && window(end) == window(begin)) ++end;
+            PickInWindow(scores, begin, end, s.minRelative, picked);
+            begin = end;
+        }
+        break;
+    }
+    case PickRule::EveryFrames:
+        if (s.count <= 0) return picked;
+        for (int64_t begin = 0; begin < frames; begin += s.count)
+            PickInWindow(scores, int32_t(begin), int32_t(std::min<int64_t>(begin + s.count, frames)), s.minRelative,
+                         picked);
+        break;
+    case PickRule::Count:
+        if (s.count <= 0) return picked;
+        for (int64_t k = 0; k < s.count; ++k)
+            PickInWindow(scores, int32_t(k * frames / s.count), int32_t((k + 1) * frames / s.count), s.minRelative,
+                         picked);
+        break;
+    case PickRule::Best: {
+        if (s.count <= 0) return picked;
+        const double median = s.minRelative > 0 ? MedianBytes(scores, 0, frames) : 0;
+        std::vector<int32_t> order;
+        for (int32_t f = 0; f < frames; ++f)
+            if (Eligible(scores, f, s.minRelative, median)) order.push_back(f);
+        std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return Better(scores, a, b); });
+        std::set<int32_t> taken;
+        for (int32_t f : order) {
+            if (taken.size() >= size_t(s.count)) break;
+            const auto next = taken.lower_bound(f);
+            if (next != taken.end() && int64_t(*next) - f < s.minGap) continue;
+            if (next != taken.begin() && int64_t(f) - *std::prev(next) < s.minGap) continue;
+            taken.insert(f);
+        }
+        picked.assign(taken.begin(), taken.end());
+        break;
+    }
+    }
+    return picked;
+}
+
+std::string DescribePickRule(const PickSettings& s) {
+    std::string text;
+    switch (s.rule) {
+    case PickRule::EverySeconds: text = "every " + Number(s.seconds) + "s"; break;
+    case PickRule::EveryFrames: text = "every " + std::to_string(s.count) + " frames"; break;
+    case PickRule::Count: text = "count " + std::to_string(s.count); break;
+    case PickRule::Best:
+        text = "best " + std::to_string(s.count);
+        if (s.minGap > 0) text += " min-gap " + std::to_string(s.minGap);
+        break;
+    }
+    if (s.minRelative > 0) text += " min-relative " + Number(s.minRelative);
+    return text;
+}
+
+bool ParseEveryValue(const std::string& text, PickSettings* settings) {
+    if (text.empty() || text.size() > 30) return false;
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const bool hasSuffix = !std::isdigit(static_cast<unsigned char>(text.back()));
+    if (!hasSuffix) {
+        const long frames = std::strtol(begin, &end, 10);
+        if (*end || frames <= 0 || frames > INT32_MAX || !std::isdigit(static_cast<unsigned char>(text[0])))
+            return false;
+        settings->rule = PickRule::EveryFrames;
+        settings->count = int32_t(frames);
+        return true;
+    }
+    const double value = std::strtod(begin, &end);
+    if (end == begin || (!std::isdigit(static_cast<unsigned char>(text[0])) && text[0] != '.')) return false;
+    const std::string unit(end);
+    double seconds = 0;
+    if (unit == "s")
+        seconds = value;
+    else if (unit == "ms")
+        seconds = value / 1000;
+    else
+        return false;
+    if (!(seconds > 0) || !std::isfinite(seconds)) return false;
+    settings->rule = PickRule::EverySeconds;
+    settings->seconds = seconds;
+    return true;
+}

@@ -1,0 +1,45 @@
+// Choosing frames from the scores of a sort: the best frame of every window of T seconds or K frames,
+// the best of N equal windows, or the best N with a minimum gap, optionally without the frames whose
+// detail falls below a fraction of their window's median. The GUI's "Check best..." and
+// tessaron-cli pick use this one module; it works on scores already computed and reads no frame.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "selector/FrameScore.h"
+
+enum class PickRule {
+    EverySeconds,  // best of every window [kT, (k+1)T) of frame times (frame x period)
+    EveryFrames,   // best of every window of K frames: kK ... kK+K-1
+    Count,         // best of each of N equal windows [floor(kF/N), floor((k+1)F/N))
+    Best,          // best N in sort order, skipping frames fewer than minGap frames from one taken
+};
+
+struct PickSettings {
+    PickRule rule = PickRule::EverySeconds;
+    double seconds = 1.0;    // EverySeconds: T (> 0)
+    int32_t count = 1;       // EveryFrames: K; Count and Best: N (> 0)
+    int32_t minGap = 0;      // Best: G
+    double minRelative = 0;  // > 0: a frame is kept only when its JPEG size is at least this fraction
+                             // of the median JPEG size of its window's readable frames (Best: the whole video)
+};
+
+// The scores of a sort by frame number; frames that were not scored (unreadable, or after the sort
+// stopped) have readable false and are never picked, nor counted in a median.
+struct PickScore {
+    JpegScore score;
+    bool readable = false;
+};
+
+// The best frame is the most detailed one, first in the sort: the smallest score (the biggest JPEG);
+// equal scores go to the earlier frame. The result is in frame order. framePeriod is seconds per frame
+// (EverySeconds only); an invalid setting (T, N or K not positive, no period) gives nothing.
+std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double framePeriod, const PickSettings& settings);
+
+// "every 0.5s", "every 12 frames", "count 30", "best 30 min-gap 10", with " min-relative 0.8" when set.
+std::string DescribePickRule(const PickSettings& settings);
+
+// "0.5s", "300ms" (seconds) or "12" (frames) as --every takes them; false for anything else.
+bool ParseEveryValue(const std::string& text, PickSettings* settings);

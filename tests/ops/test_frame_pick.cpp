@@ -1,0 +1,141 @@
+// The pick rules against a brute-force reading of their definitions, on random scores with ties and
+// unreadable frames. Periods and window lengths are binary fractions, so frame times are exact.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "selector/FramePick.h"
+
+namespace {
+
+// The best (smallest score, then earliest) eligible frame of a set, or -1.
+int32_t BestOf(const std::vector<PickScore>& scores, const std::vector<int32_t>& window, double minRelative) {
+    std::vector<int32_t> bytes;
+    for (int32_t f : window)
+        if (scores[f].readable) bytes.push_back(scores[f].score.jpegBytes);
+    std::sort(bytes.begin(), bytes.end());
+    double median = 0;
+    if (!bytes.empty())
+        median = (double(bytes[(bytes.size() - 1) / 2]) + double(bytes[bytes.size() / 2])) / 2;
+    int32_t best = -1;
+    for (int32_t f : window) {
+        if (!scores[f].readable || (minRelative > 0 && scores[f].score.jpegBytes < minRelative * median)) continue;
+        if (best < 0 || scores[f].score.score < scores[best].score.score) best = f;
+    }
+    return best;
+}
+
+std::vector<int32_t> Reference(const std::vector<PickScore>& scores, double period, const PickSettings& s) {
+    const int32_t frames = int32_t(scores.size());
+    std::vector<std::vector<int32_t>> windows;
+    if (s.rule == PickRule::EverySeconds) {
+        for (int32_t k = 0; k * s.seconds < frames * period; ++k) {
+            windows.emplace_back();
+            for (int32_t f = 0; f < frames; ++f)
+                if (f * period >= k * s.seconds && f * period < (k + 1) * s.seconds) windows.back().push_back(f);
+        }
+    } else if (s.rule == PickRule::EveryFrames) {
+        for (int32_t k = 0; k * s.count < frames; ++k) {
+            windows.emplace_back();
+            for (int32_t f = k * s.count; f <= k * s.count + s.count - 1 && f < frames; ++f) windows.back().push_back(f);
+        }
+    } else if (s.rule == PickRule::Count) {
+        for (int32_t k = 0; k < s.count; ++k) {
+            windows.emplace_back();
+            for (int32_t f = k * frames / s.count; f < (k + 1) * frames / s.count; ++f) windows.back().push_back(f);
+        }
+    }
+    std::vector<int32_t> picked;
+    for (const auto& window : windows)
+        if (const int32_t best = BestOf(scores, window, s.minRelative); best >= 0) picked.push_back(best);
+    if (s.rule == PickRule::Best) {
+        // Eligibility is judged against the whole video's median.
+        std::vector<int32_t> all(static_cast<size_t>(frames)), eligible;
+        for (int32_t f = 0; f < frames; ++f) all[f] = f;
+        std::vector<int32_t> bytes;
+        for (int32_t f : all)
+            if (scores[f].readable) bytes.push_back(scores[f].score.jpegBytes);
+        std::sort(bytes.begin(), bytes.end());
+        const double median =
+            bytes.empty() ? 0 : (double(bytes[(bytes.size() - 1) / 2]) + double(bytes[bytes.size() / 2])) / 2;
+        for (int32_t f : all)
+            if (scores[f].readable && !(s.minRelative > 0 && scores[f].score.jpegBytes < s.minRelative * median))
+                eligible.push_back(f);
+        // Repeatedly take the best eligible frame that is not taken and not too close to one taken.
+        while (int32_t(picked.size()) < s.count) {
+            int32_t best = -1;
+            for (int32_t f : eligible) {
+                bool blocked = false;
+                for (int32_t t : picked) blocked = blocked || std::abs(f - t) < std::max(s.minGap, 1);
+                if (!blocked && (best < 0 || scores[f].score.score < scores[best].score.score)) best = f;
+            }
+            if (best < 0) break;
+            picked.push_back(best);
+        }
+        std::sort(picked.begin(), picked.end());
+    }
+    return picked;
+}
+
+struct Row {
+    const char* name;
+    int32_t frames;
+    double period;
+    PickSettings settings;
+};
+
+}  // namespace
+
+TEST(FramePick, MatchesTheBruteForceReferenceOnRandomScores) {
+    const Row rows[] = {
+        {"half seconds at 8 fps", 100, 0.125, {PickRule::EverySeconds, 0.5}},
+        {"1.5 s at 4 fps, short last window", 23, 0.25, {PickRule::EverySeconds, 1.5}},
+        {"window shorter than a frame", 9, 0.5, {PickRule::EverySeconds, 0.25}},
+        {"every 3 frames, short last window", 31, 0.04, {PickRule::EveryFrames, 1, 3}},
+        {"every frame", 12, 0.04, {PickRule::EveryFrames, 1, 1}},
+        {"window longer than the video", 7, 0.04, {PickRule::EveryFrames, 1, 50}},
+        {"count 7 of 100", 100, 0.04, {PickRule::Count, 1, 7}},
+        {"count larger than the frame count", 10, 0.04, {PickRule::Count, 1, 15}},
+        {"best 10, no gap", 60, 0.04, {PickRule::Best, 1, 10}},
+        {"best 5, gap 4", 60, 0.04, {PickRule::Best, 1, 5, 4}},
+        {"gap so large that fewer fit", 20, 0.04, {PickRule::Best, 1, 5, 8}},
+        {"best more than there are frames", 6, 0.04, {PickRule::Best, 1, 10, 1}},
+        {"min-relative per second", 80, 0.125, {PickRule::EverySeconds, 1, 1, 0, 0.9}},
+        {"min-relative per count window", 50, 0.04, {PickRule::Count, 1, 5, 0, 1.0}},
+        {"min-relative for best", 50, 0.04, {PickRule::Best, 1, 8, 3, 0.95}},
+        {"no frames", 0, 0.04, {PickRule::Count, 1, 3}},
+    };
+    std::mt19937 random(17);
+    for (const Row& row : rows) {
+        for (int trial = 0; trial < 40; ++trial) {
+            std::vector<PickScore> scores(size_t(row.frames));
+            for (PickScore& s : scores) {
+                // Few distinct scores, so ties are common; about one frame in eight unreadable.
+                s.score.score = int32_t(random() % 6);
+                s.score.jpegBytes = 1000 - s.score.score * 20;
+                s.readable = random() % 8 != 0;
+            }
+            EXPECT_EQ(PickFrames(scores, row.period, row.settings), Reference(scores, row.period, row.settings))
+                << row.name << ", trial " << trial;
+        }
+    }
+}
+
+TEST(FramePick, ParsesEveryAndDescribesRules) {
+    PickSettings s;
+    ASSERT_TRUE(ParseEveryValue("0.5s", &s));
+    EXPECT_EQ(s.rule, PickRule::EverySeconds);
+    EXPECT_EQ(s.seconds, 0.5);
+    ASSERT_TRUE(ParseEveryValue("300ms", &s));
+    EXPECT_DOUBLE_EQ(s.seconds, 0.3);
+    ASSERT_TRUE(ParseEveryValue("12", &s));
+    EXPECT_EQ(s.rule, PickRule::EveryFrames);
+    EXPECT_EQ(s.count, 12);
+    for (const char* bad : {"", "0", "-3", "0s", "1.5", "2x", "s", "-1s"}) EXPECT_FALSE(ParseEveryValue(bad, &s)) << bad;
+    EXPECT_EQ(DescribePickRule({PickRule::Best, 1, 30, 10, 0.8}), "best 30 min-gap 10 min-relative 0.8");
+    // A whole multiple of T starts a new window despite rounding (frame 30 of 30 fps at T = 1 s).
+    std::vector<PickScore> scores(60, PickScore{{5, 100, true}, true});
+    scores[30].score.score = 1;
+    EXPECT_EQ(PickFrames(scores, 1.0 / 30, {PickRule::EverySeconds, 1.0}), (std::vector<int32_t>{0, 30}));
+}
