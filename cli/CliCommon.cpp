@@ -1,6 +1,7 @@
 #include "cli/CliCommon.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -139,6 +140,28 @@ FrameInfo* OpenVideoOrFail(const std::string& command, VideoFrameReader& reader,
     if (OpenVideo(reader, path, &info, &reason)) return info;
     Fail(command, path + ": " + reason);
     return nullptr;
+}
+
+namespace {
+double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+}  // namespace
+
+ProgressLine::ProgressLine(const char* what) : what_(what), on_(::isatty(STDERR_FILENO) == 1), start_(Now()) {}
+
+void ProgressLine::Update(int64_t done, int64_t total) {
+    if (!on_) return;
+    const double now = Now();
+    if (done < total && now - lastShown_ < 0.1) return;
+    lastShown_ = now;
+    const double elapsed = now - start_;
+    const double fps = elapsed > 0 ? double(done) / elapsed : 0;
+    const double left = fps > 0 ? double(total - done) / fps : 0;
+    std::fprintf(stderr, "\r\033[K%s frame %lld of %lld, %.1f fps, %.0f s left", what_, static_cast<long long>(done),
+                 static_cast<long long>(total), fps, left);
+}
+
+void ProgressLine::Clear() {
+    if (on_) std::fputs("\r\033[K", stderr);
 }
 
 }  // namespace cli

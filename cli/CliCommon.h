@@ -62,4 +62,19 @@ bool OpenVideo(VideoFrameReader& reader, const std::string& path, FrameInfo** in
 // OpenVideo for command: on failure "<path>: <reason>" is reported and the result is null.
 FrameInfo* OpenVideoOrFail(const std::string& command, VideoFrameReader& reader, const std::string& path);
 
+// A line on standard error, "frame N of M, F fps, S s left", rewritten in place; only when standard
+// error is a terminal.
+class ProgressLine {
+public:
+    explicit ProgressLine(const char* what);
+    void Update(int64_t done, int64_t total);
+    void Clear();
+
+private:
+    const char* what_;
+    bool on_;
+    double start_;
+    double lastShown_ = -1;
+};
+
 }  // namespace cli

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "cli/CliCommon.h"
+#include "cli/ImageJob.h"
 #include "cli/WriteJob.h"
 #include "output/FrameExport.h"
 #include "video/VideoFrameReader.h"
@@ -21,6 +22,12 @@ namespace {
 
 const char kUsage[] =
     "usage: tessaron-cli export FILE --frames N[,N...] -o OUT.avi [--force]\n"
+    "       tessaron-cli export FILE --frames N[,N...] -o DIR/ [--format png|jpg|tif|bmp] [--jpeg-quality J]\n"
+    "                           [--name PATTERN] [--box X1,Y1,X2,Y2] [--tiff-deflate] [--deinterlace] [--force]\n"
+    "\n"
+    "With --format, or an -o that ends in / or names a folder, the frames are written into that folder\n"
+    "as image files instead, as tessaron-cli pick -o writes them ({rank} is the position in the list,\n"
+    "{score} is 0), with frames.csv beside them.\n"
     "\n"
     "Writes the listed frames of FILE (0-based numbers, in the order given, repeats allowed) whole to\n"
     "OUT.avi as uncompressed 24-bit frames at the source's frame rate. OUT.avi gets FILE's modification\n"
@@ -149,10 +156,42 @@ int CmdExport(const std::vector<std::string>& args) {
                                 return haveFrames ? std::string()
                                                   : "'" + list + "' is not a list of frame numbers such as 7,2,5";
                             }});
+    cli::ImageJob images;
+    images.command = "export";
+    cli::AddImageOptions(line, images);
     if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
     if (positional.size() != 1) return cli::Fail("export", "expected one FILE" + cli::TryHelp("export"));
     if (!haveFrames) return cli::Fail("export", "no frames given (--frames 7,2,5)");
     job.source = positional[0];
+    std::error_code ec;
+    if (images.haveFormat || (!job.output.empty() && job.output.back() == '/') ||
+        std::filesystem::is_directory(job.output, ec)) {
+        if (job.output.empty()) return cli::Fail("export", "no output folder given (-o DIR/)");
+        images.folder = job.output;
+        images.force = job.force;
+        VideoFrameReader reader;
+        reader.SetDeinterlace(images.deinterlace ? 1 : 0);
+        FrameInfo* info = cli::OpenVideoOrFail("export", reader, job.source);
+        if (!info) return 1;
+        reader.SetDeinterlace(images.deinterlace ? 1 : 0);
+        std::string refusal = cli::CheckImageBox(images, *info);
+        std::vector<ImageItem> items;
+        for (size_t i = 0; i < frames.size() && refusal.empty(); ++i) {
+            if (frames[i] < 0 || frames[i] >= info->frameCount)
+                refusal = "frame " + std::to_string(frames[i]) + " is outside the video (frames 0 to " +
+                          std::to_string(info->frameCount - 1) + ")";
+            items.push_back({frames[i], int32_t(i), 0});
+        }
+        if (!refusal.empty()) {
+            reader.Close(*info);
+            return cli::Fail("export", job.source + ": " + refusal);
+        }
+        const int status = cli::WriteImages(images, reader, *info, job.source, items);
+        reader.Close(*info);
+        return status;
+    }
+    if (images.haveBox || images.deinterlace || !images.settings.pattern.empty())
+        return cli::Fail("export", "--box, --deinterlace and --name go with image output (--format)");
 
     const auto validate = [&frames](const FrameInfo& info) -> std::string {
         for (int32_t frame : frames) {

@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "cli/CliCommon.h"
 #include "selector/FrameOrder.h"
 #include "selector/FrameSort.h"
@@ -14,7 +12,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tessaron-cli rank FILE [--quality Q] [--json]\n"
+    "usage: tessaron-cli rank FILE [--quality Q] [--json | --csv]\n"
     "\n"
     "JPEG-encodes every frame of FILE in memory at quality Q (1 to 100, default 25) and prints the\n"
     "frames sorted by score, the most detailed first: one line per position with the position, the\n"
@@ -22,7 +20,9 @@ const char kUsage[] =
     "--json prints one object instead:\n"
     "  {\"quality\": Q, \"frameCount\": N, \"frames\": [{\"position\": 0, \"frame\": F, \"score\": S,\n"
     "   \"jpegBytes\": B}, ...]}\n"
-    "where frameCount is the video's frame count. A frame that cannot be read ends the scoring: what\n"
+    "where frameCount is the video's frame count. --csv prints a header line\n"
+    "\"position,frame,score,jpegBytes\" and then one line per frame. A frame that cannot be read ends the scoring: "
+    "what\n"
     "was scored is printed and the exit status is 1.\n";
 
 constexpr int kDefaultQuality = 25;
@@ -32,7 +32,7 @@ constexpr int kDefaultQuality = 25;
 int CmdRank(const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     int32_t quality = kDefaultQuality;
-    bool json = false;
+    bool json = false, csv = false;
     cli::CommandLine line{"rank", kUsage, {}, {}};
     line.options.push_back({"--quality", "-q", "a value from 1 to 100", [&](const std::string& value) {
                                 if (cli::ParseInt32(value, &quality) && quality >= 1 && quality <= 100)
@@ -40,9 +40,11 @@ int CmdRank(const std::vector<std::string>& args) {
                                 return "quality '" + value + "' is not a whole number from 1 to 100";
                             }});
     line.options.push_back(cli::Flag("--json", &json));
+    line.options.push_back(cli::Flag("--csv", &csv));
     line.positional = cli::Collect(&positional);
     if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
     if (positional.size() != 1) return cli::Fail("rank", "expected one FILE" + cli::TryHelp("rank"));
+    if (json && csv) return cli::Fail("rank", "--json and --csv cannot both be given");
     const std::string& path = positional[0];
 
     VideoFrameReader reader;
@@ -52,19 +54,20 @@ int CmdRank(const std::vector<std::string>& args) {
 
     // JPEG sizes by frame number, for the printout (the keys hold the scores).
     std::vector<int32_t> jpegBytes;
-    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    cli::ProgressLine progress("scoring");
     SortCallbacks callbacks;
     callbacks.scored = [&](int32_t frame, const JpegScore& score) {
         if (size_t(frame) >= jpegBytes.size()) jpegBytes.resize(size_t(frame) + 1, 0);
         jpegBytes[size_t(frame)] = score.jpegBytes;
-        if (progress) std::fprintf(stderr, "\rscoring frame %d of %d", frame + 1, info->frameCount);
+        progress.Update(frame + 1, info->frameCount);
     };
     std::vector<std::string> order;
     const SortOutcome outcome = ScoreAndSortFrames(reader, *info, quality, order, callbacks);
-    if (progress) std::fputs("\r\033[K", stderr);
+    progress.Clear();
     reader.Close(*info);
 
     if (json) std::printf("{\"quality\": %d, \"frameCount\": %d, \"frames\": [", quality, frameCount);
+    if (csv) std::printf("position,frame,score,jpegBytes\n");
     for (size_t position = 0; position < order.size(); ++position) {
         int32_t score = 0, frame = 0;
         if (ParseFrameOrderKey(order[position].c_str(), &score, &frame) != 2) continue;
@@ -73,7 +76,7 @@ int CmdRank(const std::vector<std::string>& args) {
             std::printf("%s{\"position\": %zu, \"frame\": %d, \"score\": %d, \"jpegBytes\": %d}", position ? ", " : "",
                         position, frame, score, bytes);
         else
-            std::printf("%zu %d %d %d\n", position, frame, score, bytes);
+            std::printf(csv ? "%zu,%d,%d,%d\n" : "%zu %d %d %d\n", position, frame, score, bytes);
     }
     if (json) std::printf("]}\n");
     if (std::fflush(stdout) != 0) return cli::Fail("rank", "cannot write the result");

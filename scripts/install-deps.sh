@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ make pkg-config
   qt6-base-dev libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
-  libjpeg62-turbo-dev libjpeg-turbo-progs
+  libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev
   libgtest-dev libgmock-dev
   xvfb xauth python3-pil imagemagick
   desktop-file-utils clang-format

@@ -69,7 +69,7 @@ Bytes BoxOf(const Bytes& picture, int width, int left, int top, int right, int b
     return box;
 }
 
-long CjpegSize(const Bytes& picture, int width, int height, int quality) {
+long CjpegSize(const Bytes& picture, int width, int height, int quality, const std::string& extraArgs) {
     const std::string ppm = Scratch("cjpeg-in.ppm"), jpeg = Scratch("cjpeg-out.jpg");
     std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
     Bytes bytes(header.begin(), header.end());
@@ -79,8 +79,8 @@ long CjpegSize(const Bytes& picture, int width, int height, int quality) {
         bytes.push_back(picture[i]);
     }
     if (!WriteFileBytes(ppm, bytes)) return -1;
-    if (RunCommand("cjpeg -quality " + std::to_string(quality) + " -baseline -outfile " + ShellQuote(jpeg) + " " +
-                   ShellQuote(ppm)) != 0)
+    if (RunCommand("cjpeg -quality " + std::to_string(quality) + " -baseline " + extraArgs + " -outfile " +
+                   ShellQuote(jpeg) + " " + ShellQuote(ppm)) != 0)
         return -1;
     std::error_code ec;
     const auto size = fs::file_size(jpeg, ec);

@@ -36,7 +36,7 @@ Bytes PictureOf(const uint8_t* block, int width, int height);
 // The box [left, right) x [top, bottom) of a top-down BGR picture.
 Bytes BoxOf(const Bytes& picture, int width, int left, int top, int right, int bottom);
 
-// Size of "cjpeg -quality q -baseline" of the picture (top-down BGR); -1 when cjpeg fails.
-long CjpegSize(const Bytes& picture, int width, int height, int quality);
+// Size of "cjpeg -quality q -baseline <extraArgs>" of the picture (top-down BGR); -1 when cjpeg fails.
+long CjpegSize(const Bytes& picture, int width, int height, int quality, const std::string& extraArgs = "");
 
 }  // namespace opstest

@@ -1,0 +1,108 @@
+#include "cli/ImageJob.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#include <unistd.h>
+
+#include "output/FrameExport.h"
+#include "video/VideoFrameReader.h"
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+extern "C" void OnImageInterrupt(int) { interrupted.store(true, std::memory_order_relaxed); }
+
+bool ParseCorners(const std::string& text, int32_t corners[4]) {
+    size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        const size_t comma = text.find(',', start);
+        if ((i < 3) == (comma == std::string::npos)) return false;
+        const std::string item = text.substr(start, i < 3 ? comma - start : std::string::npos);
+        if (!cli::ParseInt32(item, &corners[i])) return false;
+        start = comma + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace cli {
+
+void AddImageOptions(CommandLine& line, ImageJob& job) {
+    line.options.push_back({"--format", nullptr, "png, jpg, tif or bmp", [&job](const std::string& value) {
+                                job.haveFormat = ParseImageFormat(value, &job.settings.encoding.format);
+                                return job.haveFormat ? std::string() : "unknown image format '" + value + "'";
+                            }});
+    line.options.push_back({"--jpeg-quality", nullptr, "a value from 1 to 100", [&job](const std::string& value) {
+                                int32_t q = 0;
+                                if (ParseInt32(value, &q) && q >= 1 && q <= 100) {
+                                    job.settings.encoding.jpegQuality = q;
+                                    return std::string();
+                                }
+                                return "JPEG quality '" + value + "' is not a whole number from 1 to 100";
+                            }});
+    line.options.push_back({"--name", nullptr, "a pattern such as {stem}_{frame}.png", [&job](const std::string& v) {
+                                job.settings.pattern = v;
+                                return v.empty() ? std::string("the name pattern is empty") : std::string();
+                            }});
+    line.options.push_back({"--box", nullptr, "X1,Y1,X2,Y2", [&job](const std::string& box) {
+                                job.haveBox = ParseCorners(box, job.corners);
+                                return job.haveBox ? std::string() : "'" + box + "' is not a box X1,Y1,X2,Y2";
+                            }});
+    line.options.push_back(Flag("--tiff-deflate", &job.settings.encoding.tiffDeflate));
+    line.options.push_back(Flag("--deinterlace", &job.deinterlace));
+}
+
+std::string CheckImageBox(const ImageJob& job, const FrameInfo& info) {
+    if (!job.haveBox) return std::string();
+    const CropRect box = NormalizeCropBox(job.corners[0], job.corners[1], job.corners[2], job.corners[3]);
+    if (box.Empty()) return "the box is empty (it needs a width and a height)";
+    if (box.left < 0 || box.top < 0 || box.right > info.width || box.bottom > info.height)
+        return "the box is not inside the " + std::to_string(info.width) + "x" + std::to_string(info.height) +
+               " frame";
+    return std::string();
+}
+
+int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const std::string& sourcePath,
+                const std::vector<ImageItem>& items) {
+    const std::string command = job.command;
+    job.settings.folder = job.folder;
+    job.settings.stem = FileStem(sourcePath);
+    job.settings.replace = job.force;
+    job.settings.useBox = job.haveBox;
+    if (job.haveBox)
+        job.settings.box = NormalizeCropBox(job.corners[0], job.corners[1], job.corners[2], job.corners[3]);
+
+    ProgressLine progress("writing");
+    int64_t done = 0;
+    ExportCallbacks callbacks;
+    callbacks.keepGoing = [] { return !interrupted.load(std::memory_order_relaxed); };
+    callbacks.progress = [&](int32_t, int32_t) { progress.Update(++done, int64_t(items.size())); };
+    interrupted.store(false, std::memory_order_relaxed);
+    struct sigaction action = {}, previous = {};
+    action.sa_handler = OnImageInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &previous);
+    const ExportOutcome outcome = ExportImageFiles(reader, info, items, job.settings, callbacks);
+    ::sigaction(SIGINT, &previous, nullptr);
+    progress.Clear();
+
+    int status = 0;
+    if (outcome.stop != ExportStop::Done || !outcome.written) {
+        std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), ExportOutcomeText(outcome, job.folder).c_str());
+        status = 1;
+    }
+    if (!outcome.omitted.empty()) {
+        const std::string report = OmittedFramesReport(outcome.omitted);
+        std::fprintf(stderr, "%s%s", report.c_str(), report.back() == '\n' ? "" : "\n");
+        status = 1;
+    }
+    if (outcome.written)
+        std::fprintf(stderr, "%s: %d %s written\n", job.folder.c_str(), outcome.framesWritten,
+                     outcome.framesWritten == 1 ? "image" : "images");
+    return status;
+}
+
+}  // namespace cli

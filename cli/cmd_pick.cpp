@@ -1,0 +1,197 @@
+// tessaron-cli pick FILE (--every T|K | --count N | --best N [--min-gap G]) ...: every frame scored as
+// rank does, the frames a rule chooses printed in frame order and, with -o DIR, written as images.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/CliCommon.h"
+#include "cli/ImageJob.h"
+#include "selector/FrameOrder.h"
+#include "selector/FramePick.h"
+#include "selector/FrameSort.h"
+#include "video/VideoFrameReader.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: tessaron-cli pick FILE (--every T|K | --count N | --best N [--min-gap G]) [--min-relative R]\n"
+    "                         [--quality Q] [--json | --csv] [-o DIR [--format png|jpg|tif|bmp]\n"
+    "                         [--jpeg-quality J] [--name PATTERN] [--box X1,Y1,X2,Y2] [--tiff-deflate]\n"
+    "                         [--deinterlace] [--force]]\n"
+    "\n"
+    "Scores every frame of FILE as rank does (JPEG size at quality Q, default 25) and chooses frames:\n"
+    "  --every T      the best frame of every T seconds (0.5s, 300ms): frames whose time falls in [kT, (k+1)T)\n"
+    "  --every K      the best frame of every K frames: frames kK ... kK+K-1\n"
+    "  --count N      the best frame of each of N equal windows over the whole video\n"
+    "  --best N       the best N frames, none fewer than G frames (--min-gap G) from another\n"
+    "  --min-relative R  leaves out frames whose JPEG is smaller than R x the median of their window\n"
+    "The best frame is the most detailed one (smallest score, ties to the earlier frame). The chosen\n"
+    "frames are printed in frame order: \"frame time score file\" per line, --csv with a header, or\n"
+    "--json: {\"rule\", \"quality\", \"frameCount\", \"frames\": [{\"frame\", \"time\", \"score\", \"file\"}]}.\n"
+    "With -o DIR they are written into the folder DIR as images (default PNG) named by PATTERN\n"
+    "({stem} {frame} {time} {rank} {score}; default {stem}_{frame}.png), with frames.csv beside them;\n"
+    "existing files are replaced only with --force. A progress line goes to standard error when it is a\n"
+    "terminal.\n";
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') out += '\\', out += char(c);
+        else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else
+            out += char(c);
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+int CmdPick(const std::vector<std::string>& args) {
+    std::vector<std::string> positional;
+    PickSettings pick;
+    int rules = 0;
+    bool haveGap = false, json = false, csv = false, haveOutput = false;
+    int32_t quality = 25;
+    cli::ImageJob job;
+    job.command = "pick";
+    cli::CommandLine line{"pick", kUsage, {}, {}};
+    const auto count = [&](PickRule rule) {
+        return [&, rule](const std::string& value) {
+            int32_t n = 0;
+            ++rules;
+            if (!cli::ParseInt32(value, &n) || n <= 0) return "'" + value + "' is not a positive whole number";
+            pick.rule = rule;
+            pick.count = n;
+            return std::string();
+        };
+    };
+    line.options.push_back({"--every", nullptr, "seconds (0.5s, 300ms) or a frame count", [&](const std::string& v) {
+                                ++rules;
+                                return ParseEveryValue(v, &pick) ? std::string()
+                                                                 : "'" + v + "' is not a time such as 0.5s or a count";
+                            }});
+    line.options.push_back({"--count", nullptr, "a number of frames", count(PickRule::Count)});
+    line.options.push_back({"--best", nullptr, "a number of frames", count(PickRule::Best)});
+    line.options.push_back({"--min-gap", nullptr, "a number of frames", [&](const std::string& value) {
+                                haveGap = true;
+                                return cli::ParseInt32(value, &pick.minGap) && pick.minGap >= 0
+                                           ? std::string()
+                                           : "'" + value + "' is not a whole number of frames";
+                            }});
+    line.options.push_back({"--min-relative", nullptr, "a fraction such as 0.8", [&](const std::string& value) {
+                                char* end = nullptr;
+                                pick.minRelative = std::strtod(value.c_str(), &end);
+                                return !value.empty() && !*end && pick.minRelative > 0 && pick.minRelative <= 10
+                                           ? std::string()
+                                           : "'" + value + "' is not a fraction such as 0.8";
+                            }});
+    line.options.push_back({"--quality", "-q", "a value from 1 to 100", [&](const std::string& value) {
+                                if (cli::ParseInt32(value, &quality) && quality >= 1 && quality <= 100)
+                                    return std::string();
+                                return "quality '" + value + "' is not a whole number from 1 to 100";
+                            }});
+    line.options.push_back(cli::Flag("--json", &json));
+    line.options.push_back(cli::Flag("--csv", &csv));
+    line.options.push_back({"-o", nullptr, "a folder", [&](const std::string& folder) {
+                                job.folder = folder;
+                                haveOutput = true;
+                                return folder.empty() ? std::string("the output folder is empty") : std::string();
+                            }});
+    line.options.push_back(cli::Flag("--force", &job.force));
+    cli::AddImageOptions(line, job);
+    line.positional = cli::Collect(&positional);
+    if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
+    if (positional.size() != 1) return cli::Fail("pick", "expected one FILE" + cli::TryHelp("pick"));
+    if (rules != 1) return cli::Fail("pick", "give exactly one of --every, --count and --best" + cli::TryHelp("pick"));
+    if (haveGap && pick.rule != PickRule::Best) return cli::Fail("pick", "--min-gap goes with --best");
+    if (json && csv) return cli::Fail("pick", "--json and --csv cannot both be given");
+    if (!haveOutput && (job.haveFormat || job.haveBox || !job.settings.pattern.empty()))
+        return cli::Fail("pick", "image options need an output folder (-o DIR)");
+    const std::string& path = positional[0];
+
+    VideoFrameReader reader;
+    reader.SetDeinterlace(job.deinterlace ? 1 : 0);
+    FrameInfo* info = cli::OpenVideoOrFail("pick", reader, path);
+    if (!info) return 1;
+    reader.SetDeinterlace(job.deinterlace ? 1 : 0);
+    if (const std::string bad = cli::CheckImageBox(job, *info); !bad.empty()) {
+        reader.Close(*info);
+        return cli::Fail("pick", path + ": " + bad);
+    }
+    const int32_t frameCount = info->frameCount;
+
+    // One scoring pass, as rank: the scores by frame number.
+    std::vector<PickScore> scores(size_t(std::max(frameCount, 0)));
+    cli::ProgressLine progress("scoring");
+    SortCallbacks callbacks;
+    callbacks.scored = [&](int32_t frame, const JpegScore& score) {
+        if (size_t(frame) >= scores.size()) scores.resize(size_t(frame) + 1);
+        scores[size_t(frame)] = {score, true};
+        progress.Update(frame + 1, info->frameCount);
+    };
+    std::vector<std::string> order;
+    const SortOutcome outcome = ScoreAndSortFrames(reader, *info, quality, order, callbacks);
+    progress.Clear();
+    int status = 0;
+    if (outcome.stop == SortStop::Unreadable) {
+        cli::Fail("pick", path + ": frame " + std::to_string(outcome.unreadableFrame) +
+                              " cannot be read; choosing among the " + std::to_string(outcome.framesScored) +
+                              " frames before it");
+        status = 1;
+    } else if (outcome.stop != SortStop::Done) {
+        reader.Close(*info);
+        return cli::Fail("pick", path + ": scoring stopped after " + std::to_string(outcome.framesScored) +
+                                     " frames" + (outcome.reason.empty() ? "" : ": " + outcome.reason));
+    }
+
+    // The rank of a frame: its position in the sort.
+    std::vector<int32_t> rankOf(scores.size(), -1);
+    for (size_t position = 0; position < order.size(); ++position) {
+        int32_t score = 0, frame = 0;
+        if (ParseFrameOrderKey(order[position].c_str(), &score, &frame) == 2 && frame >= 0 &&
+            size_t(frame) < rankOf.size())
+            rankOf[size_t(frame)] = int32_t(position);
+    }
+    const double period = info->framePeriod > 0 ? info->framePeriod
+                          : info->framesPerSecond > 0 ? 1 / info->framesPerSecond
+                                                      : 0;
+    const std::vector<int32_t> picked = PickFrames(scores, period, pick);
+    std::vector<ImageItem> items;
+    for (int32_t frame : picked) items.push_back({frame, rankOf[size_t(frame)], scores[size_t(frame)].score.score});
+
+    std::vector<std::string> files(items.size());
+    if (haveOutput && !items.empty()) {
+        job.settings.folder = job.folder;
+        job.settings.stem = FileStem(path);
+        std::string error;
+        const std::vector<std::string> planned = PlannedImagePaths(*info, items, job.settings, &error);
+        for (size_t i = 0; i < items.size() && i < planned.size(); ++i) files[i] = planned[i];
+        if (cli::WriteImages(job, reader, *info, path, items) != 0) status = 1;
+    }
+    reader.Close(*info);
+
+    const std::string rule = DescribePickRule(pick);
+    if (json)
+        std::printf("{\"rule\": %s, \"quality\": %d, \"frameCount\": %d, \"frames\": [", JsonString(rule).c_str(),
+                    quality, frameCount);
+    else if (csv)
+        std::printf("frame,time,score,file\n");
+    for (size_t i = 0; i < items.size(); ++i) {
+        const double seconds = FrameSeconds(*info, items[i].frame);
+        if (json)
+            std::printf("%s{\"frame\": %d, \"time\": %s, \"score\": %d, \"file\": %s}", i ? ", " : "", items[i].frame,
+                        cli::FormatDouble(seconds).c_str(), items[i].score,
+                        files[i].empty() ? "null" : JsonString(files[i]).c_str());
+        else
+            std::printf(csv ? "%d,%s,%d,%s\n" : "%d %s %d%s%s\n", items[i].frame, cli::FormatDouble(seconds).c_str(),
+                        items[i].score, csv || files[i].empty() ? "" : " ", files[i].c_str());
+    }
+    if (json) std::printf("]}\n");
+    if (std::fflush(stdout) != 0) return cli::Fail("pick", "cannot write the result");
+    return status;
+}

@@ -1,0 +1,154 @@
+// Image files out through tessaron-cli export and pick: every format decodes (Pillow) to the pixels of
+// tessaron-cli frame for that frame, crop box and deinterlace included; JPEG sizes equal cjpeg's with
+// the same sampling; names, frames.csv, refusal without --force, and a write that fails part way.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "output/ImageFiles.h"
+#include "tests/ops/OpsTestSupport.h"
+#include "tests/support/TestCli.h"
+
+using namespace opstest;
+
+namespace {
+
+const std::string kCli = TESSARON_CLI;
+
+// The picture of an image file as top-down BGR rows, decoded by Pillow.
+Bytes DecodeWithPillow(const std::string& path) {
+    const CommandRun r = RunCapture(
+        "/usr/bin/python3 -c 'import sys; from PIL import Image; "
+        "sys.stdout.buffer.write(Image.open(sys.argv[1]).convert(\"RGB\").tobytes())' " +
+        ShellQuote(path));
+    Bytes bgr(r.out.begin(), r.out.end());
+    for (size_t i = 0; i + 2 < bgr.size(); i += 3) std::swap(bgr[i], bgr[i + 2]);
+    return bgr;
+}
+
+// tessaron-cli frame's picture of frame as top-down BGR rows.
+Bytes CliFrame(const std::string& video, int frame, bool deinterlace, int width, int height) {
+    const std::string bmp = Scratch("ref-" + std::to_string(frame) + (deinterlace ? "-d" : "") + ".bmp");
+    if (RunCli(kCli, "frame " + ShellQuote(video) + " " + std::to_string(frame) + " -o " + ShellQuote(bmp) +
+                         (deinterlace ? " --deinterlace" : ""),
+               true)
+            .status != 0)
+        return {};
+    const Bytes file = ReadFileBytes(bmp);
+    return file.size() >= 54 + size_t(height) * ((3 * width + 3) & ~3) ? PictureOf(file.data() + 14, width, height) : Bytes();
+}
+
+}  // namespace
+
+TEST(ImageFiles, EveryFormatHoldsTheFramesPixels) {
+    TestVideoRecipe recipe;
+    recipe.name = "image-files-combed";
+    recipe.width = 66;  // rows not a multiple of 4 bytes
+    recipe.height = 40;
+    recipe.frames = 10;
+    recipe.combed = true;
+    const std::string video = MakeTestVideo(recipe);
+    ASSERT_FALSE(video.empty());
+    struct Row {
+        const char* args;
+        const char* extension;
+        int jpegQuality;  // > 0: compare the size with cjpeg instead of the pixels
+        bool deinterlace;
+        bool box;
+    };
+    const Row rows[] = {
+        {"--format png", "png", 0, false, false},
+        {"--format png --deinterlace --box 50,3,7,31", "png", 0, true, true},
+        {"--format tif", "tif", 0, false, false},
+        {"--format tif --tiff-deflate --box 7,31,50,3", "tif", 0, false, true},
+        {"--format bmp --deinterlace", "bmp", 0, true, false},
+        {"--format jpg --jpeg-quality 50", "jpg", 50, false, false},
+        {"--format jpg --jpeg-quality 95 --box 50,3,7,31", "jpg", 95, false, true},
+    };
+    const int frames[] = {7, 2};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        const std::string dir = Scratch(std::string("images-") + row.args);
+        ASSERT_EQ(RunCommand("rm -rf " + ShellQuote(dir) + " && mkdir -p " + ShellQuote(dir)), 0);
+        const CommandRun r =
+            RunCli(kCli, "export " + ShellQuote(video) + " --frames 7,2 -o " + ShellQuote(dir + "/") + " " + row.args,
+                   true);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const int left = row.box ? 7 : 0, top = row.box ? 3 : 0;
+        const int right = row.box ? 50 : recipe.width, bottom = row.box ? 31 : recipe.height;
+        std::string csv = "file,frame,time,score,width,height\n";
+        for (int frame : frames) {
+            const std::string name = FileStem(video) + "_" + std::to_string(frame) + "." + row.extension;
+            const Bytes whole = CliFrame(video, frame, row.deinterlace, recipe.width, recipe.height);
+            const Bytes expected = BoxOf(whole, recipe.width, left, top, right, bottom);
+            ASSERT_FALSE(expected.empty());
+            if (row.jpegQuality > 0) {
+                EXPECT_EQ(long(ReadFileBytes(dir + "/" + name).size()),
+                          CjpegSize(expected, right - left, bottom - top, row.jpegQuality,
+                                    row.jpegQuality >= 90 ? "-sample 1x1" : ""));
+            } else {
+                EXPECT_TRUE(DecodeWithPillow(dir + "/" + name) == expected) << name;
+            }
+            char line[128];
+            std::snprintf(line, sizeof line, ",%d,%.6f,0,%d,%d\n", frame, frame * 0.04, right - left, bottom - top);
+            csv += name + line;
+        }
+        EXPECT_EQ(ReadFileText(dir + "/frames.csv"), csv);
+        EXPECT_EQ(FilesIn(dir).size(), 3u);
+    }
+}
+
+TEST(ImageFiles, NamesRefusalsAndAFailedWrite) {
+    EXPECT_EQ(FormatFrameTime(3723.4567), "01-02-03.457");
+    ImageNameFields fields{"clip", 7, 1000, 62.345, 3, 4711};
+    EXPECT_EQ(ExpandImageName("{stem}_{frame}_{time}_{rank}_{score}{x}.png", fields),
+              "clip_007_00-01-02.345_3_4711{x}.png");
+    EXPECT_EQ(FileStem("/a.b/clip.final.mp4"), "clip.final");
+
+    const std::string video = MakeTestVideo("image-files-plain", 320, 240, 6);
+    ASSERT_FALSE(video.empty());
+    const std::string dir = Scratch("images-again");
+    ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(dir)), 0);
+    const std::string args = "pick " + ShellQuote(video) + " --count 2 --csv -o " + ShellQuote(dir) + " --name f{rank}.bmp";
+    CommandRun r = RunCli(kCli, args, true);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(FilesIn(dir).size(), 3u);
+    const uint64_t before = FileHash(dir + "/frames.csv");
+    // A second run refuses before writing anything; --force replaces.
+    r = RunCli(kCli, args, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("exists"), std::string::npos) << r.err;
+    EXPECT_EQ(FileHash(dir + "/frames.csv"), before);
+    EXPECT_EQ(RunCli(kCli, args + " --force", true).status, 0);
+    // Two frames to one name are refused.
+    ExpectOneLineError(RunCli(kCli, "export " + ShellQuote(video) + " --frames 1,2 -o " + ShellQuote(dir) +
+                                        "/ --name same.png --force",
+                              true),
+                       "same.png");
+
+    // A file system that takes no more than 100 KB a file: the 230 KB BMP fails with the file and the
+    // reason, nothing half-written stays.
+    const std::string full = Scratch("images-full");
+    ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(full)), 0);
+    struct Result {
+        int stop = -1, written = -1;
+        char reason[200] = {};
+    } result;
+    RunInChild(result, 100000, [&](Result& out) {
+        VideoFrameReader reader;
+        FrameInfo& info = reader.Open(video.c_str());
+        ImageExportSettings settings;
+        settings.folder = full;
+        settings.stem = "v";
+        settings.encoding.format = ImageFormat::Bmp;
+        const ExportOutcome outcome = ExportImageFiles(reader, info, {{1, 0, 0}, {2, 1, 0}}, settings, {});
+        out.stop = int(outcome.stop);
+        out.written = outcome.framesWritten;
+        std::snprintf(out.reason, sizeof out.reason, "%s", outcome.reason.c_str());
+        reader.Close(info);
+    });
+    EXPECT_EQ(result.stop, int(ExportStop::WriteFailed));
+    EXPECT_EQ(result.written, 0);
+    EXPECT_NE(std::string(result.reason).find(full + "/v_1.bmp: File too large"), std::string::npos) << result.reason;
+    EXPECT_TRUE(FilesIn(full).empty());
+}
