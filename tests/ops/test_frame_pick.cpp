@@ -16,8 +16,7 @@ int32_t BestOf(const std::vector<PickScore>& scores, const std::vector<int32_t>&
         if (scores[f].readable) bytes.push_back(scores[f].score.jpegBytes);
     std::sort(bytes.begin(), bytes.end());
     double median = 0;
-    if (!bytes.empty())
-        median = (double(bytes[(bytes.size() - 1) / 2]) + double(bytes[bytes.size() / 2])) / 2;
+    if (!bytes.empty()) median = (double(bytes[(bytes.size() - 1) / 2]) + double(bytes[bytes.size() / 2])) / 2;
     int32_t best = -1;
     for (int32_t f : window) {
         if (!scores[f].readable || (minRelative > 0 && scores[f].score.jpegBytes < minRelative * median)) continue;
@@ -38,7 +37,8 @@ std::vector<int32_t> Reference(const std::vector<PickScore>& scores, double peri
     } else if (s.rule == PickRule::EveryFrames) {
         for (int32_t k = 0; k * s.count < frames; ++k) {
             windows.emplace_back();
-            for (int32_t f = k * s.count; f <= k * s.count + s.count - 1 && f < frames; ++f) windows.back().push_back(f);
+            for (int32_t f = k * s.count; f <= k * s.count + s.count - 1 && f < frames; ++f)
+                windows.back().push_back(f);
         }
     } else if (s.rule == PickRule::Count) {
         for (int32_t k = 0; k < s.count; ++k) {
@@ -57,8 +57,9 @@ std::vector<int32_t> Reference(const std::vector<PickScore>& scores, double peri
         for (int32_t f : all)
             if (scores[f].readable) bytes.push_back(scores[f].score.jpegBytes);
         std::sort(bytes.begin(), bytes.end());
-        const double median =
-            bytes.empty() ? 0 : (double(bytes[(bytes.size() - 1) / 2]) + double(bytes[bytes.size() / 2])) / 2;
+        const double median = bytes.empty()
+                                  ? 0
+                                  : (double(bytes[(bytes.size() - 1) / 2]) + double(bytes[bytes.size() / 2])) / 2;
         for (int32_t f : all)
             if (scores[f].readable && !(s.minRelative > 0 && scores[f].score.jpegBytes < s.minRelative * median))
                 eligible.push_back(f);
@@ -132,7 +133,8 @@ TEST(FramePick, ParsesEveryAndDescribesRules) {
     ASSERT_TRUE(ParseEveryValue("12", &s));
     EXPECT_EQ(s.rule, PickRule::EveryFrames);
     EXPECT_EQ(s.count, 12);
-    for (const char* bad : {"", "0", "-3", "0s", "1.5", "2x", "s", "-1s"}) EXPECT_FALSE(ParseEveryValue(bad, &s)) << bad;
+    for (const char* bad : {"", "0", "-3", "0s", "1.5", "2x", "s", "-1s"})
+        EXPECT_FALSE(ParseEveryValue(bad, &s)) << bad;
     EXPECT_EQ(DescribePickRule({PickRule::Best, 1, 30, 10, 0.8}), "best 30 min-gap 10 min-relative 0.8");
     // A whole multiple of T starts a new window despite rounding (frame 30 of 30 fps at T = 1 s).
     std::vector<PickScore> scores(60, PickScore{{5, 100, true}, true});
