@@ -60,8 +60,7 @@ std::string CheckImageBox(const ImageJob& job, const FrameInfo& info) {
     const CropRect box = NormalizeCropBox(job.corners[0], job.corners[1], job.corners[2], job.corners[3]);
     if (box.Empty()) return "the box is empty (it needs a width and a height)";
     if (box.left < 0 || box.top < 0 || box.right > info.width || box.bottom > info.height)
-        return "the box is not inside the " + std::to_string(info.width) + "x" + std::to_string(info.height) +
-               " frame";
+        return "the box is not inside the " + std::to_string(info.width) + "x" + std::to_string(info.height) + " frame";
     return std::string();
 }
 

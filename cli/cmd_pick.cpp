@@ -38,7 +38,8 @@ const char kUsage[] =
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
-        if (c == '"' || c == '\\') out += '\\', out += char(c);
+        if (c == '"' || c == '\\')
+            out += '\\', out += char(c);
         else if (c < 0x20) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
@@ -145,8 +146,8 @@ int CmdPick(const std::vector<std::string>& args) {
         status = 1;
     } else if (outcome.stop != SortStop::Done) {
         reader.Close(*info);
-        return cli::Fail("pick", path + ": scoring stopped after " + std::to_string(outcome.framesScored) +
-                                     " frames" + (outcome.reason.empty() ? "" : ": " + outcome.reason));
+        return cli::Fail("pick", path + ": scoring stopped after " + std::to_string(outcome.framesScored) + " frames" +
+                                     (outcome.reason.empty() ? "" : ": " + outcome.reason));
     }
 
     // The rank of a frame: its position in the sort.
@@ -157,7 +158,7 @@ int CmdPick(const std::vector<std::string>& args) {
             size_t(frame) < rankOf.size())
             rankOf[size_t(frame)] = int32_t(position);
     }
-    const double period = info->framePeriod > 0 ? info->framePeriod
+    const double period = info->framePeriod > 0       ? info->framePeriod
                           : info->framesPerSecond > 0 ? 1 / info->framesPerSecond
                                                       : 0;
     const std::vector<int32_t> picked = PickFrames(scores, period, pick);

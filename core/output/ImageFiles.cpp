@@ -145,8 +145,10 @@ bool EncodeJpeg(const uint8_t* rows, int32_t width, int32_t height, int64_t stri
     const bool ok = EncodeJpegRows(&cinfo, &jerr, rows, width, height, stride, std::clamp(quality, 1, 100), &out,
                                    &outSize);
     jpeg_destroy_compress(&cinfo);
-    if (ok) bytes->assign(out, out + outSize);
-    else *error = jerr.message;
+    if (ok)
+        bytes->assign(out, out + outSize);
+    else
+        *error = jerr.message;
     std::free(out);
     return ok;
 }
@@ -269,11 +271,16 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 bool ParseImageFormat(const std::string& text, ImageFormat* format) {
     std::string lower = text;
     for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (lower == "png") *format = ImageFormat::Png;
-    else if (lower == "jpg" || lower == "jpeg") *format = ImageFormat::Jpeg;
-    else if (lower == "tif" || lower == "tiff") *format = ImageFormat::Tiff;
-    else if (lower == "bmp") *format = ImageFormat::Bmp;
-    else return false;
+    if (lower == "png")
+        *format = ImageFormat::Png;
+    else if (lower == "jpg" || lower == "jpeg")
+        *format = ImageFormat::Jpeg;
+    else if (lower == "tif" || lower == "tiff")
+        *format = ImageFormat::Tiff;
+    else if (lower == "bmp")
+        *format = ImageFormat::Bmp;
+    else
+        return false;
     return true;
 }
 
@@ -352,12 +359,18 @@ std::string ExpandImageName(const std::string& pattern, const ImageNameFields& f
         if (close != std::string::npos) {
             const std::string field = pattern.substr(i + 1, close - i - 1);
             bool known = true;
-            if (field == "stem") name += f.stem;
-            else if (field == "frame") name += Padded(f.frame, frameWidth);
-            else if (field == "time") name += FormatFrameTime(f.seconds);
-            else if (field == "rank") name += std::to_string(f.rank);
-            else if (field == "score") name += std::to_string(f.score);
-            else known = false;
+            if (field == "stem")
+                name += f.stem;
+            else if (field == "frame")
+                name += Padded(f.frame, frameWidth);
+            else if (field == "time")
+                name += FormatFrameTime(f.seconds);
+            else if (field == "rank")
+                name += std::to_string(f.rank);
+            else if (field == "score")
+                name += std::to_string(f.score);
+            else
+                known = false;
             if (known) {
                 i = close + 1;
                 continue;
@@ -386,13 +399,13 @@ double FrameSeconds(const FrameInfo& info, int32_t frame) {
 
 std::vector<std::string> PlannedImagePaths(const FrameInfo& info, const std::vector<ImageItem>& items,
                                            const ImageExportSettings& settings, std::string* error) {
-    const std::string pattern =
-        settings.pattern.empty() ? DefaultImagePattern(settings.encoding.format) : settings.pattern;
+    const std::string pattern = settings.pattern.empty() ? DefaultImagePattern(settings.encoding.format)
+                                                         : settings.pattern;
     std::vector<std::string> paths;
     std::set<std::string> seen{"frames.csv"};
     for (const ImageItem& item : items) {
-        ImageNameFields fields{settings.stem, item.frame, info.frameCount, FrameSeconds(info, item.frame), item.rank,
-                               item.score};
+        ImageNameFields fields{settings.stem, item.frame, info.frameCount, FrameSeconds(info, item.frame),
+                               item.rank,     item.score};
         const std::string name = ExpandImageName(pattern, fields);
         if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
             *error = "the name pattern '" + pattern + "' gives no usable file name for frame " +

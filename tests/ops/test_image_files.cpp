@@ -3,7 +3,9 @@
 // the same sampling; names, frames.csv, refusal without --force, and a write that fails part way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "output/ImageFiles.h"
 #include "tests/ops/OpsTestSupport.h"
@@ -29,13 +31,15 @@ Bytes DecodeWithPillow(const std::string& path) {
 // tessaron-cli frame's picture of frame as top-down BGR rows.
 Bytes CliFrame(const std::string& video, int frame, bool deinterlace, int width, int height) {
     const std::string bmp = Scratch("ref-" + std::to_string(frame) + (deinterlace ? "-d" : "") + ".bmp");
-    if (RunCli(kCli, "frame " + ShellQuote(video) + " " + std::to_string(frame) + " -o " + ShellQuote(bmp) +
-                         (deinterlace ? " --deinterlace" : ""),
+    if (RunCli(kCli,
+               "frame " + ShellQuote(video) + " " + std::to_string(frame) + " -o " + ShellQuote(bmp) +
+                   (deinterlace ? " --deinterlace" : ""),
                true)
             .status != 0)
         return {};
     const Bytes file = ReadFileBytes(bmp);
-    return file.size() >= 54 + size_t(height) * ((3 * width + 3) & ~3) ? PictureOf(file.data() + 14, width, height) : Bytes();
+    return file.size() >= 54 + size_t(height) * ((3 * width + 3) & ~3) ? PictureOf(file.data() + 14, width, height)
+                                                                       : Bytes();
 }
 
 }  // namespace
@@ -70,9 +74,8 @@ TEST(ImageFiles, EveryFormatHoldsTheFramesPixels) {
         SCOPED_TRACE(row.args);
         const std::string dir = Scratch(std::string("images-") + row.args);
         ASSERT_EQ(RunCommand("rm -rf " + ShellQuote(dir) + " && mkdir -p " + ShellQuote(dir)), 0);
-        const CommandRun r =
-            RunCli(kCli, "export " + ShellQuote(video) + " --frames 7,2 -o " + ShellQuote(dir + "/") + " " + row.args,
-                   true);
+        const CommandRun r = RunCli(
+            kCli, "export " + ShellQuote(video) + " --frames 7,2 -o " + ShellQuote(dir + "/") + " " + row.args, true);
         ASSERT_EQ(r.status, 0) << r.err;
         const int left = row.box ? 7 : 0, top = row.box ? 3 : 0;
         const int right = row.box ? 50 : recipe.width, bottom = row.box ? 31 : recipe.height;
@@ -109,7 +112,8 @@ TEST(ImageFiles, NamesRefusalsAndAFailedWrite) {
     ASSERT_FALSE(video.empty());
     const std::string dir = Scratch("images-again");
     ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(dir)), 0);
-    const std::string args = "pick " + ShellQuote(video) + " --count 2 --csv -o " + ShellQuote(dir) + " --name f{rank}.bmp";
+    const std::string args = "pick " + ShellQuote(video) + " --count 2 --csv -o " + ShellQuote(dir) +
+                             " --name f{rank}.bmp";
     CommandRun r = RunCli(kCli, args, true);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(FilesIn(dir).size(), 3u);
@@ -121,8 +125,9 @@ TEST(ImageFiles, NamesRefusalsAndAFailedWrite) {
     EXPECT_EQ(FileHash(dir + "/frames.csv"), before);
     EXPECT_EQ(RunCli(kCli, args + " --force", true).status, 0);
     // Two frames to one name are refused.
-    ExpectOneLineError(RunCli(kCli, "export " + ShellQuote(video) + " --frames 1,2 -o " + ShellQuote(dir) +
-                                        "/ --name same.png --force",
+    ExpectOneLineError(RunCli(kCli,
+                              "export " + ShellQuote(video) + " --frames 1,2 -o " + ShellQuote(dir) +
+                                  "/ --name same.png --force",
                               true),
                        "same.png");
 
@@ -151,4 +156,58 @@ TEST(ImageFiles, NamesRefusalsAndAFailedWrite) {
     EXPECT_EQ(result.written, 0);
     EXPECT_NE(std::string(result.reason).find(full + "/v_1.bmp: File too large"), std::string::npos) << result.reason;
     EXPECT_TRUE(FilesIn(full).empty());
+}
+
+// A clip whose frames carry a noise strip of known width: more noise, a bigger JPEG, a better frame.
+// tessaron-cli pick must choose what the rules give on those known detail levels.
+TEST(ImageFiles, PickChoosesTheFramesOfKnownDetail) {
+    const int width = 320, height = 240, frames = 40;
+    std::vector<int> detail(frames);
+    for (int f = 0; f < frames; ++f) detail[f] = (f * 17 + 5) % frames;  // a permutation: no ties
+    std::vector<Bytes> pictures;
+    uint32_t noise = 1;
+    for (int f = 0; f < frames; ++f) {
+        Bytes picture = DrawFramePicture(f, width, height);
+        for (int y = height / 2; y < height; ++y)
+            for (int x = 0; x < 3 + 7 * detail[f]; ++x)
+                for (int c = 0; c < 3; ++c)
+                    picture[size_t(3 * (y * width + x) + c)] = uint8_t((noise = noise * 1103515245 + 12345) >> 24);
+        pictures.push_back(std::move(picture));
+    }
+    const std::string video = MakeVideo("pick-detail", width, height, pictures);
+    ASSERT_FALSE(video.empty());
+    const auto bestOf = [&](int begin, int end) {
+        int best = begin;
+        for (int f = begin; f < end; ++f) best = detail[f] > detail[best] ? f : best;
+        return best;
+    };
+    std::vector<std::pair<std::string, std::vector<int>>> rows;
+    std::vector<int> expected;
+    for (int k = 0; k * 25 < frames * 2; ++k)
+        expected.push_back(bestOf((k * 25 + 1) / 2, std::min(frames, ((k + 1) * 25 + 1) / 2)));
+    rows.push_back({"--every 0.5s", expected});
+    expected.clear();
+    for (int k = 0; k * 7 < frames; ++k) expected.push_back(bestOf(k * 7, std::min(frames, k * 7 + 7)));
+    rows.push_back({"--every 7", expected});
+    expected.clear();
+    for (int k = 0; k < 6; ++k) expected.push_back(bestOf(k * frames / 6, (k + 1) * frames / 6));
+    rows.push_back({"--count 6", expected});
+    expected.clear();
+    std::vector<int> byDetail(frames);
+    for (int f = 0; f < frames; ++f) byDetail[size_t(frames - 1 - detail[f])] = f;
+    for (int f : byDetail) {
+        bool near = false;
+        for (int t : expected) near = near || std::abs(f - t) < 4;
+        if (!near && expected.size() < 5) expected.push_back(f);
+    }
+    std::sort(expected.begin(), expected.end());
+    rows.push_back({"--best 5 --min-gap 4", expected});
+    for (const auto& [args, want] : rows) {
+        const CommandRun r = RunCli(kCli, "pick " + ShellQuote(video) + " --quality 90 " + args, true);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<int> got;
+        for (size_t at = 0; at < r.out.size(); at = r.out.find('\n', at) + 1)
+            got.push_back(std::atoi(r.out.c_str() + at));
+        EXPECT_EQ(got, want) << args;
+    }
 }
