@@ -1,7 +1,7 @@
 // Frames of an open video written as image files (PNG, JPEG, TIFF, BMP), one per frame, named from a
 // pattern, with a frames.csv beside them. Every file is written under a temporary name and renamed;
 // an existing file is replaced only when asked. Frames are decoded in ascending order on the caller's
-// thread and encoded and written on a second one. Nothing here throws or shows anything.
+// thread and encoded and written by two others. Nothing here throws or shows anything.
 #pragma once
 
 #include <cstdint>

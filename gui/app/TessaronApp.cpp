@@ -9,6 +9,7 @@
 #include <QSettings>
 
 #include "dialogs/AboutBox.h"
+#include "dialogs/PickDialogs.h"
 #include "framework/ChildFrame.h"
 #include "framework/DocTemplate.h"
 #include "framework/Document.h"
@@ -97,6 +98,7 @@ bool CTessaronApp::InitInstance() {
     m_pMainWnd->show();
 
     startDirectory = QDir::currentPath();
+    SetImageSetIniPath(IniPath());
     deinterlaceEnabled = static_cast<uint8_t>(ReadDeinterlaceFlag(IniPath().toUtf8().toStdString()));
     return true;
 }

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <algorithm>
 #include <climits>
@@ -12,7 +13,9 @@
 #include <cstdlib>
 #include <functional>
 #include <new>
+#include <set>
 
+#include "dialogs/PickDialogs.h"
 #include "framework/DialogUnits.h"
 #include "framework/Framework.h"
 
@@ -57,7 +60,7 @@ const char* const kCaptionSorted = "Video Frame Selector - Sorted by 'JPEG size'
 struct Place {
     int x, y, w, h;
 };
-constexpr Place kDialogSize{0, 0, 209, 277};
+constexpr Place kDialogSize{0, 0, 209, 313};
 constexpr Place kListPlace{7, 7, 195, 142};
 constexpr Place kSortGroup{7, 157, 195, 34};
 constexpr Place kNormal{14, 170, 32, 14};
@@ -67,7 +70,9 @@ constexpr Place kQualityLabel{124, 168, 37, 17};
 constexpr Place kStatus{17, 194, 170, 21};
 constexpr Place kSaveBmp{17, 219, 170, 14};
 constexpr Place kCreateAvi{17, 237, 170, 14};
-constexpr Place kClose{79, 256, 50, 14};
+constexpr Place kCheckBest{17, 255, 170, 14};
+constexpr Place kSaveImages{17, 273, 170, 14};
+constexpr Place kClose{79, 292, 50, 14};
 constexpr Place kView{163, 169, 32, 14};
 
 QRect ToPixels(const DialogUnits& du, const Place& p) { return du.Rect(p.x, p.y, p.w, p.h); }
@@ -154,6 +159,10 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     m_createButton = MakeButton(this, "Create AVI video file from checked frames", IDC_CREATE_AVI, "IDC_CREATE_AVI",
                                 ToPixels(du, kCreateAvi));
 
+    m_checkBestButton = MakeButton(this, "Check best...", IDC_CHECK_BEST, "IDC_CHECK_BEST", ToPixels(du, kCheckBest));
+    m_saveImagesButton = MakeButton(this, "Save checked frames as images...", IDC_SAVE_IMAGES, "IDC_SAVE_IMAGES",
+                                    ToPixels(du, kSaveImages));
+
     m_closeButton = new QPushButton(QStringLiteral("Close"), this);
     SetControlId(m_closeButton, IDOK_CLOSE, "IDOK");
     m_closeButton->setGeometry(ToPixels(du, kClose));
@@ -166,7 +175,9 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     setTabOrder(m_qualitySpin, &m_viewButton);
     setTabOrder(&m_viewButton, m_saveButton);
     setTabOrder(m_saveButton, m_createButton);
-    setTabOrder(m_createButton, m_closeButton);
+    setTabOrder(m_createButton, m_checkBestButton);
+    setTabOrder(m_checkBestButton, m_saveImagesButton);
+    setTabOrder(m_saveImagesButton, m_closeButton);
 
     connect(&m_frameList, &myCheckListBox::selectionChange, this, &SelectVideoFrames::OnFrameListChange);
     connect(&m_frameList, &myCheckListBox::checkChange, this, &SelectVideoFrames::OnFrameListChange);
@@ -176,6 +187,8 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     m_qualitySpin->onDeltaPos = [this](int position, int delta) { OnQualityDeltaPos(position, delta); };
     connect(m_saveButton, &QPushButton::clicked, this, &SelectVideoFrames::OnSaveDisplayedFrame);
     connect(m_createButton, &QPushButton::clicked, this, &SelectVideoFrames::OnCreateAvi);
+    connect(m_checkBestButton, &QPushButton::clicked, this, &SelectVideoFrames::OnCheckBest);
+    connect(m_saveImagesButton, &QPushButton::clicked, this, &SelectVideoFrames::OnSaveImages);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 
@@ -348,6 +361,54 @@ void SelectVideoFrames::OnCreateAvi() {
         return;
     }
     Send(UWM_EXPORT_CHECKED, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
+}
+
+void SelectVideoFrames::OnCheckBest() {
+    CheckBestDialog dialog(this, LoadPickSettings());
+    if (AppFramework().DoModal(&dialog) != QDialog::Accepted) return;
+    const PickSettings settings = dialog.Settings();
+    StorePickSettings(settings);
+    std::vector<int32_t> frames;
+    const size_t entries = m_pFrameOrder ? m_pFrameOrder->size() : 0;
+    const std::string first = entries ? m_pFrameOrder->front() : std::string();
+    m_orderReset = 0;
+    Send(UWM_CHECK_BEST, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(&frames));
+    // A sort ran: the list shows the new order.
+    if (m_pFrameOrder && (m_pFrameOrder->size() != entries || (entries && m_pFrameOrder->front() != first))) {
+        FillFrameList();
+        setWindowTitle(QString::fromLatin1(m_orderReset ? kCaptionOriginal : kCaptionSorted));
+    }
+    m_orderReset = 0;
+    CheckFrames(frames);
+    SetStatusText(QString::asprintf("%zu frames checked: %s", frames.size(), DescribePickRule(settings).c_str()));
+}
+
+void SelectVideoFrames::CheckFrames(const std::vector<int32_t>& frames) {
+    const std::set<int32_t> wanted(frames.begin(), frames.end());
+    {
+        // One update at the end, not one per item.
+        const QSignalBlocker blockList(&m_frameList);
+        const QSignalBlocker blockModel(m_frameList.model());
+        for (int i = 0; i < m_frameList.GetCount(); ++i)
+            m_frameList.SetCheck(i, wanted.count(FrameNumberOf(m_frameList.GetText(i))) ? 1 : 0);
+    }
+    m_frameList.viewport()->update();
+    OnFrameListChange();
+}
+
+void SelectVideoFrames::OnSaveImages() {
+    if (m_checkedCount == 0) {
+        AppFramework().MessageBox(this, QStringLiteral("No frames were checked."), QStringLiteral("Information"),
+                                  MB_OK);
+        return;
+    }
+    const bool boxAvailable = Send(UWM_EXPORT_IMAGES, 0, 0) != 0;
+    SaveImagesDialog dialog(this, LoadImageSaveChoices(), boxAvailable);
+    if (AppFramework().DoModal(&dialog) != QDialog::Accepted) return;
+    const ImageSaveChoices choices = dialog.Choices();
+    StoreImageSaveChoices(choices);
+    const std::vector<int32_t> frames(m_checkedFrames.get(), m_checkedFrames.get() + m_checkedCount);
+    Send(UWM_EXPORT_IMAGES, reinterpret_cast<WPARAM>(&choices), reinterpret_cast<LPARAM>(&frames));
 }
 
 LRESULT SelectVideoFrames::Send(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -34,6 +34,8 @@ public:
         IDC_STATUS = 1018,
         IDC_QUALITY = 1019,
         IDC_VIEW = 1022,
+        IDC_CHECK_BEST = 1023,
+        IDC_SAVE_IMAGES = 1024,
     };
 
     // parent: the view's widget; receiver: the view, which handles every message; frameOrder: the view's
@@ -57,6 +59,13 @@ public:
     void OnQualityDeltaPos(int position, int delta);
     void OnSaveDisplayedFrame();
     void OnCreateAvi();
+    // "Check best...": asks for a rule, lets the view choose the frames (sorting first when needed)
+    // and checks them in the list.
+    void OnCheckBest();
+    // "Save checked frames as images...": asks for folder, format and names, the view writes.
+    void OnSaveImages();
+    // Checks exactly the listed frames (original numbers), unchecks the rest.
+    void CheckFrames(const std::vector<int32_t>& frames);
 
     // Controls, for the view and for tests.
     QPushButton* NormalButton() const { return m_normalButton; }
@@ -66,6 +75,8 @@ public:
     QPushButton* SaveButton() const { return m_saveButton; }
     QPushButton* CreateButton() const { return m_createButton; }
     QPushButton* CloseButton() const { return m_closeButton; }
+    QPushButton* CheckBestButton() const { return m_checkBestButton; }
+    QPushButton* SaveImagesButton() const { return m_saveImagesButton; }
     QGroupBox* SortGroup() const { return m_sortGroup; }
     QLabel* QualityLabel() const { return m_qualityLabel; }
 
@@ -126,4 +137,6 @@ private:
     QPushButton* m_saveButton = nullptr;
     QPushButton* m_createButton = nullptr;
     QPushButton* m_closeButton = nullptr;
+    QPushButton* m_checkBestButton = nullptr;
+    QPushButton* m_saveImagesButton = nullptr;
 };

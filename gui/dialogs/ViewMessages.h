@@ -26,4 +26,8 @@ enum : UINT {
     UWM_SORT_JPEG_SIZE = WM_APP + 7,        // parameters unused
     UWM_SAVE_DISPLAYED_FRAME = WM_APP + 8,  // wParam: frame number
     UWM_QUALITY_PREVIEW = WM_APP + 9,       // wParam: 1 on, 0 off
+    UWM_CHECK_BEST = WM_APP + 10,           // wParam: const PickSettings*, lParam: std::vector<int32_t>* for the
+                                            // chosen frames; sorts first when no sort has scored the frames
+    UWM_EXPORT_IMAGES = WM_APP + 11,        // wParam: const ImageSaveChoices*, lParam: const std::vector<int32_t>*
+                                            // of frames; wParam 0 asks whether a crop box is drawn (1 or 0)
 };

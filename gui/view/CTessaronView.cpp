@@ -216,6 +216,8 @@ LRESULT CTessaronView::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case UWM_SORT_JPEG_SIZE: return SortByJpegSize(wParam, lParam);
     case UWM_SAVE_DISPLAYED_FRAME: return OnSaveDisplayedFrame(wParam, lParam);
     case UWM_QUALITY_PREVIEW: return ShowQualityPreview(wParam, lParam);
+    case UWM_CHECK_BEST: return OnCheckBest(wParam, lParam);
+    case UWM_EXPORT_IMAGES: return OnExportImages(wParam, lParam);
     default: return 0;
     }
 }

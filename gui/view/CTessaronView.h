@@ -13,6 +13,7 @@
 #include "framework/ScrollView.h"
 #include "image/dib.h"
 #include "selector/FrameOrder.h"
+#include "selector/FramePick.h"
 #include "selector/FrameScore.h"
 #include "dialogs/ViewMessages.h"
 
@@ -54,6 +55,9 @@ public:
     LRESULT SortByJpegSize(WPARAM wParam, LPARAM lParam);
     // UWM_EXPORT_CHECKED.
     LRESULT OnExportCheckedFrames(WPARAM wParam, LPARAM lParam);
+    // UWM_CHECK_BEST and UWM_EXPORT_IMAGES (view/ViewImages.cpp).
+    LRESULT OnCheckBest(WPARAM wParam, LPARAM lParam);
+    LRESULT OnExportImages(WPARAM wParam, LPARAM lParam);
     // UWM_SAVE_DISPLAYED_FRAME.
     LRESULT OnSaveDisplayedFrame(WPARAM wParam, LPARAM lParam);
     // UWM_QUALITY_PREVIEW; also called by the paint (1, 1) while the preview is on, to draw it.
@@ -88,6 +92,8 @@ public:
     int m_boxX2 = 0, m_boxY2 = 0;           // crop box moving corner
     int m_boxX1 = 0, m_boxY1 = 0;           // crop box anchor corner; a box exists when the corners differ
     std::vector<std::string> m_frameOrder;  // "%010d %d" keys, one per list position
+    std::vector<PickScore> m_pickScores;    // the last sort's scores by frame number, for "Check best..."
+    int m_pickQuality = -1;                 // the quality they were scored at; -1: no finished sort
     int m_maxFrameWidth = 0;                // largest outer size of the child frame
     int m_maxFrameHeight = 0;
     // The frame selector dialog object, made and deleted with the view.

@@ -2,6 +2,7 @@
 // in the library (selector/FrameScore.h, selector/FrameSort.h), shared with tessaron-cli rank; here the
 // view hangs its cancel check, status texts, frame copy, title and drawing on them.
 #include <QPainter>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -172,6 +173,8 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
         const uint8_t* current = nullptr;
         int32_t currentLength = 0;
         SortOutcome outcome;
+        m_pickQuality = -1;
+        m_pickScores.assign(static_cast<size_t>(std::max(m_pFrameInfo->frameCount, 0)), PickScore{});
         {
             LoopGuard guard(this, m_pFrameInfo->frameCount);
             int round = 0;
@@ -197,6 +200,8 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
             };
             callbacks.scored = [&](int32_t frame, const JpegScore& score) {
                 if (CDocument* doc = GetDocument()) doc->SetTitle(QString::asprintf("Frame %d", frame));
+                if (frame >= 0 && static_cast<size_t>(frame) < m_pickScores.size())
+                    m_pickScores[static_cast<size_t>(frame)] = {score, true};
                 if (score.score >= bestScore) return;
                 bestScore = score.score;
                 if (!best || bestCapacity < currentLength) {
@@ -213,6 +218,8 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
             };
             outcome = ScoreAndSortFrames(*m_pReader, *m_pFrameInfo, quality, m_frameOrder, callbacks);
         }
+        // "Check best..." chooses among the frames of a sort that went to the end (or to an unreadable frame).
+        if (outcome.stop == SortStop::Done || outcome.stop == SortStop::Unreadable) m_pickQuality = quality;
         if (outcome.stop == SortStop::OutOfMemory)
             framework.MessageBox(this,
                                  QString::asprintf("Not enough memory to sort the frames; %d of them were sorted.",

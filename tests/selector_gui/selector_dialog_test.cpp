@@ -53,7 +53,7 @@ TEST_F(SelectorTest, OpensWithEveryControlOfItsLayout) {
 
         // Where the layout puts each control, in the dialog font's units.
         DialogUnits du(dlg->fontMetrics());
-        EXPECT_EQ(dlg->size(), QSize(du.X(209), du.Y(277)));
+        EXPECT_EQ(dlg->size(), QSize(du.X(209), du.Y(313)));
         EXPECT_EQ(dlg->FrameList().geometry(), du.Rect(7, 7, 195, 142));
         EXPECT_TRUE(dlg->FrameList().isVisible());
         EXPECT_EQ(dlg->SortGroup()->geometry(), du.Rect(7, 157, 195, 34));
@@ -64,11 +64,14 @@ TEST_F(SelectorTest, OpensWithEveryControlOfItsLayout) {
         EXPECT_EQ(dlg->StatusLabel()->geometry(), du.Rect(17, 194, 170, 21));
         EXPECT_EQ(dlg->SaveButton()->geometry(), du.Rect(17, 219, 170, 14));
         EXPECT_EQ(dlg->CreateButton()->geometry(), du.Rect(17, 237, 170, 14));
-        EXPECT_EQ(dlg->CloseButton()->geometry(), du.Rect(79, 256, 50, 14));
+        EXPECT_EQ(dlg->CheckBestButton()->geometry(), du.Rect(17, 255, 170, 14));
+        EXPECT_EQ(dlg->SaveImagesButton()->geometry(), du.Rect(17, 273, 170, 14));
+        EXPECT_EQ(dlg->CloseButton()->geometry(), du.Rect(79, 292, 50, 14));
         EXPECT_EQ(dlg->ViewButton().geometry(), du.Rect(163, 169, 32, 14));
         // Texts fit their controls.
-        for (QPushButton* b : {dlg->NormalButton(), dlg->SortButton(), &dlg->ViewButton(), dlg->SaveButton(),
-                               dlg->CreateButton(), dlg->CloseButton()})
+        for (QPushButton* b :
+             {dlg->NormalButton(), dlg->SortButton(), &dlg->ViewButton(), dlg->SaveButton(), dlg->CreateButton(),
+              dlg->CheckBestButton(), dlg->SaveImagesButton(), dlg->CloseButton()})
             EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), b->width()) << b->text().toStdString();
         EXPECT_LE(dlg->QualityLabel()->sizeHint().height(), dlg->QualityLabel()->height() + 2);
 

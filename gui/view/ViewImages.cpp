@@ -1,0 +1,84 @@
+// The view's side of "Check best..." and "Save checked frames as images...": the rules choose among the
+// last sort's scores (selector/FramePick.h), sorting first when no sort has scored the frames; the
+// images are written by the library's image writer (output/ImageFiles.h) through the same write loop
+// as the AVI export, with its progress, cancel check and reports.
+#include <sys/stat.h>
+
+#include "dialogs/PickDialogs.h"
+#include "doc/CTessaronDoc.h"
+#include "framework/Document.h"
+#include "framework/Framework.h"
+#include "output/ImageFiles.h"
+#include "video/VideoFrameReader.h"
+#include "view/CTessaronView.h"
+
+LRESULT CTessaronView::OnCheckBest(WPARAM wParam, LPARAM lParam) {
+    const auto* settings = reinterpret_cast<const PickSettings*>(wParam);
+    auto* frames = reinterpret_cast<std::vector<int32_t>*>(lParam);
+    if (!settings || !frames || !m_videoOpen || !m_pReader || !m_pFrameInfo) return 0;
+    frames->clear();
+    if (m_pickQuality != ScoringQuality()) SortByJpegSize(0, 0);
+    if (m_pickQuality < 0) return 0;  // the sort was terminated
+    const double period = m_pFrameInfo->framePeriod > 0       ? m_pFrameInfo->framePeriod
+                          : m_pFrameInfo->framesPerSecond > 0 ? 1 / m_pFrameInfo->framesPerSecond
+                                                              : 0;
+    *frames = PickFrames(m_pickScores, period, *settings);
+    return static_cast<LRESULT>(frames->size());
+}
+
+LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
+    const bool haveBox = m_boxX1 != m_boxX2 && m_boxY1 != m_boxY2;
+    if (!wParam) return haveBox ? 1 : 0;
+    const auto* choices = reinterpret_cast<const ImageSaveChoices*>(wParam);
+    const auto* frames = reinterpret_cast<const std::vector<int32_t>*>(lParam);
+    if (!frames || frames->empty() || !m_videoOpen || !m_pReader || !m_pFrameInfo) return 0;
+    Framework& framework = AppFramework();
+
+    ImageExportSettings settings;
+    settings.folder = choices->folder.toUtf8().toStdString();
+    CDocument* doc = GetDocument();
+    settings.stem = FileStem(doc ? doc->GetPathName().toUtf8().toStdString() : std::string("frames"));
+    settings.pattern = choices->pattern.toUtf8().toStdString();
+    settings.encoding = choices->encoding;
+    settings.useBox = choices->useBox && haveBox;
+    settings.box = NormalizeCropBox(m_boxX1, m_boxY1, m_boxX2, m_boxY2);
+    std::vector<ImageItem> items;
+    for (size_t i = 0; i < frames->size(); ++i) {
+        const int32_t frame = (*frames)[i];
+        const bool scored = m_pickQuality >= 0 && frame >= 0 && static_cast<size_t>(frame) < m_pickScores.size();
+        items.push_back({frame, static_cast<int32_t>(i), scored ? m_pickScores[size_t(frame)].score.score : 0});
+    }
+
+    // One question for all the files that are there already.
+    std::string error;
+    const std::vector<std::string> paths = PlannedImagePaths(*m_pFrameInfo, items, settings, &error);
+    if (paths.empty()) {
+        framework.MessageBox(this, QString::fromUtf8(error.c_str()), QStringLiteral("Cannot save images..."), MB_OK);
+        return 0;
+    }
+    int existing = 0;
+    struct stat st {};
+    for (const std::string& path : paths) existing += ::lstat(path.c_str(), &st) == 0 ? 1 : 0;
+    if (existing > 0) {
+        const QString question =
+            QStringLiteral("%1 of the files to write exist already in %2.\nReplace them?").arg(existing).arg(choices->folder);
+        if (framework.MessageBox(this, question, QStringLiteral("Save images"), MB_YESNO | MB_ICONQUESTION) != IDYES)
+            return 0;
+        settings.replace = true;
+    }
+
+    m_pReader->SetDeinterlace(deinterlaceEnabled);
+    ExportOutcome outcome;
+    RunWriteLoop(choices->folder, static_cast<int>(items.size()), false,
+                 [&](const ExportTarget&, const ExportCallbacks& callbacks) {
+                     outcome = ExportImageFiles(*m_pReader, *m_pFrameInfo, items, settings, callbacks);
+                     return outcome;
+                 });
+    if (outcome.written)
+        framework.SetStatusText(QStringLiteral("%1 %2 written to %3")
+                                    .arg(outcome.framesWritten)
+                                    .arg(outcome.framesWritten == 1 ? "image" : "images")
+                                    .arg(choices->folder));
+    Invalidate();
+    return 1;
+}
