@@ -139,7 +139,8 @@ int main() {
     for (const char* a : {"-q:v", "2"}) theirJpeg.push_back(a);
     theirJpeg.push_back((theirs / "%03d.jpg").string());
     ok = Report("100 PNGs (goal <= 1, bytes <= 1.05)", "ffmpeg",
-                Compare({TESSARON_CLI, "export", clip, "--frames", frames, "-o", ours.string() + "/", "--format", "png"},
+                Compare({TESSARON_CLI, "export", clip, "--frames", frames, "-o", ours.string() + "/", "--format",
+                         "png"},
                         ours, theirPng, theirs),
                 true) &&
          ok;

@@ -162,7 +162,8 @@ SaveImagesDialog::SaveImagesDialog(QWidget* parent, const ImageSaveChoices& c, b
         if (!dir.isEmpty()) m_folder->setText(dir);
     });
     m_format = new QComboBox(this);
-    for (const char* name : {"PNG", "JPEG", "TIFF", "TIFF (deflate)", "BMP"}) m_format->addItem(QString::fromLatin1(name));
+    for (const char* name : {"PNG", "JPEG", "TIFF", "TIFF (deflate)", "BMP"})
+        m_format->addItem(QString::fromLatin1(name));
     const int index = c.encoding.format == ImageFormat::Png    ? 0
                       : c.encoding.format == ImageFormat::Jpeg ? 1
                       : c.encoding.format == ImageFormat::Tiff ? (c.encoding.tiffDeflate ? 3 : 2)

@@ -60,8 +60,9 @@ LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
     struct stat st {};
     for (const std::string& path : paths) existing += ::lstat(path.c_str(), &st) == 0 ? 1 : 0;
     if (existing > 0) {
-        const QString question =
-            QStringLiteral("%1 of the files to write exist already in %2.\nReplace them?").arg(existing).arg(choices->folder);
+        const QString question = QStringLiteral("%1 of the files to write exist already in %2.\nReplace them?")
+                                     .arg(existing)
+                                     .arg(choices->folder);
         if (framework.MessageBox(this, question, QStringLiteral("Save images"), MB_YESNO | MB_ICONQUESTION) != IDYES)
             return 0;
         settings.replace = true;

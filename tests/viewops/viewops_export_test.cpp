@@ -6,9 +6,19 @@
 
 #include <sys/resource.h>
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <algorithm>
+
 #include "app/MainFrame.h"
+#include "dialogs/PickDialogs.h"
+#include "dialogs/SelectVideoFrames.h"
 #include "image/dib.h"
 #include "output/FrameExport.h"
+#include "tests/support/TestCli.h"
 #include "tests/viewops/ViewOpsFixture.h"
 
 namespace {
@@ -300,3 +310,69 @@ TEST_F(ViewOpsTest, AThreeByTwoFrameMakesA78ByteBmpFile) {
 }
 
 }  // namespace
+
+// "Check best..." sorts when no sort has run and checks what tessaron-cli pick chooses; "Save checked
+// frames as images..." writes them through the export loop, asks once before replacing, and both keep
+// their choices in the INI file.
+TEST_F(ExportTest, CheckBestAndSaveImagesGoThroughTheSelector) {
+    const QString ini = WorkFile("Tessaron.ini");
+    SetImageSetIniPath(ini);
+    SelectVideoFrames* selector = view->m_pSelector;
+    selector->SetListRange(0, kFrames);
+    selector->show();
+    ui.dialogs.push_back([](QDialog* dialog) {
+        auto* best = dynamic_cast<CheckBestDialog*>(dialog);
+        if (!best) return int(QDialog::Rejected);
+        EXPECT_EQ(best->RuleBox()->currentIndex(), int(PickRule::EverySeconds));  // the default
+        best->RuleBox()->setCurrentIndex(int(PickRule::EveryFrames));
+        best->CountBox()->setValue(5);
+        return int(QDialog::Accepted);
+    });
+    selector->CheckBestButton()->click();
+    const testsupport::CommandRun pick = testsupport::RunCli(TESSARON_CLI,
+                                                             "pick " + testsupport::ShellQuote(video) + " --every 5",
+                                                             true);
+    std::vector<int> expected, checked(selector->CheckedFrames(), selector->CheckedFrames() + selector->CheckedCount());
+    for (size_t at = 0; at < pick.out.size(); at = pick.out.find('\n', at) + 1)
+        expected.push_back(std::atoi(pick.out.c_str() + at));
+    std::sort(checked.begin(), checked.end());
+    EXPECT_EQ(checked, expected);
+    EXPECT_EQ(view->m_pickQuality, 25);
+    EXPECT_EQ(selector->windowTitle(), "Video Frame Selector - Sorted by 'JPEG size'.");
+    EXPECT_EQ(LoadPickSettings().rule, PickRule::EveryFrames);
+
+    const QString folder = WorkFile("images");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const auto save = [&](const char* pattern) {
+        ui.dialogs.push_back([&, pattern](QDialog* dialog) {
+            auto* images = dynamic_cast<SaveImagesDialog*>(dialog);
+            if (!images) return int(QDialog::Rejected);
+            EXPECT_FALSE(images->BoxCheck()->isEnabled());  // no crop box drawn
+            images->FolderEdit()->setText(folder);
+            images->FormatBox()->setCurrentIndex(2);  // TIFF
+            images->PatternEdit()->setText(QString::fromLatin1(pattern));
+            return int(QDialog::Accepted);
+        });
+        selector->SaveImagesButton()->click();
+    };
+    save("f{frame}.tif");
+    EXPECT_EQ(testsupport::FilesIn(folder.toStdString()).size(), expected.size() + 1);
+    EXPECT_EQ(ui.statusTexts.back(), QString("%1 images written to %2").arg(expected.size()).arg(folder));
+    const auto written = [&] {
+        return std::count_if(ui.statusTexts.begin(), ui.statusTexts.end(),
+                             [](const QString& text) { return text.contains("[Original frame:"); });
+    };
+    EXPECT_EQ(size_t(written()), expected.size());
+    EXPECT_TRUE(ui.messages.empty());
+    // Again: one question for all, answered No; nothing is written.
+    ui.messageAnswers.push_back(IDNO);
+    const auto progressBefore = written();
+    save("f{frame}.tif");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_TRUE(ui.messages[0].text.contains("Replace them?")) << ui.messages[0].text.toStdString();
+    EXPECT_EQ(written(), progressBefore);
+    EXPECT_EQ(LoadImageSaveChoices().encoding.format, ImageFormat::Tiff);
+    EXPECT_EQ(LoadImageSaveChoices().pattern, "f{frame}.tif");
+    selector->hide();
+    SetImageSetIniPath(QString());
+}
