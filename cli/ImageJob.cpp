@@ -65,7 +65,7 @@ std::string CheckImageBox(const ImageJob& job, const FrameInfo& info) {
 }
 
 int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const std::string& sourcePath,
-                const std::vector<ImageItem>& items) {
+                const std::vector<ImageItem>& items, FILE* report) {
     const std::string command = job.command;
     job.settings.folder = job.folder;
     job.settings.stem = FileStem(sourcePath);
@@ -94,12 +94,12 @@ int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const 
         status = 1;
     }
     if (!outcome.omitted.empty()) {
-        const std::string report = OmittedFramesReport(outcome.omitted);
-        std::fprintf(stderr, "%s%s", report.c_str(), report.back() == '\n' ? "" : "\n");
+        const std::string list = OmittedFramesReport(outcome.omitted);
+        std::fprintf(stderr, "%s%s", list.c_str(), list.back() == '\n' ? "" : "\n");
         status = 1;
     }
     if (outcome.written)
-        std::fprintf(stderr, "%s: %d %s written\n", job.folder.c_str(), outcome.framesWritten,
+        std::fprintf(report, "%s: %d %s written\n", job.folder.c_str(), outcome.framesWritten,
                      outcome.framesWritten == 1 ? "image" : "images");
     return status;
 }

@@ -3,6 +3,7 @@
 // Ctrl+C, and the report.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,9 @@ void AddImageOptions(CommandLine& line, ImageJob& job);
 std::string CheckImageBox(const ImageJob& job, const FrameInfo& info);
 
 // Writes items from the open video into job.folder and reports on standard error; returns the exit
-// status (0 only when every item was written and frames.csv too). sourcePath gives {stem}.
+// status (0 only when every item was written and frames.csv too). sourcePath gives {stem}. The line
+// saying how many were written goes to report (pick keeps standard output for its list).
 int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const std::string& sourcePath,
-                const std::vector<ImageItem>& items);
+                const std::vector<ImageItem>& items, FILE* report);
 
 }  // namespace cli

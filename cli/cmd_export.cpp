@@ -186,7 +186,7 @@ int CmdExport(const std::vector<std::string>& args) {
             reader.Close(*info);
             return cli::Fail("export", job.source + ": " + refusal);
         }
-        const int status = cli::WriteImages(images, reader, *info, job.source, items);
+        const int status = cli::WriteImages(images, reader, *info, job.source, items, stdout);
         reader.Close(*info);
         return status;
     }

@@ -172,7 +172,7 @@ int CmdPick(const std::vector<std::string>& args) {
         std::string error;
         const std::vector<std::string> planned = PlannedImagePaths(*info, items, job.settings, &error);
         for (size_t i = 0; i < items.size() && i < planned.size(); ++i) files[i] = planned[i];
-        if (cli::WriteImages(job, reader, *info, path, items) != 0) status = 1;
+        if (cli::WriteImages(job, reader, *info, path, items, stderr) != 0) status = 1;
     }
     reader.Close(*info);
 

@@ -340,6 +340,7 @@ TEST_F(ExportTest, CheckBestAndSaveImagesGoThroughTheSelector) {
     EXPECT_EQ(view->m_pickQuality, 25);
     EXPECT_EQ(selector->windowTitle(), "Video Frame Selector - Sorted by 'JPEG size'.");
     EXPECT_EQ(LoadPickSettings().rule, PickRule::EveryFrames);
+    EXPECT_FALSE(SaveScreenshot(selector, QStringLiteral("selector_check_best")).isEmpty());
 
     const QString folder = WorkFile("images");
     ASSERT_TRUE(QDir().mkpath(folder));
