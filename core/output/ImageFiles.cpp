@@ -570,8 +570,9 @@ ExportOutcome ExportImageFiles(VideoFrameReader& reader, FrameInfo& info, const 
             if (callbacks.omitted) callbacks.omitted(int32_t(index), frame);
             continue;
         }
-        if (callbacks.progress) callbacks.progress(int32_t(index), frame);
-        if (callbacks.frameRead) callbacks.frameRead(frame, part, length);
+        if (callbacks.progress) callbacks.progress(int32_t(round), frame);
+        if (callbacks.frameRead && (!callbacks.wantFrame || callbacks.wantFrame(frame)))
+            callbacks.frameRead(frame, part, length);
         Job job;
         job.item = index;
         job.width = box.Width();

@@ -79,7 +79,8 @@ std::vector<std::string> PlannedImagePaths(const FrameInfo& info, const std::vec
 
 // Writes every item's frame as an image and then frames.csv (file, frame, time, score, width, height)
 // for the files written. Without replace, an existing file among them refuses the export before
-// anything is read. progress is called with the item's position in items. A write that fails (a full
+// anything is read. progress is called with the number of items done before the frame; frameRead
+// sees the written part of the frames wantFrame asks for. A write that fails (a full
 // disk) stops the export with the file and the reason; files written before stay whole.
 ExportOutcome ExportImageFiles(VideoFrameReader& reader, FrameInfo& info, const std::vector<ImageItem>& items,
                                const ImageExportSettings& settings, const ExportCallbacks& callbacks);
