@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,14 @@ int CmdPick(const std::vector<std::string>& args) {
     if (!haveOutput && (job.haveFormat || job.haveBox || !job.settings.pattern.empty()))
         return cli::Fail("pick", "image options need an output folder (-o DIR)");
     const std::string& path = positional[0];
+    // What can be refused before the scoring pass is refused now.
+    if (haveOutput) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(job.folder, ec)) return cli::Fail("pick", job.folder + " is not a folder");
+        const std::string csv = job.folder + (job.folder.back() == '/' ? "" : "/") + "frames.csv";
+        if (!job.force && std::filesystem::exists(std::filesystem::symlink_status(csv, ec)))
+            return cli::Fail("pick", csv + " exists; use --force to replace the image set");
+    }
 
     VideoFrameReader reader;
     reader.SetDeinterlace(job.deinterlace ? 1 : 0);
