@@ -25,6 +25,7 @@ constexpr int kRounds = 5;
 
 struct Pair {
     double ours = 0, theirs = 0;  // median wall seconds
+    std::vector<double> ratios;   // ours / theirs of each round
     uintmax_t ourBytes = 0, theirBytes = 0;
     bool ok = false;
 };
@@ -62,6 +63,7 @@ Pair Compare(const std::vector<std::string>& ours, const fs::path& ourDir, const
             if (!dir.empty()) fs::remove_all(dir, ec);
             (side == 0 ? oursWall : theirsWall).push_back(m.wall);
         }
+        pair.ratios.push_back(oursWall.back() / theirsWall.back());
     }
     pair.ours = Median(oursWall);
     pair.theirs = Median(theirsWall);
@@ -100,7 +102,8 @@ std::string MakeClip() {
     return ec ? std::string() : clip.string();
 }
 
-bool Report(const char* what, const char* reference, const Pair& p, bool sizes) {
+// what: the README's description of the comparison, with %s where "M (lo-hi)x" goes.
+bool Report(const char* what, const char* reference, const Pair& p, bool sizes, const char* readme) {
     if (!p.ok) {
         std::printf("%s: a command failed\n", what);
         return false;
@@ -110,7 +113,14 @@ bool Report(const char* what, const char* reference, const Pair& p, bool sizes) 
     if (sizes)
         std::printf("  bytes: %.1f MiB beside %.1f MiB, ratio %.3f\n", double(p.ourBytes) / 1048576.0,
                     double(p.theirBytes) / 1048576.0, double(p.ourBytes) / double(p.theirBytes));
-    std::printf("\n");
+    const auto [low, high] = std::minmax_element(p.ratios.begin(), p.ratios.end());
+    char ratio[64];
+    std::snprintf(ratio, sizeof ratio, "%.2f (%.2f-%.2f)x", Median(p.ratios), *low, *high);
+    std::string row = readme;
+    row.replace(row.find("%s"), 2, ratio);
+    if (sizes)
+        row += "; files " + std::to_string(double(p.ourBytes) / double(p.theirBytes)).substr(0, 4) + "x its size";
+    std::printf("README| `images/bench_images` | %s |\n\n", row.c_str());
     return true;
 }
 
@@ -128,7 +138,7 @@ int main() {
                 clip.c_str(), out.c_str());
     bool ok = Report("pick --every 1s beside rank (goal <= 1.05)", "rank",
                      Compare({TESSARON_CLI, "pick", clip, "--every", "1s"}, {}, {TESSARON_CLI, "rank", clip}, {}),
-                     false);
+                     false, "`tessaron-cli pick --every 1s`, 10 s 1080p H.264: %s the time of `tessaron-cli rank`");
 
     std::string frames;
     for (int i = 0; i < 100; ++i) frames += (i ? "," : "") + std::to_string(i);
@@ -142,13 +152,13 @@ int main() {
                 Compare({TESSARON_CLI, "export", clip, "--frames", frames, "-o", ours.string() + "/", "--format",
                          "png"},
                         ours, theirPng, theirs),
-                true) &&
+                true, "100 1080p PNGs: %s the time of `ffmpeg -frames:v 100 -pix_fmt rgb24 %03d.png`") &&
          ok;
     ok = Report("100 JPEGs at quality 95 beside -q:v 2 (goal <= 1)", "ffmpeg",
                 Compare({TESSARON_CLI, "export", clip, "--frames", frames, "-o", ours.string() + "/", "--format", "jpg",
                          "--jpeg-quality", "95"},
                         ours, theirJpeg, theirs),
-                true) &&
+                true, "100 1080p JPEGs at quality 95: %s the time of `ffmpeg -frames:v 100 -q:v 2 %03d.jpg`") &&
          ok;
     std::error_code ec;
     fs::remove_all(out, ec);
