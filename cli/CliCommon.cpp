@@ -26,6 +26,25 @@ bool WantsHelp(const std::vector<std::string>& args) {
 
 std::string TryHelp(const std::string& command) { return "; try 'tessaron-cli " + command + " --help'"; }
 
+Option QualityOption(int32_t* quality) {
+    return {"--quality", "-q", "a value from 1 to 100", [quality](const std::string& value) {
+                if (ParseInt32(value, quality) && *quality >= 1 && *quality <= 100) return std::string();
+                return "quality '" + value + "' is not a whole number from 1 to 100";
+            }};
+}
+
+bool ParseBox(const std::string& text, int32_t corners[4]) {
+    size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        const size_t comma = text.find(',', start);
+        if ((i < 3) == (comma == std::string::npos)) return false;
+        const std::string item = text.substr(start, i < 3 ? comma - start : std::string::npos);
+        if (!ParseInt32(item, &corners[i])) return false;
+        start = comma + 1;
+    }
+    return true;
+}
+
 Option Flag(const char* name, bool* on) {
     return {name, nullptr, nullptr, [on](const std::string&) {
                 *on = true;

@@ -52,6 +52,12 @@ std::optional<int> ParseCommandLine(const CommandLine& line, const std::vector<s
 // A whole decimal integer that fits in 32 bits, nothing else.
 bool ParseInt32(const std::string& text, int32_t* value);
 
+// "X1,Y1,X2,Y2": four whole numbers, separated by commas, nothing else.
+bool ParseBox(const std::string& text, int32_t corners[4]);
+
+// --quality / -q with a value from 1 to 100 into *quality.
+Option QualityOption(int32_t* quality);
+
 // Shortest text that reads back as the same double.
 std::string FormatDouble(double value);
 

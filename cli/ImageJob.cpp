@@ -14,18 +14,6 @@ namespace {
 std::atomic<bool> interrupted{false};
 extern "C" void OnImageInterrupt(int) { interrupted.store(true, std::memory_order_relaxed); }
 
-bool ParseCorners(const std::string& text, int32_t corners[4]) {
-    size_t start = 0;
-    for (int i = 0; i < 4; ++i) {
-        const size_t comma = text.find(',', start);
-        if ((i < 3) == (comma == std::string::npos)) return false;
-        const std::string item = text.substr(start, i < 3 ? comma - start : std::string::npos);
-        if (!cli::ParseInt32(item, &corners[i])) return false;
-        start = comma + 1;
-    }
-    return true;
-}
-
 }  // namespace
 
 namespace cli {
@@ -48,7 +36,7 @@ void AddImageOptions(CommandLine& line, ImageJob& job) {
                                 return v.empty() ? std::string("the name pattern is empty") : std::string();
                             }});
     line.options.push_back({"--box", nullptr, "X1,Y1,X2,Y2", [&job](const std::string& box) {
-                                job.haveBox = ParseCorners(box, job.corners);
+                                job.haveBox = cli::ParseBox(box, job.corners);
                                 return job.haveBox ? std::string() : "'" + box + "' is not a box X1,Y1,X2,Y2";
                             }});
     line.options.push_back(Flag("--tiff-deflate", &job.settings.encoding.tiffDeflate));

@@ -22,18 +22,6 @@ const char kUsage[] =
     "--force; FILE itself never is. Frames that cannot be read are left out and listed on standard\n"
     "error (exit status 1). Ctrl+C stops and leaves a complete file with the frames written so far.\n";
 
-bool ParseBox(const std::string& text, int32_t corners[4]) {
-    size_t start = 0;
-    for (int i = 0; i < 4; ++i) {
-        const size_t comma = text.find(',', start);
-        if ((i < 3) == (comma == std::string::npos)) return false;
-        const std::string item = text.substr(start, i < 3 ? comma - start : std::string::npos);
-        if (!cli::ParseInt32(item, &corners[i])) return false;
-        start = comma + 1;
-    }
-    return true;
-}
-
 }  // namespace
 
 int CmdCrop(const std::vector<std::string>& args) {
@@ -44,7 +32,7 @@ int CmdCrop(const std::vector<std::string>& args) {
     bool haveBox = false;
     cli::CommandLine line = cli::WriteJobCommandLine(job, kUsage, positional);
     line.options.push_back({"--box", nullptr, "X1,Y1,X2,Y2", [&](const std::string& box) {
-                                haveBox = ParseBox(box, corners);
+                                haveBox = cli::ParseBox(box, corners);
                                 return haveBox ? std::string() : "'" + box + "' is not a box X1,Y1,X2,Y2";
                             }});
     if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;

@@ -92,11 +92,7 @@ int CmdPick(const std::vector<std::string>& args) {
                                            ? std::string()
                                            : "'" + value + "' is not a fraction such as 0.8";
                             }});
-    line.options.push_back({"--quality", "-q", "a value from 1 to 100", [&](const std::string& value) {
-                                if (cli::ParseInt32(value, &quality) && quality >= 1 && quality <= 100)
-                                    return std::string();
-                                return "quality '" + value + "' is not a whole number from 1 to 100";
-                            }});
+    line.options.push_back(cli::QualityOption(&quality));
     line.options.push_back(cli::Flag("--json", &json));
     line.options.push_back(cli::Flag("--csv", &csv));
     line.options.push_back({"-o", nullptr, "a folder", [&](const std::string& folder) {

@@ -34,11 +34,7 @@ int CmdRank(const std::vector<std::string>& args) {
     int32_t quality = kDefaultQuality;
     bool json = false, csv = false;
     cli::CommandLine line{"rank", kUsage, {}, {}};
-    line.options.push_back({"--quality", "-q", "a value from 1 to 100", [&](const std::string& value) {
-                                if (cli::ParseInt32(value, &quality) && quality >= 1 && quality <= 100)
-                                    return std::string();
-                                return "quality '" + value + "' is not a whole number from 1 to 100";
-                            }});
+    line.options.push_back(cli::QualityOption(&quality));
     line.options.push_back(cli::Flag("--json", &json));
     line.options.push_back(cli::Flag("--csv", &csv));
     line.positional = cli::Collect(&positional);

@@ -105,11 +105,13 @@ bool StartOutput(FrameInfo& info, const CropRect& box, const ExportTarget& targe
 
 // One frame's rows for the output, or null when the reader does not deliver it. Only the box is read
 // (the whole frame for an export), unless the box reaches outside the frame. A frame the caller wants to
-// see goes to frameRead as it was read, after progress: reading it another way would cost the reader
-// its place in the stream.
-const uint8_t* ReadOutputFrame(VideoFrameReader& reader, FrameInfo& info, int32_t frame, Output& output,
-                               const ExportCallbacks& callbacks, const std::function<void()>& progress,
-                               BITMAPINFOHEADER* header) {
+// see goes to frameRead as it was read, after progress(done, frame): reading it another way would cost
+// the reader its place in the stream.
+const uint8_t* ReadOutputFrame(VideoFrameReader& reader, FrameInfo& info, int32_t frame, int32_t done, Output& output,
+                               const ExportCallbacks& callbacks, BITMAPINFOHEADER* header) {
+    const auto progress = [&] {
+        if (callbacks.progress) callbacks.progress(done, frame);
+    };
     const CropRect& box = output.box;
     const bool show = callbacks.frameRead && (!callbacks.wantFrame || callbacks.wantFrame(frame));
     if (!output.boxOutside) {
@@ -179,12 +181,7 @@ ExportOutcome RunCropLoop(VideoFrameReader& reader, FrameInfo& info, const CropR
                 break;
             }
             BITMAPINFOHEADER header;
-            const uint8_t* pixels = ReadOutputFrame(
-                reader, info, frame, output, callbacks,
-                [&] {
-                    if (callbacks.progress) callbacks.progress(frame, frame);
-                },
-                &header);
+            const uint8_t* pixels = ReadOutputFrame(reader, info, frame, frame, output, callbacks, &header);
             if (!pixels) {
                 outcome.omitted.push_back(frame);
                 if (callbacks.omitted) callbacks.omitted(frame, frame);
@@ -255,12 +252,7 @@ ExportOutcome RunListLoop(VideoFrameReader& reader, FrameInfo& info, const int32
                 break;
             }
             BITMAPINFOHEADER header;
-            const uint8_t* pixels = ReadOutputFrame(
-                reader, info, frame, output, callbacks,
-                [&] {
-                    if (callbacks.progress) callbacks.progress(done, frame);
-                },
-                &header);
+            const uint8_t* pixels = ReadOutputFrame(reader, info, frame, done, output, callbacks, &header);
             bool failed = false;
             for (size_t k = i; k < end && !failed; ++k) {
                 const int32_t p = order[k];

@@ -17,6 +17,16 @@
 
 namespace {
 
+// The form above OK and Cancel, as the dialog's whole layout.
+void LayOutWithOkCancel(QDialog* dialog, QFormLayout* form) {
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+}
+
 QString& IniPathStore() {
     static QString path;
     return path;
@@ -119,12 +129,7 @@ CheckBestDialog::CheckBestDialog(QWidget* parent, const PickSettings& s) : QDial
     form->addRow(QStringLiteral("Gap (frames):"), m_gap);
     form->addRow(m_useRelative);
     form->addRow(QStringLiteral("Share:"), m_relative);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(buttons);
+    LayOutWithOkCancel(this, form);
     connect(m_rule, &QComboBox::currentIndexChanged, this, [this] { UpdateEnabled(); });
     connect(m_useRelative, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
     UpdateEnabled();
@@ -182,12 +187,7 @@ SaveImagesDialog::SaveImagesDialog(QWidget* parent, const ImageSaveChoices& c, b
     form->addRow(QStringLiteral("JPEG quality:"), m_quality);
     form->addRow(QStringLiteral("Names:"), m_pattern);
     form->addRow(m_useBox);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(buttons);
+    LayOutWithOkCancel(this, form);
     const auto update = [this] { m_quality->setEnabled(m_format->currentIndex() == 1); };
     connect(m_format, &QComboBox::currentIndexChanged, this, update);
     update();
