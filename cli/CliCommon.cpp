@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "output/FrameExport.h"
 #include "video/AviReader.h"
 
 namespace cli {
@@ -25,6 +26,21 @@ bool WantsHelp(const std::vector<std::string>& args) {
 }
 
 std::string TryHelp(const std::string& command) { return "; try 'tessaron-cli " + command + " --help'"; }
+
+int ReportExportStop(const std::string& command, const ExportOutcome& outcome, const std::string& path) {
+    int status = 0;
+    if (outcome.stop != ExportStop::Done || !outcome.written) {
+        std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), ExportOutcomeText(outcome, path).c_str());
+        status = 1;
+    }
+    if (!outcome.omitted.empty()) {
+        // The report ends its list with a line break of its own.
+        const std::string report = OmittedFramesReport(outcome.omitted);
+        std::fprintf(stderr, "%s%s", report.c_str(), report.back() == '\n' ? "" : "\n");
+        status = 1;
+    }
+    return status;
+}
 
 Option QualityOption(int32_t* quality) {
     return {"--quality", "-q", "a value from 1 to 100", [quality](const std::string& value) {

@@ -9,6 +9,8 @@
 
 #include "video/VideoFrameReader.h"
 
+struct ExportOutcome;
+
 namespace cli {
 
 // Prints "tessaron-cli <command>: <message>" as one line on standard error; returns exit status 1.
@@ -57,6 +59,10 @@ bool ParseBox(const std::string& text, int32_t corners[4]);
 
 // --quality / -q with a value from 1 to 100 into *quality.
 Option QualityOption(int32_t* quality);
+
+// How a writing loop to path ended, on standard error: an early stop or a file not made, and the
+// frames it left out. 1 when there was either to tell, else 0.
+int ReportExportStop(const std::string& command, const ExportOutcome& outcome, const std::string& path);
 
 // Shortest text that reads back as the same double.
 std::string FormatDouble(double value);

@@ -76,16 +76,7 @@ int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const 
     ::sigaction(SIGINT, &previous, nullptr);
     progress.Clear();
 
-    int status = 0;
-    if (outcome.stop != ExportStop::Done || !outcome.written) {
-        std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), ExportOutcomeText(outcome, job.folder).c_str());
-        status = 1;
-    }
-    if (!outcome.omitted.empty()) {
-        const std::string list = OmittedFramesReport(outcome.omitted);
-        std::fprintf(stderr, "%s%s", list.c_str(), list.back() == '\n' ? "" : "\n");
-        status = 1;
-    }
+    const int status = ReportExportStop(command, outcome, job.folder);
     if (outcome.written)
         std::fprintf(report, "%s: %d %s written\n", job.folder.c_str(), outcome.framesWritten,
                      outcome.framesWritten == 1 ? "image" : "images");

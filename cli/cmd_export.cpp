@@ -121,17 +121,7 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
     if (progress) std::fputs("\r\033[K", stderr);
     reader.Close(*info);
 
-    int status = 0;
-    if (outcome.stop != ExportStop::Done || !outcome.written) {
-        std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), ExportOutcomeText(outcome, job.output).c_str());
-        status = 1;
-    }
-    if (!outcome.omitted.empty()) {
-        // The report ends its list with a line break of its own.
-        const std::string report = OmittedFramesReport(outcome.omitted);
-        std::fprintf(stderr, "%s%s", report.c_str(), report.back() == '\n' ? "" : "\n");
-        status = 1;
-    }
+    int status = ReportExportStop(command, outcome, job.output);
     if (!outcome.stampError.empty() && outcome.written) {
         Fail(command, "cannot give " + job.output + " the source's modification time: " + outcome.stampError);
         status = 1;
