@@ -23,6 +23,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "bench/BenchClips.h"
 #include "bench/BenchSpawn.h"
 
 namespace fs = std::filesystem;
@@ -83,30 +84,6 @@ fs::path OutputFolder(const fs::path& fallback) {
     return fallback;
 }
 
-fs::path Folder() {
-    fs::path dir = fs::temp_directory_path() / "tessaron-bench-export";
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    return dir;
-}
-
-std::string MakeClip(int seconds = 10) {
-    const fs::path clip = Folder() / ("clip-1080p-" + std::to_string(seconds) + "s.mp4");
-    if (fs::exists(clip)) return clip.string();
-    std::printf("making %s (1920x1080, 25 fps, %d s, x264 veryfast, 3 B-frames, GOP 250)...\n", clip.c_str(), seconds);
-    std::fflush(stdout);
-    const fs::path temp = Folder() / ("making-" + std::to_string(::getpid()) + ".mp4");
-    const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -t " +
-                                std::to_string(seconds) +
-                                " -c:v libx264 -preset veryfast "
-                                "-bf 3 -g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p '" +
-                                temp.string() + "'";
-    if (std::system(command.c_str()) != 0) return {};
-    std::error_code ec;
-    fs::rename(temp, clip, ec);
-    return ec ? std::string() : clip.string();
-}
-
 void Report(const char* what, const Pair& p, const char* ours = "tessaron-cli", const char* theirs = "ffmpeg",
             const char* goal = "1") {
     std::printf("%s:\n", what);
@@ -118,31 +95,15 @@ void Report(const char* what, const Pair& p, const char* ours = "tessaron-cli", 
                 p.ours.wall / p.theirs.wall, goal, p.oursMedian / p.theirsMedian, p.ours.cpu / p.theirs.cpu);
 }
 
-// 60 distinct frames of 0..499 in a fixed shuffled order (a small linear congruential generator), and
-// the same frames in ascending order.
-void SixtyFrames(std::string* shuffled, std::string* sorted) {
-    std::vector<int> all(500);
-    for (int i = 0; i < 500; ++i) all[size_t(i)] = i;
-    uint32_t state = 15;
-    for (int i = 499; i > 0; --i) {
-        state = state * 1664525u + 1013904223u;
-        std::swap(all[size_t(i)], all[size_t(state >> 8) % size_t(i + 1)]);
-    }
-    all.resize(60);
-    for (size_t i = 0; i < all.size(); ++i) *shuffled += (i ? "," : "") + std::to_string(all[i]);
-    std::sort(all.begin(), all.end());
-    for (size_t i = 0; i < all.size(); ++i) *sorted += (i ? "," : "") + std::to_string(all[i]);
-}
-
 }  // namespace
 
 int main() {
-    const std::string clip = MakeClip();
+    const std::string clip = bench::MakeExportClip(10);
     if (clip.empty()) {
         std::printf("bench_export: cannot make the clip with ffmpeg\n");
         return 1;
     }
-    const fs::path outputs = OutputFolder(Folder());
+    const fs::path outputs = OutputFolder(bench::ExportClipFolder());
     const std::string ours = (outputs / "ours.avi").string();
     const std::string theirs = (outputs / "ffmpeg.avi").string();
     std::printf("bench_export: %d rounds, the two commands in turns, clip %s, outputs in %s\n\n", kRounds, clip.c_str(),
@@ -171,13 +132,15 @@ int main() {
     Report("export of frames 0 to 99, whole (1920x1080)", whole);
 
     // The same 60 frames in a shuffled and in ascending order, on a 20 s clip (two GOPs of 250).
-    const std::string longClip = MakeClip(20);
+    const std::string longClip = bench::MakeExportClip(20);
     if (longClip.empty()) {
         std::printf("bench_export: cannot make the 20 s clip with ffmpeg\n");
         return 1;
     }
-    std::string shuffled, sorted;
-    SixtyFrames(&shuffled, &sorted);
+    std::vector<int> frames60 = bench::SixtyShuffledFrames();
+    const std::string shuffled = bench::FrameList(frames60);
+    std::sort(frames60.begin(), frames60.end());
+    const std::string sorted = bench::FrameList(frames60);
     const std::string other = (outputs / "sorted.avi").string();
     const Pair order = Compare({TESSARON_CLI, "export", longClip, "--frames", shuffled, "-o", ours}, ours,
                                {TESSARON_CLI, "export", longClip, "--frames", sorted, "-o", other}, other);
@@ -187,6 +150,6 @@ int main() {
     }
     Report("export of 60 frames of a 20 s clip, shuffled against sorted", order, "shuffled", "sorted", "1.2");
     std::error_code ec;
-    if (outputs != Folder()) fs::remove_all(outputs, ec);
+    if (outputs != bench::ExportClipFolder()) fs::remove_all(outputs, ec);
     return 0;
 }

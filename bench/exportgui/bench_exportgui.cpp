@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "app/TessaronApp.h"
+#include "bench/BenchClips.h"
 #include "bench/BenchSpawn.h"
 #include "framework/Document.h"
 #include "framework/Framework.h"
@@ -109,47 +110,6 @@ void Report(const char* what, const char* a, const Side& x, const char* b, const
                 Median(x.wall) / Median(y.wall), goal, x.bytes == y.bytes ? "" : "  OUTPUT SIZES DIFFER");
 }
 
-// The same 60 distinct frames of 0..499 as bench_export: shuffled, and sorted.
-void SixtyFrames(std::vector<int>* shuffled, std::vector<int>* sorted) {
-    std::vector<int> all(500);
-    for (int i = 0; i < 500; ++i) all[size_t(i)] = i;
-    uint32_t state = 15;
-    for (int i = 499; i > 0; --i) {
-        state = state * 1664525u + 1013904223u;
-        std::swap(all[size_t(i)], all[size_t(state >> 8) % size_t(i + 1)]);
-    }
-    all.resize(60);
-    *shuffled = all;
-    std::sort(all.begin(), all.end());
-    *sorted = all;
-}
-
-std::string List(const std::vector<int>& frames) {
-    std::string text;
-    for (size_t i = 0; i < frames.size(); ++i) text += (i ? "," : "") + std::to_string(frames[i]);
-    return text;
-}
-
-fs::path ClipFolder() { return fs::temp_directory_path() / "tessaron-bench-export"; }
-
-std::string MakeClip(int seconds) {
-    std::error_code ec;
-    fs::create_directories(ClipFolder(), ec);
-    const fs::path clip = ClipFolder() / ("clip-1080p-" + std::to_string(seconds) + "s.mp4");
-    if (fs::exists(clip)) return clip.string();
-    std::printf("making %s...\n", clip.c_str());
-    std::fflush(stdout);
-    const fs::path temp = ClipFolder() / ("making-" + std::to_string(::getpid()) + ".mp4");
-    const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -t " +
-                                std::to_string(seconds) +
-                                " -c:v libx264 -preset veryfast -bf 3 -g 250 -keyint_min 250 -sc_threshold 0 "
-                                "-pix_fmt yuv420p '" +
-                                temp.string() + "'";
-    if (std::system(command.c_str()) != 0) return {};
-    fs::rename(temp, clip, ec);
-    return ec ? std::string() : clip.string();
-}
-
 CTessaronView* OpenView(CTessaronApp& app, const std::string& clip) {
     CDocument* doc = app.OpenDocumentFile(QString::fromStdString(clip));
     if (!doc || doc->GetViews().isEmpty()) return nullptr;
@@ -161,7 +121,7 @@ CTessaronView* OpenView(CTessaronApp& app, const std::string& clip) {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    const std::string clip10 = MakeClip(10), clip20 = MakeClip(20);
+    const std::string clip10 = bench::MakeExportClip(10), clip20 = bench::MakeExportClip(20);
     if (clip10.empty() || clip20.empty()) {
         std::printf("bench_exportgui: cannot make the clips with ffmpeg\n");
         return 1;
@@ -169,7 +129,7 @@ int main(int argc, char** argv) {
     std::error_code ec;
     const fs::path outputs = fs::is_directory("/dev/shm", ec)
                                  ? fs::path("/dev/shm") / ("tessaron-bench-exportgui-" + std::to_string(::getpid()))
-                                 : ClipFolder() / "outputs";
+                                 : bench::ExportClipFolder() / "outputs";
     fs::create_directories(outputs, ec);
     const std::string guiOut = (outputs / "gui.avi").string(), cliOut = (outputs / "cli.avi").string();
 
@@ -191,13 +151,15 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<int> shuffled, sorted;
-    SixtyFrames(&shuffled, &sorted);
+    const std::vector<int> shuffled = bench::SixtyShuffledFrames();
+    std::vector<int> sorted = shuffled;
+    std::sort(sorted.begin(), sorted.end());
     const auto exportChecked = [&](const std::vector<int>& frames) {
         exportView->OnExportCheckedFrames(reinterpret_cast<WPARAM>(frames.data()), LPARAM(frames.size()));
     };
     const auto cliExport = [&](const std::vector<int>& frames) {
-        return std::vector<std::string>{TESSARON_CLI, "export", clip20, "--frames", List(frames), "-o", cliOut};
+        return std::vector<std::string>{TESSARON_CLI, "export", clip20, "--frames", bench::FrameList(frames),
+                                        "-o",         cliOut};
     };
     cropView->m_boxX1 = 0;
     cropView->m_boxY1 = 0;
