@@ -435,6 +435,7 @@ constexpr int kEncoders = 2;
 // One decoded frame on its way to the encoder.
 struct Job {
     size_t item = 0;
+    size_t round = 0;  // place in decode order
     int32_t width = 0, height = 0;
     std::vector<uint8_t> rows;  // bottom-up BGR, stride DibStride24(width)
 };
@@ -467,9 +468,14 @@ public:
         closed_ = true;
         changed_.notify_all();
     }
-    void Fail(const std::string& reason) {
+    // Both encoders may fail (a full disk fails every file); the earliest frame's reason is the one told,
+    // so the report does not depend on which thread lost the race.
+    void Fail(const std::string& reason, size_t round) {
         std::lock_guard lock(mutex_);
-        if (!failed_) reason_ = reason;
+        if (!failed_ || round < failedRound_) {
+            reason_ = reason;
+            failedRound_ = round;
+        }
         failed_ = true;
         queue_.clear();
         changed_.notify_all();
@@ -485,6 +491,7 @@ private:
     std::condition_variable changed_;
     std::deque<Job> queue_;
     bool closed_ = false, failed_ = false;
+    size_t failedRound_ = 0;
     std::string reason_;
 };
 
@@ -538,11 +545,11 @@ ExportOutcome ExportImageFiles(VideoFrameReader& reader, FrameInfo& info, const 
             const std::string& path = paths[job.item];
             if (!EncodeImage(job.rows.data(), job.width, job.height, DibStride24(job.width), settings.encoding, &bytes,
                              &why)) {
-                queue.Fail("cannot encode " + path + ": " + why);
+                queue.Fail("cannot encode " + path + ": " + why, job.round);
                 break;
             }
             if (!WriteFileWhole(path, bytes.data(), bytes.size(), settings.replace, &why)) {
-                queue.Fail("cannot write " + why);
+                queue.Fail("cannot write " + why, job.round);
                 break;
             }
             written[job.item] = 1;
@@ -575,12 +582,13 @@ ExportOutcome ExportImageFiles(VideoFrameReader& reader, FrameInfo& info, const 
             callbacks.frameRead(frame, part, length);
         Job job;
         job.item = index;
+        job.round = round;
         job.width = box.Width();
         job.height = box.Height();
         try {
             job.rows.assign(part + kDibHeaderSize, part + length);
         } catch (...) {
-            queue.Fail("out of memory");
+            queue.Fail("out of memory", round);
             break;
         }
         if (!queue.Push(std::move(job))) break;
