@@ -21,9 +21,10 @@ const char kUsage[] =
     "  {\"quality\": Q, \"frameCount\": N, \"frames\": [{\"position\": 0, \"frame\": F, \"score\": S,\n"
     "   \"jpegBytes\": B}, ...]}\n"
     "where frameCount is the video's frame count. --csv prints a header line\n"
-    "\"position,frame,score,jpegBytes\" and then one line per frame. A frame that cannot be read ends the scoring: "
-    "what\n"
-    "was scored is printed and the exit status is 1.\n";
+    "\"position,frame,score,jpegBytes\" and then one line per frame. A frame that cannot be read while later\n"
+    "frames can is left out and named at the end on standard error (and in the JSON as \"unreadable\": [F, ...]\n"
+    "after \"frames\"); the exit status stays 0. Frames that cannot be read up to the end of the video end the\n"
+    "scoring: what was scored is printed and the exit status is 1.\n";
 
 constexpr int kDefaultQuality = 25;
 
@@ -74,9 +75,24 @@ int CmdRank(const std::vector<std::string>& args) {
         else
             std::printf(csv ? "%zu,%d,%d,%d\n" : "%zu %d %d %d\n", position, frame, score, bytes);
     }
-    if (json) std::printf("]}\n");
+    if (json) {
+        std::printf("]");
+        if (!outcome.skipped.empty()) {
+            std::printf(", \"unreadable\": [");
+            for (size_t i = 0; i < outcome.skipped.size(); ++i) std::printf(i ? ", %d" : "%d", outcome.skipped[i]);
+            std::printf("]");
+        }
+        std::printf("}\n");
+    }
     if (std::fflush(stdout) != 0) return cli::Fail("rank", "cannot write the result");
 
+    if (!outcome.skipped.empty()) {
+        // Told once, after the scores: the frames that did not decode while later ones did.
+        std::string list;
+        for (int32_t frame : outcome.skipped) list += (list.empty() ? "" : " ") + std::to_string(frame);
+        std::fprintf(stderr, "tessaron-cli rank: %s: frames that could not be read, left out: %s\n", path.c_str(),
+                     list.c_str());
+    }
     switch (outcome.stop) {
     case SortStop::Done: return 0;
     case SortStop::Unreadable:

@@ -15,6 +15,8 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int qu
         JpegScorer scorer;
         const bool peek = !callbacks.frameRead && !callbacks.score;
         order.clear();
+        // Frames not read since the last one scored: damage when a later frame reads, else the end.
+        std::vector<int32_t> missed;
         for (int32_t i = 0; i < info.frameCount; ++i) {
             if (callbacks.keepGoing && !callbacks.keepGoing()) {
                 outcome.stop = SortStop::Cancelled;
@@ -31,11 +33,11 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int qu
             }
             int32_t width = 0, height = 0;
             if (!block || !IsWholeFrameBlock(block, info.frameBlockSize, &width, &height)) {
-                outcome.stop = SortStop::Unreadable;
-                outcome.unreadableFrame = i;
-                if (callbacks.unreadable) callbacks.unreadable(i);
-                break;
+                missed.push_back(i);
+                continue;
             }
+            outcome.skipped.insert(outcome.skipped.end(), missed.begin(), missed.end());
+            missed.clear();
             const int32_t length = info.frameBlockSize;
             if (callbacks.frameRead) callbacks.frameRead(i, block, length);
 
@@ -52,6 +54,11 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int qu
                 outcome.bestScore = score.score;
                 outcome.bestFrame = i;
             }
+        }
+        if (outcome.stop == SortStop::Done && !missed.empty()) {
+            outcome.stop = SortStop::Unreadable;
+            outcome.unreadableFrame = missed.front();
+            if (callbacks.unreadable) callbacks.unreadable(missed.front());
         }
     } catch (const std::bad_alloc&) {
         // Memory ran out: what was scored is kept.

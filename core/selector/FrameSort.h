@@ -19,7 +19,7 @@ constexpr int32_t kInitialBestScore = 134217727;
 enum class SortStop {
     Done,         // every frame scored
     Cancelled,    // keepGoing said no
-    Unreadable,   // the reader delivered no block for unreadableFrame
+    Unreadable,   // the reader delivered no block for unreadableFrame nor for any frame after it
     OutOfMemory,  // the order could not grow
     Failed,       // something else was thrown (reason)
 };
@@ -30,7 +30,8 @@ struct SortOutcome {
     int32_t bestFrame = -1;  // -1: no frame scored below kInitialBestScore
     int32_t bestScore = kInitialBestScore;
     int32_t unreadableFrame = -1;
-    std::string reason;  // Failed: what was thrown
+    std::vector<int32_t> skipped;  // frames that could not be read while a later one could, ascending
+    std::string reason;            // Failed: what was thrown
 };
 
 // Every callback may be empty.
@@ -45,12 +46,15 @@ struct SortCallbacks {
     std::function<JpegScore(int32_t frame, const uint8_t* pixels, int32_t width, int32_t height, int32_t stride)> score;
     // After scoring, before the key is added (the view titles the document with the frame).
     std::function<void(int32_t frame, const JpegScore& score)> scored;
-    // The reader delivered nothing for frame; the sort ends after this call.
+    // The reader delivered nothing for frame and for every frame after it (the end of the file); called
+    // once, after the last round.
     std::function<void(int32_t frame)> unreadable;
 };
 
 // Empties order, then for i = 0 while i < info.frameCount (read anew every round): keepGoing, read frame
-// i, frameRead, score, scored, key "%010d %d" (score, i) appended. Equal best scores keep the earlier
+// i, frameRead, score, scored, key "%010d %d" (score, i) appended. A frame that cannot be read is
+// skipped; when a later frame can be, it goes to skipped, else the sort ended at the end of the file
+// (Unreadable, at the first of the frames that could not be read). Equal best scores keep the earlier
 // frame. The order is sorted however the loop ended (also when keepGoing rebuilt it). Without frameRead and
 // score callbacks the frame is scored from the reader's own block (PeekFrame), not from a copy.
 SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality, std::vector<std::string>& order,

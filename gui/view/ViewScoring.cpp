@@ -11,6 +11,7 @@
 #include "framework/Framework.h"
 #include "doc/CTessaronDoc.h"
 #include "image/ximage.h"
+#include "output/FrameExport.h"
 #include "selector/FrameSort.h"
 #include "dialogs/SelectVideoFrames.h"
 #include "video/FrameBitmap.h"
@@ -220,6 +221,14 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
         }
         // "Check best..." chooses among the frames of a sort that went to the end (or to an unreadable frame).
         if (outcome.stop == SortStop::Done || outcome.stop == SortStop::Unreadable) m_pickQuality = quality;
+        if (!outcome.skipped.empty()) {
+            // Told once the sort is over: the frames in the middle that did not decode.
+            const std::string list = OmittedFramesReport(outcome.skipped);
+            framework.MessageBox(this,
+                                 QStringLiteral("These frames could not be read and are left out of the sort:\n") +
+                                     QString::fromStdString(list.substr(list.find('\n') + 1)),
+                                 QStringLiteral("Info"), MB_OK);
+        }
         if (outcome.stop == SortStop::OutOfMemory)
             framework.MessageBox(this,
                                  QString::asprintf("Not enough memory to sort the frames; %d of them were sorted.",

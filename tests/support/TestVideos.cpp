@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <system_error>
 
 #include <sys/wait.h>
@@ -273,6 +274,36 @@ std::string MakeCachedFile(const std::string& name, const std::string& extension
         return {};
     }
     return Publish(temp, final) ? final.string() : std::string();
+}
+
+std::string DamagedPacketMp4(int width, int height, int frames, int damaged) {
+    const std::string name = "damaged-packet-" + std::to_string(width) + "x" + std::to_string(height) + "-" +
+                             std::to_string(frames) + "-" + std::to_string(damaged);
+    const fs::path final = CachedPath(name, "mp4");
+    if (Usable(final)) return final.string();
+    TestVideoRecipe recipe;
+    recipe.name = name + "-whole";
+    recipe.width = width;
+    recipe.height = height;
+    recipe.frames = frames;
+    recipe.outputArgs = "-c:v libx264 -bf 0 -g 25 -pix_fmt yuv420p";
+    recipe.extension = "mp4";
+    const std::string whole = MakeTestVideo(recipe);
+    if (whole.empty()) return {};
+    // The packet's place in the file: "size,pos" lines (ffprobe's field order) in file order, which is
+    // presentation order here.
+    const CommandRun probe = RunCapture(
+        "ffprobe -v error -select_streams v:0 -show_entries packet=pos,size -of csv=p=0 " + ShellQuote(whole));
+    std::istringstream lines(probe.out);
+    std::string line;
+    long long pos = -1, size = 0;
+    for (int i = 0; std::getline(lines, line) && i <= damaged; ++i)
+        if (i == damaged && std::sscanf(line.c_str(), "%lld,%lld", &size, &pos) != 2) pos = -1;
+    Bytes bytes = ReadFileBytes(whole);
+    if (pos < 0 || size < 8 || size_t(pos + size) > bytes.size()) return {};
+    // The 4-byte length and the NAL header stay; everything after them becomes 0xFF.
+    for (long long i = pos + 5; i < pos + size; ++i) bytes[size_t(i)] = 0xFF;
+    return WriteBytes(final, std::string(bytes.begin(), bytes.end())) ? final.string() : std::string();
 }
 
 Bytes FfmpegOutput(const std::string& path, const std::string& options) {
