@@ -4,11 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
+#include <atomic>
 
 #include <unistd.h>
 
+#include "fileio/OutputCheck.h"
 #include "output/FrameExport.h"
 #include "video/AviReader.h"
 
@@ -35,7 +35,9 @@ int ReportExportStop(const std::string& command, const ExportOutcome& outcome, c
     }
     if (!outcome.omitted.empty()) {
         // The report ends its list with a line break of its own.
-        const std::string report = OmittedFramesReport(outcome.omitted);
+        // The view's heading speaks of file size limits; here the frames are named for what they are.
+        std::string report = OmittedFramesReport(outcome.omitted);
+        report = "Frames that could not be read, left out:\n" + report.substr(report.find('\n') + 1);
         std::fprintf(stderr, "%s%s", report.c_str(), report.back() == '\n' ? "" : "\n");
         status = 1;
     }
@@ -142,16 +144,9 @@ std::string AviFailure(const std::string& path) {
 }  // namespace
 
 bool OpenVideo(VideoFrameReader& reader, const std::string& path, FrameInfo** info, std::string* reason) {
-    std::error_code ec;
-    std::filesystem::file_status status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(status)) {
-        *reason = "no such file";
-        return false;
-    }
-    if (std::filesystem::is_directory(status)) {
-        *reason = "is a directory";
-        return false;
-    }
+    // Nothing but a regular file is opened: a FIFO would wait for a writer forever.
+    *reason = InputFileProblem(path);
+    if (!reason->empty()) return false;
     if (::access(path.c_str(), R_OK) != 0) {
         *reason = "cannot read the file";
         return false;
@@ -176,6 +171,31 @@ FrameInfo* OpenVideoOrFail(const std::string& command, VideoFrameReader& reader,
     Fail(command, path + ": " + reason);
     return nullptr;
 }
+
+namespace {
+
+// Set by the signal handler: only a lock-free atomic is safe to touch there.
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+constexpr int kStopSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void OnStopSignal(int) { stopRequested.store(true, std::memory_order_relaxed); }
+
+}  // namespace
+
+StopSignals::StopSignals() {
+    stopRequested.store(false, std::memory_order_relaxed);
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; ++i) ::sigaction(kStopSignals[i], &action, &previous_[i]);
+}
+
+StopSignals::~StopSignals() {
+    for (int i = 0; i < 3; ++i) ::sigaction(kStopSignals[i], &previous_[i], nullptr);
+}
+
+bool StopSignals::Requested() { return stopRequested.load(std::memory_order_relaxed); }
 
 namespace {
 double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }

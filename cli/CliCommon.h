@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
 #include "video/VideoFrameReader.h"
 
 struct ExportOutcome;
@@ -73,6 +75,21 @@ bool OpenVideo(VideoFrameReader& reader, const std::string& path, FrameInfo** in
 
 // OpenVideo for command: on failure "<path>: <reason>" is reported and the result is null.
 FrameInfo* OpenVideoOrFail(const std::string& command, VideoFrameReader& reader, const std::string& path);
+
+// While one lives, SIGINT, SIGTERM and SIGHUP only set a flag, so that a writing loop stops between two
+// frames and cleans up as it does for Ctrl+C; the handlers before it come back at its end.
+class StopSignals {
+public:
+    StopSignals();
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    // True once one of the signals came.
+    static bool Requested();
+
+private:
+    struct sigaction previous_[3];
+};
 
 // A line on standard error, "frame N of M, F fps, S s left", rewritten in place; only when standard
 // error is a terminal.

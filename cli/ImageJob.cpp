@@ -1,20 +1,12 @@
 #include "cli/ImageJob.h"
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 
 #include <unistd.h>
 
+#include "fileio/OutputCheck.h"
 #include "output/FrameExport.h"
 #include "video/VideoFrameReader.h"
-
-namespace {
-
-std::atomic<bool> interrupted{false};
-extern "C" void OnImageInterrupt(int) { interrupted.store(true, std::memory_order_relaxed); }
-
-}  // namespace
 
 namespace cli {
 
@@ -62,18 +54,24 @@ int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const 
     if (job.haveBox)
         job.settings.box = NormalizeCropBox(job.corners[0], job.corners[1], job.corners[2], job.corners[3]);
 
+    // Every file is checked before a frame is decoded: a name the file system cannot take, anything but
+    // a regular file in the way, the video itself (an existing file without --force the export refuses).
+    std::string planError;
+    for (const std::string& path : PlannedImagePaths(info, items, job.settings, &planError)) {
+        const std::string problem = OutputPathProblem(path, sourcePath, true);
+        if (!problem.empty()) return Fail(command, problem);
+    }
+
     ProgressLine progress("writing");
     int64_t done = 0;
     ExportCallbacks callbacks;
-    callbacks.keepGoing = [] { return !interrupted.load(std::memory_order_relaxed); };
+    callbacks.keepGoing = [] { return !StopSignals::Requested(); };
     callbacks.progress = [&](int32_t, int32_t) { progress.Update(++done, int64_t(items.size())); };
-    interrupted.store(false, std::memory_order_relaxed);
-    struct sigaction action = {}, previous = {};
-    action.sa_handler = OnImageInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &previous);
-    const ExportOutcome outcome = ExportImageFiles(reader, info, items, job.settings, callbacks);
-    ::sigaction(SIGINT, &previous, nullptr);
+    ExportOutcome outcome;
+    {
+        StopSignals stopSignals;
+        outcome = ExportImageFiles(reader, info, items, job.settings, callbacks);
+    }
     progress.Clear();
 
     const int status = ReportExportStop(command, outcome, job.folder);

@@ -20,7 +20,8 @@ const char kUsage[] =
     "of the picture, in either order; the right and bottom edges are not part of the box, so 0,0,W,H is\n"
     "the whole frame. OUT.avi gets FILE's modification time. An existing OUT.avi is replaced only with\n"
     "--force; FILE itself never is. Frames that cannot be read are left out and listed on standard\n"
-    "error (exit status 1). Ctrl+C stops and leaves a complete file with the frames written so far.\n";
+    "error (exit status 1). Ctrl+C (or SIGTERM, SIGHUP) stops and leaves a complete file with the frames\n"
+    "written so far; a file that was to be replaced stays as it was then.\n";
 
 }  // namespace
 

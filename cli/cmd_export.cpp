@@ -1,8 +1,6 @@
 // tessaron-cli export FILE --frames 7,2,5 -o OUT.avi [--force]: the chosen frames, whole and in the
 // order given (decoded in ascending order), written to a new uncompressed AVI file, as "Create AVI video file from
 // checked frames" does. Also the part that tessaron-cli crop shares: checking the output and running the write.
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -15,6 +13,7 @@
 #include "cli/CliCommon.h"
 #include "cli/ImageJob.h"
 #include "cli/WriteJob.h"
+#include "fileio/OutputCheck.h"
 #include "output/FrameExport.h"
 #include "video/VideoFrameReader.h"
 
@@ -33,14 +32,9 @@ const char kUsage[] =
     "OUT.avi as uncompressed 24-bit frames at the source's frame rate. OUT.avi gets FILE's modification\n"
     "time. An existing OUT.avi is replaced only with --force; FILE itself never is. Frames that cannot\n"
     "be read are left out and listed on standard error (exit status 1). Each frame is decoded once, in\n"
-    "ascending order, whatever the order of the list. Ctrl+C stops the export and leaves a complete file\n"
-    "with the listed frames up to the first one not yet written.\n";
-
-// Set by the SIGINT handler: only a lock-free atomic is safe to touch there.
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void OnInterrupt(int) { interrupted.store(true, std::memory_order_relaxed); }
+    "ascending order, whatever the order of the list. Ctrl+C (or SIGTERM, SIGHUP) stops the export and\n"
+    "leaves a complete file with the listed frames up to the first one not yet written; a file that was\n"
+    "to be replaced stays as it was then, as it does when the writing fails.\n";
 
 bool ParseFrameList(const std::string& text, std::vector<int32_t>* frames) {
     size_t start = 0;
@@ -76,14 +70,10 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
     const std::string command = job.command;
     if (job.output.empty()) return Fail(command, "no output file given (-o OUT.avi)");
 
-    std::error_code ec;
-    const bool outputExists = std::filesystem::exists(std::filesystem::symlink_status(job.output, ec));
-    if (outputExists) {
-        const bool sameAsSource = std::filesystem::equivalent(job.source, job.output, ec) && !ec;
-        if (sameAsSource) return Fail(command, job.output + " is the video being read; choose another output file");
-        if (std::filesystem::is_directory(job.output, ec)) return Fail(command, job.output + " is a directory");
-        if (!job.force) return Fail(command, job.output + " exists; use --force to replace it");
-    }
+    // Before anything is decoded: the source, a file there without --force, anything but a regular
+    // file, a link loop, a missing folder, a name too long.
+    const std::string problem = OutputPathProblem(job.output, job.source, job.force);
+    if (!problem.empty()) return Fail(command, problem);
 
     struct stat sourceStat {};
     VideoFrameReader reader;
@@ -106,18 +96,16 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
 
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     ExportCallbacks callbacks;
-    callbacks.keepGoing = [] { return !interrupted.load(std::memory_order_relaxed); };
+    callbacks.keepGoing = [] { return !StopSignals::Requested(); };
     if (progress)
         callbacks.progress = [](int32_t position, int32_t frame) {
             std::fprintf(stderr, "\rwriting frame %d (output frame %d)", frame, position);
         };
-    interrupted.store(false, std::memory_order_relaxed);
-    struct sigaction action = {}, previous = {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &previous);
-    const ExportOutcome outcome = write(reader, *info, target, callbacks);
-    ::sigaction(SIGINT, &previous, nullptr);
+    ExportOutcome outcome;
+    {
+        StopSignals stopSignals;
+        outcome = write(reader, *info, target, callbacks);
+    }
     if (progress) std::fputs("\r\033[K", stderr);
     reader.Close(*info);
 

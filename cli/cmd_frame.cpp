@@ -1,11 +1,12 @@
-// tessaron-cli frame FILE N -o OUT.bmp [--deinterlace]: one frame, read as the view reads it, saved
-// as a BMP file.
+// tessaron-cli frame FILE N -o OUT.bmp [--deinterlace] [--force]: one frame, read as the view reads
+// it, saved as a BMP file.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "cli/CliCommon.h"
+#include "fileio/OutputCheck.h"
 #include "image/dib.h"
 #include "video/FrameBitmap.h"
 #include "video/VideoFrameReader.h"
@@ -13,11 +14,11 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tessaron-cli frame FILE N -o OUT.bmp [--deinterlace]\n"
+    "usage: tessaron-cli frame FILE N -o OUT.bmp [--deinterlace] [--force]\n"
     "\n"
     "Reads frame N (0-based) of FILE and saves it as a 24-bit BMP file. --deinterlace\n"
     "line-interpolates the frame as the \"Deinterlace images\" preference does (frames from the\n"
-    "media detector only).\n";
+    "media detector only). An existing OUT.bmp is replaced only with --force; FILE itself never is.\n";
 
 }  // namespace
 
@@ -26,6 +27,7 @@ int CmdFrame(const std::vector<std::string>& args) {
     std::string output;
     bool haveOutput = false;
     bool deinterlace = false;
+    bool force = false;
     cli::CommandLine line{"frame", kUsage, {}, {}, true};
     line.options.push_back({"-o", nullptr, "a file name", [&](const std::string& name) {
                                 output = name;
@@ -33,6 +35,7 @@ int CmdFrame(const std::vector<std::string>& args) {
                                 return std::string();
                             }});
     line.options.push_back(cli::Flag("--deinterlace", &deinterlace));
+    line.options.push_back(cli::Flag("--force", &force));
     line.positional = cli::Collect(&positional);
     if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
     if (positional.size() != 2) return cli::Fail("frame", "expected FILE and N" + cli::TryHelp("frame"));
@@ -41,6 +44,10 @@ int CmdFrame(const std::vector<std::string>& args) {
     int32_t index = 0;
     if (!cli::ParseInt32(positional[1], &index))
         return cli::Fail("frame", "'" + positional[1] + "' is not a frame number");
+    // The output is checked before anything is decoded.
+    const std::string problem = OutputPathProblem(output, path, force);
+    if (!problem.empty()) return cli::Fail("frame", problem);
+    cli::StopSignals stopSignals;
 
     VideoFrameReader reader;
     reader.SetDeinterlace(deinterlace ? 1 : 0);
@@ -58,6 +65,10 @@ int CmdFrame(const std::vector<std::string>& args) {
     if (!block) {
         reader.Close(*info);
         return cli::Fail("frame", path + ": frame " + std::to_string(index) + " cannot be decoded");
+    }
+    if (cli::StopSignals::Requested()) {
+        reader.Close(*info);
+        return cli::Fail("frame", "terminated before the frame was saved: nothing was written to " + output);
     }
     FrameBitmap bitmap;
     bitmap.Attach(block.get(), info->frameBlockSize);

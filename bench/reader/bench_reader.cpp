@@ -192,7 +192,8 @@ int main() {
             const int n = int(random() % unsigned(frames));
             char ts[32];
             std::snprintf(ts, sizeof ts, "%.6f", n * period + 0.01 * period);
-            const bench::Measure a = bench::RunTimed({TESSARON_CLI, "frame", clip, std::to_string(n), "-o", bmp});
+            const bench::Measure a = bench::RunTimed(
+                {TESSARON_CLI, "frame", clip, std::to_string(n), "-o", bmp, "--force"});
             const bench::Measure b = bench::RunTimed(
                 {"ffmpeg", "-nostdin", "-v", "error", "-ss", ts, "-i", clip, "-frames:v", "1", "-y", bmp});
             if (!a.ok || !b.ok) {

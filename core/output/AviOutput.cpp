@@ -14,6 +14,7 @@
 #include <new>
 #include <vector>
 
+#include "fileio/OutputCheck.h"
 #include "fileio/TempFile.h"
 #include "fileio/WriteAll.h"
 #include "video/ExceptionText.h"
@@ -104,6 +105,7 @@ struct AviOutput {
     std::string targetPath;
     std::string tempPath;
     std::string lastError;
+    bool replacing = false;  // a file was at the target when the handle was opened
     uint64_t riffLimit = kAviDefaultRiffLimit;
     uint32_t indexCapacity = kAviDefaultIndexCapacity;
 
@@ -397,6 +399,7 @@ AviOutput* AviOutputOpen(const char* path, int32_t msPerFrame, const WAVEFORMATE
                 delete out;
                 return refuse(ErrnoText(err));
             }
+            out->replacing = true;
         }
         out->file = CreateTempBeside(out->targetPath, &out->tempPath);
     } catch (...) {
@@ -685,7 +688,10 @@ bool Finish(AviOutput* out, std::string* reason) {
 
 int32_t AviOutputClose(AviOutput* out) { return AviOutputClose(out, nullptr); }
 
-int32_t AviOutputClose(AviOutput* out, std::string* error) {
+int32_t AviOutputClose(AviOutput* out, std::string* error) { return AviOutputClose(out, error, nullptr); }
+
+int32_t AviOutputClose(AviOutput* out, std::string* error, bool* made) {
+    if (made) *made = false;
     if (!out) return AVIERR_BADHANDLE;
     std::string reason;
     bool ok = false;
@@ -694,21 +700,42 @@ int32_t AviOutputClose(AviOutput* out, std::string* error) {
     } catch (...) {
         reason = CurrentExceptionText(ErrnoText(ENOMEM));
     }
+    // The file is on the disk, with a replaced file's permission bits, before its name is.
+    if (ok && (!KeepPermissions(out->file, out->targetPath) || fsync(out->file) != 0)) {
+        ok = false;
+        reason = ErrnoText(errno);
+    }
     if (close(out->file) != 0 && ok) {
         ok = false;
         reason = ErrnoText(errno);
     }
     out->file = -1;
+    if (!ok && out->replacing) {
+        // A file that was there stays as it was rather than give way to an unfinished one.
+        unlink(out->tempPath.c_str());
+        if (error) *error = reason.empty() ? std::string("the file could not be finished") : reason;
+        delete out;
+        return AVIERR_FILEWRITE;
+    }
     // What was written stays: the frames before a failure are the caller's result.
     if (rename(out->tempPath.c_str(), out->targetPath.c_str()) != 0) {
         const int err = errno;
         reason = (reason.empty() ? "" : reason + "; ") + "cannot rename " + out->tempPath + ": " + ErrnoText(err);
+        unlink(out->tempPath.c_str());
         ok = false;
+    } else {
+        if (made) *made = true;
+        if (ok && !SyncFolderOf(out->targetPath)) {
+            ok = false;
+            reason = ErrnoText(errno);
+        }
     }
     if (error) *error = reason;
     delete out;
     return ok ? AVIERR_OK : AVIERR_FILEWRITE;
 }
+
+bool AviOutputReplaces(const AviOutput* out) { return out && out->replacing; }
 
 void AviOutputDiscard(AviOutput* out) {
     if (!out) return;

@@ -73,6 +73,13 @@ int32_t AviOutputKeepFrames(AviOutput* out, int32_t count);
 // AVIERR_FILEWRITE when the file could not be finished (reason in *error when error is not null).
 int32_t AviOutputClose(AviOutput* out);
 int32_t AviOutputClose(AviOutput* out, std::string* error);
+// The same, with *made telling whether the file at path is the new one. Before the rename the file is
+// given the permission bits of a file it replaces and flushed to disk, and the folder after it. When
+// the file replaces one and cannot be finished, the old file stays and nothing is made.
+int32_t AviOutputClose(AviOutput* out, std::string* error, bool* made);
+
+// True when a file was at path when the handle was opened: closing replaces it.
+bool AviOutputReplaces(const AviOutput* out);
 
 // Abandons the file: the temporary file is removed, whatever is at path stays as it was, and the
 // handle is freed. For a file that got no frame, which would hold no video.

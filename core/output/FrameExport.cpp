@@ -146,16 +146,20 @@ void WriteFailed(ExportOutcome& outcome, const AviOutput* file) {
 ExportOutcome FinishOutput(Output& output, const ExportTarget& target, ExportOutcome outcome) {
     AviOutput* out = output.file;
     output.file = nullptr;
-    if (outcome.framesWritten == 0) {
-        // No frame, no video: the file is not made.
+    // No frame, no video: the file is not made. A stopped or failed export does not replace a file with
+    // a part of itself either.
+    const bool keepOld = (outcome.stop == ExportStop::Cancelled || outcome.stop == ExportStop::WriteFailed) &&
+                         AviOutputReplaces(out);
+    if (outcome.framesWritten == 0 || keepOld) {
         AviOutputDiscard(out);
         if (outcome.stop == ExportStop::Done) outcome.reason = "no frame could be read";
         outcome.lastWrittenFrame = -1;
         return outcome;
     }
-    outcome.written = true;
     std::string closeError;
-    if (AviOutputClose(out, &closeError) != AVIERR_OK) {
+    const int32_t closed = AviOutputClose(out, &closeError, &outcome.written);
+    if (!outcome.written) outcome.lastWrittenFrame = -1;
+    if (closed != AVIERR_OK) {
         if (outcome.stop != ExportStop::WriteFailed) {
             outcome.stop = ExportStop::WriteFailed;
             outcome.reason = closeError.empty() ? "the file could not be finished" : closeError;
@@ -163,7 +167,8 @@ ExportOutcome FinishOutput(Output& output, const ExportTarget& target, ExportOut
             outcome.reason += "; " + closeError;
         }
     }
-    if (target.sourceModified) SetModificationTime(target.path, *target.sourceModified, &outcome.stampError);
+    if (outcome.written && target.sourceModified)
+        SetModificationTime(target.path, *target.sourceModified, &outcome.stampError);
     return outcome;
 }
 
@@ -387,6 +392,8 @@ std::string ExportOutcomeText(const ExportOutcome& outcome, const std::string& p
         if (!outcome.written) return "Nothing was written to " + path + ": " + outcome.reason + ".";
         return std::string();
     case ExportStop::Cancelled:
+        if (!outcome.written && outcome.framesWritten > 0)
+            return "Terminated: nothing was written; the file already at " + path + " is as it was.";
         if (!outcome.written) return "Terminated before the first frame: nothing was written to " + path + ".";
         return "Terminated: " + path + " holds the " + frames + " written before.";
     case ExportStop::WriteFailed:

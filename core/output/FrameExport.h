@@ -18,8 +18,10 @@ class VideoFrameReader;
 
 enum class ExportStop {
     Done,          // every frame offered to the writer
-    Cancelled,     // keepGoing said no; the frames written so far form a complete file
+    Cancelled,     // keepGoing said no; the frames written so far form a complete file (a file that was
+                   // to be replaced stays as it was instead)
     WriteFailed,   // a write or the closing of the file failed (reason); the frames before it stay readable
+                   // (a file that was to be replaced stays as it was instead)
     CreateFailed,  // the output could not be created (reason); nothing was read or written
     Refused,       // bad arguments (reason): empty box, no frames, output is the source video
 };

@@ -22,6 +22,7 @@
 #include <set>
 #include <thread>
 
+#include "fileio/OutputCheck.h"
 #include "fileio/TempFile.h"
 #include "fileio/WriteAll.h"
 #include "image/dib.h"
@@ -331,7 +332,8 @@ bool WriteFileWhole(const std::string& path, const void* data, size_t size, bool
         *error = path + ": " + std::strerror(errno);
         return false;
     }
-    bool ok = WriteAll(fd, data, size);
+    // A replaced file keeps its permission bits.
+    bool ok = WriteAll(fd, data, size) && (!replace || KeepPermissions(fd, target));
     int saved = errno;
     if (::close(fd) != 0 && ok) ok = false, saved = errno;
     if (ok) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fileio/OutputCheck.h"
 #include "fileio/TempFile.h"
 #include "fileio/WriteAll.h"
 #include "video/ExceptionText.h"
@@ -103,7 +104,7 @@ bool FrameBitmap::SaveAsBmp(const char* path) {
         fh.bfOffBits = uint32_t(4 * colourCount + sizeof fh + kDibHeaderSize);
         iovec iov[2] = {{&fh, sizeof fh}, {block, size_t(blockLength)}};
 
-        bool ok = WriteAll(fd, iov, 2) && fsync(fd) == 0;
+        bool ok = WriteAll(fd, iov, 2) && KeepPermissions(fd, target) && fsync(fd) == 0;
         int err = ok ? 0 : errno;
         if (close(fd) != 0 && ok) {
             ok = false;

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <limits>
 
+#include <sys/stat.h>
+
+#include "fileio/OutputCheck.h"
 #include "image/dib.h"
 #include "video/AviReader.h"
 #include "video/MediaDetector.h"
@@ -62,6 +65,12 @@ FrameInfo& VideoFrameReader::Open(const char* path) {
     lastError.clear();
     info.useMediaDetector = IsMediaDetectorAvailable();
     if (!path) return info;
+    // Only regular files: opening a FIFO would wait for a writer forever.
+    struct stat st {};
+    if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        lastError = "is " + FileKindText(st.st_mode) + ", not a regular file";
+        return info;
+    }
 
     if (info.useMediaDetector) {
         try {

@@ -241,6 +241,7 @@ TEST(ExportStops, AnyListOrderGivesTheInOrderFile) {
         Opened v;
         ASSERT_TRUE(OpenReader(v.reader, source, true, &v.info));
         const std::string out = Scratch("order.avi");
+        std::filesystem::remove(out);  // a stopped export leaves a file it was to replace as it was
         int rounds = 0;
         ExportCallbacks callbacks;
         callbacks.keepGoing = [&] { return row.reads < 0 || rounds++ < row.reads; };

@@ -32,7 +32,7 @@ Bytes DecodeWithPillow(const std::string& path) {
 Bytes CliFrame(const std::string& video, int frame, bool deinterlace, int width, int height) {
     const std::string bmp = Scratch("ref-" + std::to_string(frame) + (deinterlace ? "-d" : "") + ".bmp");
     if (RunCli(kCli,
-               "frame " + ShellQuote(video) + " " + std::to_string(frame) + " -o " + ShellQuote(bmp) +
+               "frame " + ShellQuote(video) + " " + std::to_string(frame) + " --force -o " + ShellQuote(bmp) +
                    (deinterlace ? " --deinterlace" : ""),
                true)
             .status != 0)

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "image/dib.h"
 #include "selector/FrameOrder.h"
 #include "selector/FrameSort.h"
@@ -120,6 +122,21 @@ TEST(CliRank, UnreadableFramePrintsWhatWasScoredAndFails) {
     EXPECT_NE(r.err.find("cannot handle frames beyond frame 23"), std::string::npos) << r.err;
 }
 
+TEST(CliRank, DamagedFrameInTheMiddleIsSkippedAndNamed) {
+    const std::string path = DamagedPacketMp4(320, 240, 100, 54);
+    ASSERT_FALSE(path.empty());
+    const Result r = Cli("rank --json " + ShellQuote(path));
+    EXPECT_EQ(r.status, 0) << r.err;
+    size_t scored = 0;
+    for (size_t at = r.out.find("\"frame\": "); at != std::string::npos; at = r.out.find("\"frame\": ", at + 1))
+        ++scored;
+    EXPECT_EQ(scored, 99u);
+    EXPECT_EQ(r.out.find("{\"position\": 0, \"frame\": 54,"), std::string::npos);
+    const std::string end = "}], \"unreadable\": [54]}\n";
+    EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), end.size())), end);
+    EXPECT_NE(r.err.find("frames that could not be read, left out: 54\n"), std::string::npos) << r.err;
+}
+
 TEST(CliRank, RefusesBadArguments) {
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
     ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --quality 0"), "quality");
@@ -169,7 +186,8 @@ TEST(CliExport, RefusesBadArguments) {
     // A folder that does not exist: the file and the reason named.
     const Result r = Cli("export " + ShellQuote(source) + " --frames 1 -o " + ShellQuote(Scratch("nowhere/x.avi")));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Cannot create " + Scratch("nowhere/x.avi") + ": No such file or directory"),
+    EXPECT_NE(r.err.find("cannot create " + Scratch("nowhere/x.avi") + ": the folder " + Scratch("nowhere") +
+                         " does not exist"),
               std::string::npos)
         << r.err;
     EXPECT_EQ(FileHash(source), hash);
@@ -210,10 +228,118 @@ TEST(CliCrop, OmittedFramesOnStandardError) {
     const std::string out = Scratch("cli-crop-damaged.avi");
     const Result r = Cli("crop " + ShellQuote(source) + " --box 0,0,65,48 -o " + ShellQuote(out));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Frames omitted due to file size limits:\n23\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Frames that could not be read, left out:\n23\n"), std::string::npos) << r.err;
     EXPECT_EQ(Probe(out).decodedFrames, 23);
     EXPECT_TRUE(SameTime(ModificationTime(out), ModificationTime(source)));
     EXPECT_EQ(FileHash(source), hash);
+}
+
+// Every way an output could lose data, refused before anything is decoded, by each command that writes
+// a file: what is at OUT beforehand, whether --force is given, and the words of the one-line refusal.
+// What OUT names stays as it was and no temporary file is left.
+TEST(CliOutputs, RefusesEveryTargetThatWouldLoseData) {
+    TempDir dir("cli-outputs");
+    const std::string src = dir / "src.avi";
+    ASSERT_TRUE(WriteFileBytes(src, ReadFileBytes(TestVideoPath(TestVideo::RawAviOddWidth))));
+    ASSERT_TRUE(fs::create_directory(dir / "sub"));
+    ASSERT_TRUE(WriteFileText(dir / "kept.avi", "an older file"));
+    fs::create_symlink(src, dir / "link.avi");
+    fs::create_hard_link(src, dir / "hard.avi");
+    fs::create_symlink(dir / "loop-b", dir / "loop-a");
+    fs::create_symlink(dir / "loop-a", dir / "loop-b");
+    ASSERT_EQ(RunCommand("mkfifo " + ShellQuote(dir / "fifo")), 0);
+    struct Row {
+        std::string out;
+        bool force;
+        std::string mention;
+    };
+    const Row rows[] = {
+        {src, true, "is the video being read"},
+        {dir / "link.avi", true, "is the video being read"},
+        {dir / "hard.avi", true, "is the video being read"},
+        {dir / "sub/../src.avi", true, "is the video being read"},
+        {dir / "kept.avi", false, "exists; use --force to replace it"},
+        {dir / "fifo", true, "is a FIFO (named pipe), not a regular file"},
+        {"/dev/null", true, "/dev/null is a character device, not a regular file"},
+        {dir / "loop-a", true, "is a symbolic link loop"},
+        {dir / std::string(300, 'n'), false, "the name is 300 bytes long; the file system takes at most 255"},
+        {dir / "none/x.avi", false, "the folder " + dir / "none" + " does not exist"},
+    };
+    const std::string commands[] = {"frame SRC 3", "export SRC --frames 1,2", "crop SRC --box 0,0,10,10"};
+    const uint64_t srcHash = FileHash(src), keptHash = FileHash(dir / "kept.avi");
+    for (const Row& row : rows) {
+        for (std::string command : commands) {
+            SCOPED_TRACE(command + " -o " + row.out);
+            command.replace(command.find("SRC"), 3, ShellQuote(src));
+            ExpectOneLineError(Cli(command + " -o " + ShellQuote(row.out) + (row.force ? " --force" : "")),
+                               row.mention);
+        }
+    }
+    EXPECT_EQ(FileHash(src), srcHash);
+    EXPECT_EQ(FileHash(dir / "kept.avi"), keptHash);
+    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"fifo", "hard.avi", "kept.avi", "link.avi", "loop-a",
+                                                             "loop-b", "src.avi", "sub"}));
+    // An image set checks its names the same way; inputs that are no regular file are refused at once.
+    ExpectOneLineError(Cli("export " + ShellQuote(src) + " --frames 1 --format png --name " +
+                           ShellQuote(std::string(300, 'i') + "{frame}.png") + " -o " + ShellQuote(dir / "sub/")),
+                       "bytes long; the file system takes at most 255");
+    ExpectOneLineError(Cli("info " + ShellQuote(dir / "fifo")), "is a FIFO (named pipe), not a regular file");
+    ExpectOneLineError(Cli("rank " + ShellQuote(dir / "loop-a")), "is a symbolic link loop");
+    EXPECT_TRUE(FilesIn(dir / "sub").empty());
+}
+
+// A file is replaced only by a finished file that keeps its permission bits: a full disk, SIGTERM and
+// SIGHUP leave the old file and no temporary one.
+TEST(CliOutputs, ReplacesOnlyWithAFinishedFile) {
+    TempDir dir("cli-replace");
+    const std::string out = dir / "out.avi";
+    const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
+    const auto older = [&] { return WriteFileText(out, "an older file") && ::chmod(out.c_str(), 0640) == 0; };
+    ASSERT_TRUE(older());
+    const std::string exportTo = "export " + ShellQuote(source) + " --frames 0,1,2,3,4,5,6,7,8,9 --force -o " +
+                                 ShellQuote(out);
+    const Result done = Cli(exportTo);
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_EQ(Probe(out).decodedFrames, 10);
+    struct stat st {};
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    ASSERT_TRUE(older());
+    const uint64_t hash = FileHash(out);
+    // Files may grow to 30 kB: the header and one frame.
+    const Result full = RunCaptureAll("trap '' XFSZ; ulimit -f 60; TESSARON_MEDIA_DETECTOR=1 " +
+                                      ShellQuote(TESSARON_CLI) + " " + exportTo);
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("a file already there is as it was"), std::string::npos) << full.err;
+    EXPECT_EQ(full.out.find("written"), std::string::npos) << full.out;
+    EXPECT_EQ(FileHash(out), hash);
+
+    // A crop long enough to be stopped once its temporary file is there.
+    TestVideoRecipe recipe;
+    recipe.name = "cli-replace-long";
+    recipe.width = 320;
+    recipe.height = 240;
+    recipe.frames = 300;
+    recipe.outputArgs = "-c:v libx264 -preset ultrafast -pix_fmt yuv420p";
+    recipe.extension = "mp4";
+    const std::string clip = MakeTestVideo(recipe);
+    ASSERT_FALSE(clip.empty());
+    for (const char* signal : {"TERM", "HUP"}) {
+        SCOPED_TRACE(signal);
+        const std::string script = "TESSARON_MEDIA_DETECTOR=1 " + ShellQuote(TESSARON_CLI) + " crop " +
+                                   ShellQuote(clip) + " --box 0,0,320,240 --force -o " + ShellQuote(out) +
+                                   " & pid=$!; i=0; " + "while ! ls " + ShellQuote(dir.path()) +
+                                   " | grep -q '[.]part$' && [ $i -lt 500 ]; " +
+                                   "do sleep 0.01; i=$((i+1)); done; kill -" + signal + " $pid; wait $pid; echo $?";
+        const Result r = RunCaptureAll("(" + script + ")");
+        EXPECT_EQ(r.out, "1\n") << r.err;
+        EXPECT_NE(r.err.find("Terminated: nothing was written; the file already at " + out + " is as it was."),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(FileHash(out), hash);
+        EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"out.avi"});
+    }
 }
 
 }  // namespace

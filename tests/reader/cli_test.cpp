@@ -105,7 +105,7 @@ TEST(Cli, EveryFailureIsOneLineAndStatusOne) {
     ExpectOneLineError(Cli("frame " + video + " 3"), "-o");
     ExpectOneLineError(Cli("frame " + video + " 3 -o"), "-o");
     ExpectOneLineError(Cli("frame " + video + " 3 -o " + ShellQuote(TestVideoDir() + "/no/such/dir/x.bmp")),
-                       "cannot write");
+                       "does not exist");
     ExpectOneLineError(Cli("frame " + ShellQuote(TestVideoPath(TestVideo::TruncatedAvi)) + " 11 -o " + out),
                        "cannot be decoded");
     ExpectOneLineError(Cli(""), "no command");
