@@ -8,6 +8,13 @@
 #include "video/ExceptionText.h"
 #include "video/VideoFrameReader.h"
 
+namespace {
+
+// Frames in a row that cannot be read before the sort asks whether the last frame can be.
+constexpr size_t kRunBeforeLastFrameCheck = 25;
+
+}  // namespace
+
 SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality, std::vector<std::string>& order,
                                const SortCallbacks& callbacks) {
     SortOutcome outcome;
@@ -33,7 +40,13 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int qu
             }
             int32_t width = 0, height = 0;
             if (!block || !IsWholeFrameBlock(block, info.frameBlockSize, &width, &height)) {
+                owned.reset();
                 missed.push_back(i);
+                // A long run of frames that cannot be read is most likely a file cut off: once the last
+                // frame cannot be read either, the file ends where the run began.
+                if (missed.size() == kRunBeforeLastFrameCheck && i + 1 < info.frameCount &&
+                    !IsWholeFrameBlock(reader.PeekFrame(info, info.frameCount - 1), info.frameBlockSize))
+                    break;
                 continue;
             }
             outcome.skipped.insert(outcome.skipped.end(), missed.begin(), missed.end());

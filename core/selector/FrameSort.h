@@ -54,8 +54,9 @@ struct SortCallbacks {
 // Empties order, then for i = 0 while i < info.frameCount (read anew every round): keepGoing, read frame
 // i, frameRead, score, scored, key "%010d %d" (score, i) appended. A frame that cannot be read is
 // skipped; when a later frame can be, it goes to skipped, else the sort ended at the end of the file
-// (Unreadable, at the first of the frames that could not be read). Equal best scores keep the earlier
-// frame. The order is sorted however the loop ended (also when keepGoing rebuilt it). Without frameRead and
+// (Unreadable, at the first of the frames that could not be read; after 25 such frames in a row the
+// last frame is tried, and when it cannot be read either the sort ends there). Equal best scores keep
+// the earlier frame. The order is sorted however the loop ended (also when keepGoing rebuilt it). Without frameRead and
 // score callbacks the frame is scored from the reader's own block (PeekFrame), not from a copy.
 SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality, std::vector<std::string>& order,
                                const SortCallbacks& callbacks);

@@ -332,23 +332,32 @@ TEST_P(SortLoop, TerminatedAfterKFrames) {
 INSTANTIATE_TEST_SUITE_P(BothBackEnds, SortLoop, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Media" : "Avi"; });
 
-TEST(SortLoopMedia, UnreadableFrameEndsTheSortAndKeepsWhatWasScored) {
+TEST(SortLoopMedia, UnreadableFramesUpToTheEndEndTheSortAndKeepWhatWasScored) {
     const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
-    VideoFrameReader reader;
-    FrameInfo* info = nullptr;
-    ASSERT_TRUE(OpenReader(reader, path, true, &info));
-    const int32_t real = info->frameCount;
-    info->frameCount = real + 3;  // the reader cannot deliver the frames past the stream's end
-    std::vector<int32_t> unreadable;
-    SortCallbacks callbacks;
-    callbacks.unreadable = [&](int32_t frame) { unreadable.push_back(frame); };
-    std::vector<std::string> order;
-    const SortOutcome outcome = ScoreAndSortFrames(reader, *info, 25, order, callbacks);
-    EXPECT_EQ(outcome.stop, SortStop::Unreadable);
-    EXPECT_EQ(outcome.unreadableFrame, real);
-    EXPECT_EQ(unreadable, std::vector<int32_t>{real});
-    EXPECT_EQ(outcome.framesScored, real);
-    EXPECT_EQ(order, ScoreOneByOne(path, true, 25, real).order);
+    // Frames the reader cannot deliver past the stream's end: a few are all tried, a long run is cut
+    // short once the last frame cannot be read either.
+    for (int32_t past : {3, 1000}) {
+        SCOPED_TRACE(past);
+        VideoFrameReader reader;
+        FrameInfo* info = nullptr;
+        ASSERT_TRUE(OpenReader(reader, path, true, &info));
+        const int32_t real = info->frameCount;
+        info->frameCount = real + past;
+        std::vector<int32_t> unreadable;
+        int32_t rounds = 0;
+        SortCallbacks callbacks;
+        callbacks.keepGoing = [&] { return ++rounds > 0; };
+        callbacks.unreadable = [&](int32_t frame) { unreadable.push_back(frame); };
+        std::vector<std::string> order;
+        const SortOutcome outcome = ScoreAndSortFrames(reader, *info, 25, order, callbacks);
+        EXPECT_EQ(outcome.stop, SortStop::Unreadable);
+        EXPECT_EQ(outcome.unreadableFrame, real);
+        EXPECT_EQ(unreadable, std::vector<int32_t>{real});
+        EXPECT_TRUE(outcome.skipped.empty());
+        EXPECT_EQ(outcome.framesScored, real);
+        EXPECT_EQ(rounds, real + std::min(past, 25));
+        EXPECT_EQ(order, ScoreOneByOne(path, true, 25, real).order);
+    }
 }
 
 TEST(SortLoopOrder, QualityCanChangeTheOrder) {
