@@ -217,6 +217,21 @@ TEST_F(ViewOpsTest, AFrameTheReaderCannotDeliverEndsTheSortWithItsMessage) {
     EXPECT_EQ(view->m_currentFrame, BestOf(cli, scored));
 }
 
+TEST_F(ViewOpsTest, AFrameInTheMiddleThatDoesNotDecodeIsSkippedAndNamedAtTheEnd) {
+    const std::string video = testsupport::DamagedPacketMp4(64, 48, 30, 12);
+    ASSERT_FALSE(video.empty());
+    const Ranked cli = Rank(video, 25);
+    ASSERT_EQ(cli.status, 0);
+    ASSERT_EQ(cli.keys.size(), 29u);
+    CTessaronView* view = OpenVideo(video);
+    ASSERT_NE(view, nullptr);
+    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    EXPECT_EQ(ui.MessageTexts(),
+              std::vector<QString>{"These frames could not be read and are left out of the sort:\n12\n"});
+    EXPECT_EQ(Keys(view->m_frameOrder), cli.keys);
+    EXPECT_EQ(view->m_currentFrame, BestOf(cli, 30));
+}
+
 TEST_F(ViewOpsTest, ASortThatScoresNoFrameLeavesTheCurrentFrame) {
     // A copy of the video that disappears under the open view: not even frame 0 can be read again.
     const std::string video = opstest::Scratch("vanishing.avi");
