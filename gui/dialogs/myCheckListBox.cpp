@@ -49,7 +49,8 @@ void FrameListModel::Append(const std::vector<Item>& items) {
     const int first = rowCount();
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(count) - 1);
     m_items.insert(m_items.end(), items.begin(), items.begin() + static_cast<std::ptrdiff_t>(count));
-    m_checks.resize(m_items.size(), 0);
+    m_checks.reserve(m_items.size());
+    for (size_t i = 0; i < count; ++i) m_checks.push_back(items[i].checked ? 1 : 0);
     endInsertRows();
 }
 
@@ -57,6 +58,10 @@ QString FrameListModel::Text(int row) const {
     if (row < 0 || row >= rowCount()) return QString();
     const Item& item = m_items[static_cast<size_t>(row)];
     return QString::asprintf("%d  -  Original Frame Number %d", item.position, item.frame);
+}
+
+int FrameListModel::Frame(int row) const {
+    return row >= 0 && row < rowCount() ? m_items[static_cast<size_t>(row)].frame : -1;
 }
 
 int FrameListModel::Check(int row) const {
@@ -93,6 +98,7 @@ myCheckListBox::~myCheckListBox() = default;
 
 void myCheckListBox::ResetContent() {
     m_pressedCheck = -1;
+    m_lastToggled = -1;
     m_model->Clear();
 }
 
@@ -105,6 +111,31 @@ QString myCheckListBox::GetText(int index) const { return m_model->Text(index); 
 int myCheckListBox::GetCheck(int index) const { return m_model->Check(index); }
 
 void myCheckListBox::SetCheck(int index, int check) { m_model->SetCheck(index, check); }
+
+void myCheckListBox::CheckAll() {
+    m_model->SetChecks(0, GetCount() - 1, [](int, uint8_t) { return true; });
+}
+
+void myCheckListBox::CheckNone() {
+    m_model->SetChecks(0, GetCount() - 1, [](int, uint8_t) { return false; });
+}
+
+void myCheckListBox::InvertChecks() {
+    m_model->SetChecks(0, GetCount() - 1, [](int, uint8_t old) { return old == 0; });
+}
+
+void myCheckListBox::CheckRangeToCaret() {
+    const int caret = GetCaretIndex();
+    if (caret < 0) return;
+    if (m_lastToggled < 0 || m_lastToggled >= GetCount()) {
+        SetCheck(caret, GetCheck(caret) ? 0 : 1);
+    } else {
+        const bool state = GetCheck(m_lastToggled) != 0;
+        m_model->SetChecks(std::min(caret, m_lastToggled), std::max(caret, m_lastToggled),
+                           [state](int, uint8_t) { return state; });
+    }
+    m_lastToggled = caret;
+}
 
 int myCheckListBox::GetCaretIndex() const {
     if (GetCount() == 0) return -1;
@@ -161,6 +192,7 @@ void myCheckListBox::mousePressEvent(QMouseEvent* event) {
     TrackInput([&] { QListView::mousePressEvent(event); });
     if (onCheck) {
         m_pressedCheck = item.row();
+        m_lastToggled = item.row();
         SetCheck(item.row(), GetCheck(item.row()) ? 0 : 1);
         emit checkChange();
     }
@@ -185,6 +217,7 @@ void myCheckListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     QModelIndex item = indexAt(event->position().toPoint());
     if (event->button() == Qt::LeftButton && OnCheckArea(item, event->position().toPoint())) {
         m_pressedCheck = item.row();
+        m_lastToggled = item.row();
         SetCheck(item.row(), GetCheck(item.row()) ? 0 : 1);
         emit checkChange();
         event->accept();
@@ -194,10 +227,20 @@ void myCheckListBox::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void myCheckListBox::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Space && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (event->key() == Qt::Key_Space && mods == Qt::ShiftModifier) {
+        if (GetCount() > 0) {
+            CheckRangeToCaret();
+            emit checkChange();
+        }
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Space && mods == Qt::NoModifier) {
         // The space bar toggles the caret item and gives every selected item the same state.
         int caret = GetCaretIndex();
         if (caret >= 0) {
+            m_lastToggled = caret;
             int state = GetCheck(caret) ? 0 : 1;
             SetCheck(caret, state);
             for (const QModelIndex& selected : selectionModel()->selectedIndexes()) SetCheck(selected.row(), state);

@@ -6,6 +6,7 @@
 
 #include <QAbstractListModel>
 #include <QListView>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -14,8 +15,9 @@ class FrameListModel : public QAbstractListModel {
     Q_OBJECT
 public:
     struct Item {
-        int position;  // list position shown in the text
-        int frame;     // original frame number shown in the text
+        int position;         // list position shown in the text
+        int frame;            // original frame number shown in the text
+        uint8_t checked = 0;  // check state it is added with
     };
 
     explicit FrameListModel(QObject* parent = nullptr);
@@ -26,12 +28,27 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     void Clear();
-    // Appends items, unchecked, in the order given.
+    // Appends items, with their check states, in the order given.
     void Append(const std::vector<Item>& items);
     QString Text(int row) const;
+    // The original frame number of a row; -1 for a row that does not exist.
+    int Frame(int row) const;
     int Check(int row) const;
     // Returns false for a row that does not exist; signals the change when the state differs.
     bool SetCheck(int row, int check);
+    // Gives rows first to last (inclusive, clamped to the list) the state state(row, old state), with one
+    // change notification for all of them and no checkChanged: fast on any number of rows.
+    template <typename State>
+    void SetChecks(int first, int last, State state) {
+        first = std::max(first, 0);
+        last = std::min(last, rowCount() - 1);
+        if (first > last) return;
+        for (int row = first; row <= last; ++row) {
+            uint8_t& check = m_checks[static_cast<size_t>(row)];
+            check = state(row, check) ? 1 : 0;
+        }
+        emit dataChanged(index(first), index(last), {Qt::CheckStateRole});
+    }
 
 signals:
     // A check state changed.
@@ -60,6 +77,13 @@ public:
     // 0 unchecked, 1 checked; 0 for an index out of range.
     int GetCheck(int index) const;
     void SetCheck(int index, int check);
+    // Checks every item, none, or turns every check over.
+    void CheckAll();
+    void CheckNone();
+    void InvertChecks();
+    // Gives the items from the last one the user toggled to the caret item the state of the last toggle
+    // (Shift+Space); with no toggle yet it toggles the caret item.
+    void CheckRangeToCaret();
     // The item with the focus rectangle (the one that counts in an extended selection); -1 when the list
     // is empty.
     int GetCaretIndex() const;
@@ -94,4 +118,5 @@ private:
     int m_inputDepth = 0;           // inside a user input handler
     bool m_selectionMoved = false;  // the selection or caret moved during that input
     int m_pressedCheck = -1;        // item whose check box took the last press
+    int m_lastToggled = -1;         // item the user toggled last: the far end of a Shift+Space range
 };
