@@ -1,11 +1,12 @@
 #include "dialogs/SelectVideoFrames.h"
 
-#include <QGroupBox>
 #include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QResizeEvent>
 #include <QShowEvent>
-#include <QSignalBlocker>
 #include <QSpinBox>
 #include <algorithm>
 #include <climits>
@@ -16,15 +17,17 @@
 #include <set>
 
 #include "dialogs/PickDialogs.h"
+#include "dialogs/ScorePlot.h"
 #include "framework/DialogUnits.h"
 #include "framework/Framework.h"
 
-// The quality control: digits in a read-only field with arrows at its right. Every step, also one that
-// would leave the range, is announced before the value moves, with the position and the step.
+// The quality control: digits in a field with arrows at its right. Every step, also one that would
+// leave the range, is announced before the value moves, with the position and the step. A typed value
+// is announced when Return is pressed (which goes no further: it does not close the dialog) or when the
+// field loses the focus.
 class QualitySpinBox : public QSpinBox {
 public:
     explicit QualitySpinBox(QWidget* parent) : QSpinBox(parent) {
-        lineEdit()->setReadOnly(true);
         setButtonSymbols(QAbstractSpinBox::UpDownArrows);
         setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         setGroupSeparatorShown(false);
@@ -32,6 +35,7 @@ public:
     }
 
     std::function<void(int position, int delta)> onDeltaPos;
+    std::function<void(bool returnKey)> onEntered;
 
     // The field that shows the digits.
     QLineEdit* Edit() const { return lineEdit(); }
@@ -48,6 +52,21 @@ public:
 protected:
     // The arrows stay usable at the ends of the range, so a step beyond an end is still announced.
     StepEnabled stepEnabled() const override { return StepUpEnabled | StepDownEnabled; }
+
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            interpretText();
+            selectAll();
+            if (onEntered) onEntered(true);
+            event->accept();
+            return;
+        }
+        QSpinBox::keyPressEvent(event);
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QSpinBox::focusOutEvent(event);
+        if (onEntered) onEntered(false);
+    }
 };
 
 namespace {
@@ -56,24 +75,32 @@ const char* const kCaption = "Video Frame Selector";
 const char* const kCaptionOriginal = "Video Frame Selector - Frames in original order.";
 const char* const kCaptionSorted = "Video Frame Selector - Sorted by 'JPEG size'.";
 
-// Layout of the dialog in dialog units: x, y, width, height.
+// Layout of the dialog at its smallest, in dialog units: x, y, width, height. A bigger dialog gives its
+// extra height to the list (and the plot), its extra width to the full-width controls.
 struct Place {
     int x, y, w, h;
 };
-constexpr Place kDialogSize{0, 0, 209, 313};
-constexpr Place kListPlace{7, 7, 195, 142};
-constexpr Place kSortGroup{7, 157, 195, 34};
-constexpr Place kNormal{14, 170, 32, 14};
-constexpr Place kSort{53, 169, 32, 14};
-constexpr Place kQualityEdit{93, 170, 30, 14};  // the arrows sit inside its right end
-constexpr Place kQualityLabel{124, 168, 37, 17};
-constexpr Place kStatus{17, 194, 170, 21};
-constexpr Place kSaveBmp{17, 219, 170, 14};
-constexpr Place kCreateAvi{17, 237, 170, 14};
-constexpr Place kCheckBest{17, 255, 170, 14};
-constexpr Place kSaveImages{17, 273, 170, 14};
-constexpr Place kClose{79, 292, 50, 14};
-constexpr Place kView{163, 169, 32, 14};
+constexpr Place kDialogSize{0, 0, 209, 346};
+constexpr Place kListPlace{7, 7, 195, 142};  // the plot, when shown, takes the top of this place
+constexpr int kPlotHeight = 56;
+constexpr int kPlotGap = 4;
+constexpr Place kCheckedCount{7, 152, 84, 14};
+constexpr Place kCheckAll{93, 152, 45, 14};
+constexpr Place kCheckNone{141, 152, 28, 14};
+constexpr Place kInvert{172, 152, 30, 14};
+constexpr Place kSortGroup{7, 174, 195, 50};
+constexpr Place kNormal{14, 187, 32, 14};
+constexpr Place kSort{53, 186, 32, 14};
+constexpr Place kQualityEdit{93, 187, 30, 14};  // the arrows sit inside its right end
+constexpr Place kQualityLabel{124, 185, 37, 17};
+constexpr Place kView{163, 186, 32, 14};
+constexpr Place kSortOptions{14, 205, 181, 14};  // free: a row for the choice of score
+constexpr Place kStatus{17, 227, 170, 21};
+constexpr Place kSaveBmp{17, 252, 170, 14};
+constexpr Place kCreateAvi{17, 270, 170, 14};
+constexpr Place kCheckBest{17, 288, 170, 14};
+constexpr Place kSaveImages{17, 306, 170, 14};
+constexpr Place kClose{79, 325, 50, 14};
 
 QRect ToPixels(const DialogUnits& du, const Place& p) { return du.Rect(p.x, p.y, p.w, p.h); }
 
@@ -98,35 +125,50 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     : QDialog(parent), m_pFrameOrder(frameOrder), m_pView(receiver), m_frameList(this), m_viewButton(this) {
     setObjectName(QStringLiteral("SelectVideoFrames"));
     setWindowTitle(QString::fromLatin1(kCaption));
-    // A caption with a close box and a fixed frame; no help button.
+    // A caption with a close box and a frame that can be resized; no help button.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setModal(true);
+    setSizeGripEnabled(true);
 
     DialogUnits du(fontMetrics());
-    setFixedSize(du.X(kDialogSize.w), du.Y(kDialogSize.h));
+    setMinimumSize(du.X(kDialogSize.w), du.Y(kDialogSize.h));
+    resize(minimumSize());
+
+    // The sort group is made first so that it lies below the controls drawn inside it (a control made
+    // before it would be covered and could not take a click).
+    m_sortGroup = new QGroupBox(QStringLiteral("Apply \"JPEG-size\" frame sorting algorithm"), this);
+    m_sortGroup->setObjectName(QStringLiteral("IDC_SORT_GROUP"));
+    m_sortGroup->lower();
 
     // Only marks where the check-list goes.
     m_listPlace = new QWidget(this);
     SetControlId(m_listPlace, IDC_LIST_PLACE, "IDC_LIST_PLACE");
-    m_listPlace->setGeometry(ToPixels(du, kListPlace));
     m_listPlace->hide();
 
-    // Made now, placed and shown at every opening.
     SetControlId(&m_frameList, IDC_FRAME_LIST, "IDC_FRAME_LIST");
-    m_frameList.hide();
 
-    m_sortGroup = new QGroupBox(QStringLiteral("Apply \"JPEG-size\" frame sorting algorithm"), this);
-    m_sortGroup->setObjectName(QStringLiteral("IDC_SORT_GROUP"));
-    m_sortGroup->setGeometry(ToPixels(du, kSortGroup));
+    m_plot = new ScorePlot(this);
+    SetControlId(m_plot, IDC_SCORE_PLOT, "IDC_SCORE_PLOT");
+    m_plot->hide();
 
-    m_normalButton = MakeButton(this, "Normal", IDC_NORMAL, "IDC_NORMAL", ToPixels(du, kNormal));
+    m_checkedLabel = new QLabel(QStringLiteral("0 checked"), this);
+    SetControlId(m_checkedLabel, IDC_CHECKED_COUNT, "IDC_CHECKED_COUNT");
+    m_checkedLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_checkAllButton = MakeButton(this, "Check all", IDC_CHECK_ALL, "IDC_CHECK_ALL", QRect());
+    m_checkNoneButton = MakeButton(this, "None", IDC_CHECK_NONE, "IDC_CHECK_NONE", QRect());
+    m_invertButton = MakeButton(this, "Invert", IDC_CHECK_INVERT, "IDC_CHECK_INVERT", QRect());
+    m_checkAllButton->setToolTip(QStringLiteral("Check every frame"));
+    m_checkNoneButton->setToolTip(QStringLiteral("Uncheck every frame"));
+    m_invertButton->setToolTip(
+        QStringLiteral("Turn every check mark over (Shift+Space in the list checks from the last toggled frame "
+                       "to the caret)"));
 
-    m_sortButton = MakeButton(this, "Sort", IDC_SORT, "IDC_SORT", ToPixels(du, kSort));
+    m_normalButton = MakeButton(this, "Normal", IDC_NORMAL, "IDC_NORMAL", QRect());
+    m_sortButton = MakeButton(this, "Sort", IDC_SORT, "IDC_SORT", QRect());
 
     m_qualitySpin = new QualitySpinBox(this);
     SetControlId(m_qualitySpin, IDC_SPIN, "IDC_SPIN");
-    m_qualitySpin->setGeometry(ToPixels(du, kQualityEdit));
     m_qualitySpin->setRange(1, 100);
     m_qualitySpin->setValue(25);
     m_qualitySpin->Edit()->setObjectName(QStringLiteral("IDC_QUALITY"));
@@ -134,18 +176,16 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
 
     m_qualityLabel = new QLabel(QStringLiteral("Adjust sort\nquality"), this);
     m_qualityLabel->setObjectName(QStringLiteral("IDC_QUALITY_LABEL"));
-    m_qualityLabel->setGeometry(ToPixels(du, kQualityLabel));
     m_qualityLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     m_viewButton.setText(QStringLiteral("View"));
     SetControlId(&m_viewButton, IDC_VIEW, "IDC_VIEW");
     m_viewButton.setCheckable(true);
     m_viewButton.setAutoDefault(false);
-    m_viewButton.setGeometry(ToPixels(du, kView));
+    m_viewButton.raise();
 
     m_statusText = new QLabel(this);
     SetControlId(m_statusText, IDC_STATUS, "IDC_STATUS");
-    m_statusText->setGeometry(ToPixels(du, kStatus));
     m_statusText->setFrameStyle(QFrame::Box | QFrame::Plain);
     m_statusText->setLineWidth(1);
     m_statusText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -153,23 +193,25 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     m_statusText->setWordWrap(true);
     m_statusText->setMargin(1);
 
-    m_saveButton = MakeButton(this, "Save displayed frame as a bmp file", IDC_SAVE_BMP, "IDC_SAVE_BMP",
-                              ToPixels(du, kSaveBmp));
-
+    m_saveButton = MakeButton(this, "Save displayed frame as a bmp file", IDC_SAVE_BMP, "IDC_SAVE_BMP", QRect());
     m_createButton = MakeButton(this, "Create AVI video file from checked frames", IDC_CREATE_AVI, "IDC_CREATE_AVI",
-                                ToPixels(du, kCreateAvi));
-
-    m_checkBestButton = MakeButton(this, "Check best...", IDC_CHECK_BEST, "IDC_CHECK_BEST", ToPixels(du, kCheckBest));
+                                QRect());
+    m_checkBestButton = MakeButton(this, "Check best...", IDC_CHECK_BEST, "IDC_CHECK_BEST", QRect());
     m_saveImagesButton = MakeButton(this, "Save checked frames as images...", IDC_SAVE_IMAGES, "IDC_SAVE_IMAGES",
-                                    ToPixels(du, kSaveImages));
+                                    QRect());
 
     m_closeButton = new QPushButton(QStringLiteral("Close"), this);
     SetControlId(m_closeButton, IDOK_CLOSE, "IDOK");
-    m_closeButton->setGeometry(ToPixels(du, kClose));
     m_closeButton->setDefault(true);
 
-    // Keyboard order: the list, the sort controls from left to right, the outputs, Close.
-    setTabOrder(&m_frameList, m_normalButton);
+    Relayout();
+
+    // Keyboard order: the list, its check buttons, the sort controls from left to right, the outputs, Close.
+    setTabOrder(m_plot, &m_frameList);
+    setTabOrder(&m_frameList, m_checkAllButton);
+    setTabOrder(m_checkAllButton, m_checkNoneButton);
+    setTabOrder(m_checkNoneButton, m_invertButton);
+    setTabOrder(m_invertButton, m_normalButton);
     setTabOrder(m_normalButton, m_sortButton);
     setTabOrder(m_sortButton, m_qualitySpin);
     setTabOrder(m_qualitySpin, &m_viewButton);
@@ -181,10 +223,16 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
 
     connect(&m_frameList, &myCheckListBox::selectionChange, this, &SelectVideoFrames::OnFrameListChange);
     connect(&m_frameList, &myCheckListBox::checkChange, this, &SelectVideoFrames::OnFrameListChange);
+    connect(m_checkAllButton, &QPushButton::clicked, this, &SelectVideoFrames::OnCheckAll);
+    connect(m_checkNoneButton, &QPushButton::clicked, this, &SelectVideoFrames::OnCheckNone);
+    connect(m_invertButton, &QPushButton::clicked, this, &SelectVideoFrames::OnInvertChecks);
+    connect(m_plot, &ScorePlot::frameClicked, this, &SelectVideoFrames::OnPlotClicked);
+    connect(m_plot, &ScorePlot::rangeDragged, this, &SelectVideoFrames::OnPlotRange);
     connect(m_normalButton, &QPushButton::clicked, this, &SelectVideoFrames::OnNormal);
     connect(m_sortButton, &QPushButton::clicked, this, &SelectVideoFrames::OnSort);
     connect(&m_viewButton, &QPushButton::clicked, this, &SelectVideoFrames::OnView);
     m_qualitySpin->onDeltaPos = [this](int position, int delta) { OnQualityDeltaPos(position, delta); };
+    m_qualitySpin->onEntered = [this](bool returnKey) { OnQualityEntered(returnKey); };
     connect(m_saveButton, &QPushButton::clicked, this, &SelectVideoFrames::OnSaveDisplayedFrame);
     connect(m_createButton, &QPushButton::clicked, this, &SelectVideoFrames::OnCreateAvi);
     connect(m_checkBestButton, &QPushButton::clicked, this, &SelectVideoFrames::OnCheckBest);
@@ -196,6 +244,53 @@ SelectVideoFrames::~SelectVideoFrames() = default;
 
 QSpinBox* SelectVideoFrames::QualitySpin() const { return m_qualitySpin; }
 
+void SelectVideoFrames::Relayout() {
+    const DialogUnits du(fontMetrics());
+    const int dw = std::max(0, width() - du.X(kDialogSize.w));
+    const int dh = std::max(0, height() - du.Y(kDialogSize.h));
+    // A place of the smallest layout, widened by grow and moved right by shift and down by dh.
+    auto at = [&](const Place& p, int grow = 0, int shift = 0) {
+        return ToPixels(du, p).adjusted(shift, dh, shift + grow, dh);
+    };
+
+    QRect list = ToPixels(du, kListPlace).adjusted(0, 0, dw, dh);
+    if (m_plot->HasScores()) {
+        // The plot takes a third of the extra height, the list the rest.
+        const int plotHeight = du.Y(kPlotHeight) + dh / 3;
+        m_plot->setGeometry(QRect(list.left(), list.top(), list.width(), plotHeight));
+        list.setTop(list.top() + plotHeight + du.Y(kPlotGap));
+        m_plot->show();
+    } else {
+        m_plot->hide();
+    }
+    m_listPlace->setGeometry(list);
+    m_frameList.setGeometry(list);
+
+    m_checkedLabel->setGeometry(at(kCheckedCount));
+    m_checkAllButton->setGeometry(at(kCheckAll, 0, dw));
+    m_checkNoneButton->setGeometry(at(kCheckNone, 0, dw));
+    m_invertButton->setGeometry(at(kInvert, 0, dw));
+    m_sortGroup->setGeometry(at(kSortGroup, dw));
+    m_normalButton->setGeometry(at(kNormal));
+    m_sortButton->setGeometry(at(kSort));
+    m_qualitySpin->setGeometry(at(kQualityEdit));
+    m_qualityLabel->setGeometry(at(kQualityLabel));
+    m_viewButton.setGeometry(at(kView, 0, dw));
+    m_sortOptionsPlace = at(kSortOptions, dw);
+    m_statusText->setGeometry(at(kStatus, dw));
+    if (!m_fullStatus.isEmpty()) SetStatusText(m_fullStatus);
+    m_saveButton->setGeometry(at(kSaveBmp, dw));
+    m_createButton->setGeometry(at(kCreateAvi, dw));
+    m_checkBestButton->setGeometry(at(kCheckBest, dw));
+    m_saveImagesButton->setGeometry(at(kSaveImages, dw));
+    m_closeButton->setGeometry(at(kClose, 0, dw / 2));
+}
+
+void SelectVideoFrames::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    Relayout();
+}
+
 void SelectVideoFrames::showEvent(QShowEvent* event) {
     // Every opening initialises the dialog afresh; a window coming back from the task bar does not.
     if (!event->spontaneous()) OnInitDialog();
@@ -203,18 +298,29 @@ void SelectVideoFrames::showEvent(QShowEvent* event) {
 }
 
 bool SelectVideoFrames::OnInitDialog() {
-    setWindowTitle(QString::fromLatin1(kCaption));
+    // The caption names the order the list shows, which the view has kept.
+    setWindowTitle(m_orderCaption.isEmpty() ? QString::fromLatin1(kCaption) : m_orderCaption);
     m_viewButton.setChecked(false);
 
-    m_frameList.setGeometry(m_listPlace->geometry());
-    m_frameList.show();
     FillFrameList();
+    RefreshScores();
 
     // The quality kept from the last opening, shown as the encoder will use it.
     m_qualitySpin->setValue(qBound(1, m_quality, 100));
 
     m_frameList.setFocus(Qt::OtherFocusReason);
     return true;
+}
+
+void SelectVideoFrames::RefreshScores() {
+    FrameScores scores;
+    Send(UWM_FRAME_SCORES, 0, reinterpret_cast<LPARAM>(&scores));
+    const bool had = m_plot->HasScores();
+    m_plot->SetCaption(scores.name);
+    m_plot->SetScores(std::move(scores.values));
+    m_plot->SetChecked(m_checkedByFrame);
+    m_plot->SetCurrentFrame(m_displayedFrame);
+    if (had != m_plot->HasScores()) Relayout();
 }
 
 namespace {
@@ -282,11 +388,13 @@ void SelectVideoFrames::FillFrameList() {
         for (int p = first; p < end; ++p) {
             int score = 0, frame = 0;
             if (std::sscanf((*m_pFrameOrder)[static_cast<size_t>(p)].c_str(), "%d %d", &score, &frame) != 2) frame = 0;
-            items.push_back({p, frame});
+            const bool checked = frame >= 0 && static_cast<size_t>(frame) < m_checkedByFrame.size() &&
+                                 m_checkedByFrame[static_cast<size_t>(frame)];
+            items.push_back({p, frame, static_cast<uint8_t>(checked ? 1 : 0)});
         }
     }
     m_frameList.AddFrameItems(items);
-    m_checkedCount = 0;
+    CollectChecks();
     SetStatusText(QString::asprintf("Displaying frame:  %d", m_displayedFrame));
 }
 
@@ -297,7 +405,7 @@ int SelectVideoFrames::FrameNumberOf(const QString& text) {
     return std::atoi(text.mid(at + kKey.size()).toLatin1().constData());
 }
 
-void SelectVideoFrames::OnFrameListChange() {
+void SelectVideoFrames::CollectChecks() {
     const int n = m_frameList.GetCount();
     const size_t room = static_cast<size_t>(std::max(n, 1));
     m_checkedPositions.reset(new (std::nothrow) int[room]);
@@ -308,17 +416,70 @@ void SelectVideoFrames::OnFrameListChange() {
         m_checkedFrames.reset();
         return;
     }
+    const FrameListModel& model = *m_frameList.Model();
     for (int i = 0; i < n; ++i) {
-        if (m_frameList.GetCheck(i)) m_checkedPositions[static_cast<size_t>(m_checkedCount++)] = i;
+        const int frame = model.Frame(i);
+        const int check = model.Check(i);
+        if (check) {
+            m_checkedPositions[static_cast<size_t>(m_checkedCount)] = i;
+            m_checkedFrames[static_cast<size_t>(m_checkedCount++)] = frame;
+        }
+        // The marks are kept by frame, for the next filling of the list and the plot.
+        if (frame < 0 || frame >= INT_MAX) continue;
+        if (static_cast<size_t>(frame) >= m_checkedByFrame.size()) {
+            if (!check) continue;
+            m_checkedByFrame.resize(static_cast<size_t>(frame) + 1, 0);
+        }
+        m_checkedByFrame[static_cast<size_t>(frame)] = static_cast<uint8_t>(check);
     }
-    for (int k = 0; k < m_checkedCount; ++k)
-        m_checkedFrames[static_cast<size_t>(k)] = FrameNumberOf(
-            m_frameList.GetText(m_checkedPositions[static_cast<size_t>(k)]));
+    m_checkedLabel->setText(QStringLiteral("%1 checked").arg(m_checkedCount));
+    m_plot->SetChecked(m_checkedByFrame);
+}
 
+void SelectVideoFrames::OnFrameListChange() {
+    CollectChecks();
+    if (!m_checkedPositions) return;
     int caret = m_frameList.GetCaretIndex();
     if (caret >= 0) m_displayedFrame = FrameNumberOf(m_frameList.GetText(caret));
+    m_plot->SetCurrentFrame(m_displayedFrame);
     Send(UWM_SHOW_FRAME, static_cast<WPARAM>(m_displayedFrame), 0);
     SetStatusText(QString::asprintf("Displaying frame:  %d", m_displayedFrame));
+}
+
+void SelectVideoFrames::OnCheckAll() {
+    m_frameList.CheckAll();
+    OnFrameListChange();
+}
+
+void SelectVideoFrames::OnCheckNone() {
+    m_frameList.CheckNone();
+    OnFrameListChange();
+}
+
+void SelectVideoFrames::OnInvertChecks() {
+    m_frameList.InvertChecks();
+    OnFrameListChange();
+}
+
+void SelectVideoFrames::OnPlotClicked(int frame) {
+    const FrameListModel& model = *m_frameList.Model();
+    for (int i = 0; i < model.rowCount(); ++i) {
+        if (model.Frame(i) != frame) continue;
+        const QModelIndex item = model.index(i);
+        m_frameList.setCurrentIndex(item);
+        m_frameList.scrollTo(item);
+        OnFrameListChange();
+        return;
+    }
+}
+
+void SelectVideoFrames::OnPlotRange(int first, int last) {
+    FrameListModel& model = *m_frameList.Model();
+    model.SetChecks(0, model.rowCount() - 1, [&](int row, uint8_t old) {
+        const int frame = model.Frame(row);
+        return old || (frame >= first && frame <= last);
+    });
+    OnFrameListChange();
 }
 
 void SelectVideoFrames::OnNormal() {
@@ -326,6 +487,7 @@ void SelectVideoFrames::OnNormal() {
     Send(UWM_ORDER_ORIGINAL, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
     FillFrameList();
     if (!m_orderReset) setWindowTitle(QString::fromLatin1(kCaptionOriginal));
+    m_orderCaption = windowTitle();
     m_orderReset = 0;
     m_viewButton.setChecked(false);
     Send(UWM_QUALITY_PREVIEW, 0, 1);
@@ -336,7 +498,9 @@ void SelectVideoFrames::OnSort() {
     Send(UWM_SORT_JPEG_SIZE, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
     FillFrameList();
     setWindowTitle(QString::fromLatin1(m_orderReset ? kCaptionOriginal : kCaptionSorted));
+    m_orderCaption = windowTitle();
     m_orderReset = 0;
+    RefreshScores();
     m_viewButton.setChecked(false);
     Send(UWM_QUALITY_PREVIEW, 0, 1);
 }
@@ -346,6 +510,16 @@ void SelectVideoFrames::OnView() { Send(UWM_QUALITY_PREVIEW, m_viewButton.isChec
 void SelectVideoFrames::OnQualityDeltaPos(int position, int delta) {
     // Stored unclamped: a step beyond an end gives 0 or 101, which the encoder takes as 1 or 100.
     m_quality = position + delta;
+    m_viewButton.setChecked(true);
+    Send(UWM_QUALITY_PREVIEW, 1, 1);
+}
+
+void SelectVideoFrames::OnQualityEntered(bool returnKey) {
+    const int value = m_qualitySpin->value();
+    // Leaving the field after stepping (the stored quality may then lie just outside the field's range)
+    // or without typing changes nothing.
+    if (!returnKey && value == qBound(1, m_quality, 100)) return;
+    m_quality = value;
     m_viewButton.setChecked(true);
     Send(UWM_QUALITY_PREVIEW, 1, 1);
 }
@@ -377,22 +551,18 @@ void SelectVideoFrames::OnCheckBest() {
     if (m_pFrameOrder && (m_pFrameOrder->size() != entries || (entries && m_pFrameOrder->front() != first))) {
         FillFrameList();
         setWindowTitle(QString::fromLatin1(m_orderReset ? kCaptionOriginal : kCaptionSorted));
+        m_orderCaption = windowTitle();
     }
     m_orderReset = 0;
+    RefreshScores();
     CheckFrames(frames);
     SetStatusText(QString::asprintf("%zu frames checked: %s", frames.size(), DescribePickRule(settings).c_str()));
 }
 
 void SelectVideoFrames::CheckFrames(const std::vector<int32_t>& frames) {
     const std::set<int32_t> wanted(frames.begin(), frames.end());
-    {
-        // One update at the end, not one per item.
-        const QSignalBlocker blockList(&m_frameList);
-        const QSignalBlocker blockModel(m_frameList.model());
-        for (int i = 0; i < m_frameList.GetCount(); ++i)
-            m_frameList.SetCheck(i, wanted.count(FrameNumberOf(m_frameList.GetText(i))) ? 1 : 0);
-    }
-    m_frameList.viewport()->update();
+    FrameListModel& model = *m_frameList.Model();
+    model.SetChecks(0, model.rowCount() - 1, [&](int row, uint8_t) { return wanted.count(model.Frame(row)) != 0; });
     OnFrameListChange();
 }
 

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QPushButton>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ class QGroupBox;
 class QLabel;
 class QSpinBox;
 class QualitySpinBox;
+class ScorePlot;
 
 class SelectVideoFrames : public QDialog {
     Q_OBJECT
@@ -36,6 +38,11 @@ public:
         IDC_VIEW = 1022,
         IDC_CHECK_BEST = 1023,
         IDC_SAVE_IMAGES = 1024,
+        IDC_CHECKED_COUNT = 1025,
+        IDC_CHECK_ALL = 1026,
+        IDC_CHECK_NONE = 1027,
+        IDC_CHECK_INVERT = 1028,
+        IDC_SCORE_PLOT = 1029,
     };
 
     // parent: the view's widget; receiver: the view, which handles every message; frameOrder: the view's
@@ -47,7 +54,8 @@ public:
     // middle; the whole text stays in the field's tool tip and is what StatusText returns.
     void SetStatusText(const QString& text);
     QString StatusText() const;
-    // Lists positions m_firstPos up to m_endPos of the frame order, all unchecked.
+    // Lists positions m_firstPos up to m_endPos of the frame order, each frame with the check mark it
+    // had (check marks belong to frames, not to list positions, and last as long as the dialog).
     void FillFrameList();
 
     // Handlers of the controls, also callable directly.
@@ -66,6 +74,18 @@ public:
     void OnSaveImages();
     // Checks exactly the listed frames (original numbers), unchecks the rest.
     void CheckFrames(const std::vector<int32_t>& frames);
+    // Check all, none, invert.
+    void OnCheckAll();
+    void OnCheckNone();
+    void OnInvertChecks();
+    // Return in the quality field (returnKey), or the field left with a typed value: the value becomes
+    // the quality and the preview shows it. A value left unchanged by leaving the field does nothing.
+    void OnQualityEntered(bool returnKey);
+    // The plot: a click shows the frame (its list item becomes the caret item); a drag checks a range.
+    void OnPlotClicked(int frame);
+    void OnPlotRange(int first, int last);
+    // Asks the view for the last sort's scores; the plot shows when there are any.
+    void RefreshScores();
 
     // Controls, for the view and for tests.
     QPushButton* NormalButton() const { return m_normalButton; }
@@ -79,6 +99,15 @@ public:
     QPushButton* SaveImagesButton() const { return m_saveImagesButton; }
     QGroupBox* SortGroup() const { return m_sortGroup; }
     QLabel* QualityLabel() const { return m_qualityLabel; }
+    QLabel* CheckedCountLabel() const { return m_checkedLabel; }
+    QPushButton* CheckAllButton() const { return m_checkAllButton; }
+    QPushButton* CheckNoneButton() const { return m_checkNoneButton; }
+    QPushButton* InvertButton() const { return m_invertButton; }
+    ScorePlot* Plot() const { return m_plot; }
+    // Where a row of sort options goes: inside the sort group, under its buttons; empty for now.
+    QRect SortOptionsPlace() const { return m_sortOptionsPlace; }
+    // Check marks by original frame number (nonzero: checked).
+    const std::vector<uint8_t>& CheckedByFrame() const { return m_checkedByFrame; }
 
     // What the view and tests read and set.
     // The list's range of frame order positions, [first, end), taken at the next opening.
@@ -105,6 +134,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     int m_orderReset = 0;                           // a long operation was terminated and reset the order
@@ -122,6 +152,11 @@ private:
 
     // Runs at every opening: places the check-list, fills it, sets the quality control.
     bool OnInitDialog();
+    // Places every control for the dialog's size: the plot and the list take what the dialog grows by.
+    void Relayout();
+    // Reads the check marks from the list into the checked arrays, the per-frame marks, the count and
+    // the plot.
+    void CollectChecks();
     LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam);
     // The number after "Frame Number" in an item's text, read as atoi reads it.
     static int FrameNumberOf(const QString& text);
@@ -139,4 +174,12 @@ private:
     QPushButton* m_closeButton = nullptr;
     QPushButton* m_checkBestButton = nullptr;
     QPushButton* m_saveImagesButton = nullptr;
+    QLabel* m_checkedLabel = nullptr;
+    QPushButton* m_checkAllButton = nullptr;
+    QPushButton* m_checkNoneButton = nullptr;
+    QPushButton* m_invertButton = nullptr;
+    ScorePlot* m_plot = nullptr;
+    QRect m_sortOptionsPlace;
+    std::vector<uint8_t> m_checkedByFrame;  // check marks by original frame number
+    QString m_orderCaption;                 // the caption naming the list's order, once Normal or Sort ran
 };

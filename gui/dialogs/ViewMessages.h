@@ -2,7 +2,9 @@
 // before the send returns, so the dialog waits until the work is done.
 #pragma once
 
+#include <QString>
 #include <cstdint>
+#include <vector>
 
 using UINT = unsigned int;
 using WPARAM = uintptr_t;
@@ -30,4 +32,13 @@ enum : UINT {
                                             // chosen frames; sorts first when no sort has scored the frames
     UWM_EXPORT_IMAGES = WM_APP + 11,        // wParam: const ImageSaveChoices*, lParam: const std::vector<int32_t>*
                                             // of frames; wParam 0 asks whether a crop box is drawn (1 or 0)
+    UWM_FRAME_SCORES = WM_APP + 12,         // lParam: FrameScores* to fill with the last sort's scores
+};
+
+// What UWM_FRAME_SCORES hands back: one score per frame in frame order (NaN for a frame without one),
+// larger meaning more detailed, and what the score is, for the plot's caption. Empty when no sort has
+// scored the frames.
+struct FrameScores {
+    std::vector<double> values;
+    QString name;
 };

@@ -130,7 +130,8 @@ void CTessaronView::OnDraw(QPainter& painter) {
                 else
                     DrawFrameCopy(painter);
                 drawn = true;
-                if (GetDocument()) GetDocument()->SetTitle(m_baseTitle + QStringLiteral(" - %1").arg(m_currentFrame));
+                if (GetDocument())
+                    GetDocument()->SetTitle(m_baseTitle + QStringLiteral(" - %1").arg(m_currentFrame) + PreviewNote());
             }
         }
         // A frame that cannot be read draws nothing new: the last picture stays as it was.
@@ -143,7 +144,8 @@ void CTessaronView::OnDraw(QPainter& painter) {
         // (During a sort the title names the frame being scored.)
         if (made && !LoopGuard::Active()) {
             m_frameEnd = m_pFrameInfo->frameCount;
-            if (GetDocument()) GetDocument()->SetTitle(m_baseTitle + QStringLiteral(" - %1").arg(m_currentFrame));
+            if (GetDocument())
+                GetDocument()->SetTitle(m_baseTitle + QStringLiteral(" - %1").arg(m_currentFrame) + PreviewNote());
         }
     }
 
@@ -218,6 +220,7 @@ LRESULT CTessaronView::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case UWM_QUALITY_PREVIEW: return ShowQualityPreview(wParam, lParam);
     case UWM_CHECK_BEST: return OnCheckBest(wParam, lParam);
     case UWM_EXPORT_IMAGES: return OnExportImages(wParam, lParam);
+    case UWM_FRAME_SCORES: return OnFrameScores(wParam, lParam);
     default: return 0;
     }
 }

@@ -58,6 +58,10 @@ public:
     // UWM_CHECK_BEST and UWM_EXPORT_IMAGES (view/ViewImages.cpp).
     LRESULT OnCheckBest(WPARAM wParam, LPARAM lParam);
     LRESULT OnExportImages(WPARAM wParam, LPARAM lParam);
+    // UWM_FRAME_SCORES: the finished sort's JPEG sizes by frame, for the selector's plot.
+    LRESULT OnFrameScores(WPARAM wParam, LPARAM lParam);
+    // The words title and status bar carry while the quality preview is on; empty while it is off.
+    QString PreviewNote() const;
     // UWM_SAVE_DISPLAYED_FRAME.
     LRESULT OnSaveDisplayedFrame(WPARAM wParam, LPARAM lParam);
     // UWM_QUALITY_PREVIEW; also called by the paint (1, 1) while the preview is on, to draw it.
@@ -107,6 +111,7 @@ public:
     int m_captureTitle = 1;      // until the first draw has taken m_baseTitle
     int m_imageWidth = 0, m_imageHeight = 0;
     int m_previewOn = 0;                // quality preview on
+    int m_cancelKeepsOrder = 0;         // a terminated loop leaves the frame order as it is (the writes)
     FrameInfo* m_pFrameInfo = nullptr;  // what the reader's Open returned; lives in the reader
     std::unique_ptr<VideoFrameReader> m_pReader;
     uint8_t m_videoOpen = 0;  // the video opened at initial update

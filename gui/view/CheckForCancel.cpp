@@ -27,8 +27,12 @@ int CTessaronView::CheckForCancel() {
             framework.MessageBox(this, QStringLiteral("Operation terminated."), QString(), MB_OK | MB_SETFOREGROUND);
         if (qApp) QGuiApplication::restoreOverrideCursor();
         if (answer == IDYES) {
-            BuildOriginalOrder(0, 0);
-            if (m_pSelector) m_pSelector->MarkOrderReset();
+            // A terminated sort leaves a partial order behind, which goes back to the original; a
+            // terminated write changes nothing the user arranged.
+            if (!m_cancelKeepsOrder) {
+                BuildOriginalOrder(0, 0);
+                if (m_pSelector) m_pSelector->MarkOrderReset();
+            }
             result = 0;
         }
     }

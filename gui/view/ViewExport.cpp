@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QPainter>
+#include <QScopedValueRollback>
 
 #include "framework/Document.h"
 #include "framework/Framework.h"
@@ -51,6 +52,7 @@ void CTessaronView::RunWriteLoop(
     // While the loop runs the view shows a frame of it now and then, drawn straight from the loop's block
     // (the reader reads the few frames it shows whole, the others only as far as the output needs
     // them); afterwards it shows again what it showed before.
+    const QScopedValueRollback keepOrder(m_cancelKeepsOrder, 1);
     const QImage shownBefore = m_frameImage;
     const int drawnBefore = m_drawnFrame;
     bool drew = false;

@@ -3,6 +3,7 @@
 // view hangs its cancel check, status texts, frame copy, title and drawing on them.
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -143,6 +144,26 @@ JpegScore CTessaronView::ScoreAndDraw(const uint8_t* pixels, int width, int heig
     return score;
 }
 
+QString CTessaronView::PreviewNote() const {
+    // The encoder takes the stored quality's low byte, 0 as 1 and anything above 100 as 100.
+    return m_previewOn ? QString::asprintf(" [JPEG preview, quality %d]", std::clamp(ScoringQuality(), 1, 100))
+                       : QString();
+}
+
+LRESULT CTessaronView::OnFrameScores(WPARAM, LPARAM lParam) {
+    auto* scores = reinterpret_cast<FrameScores*>(lParam);
+    if (!scores) return 0;
+    scores->values.clear();
+    scores->name.clear();
+    // Only a sort that went to the end has scored every frame it could read.
+    if (m_pickQuality < 0) return 0;
+    scores->values.reserve(m_pickScores.size());
+    for (const PickScore& s : m_pickScores)
+        scores->values.push_back(s.readable && s.score.encoded ? static_cast<double>(s.score.jpegBytes) : std::nan(""));
+    scores->name = QString::asprintf("Detail: JPEG size in bytes at quality %d, by frame", m_pickQuality);
+    return 1;
+}
+
 LRESULT CTessaronView::ShowQualityPreview(WPARAM wParam, LPARAM) {
     if (m_pPaintPainter) {
         // Called by the paint, which has just copied the current frame: the preview is drawn in its place.
@@ -150,7 +171,14 @@ LRESULT CTessaronView::ShowQualityPreview(WPARAM wParam, LPARAM) {
         PreviewFrameCopy();
         return 0;
     }
+    const int wasOn = m_previewOn;
     m_previewOn = wParam ? 1 : 0;
+    // The main window says so while the view shows frames through the JPEG round trip.
+    if (m_previewOn)
+        AppFramework().SetStatusText(QString::asprintf("Preview: frame %d after JPEG compression at quality %d",
+                                                       m_currentFrame, std::clamp(ScoringQuality(), 1, 100)));
+    else if (wasOn)
+        AppFramework().SetStatusText(QString());
     // The current frame is read afresh: the copy may hold another frame (the last one a sort scored).
     if (ReadFrameCopy(m_currentFrame))
         PreviewFrameCopy();

@@ -14,4 +14,6 @@ void CTessaronView::OnFrameSelector() {
     if (!m_pSelector) return;
     m_pSelector->SetListRange(m_frameStart, m_frameEnd);
     AppFramework().DoModal(m_pSelector);
+    // The quality preview belongs to the selector: closing it shows the frame plainly again.
+    if (m_previewOn) ShowQualityPreview(0, 1);
 }

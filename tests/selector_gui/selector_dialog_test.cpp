@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QSpinBox>
 
+#include "dialogs/ScorePlot.h"
 #include "framework/DialogUnits.h"
 #include "tests/selector_gui/SelectorTestFixture.h"
 
@@ -49,31 +50,42 @@ TEST_F(SelectorTest, OpensWithEveryControlOfItsLayout) {
         EXPECT_EQ(spin->text(), "25");
         QLineEdit* edit = spin->findChild<QLineEdit*>();
         ASSERT_NE(edit, nullptr);
-        EXPECT_TRUE(edit->isReadOnly());
+        EXPECT_FALSE(edit->isReadOnly());
+        EXPECT_EQ(dlg->CheckedCountLabel()->text(), "0 checked");
+        EXPECT_FALSE(dlg->Plot()->isVisible());
 
-        // Where the layout puts each control, in the dialog font's units.
+        // Where the layout puts each control at the smallest size, in the dialog font's units.
         DialogUnits du(dlg->fontMetrics());
-        EXPECT_EQ(dlg->size(), QSize(du.X(209), du.Y(313)));
+        EXPECT_EQ(dlg->size(), QSize(du.X(209), du.Y(346)));
+        EXPECT_EQ(dlg->minimumSize(), dlg->size());
         EXPECT_EQ(dlg->FrameList().geometry(), du.Rect(7, 7, 195, 142));
         EXPECT_TRUE(dlg->FrameList().isVisible());
-        EXPECT_EQ(dlg->SortGroup()->geometry(), du.Rect(7, 157, 195, 34));
-        EXPECT_EQ(dlg->NormalButton()->geometry(), du.Rect(14, 170, 32, 14));
-        EXPECT_EQ(dlg->SortButton()->geometry(), du.Rect(53, 169, 32, 14));
-        EXPECT_EQ(spin->geometry(), du.Rect(93, 170, 30, 14));
-        EXPECT_EQ(dlg->QualityLabel()->geometry(), du.Rect(124, 168, 37, 17));
-        EXPECT_EQ(dlg->StatusLabel()->geometry(), du.Rect(17, 194, 170, 21));
-        EXPECT_EQ(dlg->SaveButton()->geometry(), du.Rect(17, 219, 170, 14));
-        EXPECT_EQ(dlg->CreateButton()->geometry(), du.Rect(17, 237, 170, 14));
-        EXPECT_EQ(dlg->CheckBestButton()->geometry(), du.Rect(17, 255, 170, 14));
-        EXPECT_EQ(dlg->SaveImagesButton()->geometry(), du.Rect(17, 273, 170, 14));
-        EXPECT_EQ(dlg->CloseButton()->geometry(), du.Rect(79, 292, 50, 14));
-        EXPECT_EQ(dlg->ViewButton().geometry(), du.Rect(163, 169, 32, 14));
+        EXPECT_EQ(dlg->CheckedCountLabel()->geometry(), du.Rect(7, 152, 84, 14));
+        EXPECT_EQ(dlg->CheckAllButton()->geometry(), du.Rect(93, 152, 45, 14));
+        EXPECT_EQ(dlg->CheckNoneButton()->geometry(), du.Rect(141, 152, 28, 14));
+        EXPECT_EQ(dlg->InvertButton()->geometry(), du.Rect(172, 152, 30, 14));
+        EXPECT_EQ(dlg->SortGroup()->geometry(), du.Rect(7, 174, 195, 50));
+        EXPECT_EQ(dlg->NormalButton()->geometry(), du.Rect(14, 187, 32, 14));
+        EXPECT_EQ(dlg->SortButton()->geometry(), du.Rect(53, 186, 32, 14));
+        EXPECT_EQ(spin->geometry(), du.Rect(93, 187, 30, 14));
+        EXPECT_EQ(dlg->QualityLabel()->geometry(), du.Rect(124, 185, 37, 17));
+        EXPECT_EQ(dlg->ViewButton().geometry(), du.Rect(163, 186, 32, 14));
+        EXPECT_EQ(dlg->SortOptionsPlace(), du.Rect(14, 205, 181, 14));
+        EXPECT_EQ(dlg->StatusLabel()->geometry(), du.Rect(17, 227, 170, 21));
+        EXPECT_EQ(dlg->SaveButton()->geometry(), du.Rect(17, 252, 170, 14));
+        EXPECT_EQ(dlg->CreateButton()->geometry(), du.Rect(17, 270, 170, 14));
+        EXPECT_EQ(dlg->CheckBestButton()->geometry(), du.Rect(17, 288, 170, 14));
+        EXPECT_EQ(dlg->SaveImagesButton()->geometry(), du.Rect(17, 306, 170, 14));
+        EXPECT_EQ(dlg->CloseButton()->geometry(), du.Rect(79, 325, 50, 14));
         // Texts fit their controls.
-        for (QPushButton* b :
-             {dlg->NormalButton(), dlg->SortButton(), &dlg->ViewButton(), dlg->SaveButton(), dlg->CreateButton(),
-              dlg->CheckBestButton(), dlg->SaveImagesButton(), dlg->CloseButton()})
+        for (QPushButton* b : {dlg->NormalButton(), dlg->SortButton(), &dlg->ViewButton(), dlg->SaveButton(),
+                               dlg->CreateButton(), dlg->CheckBestButton(), dlg->SaveImagesButton(), dlg->CloseButton(),
+                               dlg->CheckAllButton(), dlg->CheckNoneButton(), dlg->InvertButton()})
             EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), b->width()) << b->text().toStdString();
         EXPECT_LE(dlg->QualityLabel()->sizeHint().height(), dlg->QualityLabel()->height() + 2);
+        // Every button takes a click at its visible centre (nothing drawn later lies over it).
+        for (QPushButton* b : dlg->findChildren<QPushButton*>())
+            EXPECT_EQ(dlg->childAt(b->geometry().center()), b) << b->text().toStdString();
 
         // One item per frame, in original order.
         ASSERT_EQ(dlg->FrameList().GetCount(), kFrames);
@@ -141,7 +153,7 @@ TEST_F(SelectorTest, ChecksAreCollectedInListOrderAndTheCaretItemIsShown) {
     });
 }
 
-TEST_F(SelectorTest, NormalPutsBackOriginalOrderAndClearsTheChecks) {
+TEST_F(SelectorTest, NormalPutsBackOriginalOrderAndKeepsTheChecks) {
     SetOrder({7, 2, 5, 0, 11, 1, 3, 4, 6, 8, 9, 10});
     RunSelector([&](SelectVideoFrames* dlg) {
         ClickCheck(dlg->FrameList(), 0);
@@ -152,7 +164,9 @@ TEST_F(SelectorTest, NormalPutsBackOriginalOrderAndClearsTheChecks) {
 
         QTest::mouseClick(dlg->NormalButton(), Qt::LeftButton);
         EXPECT_EQ(dlg->windowTitle(), kOriginalCaption);
-        EXPECT_EQ(dlg->CheckedCount(), 0);
+        // The checks stay with their frames (7 and 0), now at positions 0 and 7.
+        EXPECT_EQ(Checked(dlg->CheckedFrames(), dlg->CheckedCount()), (std::vector<int>{0, 7}));
+        EXPECT_EQ(dlg->CheckedCountLabel()->text(), "2 checked");
         EXPECT_EQ(dlg->OrderReset(), 0);
         EXPECT_FALSE(dlg->ViewButton().isChecked());
         EXPECT_EQ(view->m_previewOn, 0);
@@ -160,9 +174,10 @@ TEST_F(SelectorTest, NormalPutsBackOriginalOrderAndClearsTheChecks) {
         ASSERT_EQ(dlg->FrameList().GetCount(), kFrames);
         for (int i = 0; i < kFrames; ++i) {
             EXPECT_EQ(dlg->FrameList().GetText(i), QString("%1  -  Original Frame Number %1").arg(i));
-            EXPECT_EQ(dlg->FrameList().GetCheck(i), 0);
+            EXPECT_EQ(dlg->FrameList().GetCheck(i), i == 0 || i == 7 ? 1 : 0) << i;
         }
 
+        QTest::mouseClick(dlg->CheckNoneButton(), Qt::LeftButton);
         QTest::mouseClick(dlg->CreateButton(), Qt::LeftButton);
         ASSERT_EQ(fw.messages.size(), 1u);
         EXPECT_EQ(fw.messages[0].text, "No frames were checked.");
@@ -226,21 +241,100 @@ TEST_F(SelectorTest, EveryQualityStepIsStoredAndSwitchesThePreviewOn) {
     });
 }
 
-TEST_F(SelectorTest, AReopenedDialogIsFreshButKeepsTheOrderAndTheShownFrame) {
+TEST_F(SelectorTest, AReopenedDialogKeepsTheChecksTheOrderAndTheShownFrameButNotThePreview) {
     SetOrder({7, 2, 5, 0, 11, 1, 3, 4, 6, 8, 9, 10});
     RunSelector([&](SelectVideoFrames* dlg) {
         ClickCheck(dlg->FrameList(), 2);
-        dlg->ViewButton().setChecked(true);
+        ClickCheck(dlg->FrameList(), 4);
+        // Return in the quality field applies a typed value and leaves the dialog open.
+        QLineEdit* edit = dlg->QualitySpin()->findChild<QLineEdit*>();
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, "60");
+        QTest::keyClick(edit, Qt::Key_Return);
+        EXPECT_TRUE(dlg->isVisible());
+        EXPECT_EQ(dlg->result(), 0);
+        EXPECT_EQ(dlg->Quality(), 60);
+        EXPECT_TRUE(dlg->ViewButton().isChecked());
+        EXPECT_EQ(view->m_previewOn, 1);
+        // The view says so while the preview is on.
+        Paint();
+        EXPECT_TRUE(view->GetDocument()->GetTitle().endsWith(" [JPEG preview, quality 60]"))
+            << view->GetDocument()->GetTitle().toStdString();
+        EXPECT_TRUE(fw.statusTexts.back().startsWith("Preview: frame 11 after JPEG compression at quality 60"));
         dlg->setWindowTitle(kOriginalCaption);
     });
+    // Closing ended the preview.
+    EXPECT_EQ(view->m_previewOn, 0);
+    Paint();
+    EXPECT_FALSE(view->GetDocument()->GetTitle().contains("preview"));
     RunSelector([&](SelectVideoFrames* dlg) {
+        // No Normal or Sort has named the order: the plain caption.
         EXPECT_EQ(dlg->windowTitle(), "Video Frame Selector");
         EXPECT_FALSE(dlg->ViewButton().isChecked());
-        EXPECT_EQ(dlg->CheckedCount(), 0);
-        EXPECT_EQ(dlg->FrameList().GetCheck(2), 0);
+        EXPECT_EQ(Checked(dlg->CheckedFrames(), dlg->CheckedCount()), (std::vector<int>{5, 11}));
+        EXPECT_EQ(dlg->CheckedCountLabel()->text(), "2 checked");
         EXPECT_EQ(dlg->FrameList().GetText(0), "0  -  Original Frame Number 7");
-        EXPECT_EQ(dlg->DisplayedFrame(), 5);
-        EXPECT_EQ(dlg->StatusText(), "Displaying frame:  5");
+        EXPECT_EQ(dlg->DisplayedFrame(), 11);
+        EXPECT_EQ(dlg->StatusText(), "Displaying frame:  11");
+        EXPECT_EQ(dlg->QualitySpin()->value(), 60);
+        QTest::mouseClick(dlg->NormalButton(), Qt::LeftButton);
+    });
+    RunSelector([&](SelectVideoFrames* dlg) {
+        EXPECT_EQ(dlg->windowTitle(), kOriginalCaption);
+        EXPECT_EQ(Checked(dlg->CheckedPositions(), dlg->CheckedCount()), (std::vector<int>{5, 11}));
+    });
+    EXPECT_TRUE(fw.unexpected.empty());
+}
+
+TEST_F(SelectorTest, CheckAllNoneInvertAndShiftSpaceRanges) {
+    RunSelector([&](SelectVideoFrames* dlg) {
+        myCheckListBox& list = dlg->FrameList();
+        auto checked = [&] { return Checked(dlg->CheckedPositions(), dlg->CheckedCount()); };
+        QTest::mouseClick(dlg->CheckAllButton(), Qt::LeftButton);
+        EXPECT_EQ(dlg->CheckedCount(), kFrames);
+        EXPECT_EQ(dlg->CheckedCountLabel()->text(), "12 checked");
+        QTest::mouseClick(dlg->CheckNoneButton(), Qt::LeftButton);
+        EXPECT_EQ(dlg->CheckedCount(), 0);
+        ClickCheck(list, 3);
+        // Down to item 6, Shift+Space: 3 to 6 take the state of the last toggle (checked).
+        list.setFocus();
+        for (int i = 0; i < 3; ++i) QTest::keyClick(&list, Qt::Key_Down);
+        QTest::keyClick(&list, Qt::Key_Space, Qt::ShiftModifier);
+        EXPECT_EQ(checked(), (std::vector<int>{3, 4, 5, 6}));
+        // Item 9 unchecked by Space, then up to 8 and Shift+Space: 8 and 9 unchecked.
+        ClickCheck(list, 9);
+        ClickCheck(list, 9);
+        QTest::keyClick(&list, Qt::Key_Up);
+        QTest::keyClick(&list, Qt::Key_Space, Qt::ShiftModifier);
+        EXPECT_EQ(checked(), (std::vector<int>{3, 4, 5, 6}));
+        QTest::mouseClick(dlg->InvertButton(), Qt::LeftButton);
+        EXPECT_EQ(checked(), (std::vector<int>{0, 1, 2, 7, 8, 9, 10, 11}));
+        EXPECT_EQ(dlg->CheckedCountLabel()->text(), "8 checked");
+
+        // A bigger dialog gives the list the room.
+        const QRect before = list.geometry();
+        const QRect closeBefore = dlg->CloseButton()->geometry();
+        dlg->resize(dlg->width() + 120, dlg->height() + 200);
+        EXPECT_EQ(list.geometry().size(), before.size() + QSize(120, 200));
+        EXPECT_EQ(dlg->CloseButton()->geometry().topLeft(), closeBefore.topLeft() + QPoint(60, 200));
+        EXPECT_EQ(dlg->childAt(dlg->ViewButton().geometry().center()), &dlg->ViewButton());
+        SaveScreenshot(dlg, QStringLiteral("selector_resized"));
+        dlg->resize(dlg->minimumSize());
+    });
+}
+
+TEST_F(SelectorTest, TheViewButtonTakesAMouseClickAtItsVisibleCentre) {
+    RunSelector([&](SelectVideoFrames* dlg) {
+        QWindow* window = dlg->windowHandle();
+        ASSERT_NE(window, nullptr);
+        const QPoint centre = dlg->ViewButton().mapTo(dlg, dlg->ViewButton().rect().center());
+        // Through the window, as a real click arrives: the widget under the point gets it.
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre);
+        EXPECT_TRUE(dlg->ViewButton().isChecked());
+        EXPECT_EQ(view->m_previewOn, 1);
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre);
+        EXPECT_EQ(view->m_previewOn, 0);
     });
 }
 

@@ -3,9 +3,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "dialogs/ScorePlot.h"
 #include "tests/selector_gui/SelectorTestFixture.h"
 
 namespace {
@@ -36,7 +39,8 @@ TEST_F(SelectorTest, ACompletedSortListsTheSortedOrderUnderItsCaption) {
         EXPECT_EQ(dlg->windowTitle(), kSortedCaption);
         EXPECT_EQ(dlg->OrderReset(), 0);
         EXPECT_FALSE(dlg->ViewButton().isChecked());
-        EXPECT_EQ(dlg->CheckedCount(), 0);
+        // The check stays with frame 1, wherever the sort put it.
+        EXPECT_EQ(Checked(dlg->CheckedFrames(), dlg->CheckedCount()), std::vector<int>{1});
         ASSERT_EQ(view->m_frameOrder.size(), static_cast<size_t>(kFrames));
         ASSERT_EQ(dlg->FrameList().GetCount(), kFrames);
         for (int i = 0; i < kFrames; ++i) {
@@ -44,8 +48,39 @@ TEST_F(SelectorTest, ACompletedSortListsTheSortedOrderUnderItsCaption) {
             ASSERT_EQ(std::sscanf(view->m_frameOrder[static_cast<size_t>(i)].c_str(), "%d %d", &score, &frameNumber),
                       2);
             EXPECT_EQ(dlg->FrameList().GetText(i), QString("%1  -  Original Frame Number %2").arg(i).arg(frameNumber));
-            EXPECT_EQ(dlg->FrameList().GetCheck(i), 0);
+            EXPECT_EQ(dlg->FrameList().GetCheck(i), frameNumber == 1 ? 1 : 0);
         }
+
+        // The plot of every frame's score, in frame order, above the list.
+        ScorePlot* plot = dlg->Plot();
+        ASSERT_TRUE(plot->isVisible());
+        EXPECT_LT(plot->geometry().bottom(), dlg->FrameList().geometry().top());
+        ASSERT_EQ(plot->Scores().size(), static_cast<size_t>(kFrames));
+        for (int f = 0; f < kFrames; ++f)
+            EXPECT_EQ(plot->Scores()[static_cast<size_t>(f)],
+                      view->m_pickScores[static_cast<size_t>(f)].score.jpegBytes);
+        EXPECT_TRUE(plot->Caption().contains("quality 25"));
+        // A click on a point shows that frame and makes its item the caret item.
+        const QPoint y(0, plot->PlotArea().center().y());
+        QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(9), y.y()));
+        EXPECT_EQ(dlg->DisplayedFrame(), 9);
+        EXPECT_EQ(view->m_currentFrame, 9);
+        EXPECT_EQ(dlg->FrameList().Model()->Frame(dlg->FrameList().GetCaretIndex()), 9);
+        Paint();
+        EXPECT_EQ(DrawnFrame(), 9);
+        EXPECT_EQ(plot->CurrentFrame(), 9);
+        // A drag from frame 3 to frame 6 checks them, besides frame 1.
+        QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(3), y.y()));
+        QMouseEvent move(QEvent::MouseMove, QPointF(plot->XOf(6), y.y()),
+                         plot->mapToGlobal(QPointF(plot->XOf(6), y.y())), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(plot, &move);
+        QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(6), y.y()));
+        std::vector<int> frames = Checked(dlg->CheckedFrames(), dlg->CheckedCount());
+        std::sort(frames.begin(), frames.end());
+        EXPECT_EQ(frames, (std::vector<int>{1, 3, 4, 5, 6}));
+        dlg->resize(dlg->width() + 80, dlg->height() + 120);
+        SaveScreenshot(dlg, QStringLiteral("selector_plot_after_sort"));
+        dlg->resize(dlg->minimumSize());
     });
     EXPECT_TRUE(fw.messages.empty());
 }

@@ -184,6 +184,8 @@ TEST_F(ExportTest, CheckedFramesAreWrittenInListOrderAndUnreadableOnesReported) 
 TEST_F(ExportTest, ATerminatedExportIsAValidShorterFile) {
     const std::string out = WorkFile("short.avi").toStdString();
     ui.fileAnswers.push_back(QString::fromStdString(out));
+    view->m_frameOrder[0].swap(view->m_frameOrder[1]);
+    const std::vector<std::string> orderBefore = view->m_frameOrder;
     PressEscapeAt(view, "Processing Frame    2 [Original frame:     2]");
     Export({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
 
@@ -193,7 +195,9 @@ TEST_F(ExportTest, ATerminatedExportIsAValidShorterFile) {
     EXPECT_TRUE(probe.ok);
     EXPECT_EQ(probe.decodedFrames, 3);
     EXPECT_TRUE(testsupport::SameTime(testsupport::ModificationTime(out), testsupport::ModificationTime(video)));
-    EXPECT_EQ(view->m_pSelector->OrderReset(), 1);
+    // The order the user arranged stays.
+    EXPECT_EQ(view->m_pSelector->OrderReset(), 0);
+    EXPECT_EQ(view->m_frameOrder, orderBefore);
 }
 
 TEST_F(ExportTest, AnOutputThatCannotBeCreatedIsToldAtOnce) {
