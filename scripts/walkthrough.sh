@@ -61,6 +61,10 @@ if command -v convert >/dev/null && [[ -f $OUT/09-sorted.png ]]; then
     # The main window with the selector beside it, after "Sort".
     convert "$OUT/09-sorted.png" "$OUT/09-sorted-selector.png" -background "$bg" -gravity north -splice 0x0 \
         +append -gravity east -splice 12x0 "$OUT/docs/screenshot-main.png"
+    # The selector after "Sort": the plot of every frame's score over the list.
+    cp "$OUT/09-sorted-selector.png" "$OUT/docs/screenshot-plot.png"
+    # The selector made bigger: the plot and the list take the room.
+    cp "$OUT/12-resized-selector.png" "$OUT/docs/screenshot-selector-resized.png"
     # Three videos, opened three ways, after Window > Cascade.
     cp "$OUT/05-cascaded.png" "$OUT/docs/screenshot-windows.png"
     # A crop box dragged over the picture; the status bar gives its corners and size.

@@ -1,5 +1,6 @@
 #include "dialogs/ScorePlot.h"
 
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -77,7 +78,15 @@ void ScorePlot::paintEvent(QPaintEvent*) {
     painter.setPen(pal.color(QPalette::Mid));
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
     painter.setPen(pal.color(QPalette::Text));
-    painter.drawText(QRect(4, 1, width() - 8, fontMetrics().height()), Qt::AlignLeft | Qt::AlignVCenter, m_caption);
+    const QRect textRow(4, 1, width() - 8, fontMetrics().height());
+    // The range of the scores at the right, so the curve's height can be read.
+    QString range;
+    if (m_scored > 0)
+        range = QStringLiteral("%1 to %2").arg(QLocale().toString(m_low, 'f', 0), QLocale().toString(m_high, 'f', 0));
+    const int rangeWidth = range.isEmpty() ? 0 : fontMetrics().horizontalAdvance(range) + 8;
+    painter.drawText(textRow.adjusted(0, 0, -rangeWidth, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                     fontMetrics().elidedText(m_caption, Qt::ElideRight, std::max(0, textRow.width() - rangeWidth)));
+    if (!range.isEmpty()) painter.drawText(textRow, Qt::AlignRight | Qt::AlignVCenter, range);
 
     const QRect area = PlotArea();
     const int frames = static_cast<int>(m_scores.size());
@@ -96,15 +105,14 @@ void ScorePlot::paintEvent(QPaintEvent*) {
     // Checked frames: ticks in the strip below the curve.
     const QColor mark(220, 110, 0);
     for (int f = 0; f < frames && f < static_cast<int>(m_checked.size()); ++f)
-        if (m_checked[static_cast<size_t>(f)]) painter.fillRect(QRect(XOf(f) - 1, area.bottom() + 2, 3, kMarkStrip), mark);
+        if (m_checked[static_cast<size_t>(f)])
+            painter.fillRect(QRect(XOf(f) - 1, area.bottom() + 2, 3, kMarkStrip), mark);
 
     // The curve: each pixel column shows the largest score of the frames it covers, so a single very
     // detailed frame stays visible in an hour of video.
     if (m_scored > 0) {
         const double span = m_high > m_low ? m_high - m_low : 1.0;
-        auto yOf = [&](double s) {
-            return area.bottom() - (s - m_low) / span * (area.height() - 1) * 0.95;
-        };
+        auto yOf = [&](double s) { return area.bottom() - (s - m_low) / span * (area.height() - 1) * 0.95; };
         QPainterPath path;
         bool open = false;
         int column = -1;

@@ -57,6 +57,6 @@ private:
     double m_low = 0, m_high = 0;
     int m_current = -1;
     QString m_caption;
-    int m_pressX = -1;      // where the left button went down; -1: not pressed
-    int m_dragX = -1;       // where a drag has reached; -1: no drag
+    int m_pressX = -1;  // where the left button went down; -1: not pressed
+    int m_dragX = -1;   // where a drag has reached; -1: no drag
 };

@@ -482,10 +482,21 @@ void SelectVideoFrames::OnPlotRange(int first, int last) {
     OnFrameListChange();
 }
 
+void SelectVideoFrames::CaretToFirstItem() {
+    if (m_frameList.GetCount() == 0) return;
+    const QModelIndex first = m_frameList.model()->index(0, 0);
+    m_frameList.setCurrentIndex(first);
+    m_frameList.scrollTo(first);
+    m_displayedFrame = m_frameList.Model()->Frame(0);
+    m_plot->SetCurrentFrame(m_displayedFrame);
+    SetStatusText(QString::asprintf("Displaying frame:  %d", m_displayedFrame));
+}
+
 void SelectVideoFrames::OnNormal() {
     m_orderReset = 0;
     Send(UWM_ORDER_ORIGINAL, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
     FillFrameList();
+    CaretToFirstItem();
     if (!m_orderReset) setWindowTitle(QString::fromLatin1(kCaptionOriginal));
     m_orderCaption = windowTitle();
     m_orderReset = 0;
@@ -497,6 +508,7 @@ void SelectVideoFrames::OnSort() {
     m_orderReset = 0;
     Send(UWM_SORT_JPEG_SIZE, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
     FillFrameList();
+    CaretToFirstItem();
     setWindowTitle(QString::fromLatin1(m_orderReset ? kCaptionOriginal : kCaptionSorted));
     m_orderCaption = windowTitle();
     m_orderReset = 0;

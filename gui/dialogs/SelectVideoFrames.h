@@ -157,6 +157,9 @@ private:
     // Reads the check marks from the list into the checked arrays, the per-frame marks, the count and
     // the plot.
     void CollectChecks();
+    // After Normal or Sort the view shows the frame at list position 0 (frame 0, or the best frame): the
+    // caret goes there, so what is saved and plotted is what is displayed.
+    void CaretToFirstItem();
     LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam);
     // The number after "Frame Number" in an item's text, read as atoi reads it.
     static int FrameNumberOf(const QString& text);

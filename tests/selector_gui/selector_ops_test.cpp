@@ -51,6 +51,11 @@ TEST_F(SelectorTest, ACompletedSortListsTheSortedOrderUnderItsCaption) {
             EXPECT_EQ(dlg->FrameList().GetCheck(i), frameNumber == 1 ? 1 : 0);
         }
 
+        // The caret is on the best frame, which the view shows: saving takes what is displayed.
+        EXPECT_EQ(dlg->FrameList().GetCaretIndex(), 0);
+        EXPECT_EQ(dlg->DisplayedFrame(), view->m_currentFrame);
+        EXPECT_EQ(dlg->DisplayedFrame(), dlg->FrameList().Model()->Frame(0));
+
         // The plot of every frame's score, in frame order, above the list.
         ScorePlot* plot = dlg->Plot();
         ASSERT_TRUE(plot->isVisible());

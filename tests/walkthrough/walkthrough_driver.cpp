@@ -40,6 +40,7 @@
 #include "framework/Document.h"
 #include "app/MainFrame.h"
 #include "dialogs/Preferences.h"
+#include "dialogs/ScorePlot.h"
 #include "app/TessaronApp.h"
 #include "dialogs/SelectVideoFrames.h"
 #include "view/CTessaronView.h"
@@ -217,6 +218,7 @@ void SelectorSteps(CMainFrame* frame, CTessaronView* view, SelectVideoFrames* se
     Shot(sel, QStringLiteral("09-sorted-selector"),
          QStringLiteral("caption %1, first item %2, status %3")
              .arg(Quoted(sel->windowTitle()), Quoted(list.GetText(0)), Quoted(sel->StatusText())));
+    Check(sel->Plot()->isVisible() && sel->Plot()->HasScores(), QStringLiteral("the score plot shows after Sort"));
 
     // The quality down to 5 and then up to 95 with the arrow keys of the quality field.
     sel->QualitySpin()->setFocus();
@@ -237,6 +239,20 @@ void SelectorSteps(CMainFrame* frame, CTessaronView* view, SelectVideoFrames* se
     Check(sel->CheckedCount() == 3, QStringLiteral("three frames checked"));
     Shot(sel, QStringLiteral("12-checked-selector"),
          QStringLiteral("%1 checked, status %2").arg(sel->CheckedCount()).arg(Quoted(sel->StatusText())));
+    // A click on the plot shows that frame; a bigger dialog gives the plot and the list the room.
+    ScorePlot* plot = sel->Plot();
+    const int target = frameCount / 2;
+    QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(target), plot->PlotArea().center().y()));
+    Settle(50);
+    Check(view->m_currentFrame == target, QStringLiteral("a click on the plot showed frame %1").arg(target));
+    sel->resize(sel->width() + 240, sel->height() + 200);
+    Settle(100);
+    Shot(sel, QStringLiteral("12-resized-selector"),
+         QStringLiteral("list %1x%2, plot %3x%4")
+             .arg(list.width())
+             .arg(list.height())
+             .arg(plot->width())
+             .arg(plot->height()));
     AnswerFileDialog(QStringLiteral("13-export-dialog"), g_work + QStringLiteral("/checked.avi"));
     QTest::mouseClick(sel->CreateButton(), Qt::LeftButton);
     Settle(200);
@@ -349,6 +365,21 @@ int main(int argc, char** argv) {
     frame->Action(ID_FRAME_SELECTOR)->trigger();
     Settle(200);
     Shot(frame, QStringLiteral("16-selector-closed"), Describe(frame));
+    // Opened again: the checks and the sorted order are still there; closing it with the preview on
+    // ends the preview.
+    WhenShown<SelectVideoFrames>([&](SelectVideoFrames* sel) {
+        Check(sel->CheckedCount() == 3 &&
+                  sel->windowTitle() == QStringLiteral("Video Frame Selector - Sorted by 'JPEG size'."),
+              QStringLiteral("reopened: three frames still checked, in sorted order"));
+        QTest::mouseClick(&sel->ViewButton(), Qt::LeftButton);
+        Check(viewA->m_previewOn == 1, QStringLiteral("View switched the preview on"));
+        Shot(sel, QStringLiteral("16-reopened-selector"),
+             QStringLiteral("%1 checked, caption %2").arg(sel->CheckedCount()).arg(Quoted(sel->windowTitle())));
+        QTest::mouseClick(sel->CloseButton(), Qt::LeftButton);
+    });
+    frame->Action(ID_FRAME_SELECTOR)->trigger();
+    Settle(100);
+    Check(viewA->m_previewOn == 0, QStringLiteral("closing the selector ended the preview"));
 
     // 5. A box dragged over the picture and cut out of every frame.
     {
