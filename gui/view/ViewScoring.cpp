@@ -175,8 +175,9 @@ LRESULT CTessaronView::ShowQualityPreview(WPARAM wParam, LPARAM) {
     m_previewOn = wParam ? 1 : 0;
     // The main window says so while the view shows frames through the JPEG round trip.
     if (m_previewOn)
-        AppFramework().SetStatusText(QString::asprintf("Preview: frame %d after JPEG compression at quality %d",
-                                                       m_currentFrame, std::clamp(ScoringQuality(), 1, 100)));
+        AppFramework().SetStatusText(
+            QString::asprintf("JPEG preview at quality %d: frames are shown after compression and decompression",
+                              std::clamp(ScoringQuality(), 1, 100)));
     else if (wasOn)
         AppFramework().SetStatusText(QString());
     // The current frame is read afresh: the copy may hold another frame (the last one a sort scored).

@@ -261,7 +261,7 @@ TEST_F(SelectorTest, AReopenedDialogKeepsTheChecksTheOrderAndTheShownFrameButNot
         Paint();
         EXPECT_TRUE(view->GetDocument()->GetTitle().endsWith(" [JPEG preview, quality 60]"))
             << view->GetDocument()->GetTitle().toStdString();
-        EXPECT_TRUE(fw.statusTexts.back().startsWith("Preview: frame 11 after JPEG compression at quality 60"));
+        EXPECT_TRUE(fw.statusTexts.back().startsWith("JPEG preview at quality 60: "));
         dlg->setWindowTitle(kOriginalCaption);
     });
     // Closing ended the preview.
