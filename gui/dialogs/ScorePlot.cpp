@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
@@ -104,9 +105,13 @@ void ScorePlot::paintEvent(QPaintEvent*) {
 
     // Checked frames: ticks in the strip below the curve.
     const QColor mark(220, 110, 0);
-    for (int f = 0; f < frames && f < static_cast<int>(m_checked.size()); ++f)
-        if (m_checked[static_cast<size_t>(f)])
-            painter.fillRect(QRect(XOf(f) - 1, area.bottom() + 2, 3, kMarkStrip), mark);
+    // (One tick per pixel column, however many checked frames share it.)
+    int lastTick = INT_MIN;
+    for (int f = 0; f < frames && f < static_cast<int>(m_checked.size()); ++f) {
+        if (!m_checked[static_cast<size_t>(f)] || XOf(f) == lastTick) continue;
+        lastTick = XOf(f);
+        painter.fillRect(QRect(lastTick - 1, area.bottom() + 2, 3, kMarkStrip), mark);
+    }
 
     // The curve: each pixel column shows the largest score of the frames it covers, so a single very
     // detailed frame stays visible in an hour of video.
