@@ -147,7 +147,23 @@ void CMainFrame::BuildMenus() {
 
     QAction* crop = MakeAction(ID_CROP_AND_SAVE, QStringLiteral("Crop and Save"));
     QAction* selector = MakeAction(ID_FRAME_SELECTOR, QStringLiteral("Frame Selector..."));
-    for (QAction* viewCommand : {crop, selector}) {
+    QAction* goTo = MakeAction(ID_GO_TO_FRAME, QStringLiteral("&Go to Frame...\tCtrl+G"),
+                               QStringLiteral("Show the frame of a number or a time"));
+    goTo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    QAction* cropBox = MakeAction(ID_CROP_BOX, QStringLiteral("Crop &Box...\tCtrl+B"),
+                                  QStringLiteral("Type the crop box's place and size in frame pixels"));
+    cropBox->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    QAction* zoomFit = MakeAction(ID_ZOOM_FIT, QStringLiteral("&Fit to Window\tCtrl+0"),
+                                  QStringLiteral("Show the whole frame in the window"));
+    zoomFit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    QAction* zoomActual = MakeAction(ID_ZOOM_ACTUAL, QStringLiteral("&Actual Size (100 %)\tCtrl+1"),
+                                     QStringLiteral("One screen pixel per frame pixel"));
+    zoomActual->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
+    QAction* zoomIn = MakeAction(ID_ZOOM_IN, QStringLiteral("Zoom &In\tCtrl++"), QStringLiteral("Enlarge the frame"));
+    zoomIn->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    QAction* zoomOut = MakeAction(ID_ZOOM_OUT, QStringLiteral("Zoom &Out\tCtrl+-"), QStringLiteral("Reduce the frame"));
+    zoomOut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    for (QAction* viewCommand : {crop, selector, goTo, cropBox, zoomFit, zoomActual, zoomIn, zoomOut}) {
         connect(viewCommand, &QAction::triggered, this, [this, viewCommand] {
             if (CScrollView* view = GetActiveView()) view->OnCommand(viewCommand->data().toInt());
         });
@@ -199,10 +215,20 @@ void CMainFrame::BuildMenus() {
     m_toolsMenu->addAction(crop);
     m_toolsMenu->addSeparator();
     m_toolsMenu->addAction(selector);
+    m_toolsMenu->addSeparator();
+    m_toolsMenu->addAction(goTo);
+    m_toolsMenu->addAction(cropBox);
 
     m_viewMenu = bar->addMenu(QStringLiteral("&View"));
     m_viewMenu->addAction(toolbar);
     m_viewMenu->addAction(statusBarAction);
+
+    m_zoomMenu = bar->addMenu(QStringLiteral("&Zoom"));
+    m_zoomMenu->addAction(zoomFit);
+    m_zoomMenu->addAction(zoomActual);
+    m_zoomMenu->addSeparator();
+    m_zoomMenu->addAction(zoomIn);
+    m_zoomMenu->addAction(zoomOut);
 
     m_windowMenu = bar->addMenu(QStringLiteral("&Window"));
     m_windowMenu->addAction(cascade);
@@ -306,10 +332,15 @@ void CMainFrame::UpdateMenus() {
     m_documentMenu = document;
     if (m_toolsMenu) m_toolsMenu->menuAction()->setVisible(document);
     if (m_windowMenu) m_windowMenu->menuAction()->setVisible(document);
+    if (m_zoomMenu) m_zoomMenu->menuAction()->setVisible(document);
     if (QAction* a = Action(ID_FILE_CLOSE)) a->setEnabled(document);
     if (QAction* a = Action(ID_FILE_PRINT)) a->setEnabled(document);
-    if (QAction* a = Action(ID_CROP_AND_SAVE)) a->setEnabled(document);
-    if (QAction* a = Action(ID_FRAME_SELECTOR)) a->setEnabled(document);
+    // The video commands need a video: a new, empty document has none.
+    CScrollView* view = GetActiveView();
+    for (int id : {ID_CROP_AND_SAVE, ID_FRAME_SELECTOR, ID_GO_TO_FRAME, ID_CROP_BOX, ID_ZOOM_FIT, ID_ZOOM_ACTUAL,
+                   ID_ZOOM_IN, ID_ZOOM_OUT}) {
+        if (QAction* a = Action(id)) a->setEnabled(document && view && view->IsCommandEnabled(id));
+    }
     UpdateFrameTitle();
 }
 

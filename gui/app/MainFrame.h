@@ -69,6 +69,7 @@ private:
     QMenu* m_fileMenu = nullptr;
     QMenu* m_toolsMenu = nullptr;
     QMenu* m_viewMenu = nullptr;
+    QMenu* m_zoomMenu = nullptr;
     QMenu* m_windowMenu = nullptr;
     QMenu* m_helpMenu = nullptr;
     QAction* m_recentSeparator = nullptr;  // the separator after the recent-file entries

@@ -28,6 +28,12 @@ CTessaronApp* theApp = nullptr;
 
 const char* const kRegistryKey = "Local AppWizard-Generated Applications";
 const char* const kRecentGroup = "Recent File List";
+const char* const kFitLargeKey = "fitLargeVideos";
+
+// "Fit large videos to the window": on unless the INI file says 0.
+uint8_t ReadFitLargeVideos(const std::string& iniPath) {
+    return IniReadString(iniPath, kIniSection, kFitLargeKey, "1", 16) == "0" ? 0 : 1;
+}
 
 }  // namespace
 
@@ -100,6 +106,7 @@ bool CTessaronApp::InitInstance() {
     startDirectory = QDir::currentPath();
     SetImageSetIniPath(IniPath());
     deinterlaceEnabled = static_cast<uint8_t>(ReadDeinterlaceFlag(IniPath().toUtf8().toStdString()));
+    fitLargeVideos = ReadFitLargeVideos(IniPath().toUtf8().toStdString());
     return true;
 }
 
@@ -112,12 +119,20 @@ void CTessaronApp::ShowPreferences() {
     // Re-read, so a change made to the file while the program runs counts from here on.
     deinterlaceEnabled = static_cast<uint8_t>(ReadDeinterlaceFlag(iniPath));
 
+    fitLargeVideos = ReadFitLargeVideos(iniPath);
+
     Preferences dialog(nullptr);
     dialog.deinterlaceChecked = deinterlaceEnabled;
-    // Only OK takes the box's state; Cancel and the close box leave the preference as it was.
+    dialog.fitLargeChecked = fitLargeVideos;
+    // Only OK takes the boxes' states; Cancel and the close box leave the preferences as they were.
     if (AppFramework().DoModal(&dialog) == QDialog::Accepted) {
         deinterlaceEnabled = dialog.deinterlaceChecked ? 1 : 0;
         WriteDeinterlaceFlag(iniPath, deinterlaceEnabled);
+        // Written only when changed, so an INI file without the key keeps following the default.
+        if ((dialog.fitLargeChecked ? 1 : 0) != fitLargeVideos) {
+            fitLargeVideos = dialog.fitLargeChecked ? 1 : 0;
+            IniWriteString(iniPath, kIniSection, kFitLargeKey, fitLargeVideos ? "1" : "0");
+        }
     }
 
     if (m_pDocTemplate) {

@@ -29,6 +29,16 @@ Preferences::Preferences(QWidget* parent) : QDialog(parent) {
     box.setHeight(qMax(box.height(), m_deinterlaceBox->sizeHint().height()));
     m_deinterlaceBox->setGeometry(box);
     connect(m_deinterlaceBox, &QCheckBox::clicked, this, &Preferences::OnDeinterlaceClicked);
+
+    // Below the first box, as wide as its text needs.
+    m_fitLargeBox = new QCheckBox(QStringLiteral("Fit large videos to the window"), this);
+    m_fitLargeBox->setObjectName(QStringLiteral("IDC_FIT_LARGE"));
+    QRect fit = du.Rect(41, 62, 76, 10);
+    fit.setWidth(qMax(fit.width(), m_fitLargeBox->sizeHint().width()));
+    fit.setHeight(qMax(fit.height(), m_fitLargeBox->sizeHint().height()));
+    m_fitLargeBox->setGeometry(fit);
+    if (fit.right() + du.X(7) > width()) setFixedSize(fit.right() + du.X(7), height());
+    connect(m_fitLargeBox, &QCheckBox::clicked, this, [this](bool on) { fitLargeChecked = on ? 1 : 0; });
 }
 
 void Preferences::showEvent(QShowEvent* event) {
@@ -39,6 +49,9 @@ void Preferences::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
-void Preferences::OnInitDialog() { m_deinterlaceBox->setChecked(deinterlaceChecked != 0); }
+void Preferences::OnInitDialog() {
+    m_deinterlaceBox->setChecked(deinterlaceChecked != 0);
+    m_fitLargeBox->setChecked(fitLargeChecked != 0);
+}
 
 void Preferences::OnDeinterlaceClicked() { deinterlaceChecked = m_deinterlaceBox->isChecked() ? 1 : 0; }

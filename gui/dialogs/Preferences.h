@@ -1,4 +1,4 @@
-// The Preferences dialog: one check box, "Deinterlace images".
+// The Preferences dialog: "Deinterlace images" and "Fit large videos to the window".
 #pragma once
 
 #include <QDialog>
@@ -13,8 +13,10 @@ public:
 
     // The state of the check box: set before the dialog runs, follows every click.
     uint8_t deinterlaceChecked = 0;
+    uint8_t fitLargeChecked = 1;
 
     QCheckBox* DeinterlaceBox() const { return m_deinterlaceBox; }
+    QCheckBox* FitLargeBox() const { return m_fitLargeBox; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -24,5 +26,6 @@ private:
     void OnDeinterlaceClicked();
 
     QCheckBox* m_deinterlaceBox = nullptr;
+    QCheckBox* m_fitLargeBox = nullptr;
     bool m_initialised = false;
 };

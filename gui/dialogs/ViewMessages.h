@@ -25,7 +25,7 @@ enum : UINT {
     UWM_SHOW_FRAME = WM_APP + 1,            // wParam: frame number
     UWM_EXPORT_CHECKED = WM_APP + 3,        // wParam: int array of frame numbers, lParam: their count
     UWM_ORDER_ORIGINAL = WM_APP + 4,        // parameters unused
-    UWM_SORT_JPEG_SIZE = WM_APP + 7,        // parameters unused
+    UWM_SORT_JPEG_SIZE = WM_APP + 7,        // parameters unused; returns the frame shown afterwards + 1
     UWM_SAVE_DISPLAYED_FRAME = WM_APP + 8,  // wParam: frame number
     UWM_QUALITY_PREVIEW = WM_APP + 9,       // wParam: 1 on, 0 off
     UWM_CHECK_BEST = WM_APP + 10,           // wParam: const PickSettings*, lParam: std::vector<int32_t>* for the

@@ -4,6 +4,7 @@
 #include "video/VideoFrameReader.h"
 
 uint8_t deinterlaceEnabled = 0;
+uint8_t fitLargeVideos = 1;
 
 CTessaronDoc::CTessaronDoc() = default;
 

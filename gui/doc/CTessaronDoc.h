@@ -9,6 +9,9 @@
 // Line-interpolate frames that come from the media detector. 0 until start-up has read the INI file;
 // written only by start-up and Preferences.
 extern uint8_t deinterlaceEnabled;
+// Open a video whose frames are larger than the room in the main window fitted to its window (1, the
+// default) or at 100 % with scroll bars (0). Written by start-up and Preferences.
+extern uint8_t fitLargeVideos;
 
 class CTessaronDoc : public CDocument {
     Q_OBJECT

@@ -1,5 +1,7 @@
 #include "framework/ChildFrame.h"
 
+#include <QEvent>
+
 #include "framework/ScrollView.h"
 
 CChildFrame::CChildFrame() { setAttribute(Qt::WA_DeleteOnClose); }
@@ -29,9 +31,16 @@ QSize CChildFrame::CalcWindowSize(const QSize& clientSize) const {
 }
 
 void CChildFrame::UpdateSizeLimits() {
+    if (isMaximized()) return;
     int width = 0, height = 0;
     if (m_pView && m_pView->GetFrameLimits(&width, &height) && width > 0 && height > 0)
         setMaximumSize(width, height);
     else
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+void CChildFrame::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange && isMaximized()) setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    QMdiSubWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !isMaximized() && !isMinimized()) UpdateSizeLimits();
 }

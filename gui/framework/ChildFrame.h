@@ -23,6 +23,11 @@ public:
     // Called from the destructor, after the view is gone.
     std::function<void(CChildFrame*)> onDestroyed;
 
+protected:
+    // Maximized, the window takes the whole area whatever its limits: they are lifted before the
+    // toolkit sizes it and set again when it is restored.
+    void changeEvent(QEvent* event) override;
+
 private:
     CScrollView* m_pView = nullptr;
 };

@@ -5,6 +5,12 @@
 enum CommandId : int {
     ID_CROP_AND_SAVE = 132,
     ID_FRAME_SELECTOR = 134,
+    ID_GO_TO_FRAME = 140,
+    ID_CROP_BOX = 141,
+    ID_ZOOM_FIT = 142,
+    ID_ZOOM_ACTUAL = 143,
+    ID_ZOOM_IN = 144,
+    ID_ZOOM_OUT = 145,
     ID_PREFERENCES = 32776,
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,

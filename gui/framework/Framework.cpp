@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
@@ -80,11 +81,24 @@ void Framework::SetStatusText(const QString& text) {
     if (mainStatusBar) mainStatusBar->SetPaneText(0, text, true);
 }
 
+QString ProgressText(int value, int maximum, qint64 elapsedMs) {
+    QString text = QStringLiteral("%1 of %2").arg(value).arg(maximum);
+    // The time left is guessed from the pace so far, once there is a pace to go by.
+    if (value <= 0 || value >= maximum || elapsedMs < 1000) return text;
+    const qint64 left = (elapsedMs * (maximum - value) / value + 999) / 1000;
+    const QString time = left >= 3600 ? QString::asprintf("%lld:%02lld:%02lld", left / 3600, left / 60 % 60, left % 60)
+                                      : QString::asprintf("%lld:%02lld", left / 60, left % 60);
+    return text + QStringLiteral(", %1 left").arg(time);
+}
+
 void Framework::ShowProgress(int maximum) {
     if (!mainStatusBar) return;
     QProgressBar* bar = mainStatusBar->Progress();
     bar->setRange(0, maximum > 0 ? maximum : 0);
     bar->setValue(0);
+    bar->setFormat(ProgressText(0, maximum, 0));
+    bar->setTextVisible(true);
+    m_progressClock.start();
     bar->show();
     bar->repaint();
 }
@@ -94,6 +108,7 @@ void Framework::SetProgress(int value) {
     QProgressBar* bar = mainStatusBar->Progress();
     if (!bar->isVisible()) return;
     bar->setValue(value);
+    bar->setFormat(ProgressText(value, bar->maximum(), m_progressClock.isValid() ? m_progressClock.elapsed() : 0));
     bar->repaint();
 }
 
@@ -139,7 +154,12 @@ bool QtFramework::FileDialog(QWidget* owner, const FileDialogRequest& request, Q
     if (!request.defaultExtension.isEmpty()) dialog.setDefaultSuffix(request.defaultExtension);
     if (request.save && !(request.flags & OFN_OVERWRITEPROMPT))
         dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-    if (!request.proposedName.isEmpty()) dialog.selectFile(request.proposedName);
+    if (!request.directory.isEmpty()) {
+        dialog.setDirectory(request.directory);
+        if (!request.proposedName.isEmpty()) dialog.selectFile(QFileInfo(request.proposedName).fileName());
+    } else if (!request.proposedName.isEmpty()) {
+        dialog.selectFile(request.proposedName);
+    }
     if (dialog.exec() != QDialog::Accepted) return false;
     QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return false;

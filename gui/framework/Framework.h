@@ -4,6 +4,7 @@
 // answers from a queue and records what was asked.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <functional>
 
@@ -33,9 +34,13 @@ struct FileDialogRequest {
     QString title;             // empty: the toolkit's default ("Save As" / "Open")
     QString defaultExtension;  // without the dot; appended when the chosen name has none
     QString proposedName;      // file name offered at first
+    QString directory;         // folder the dialog starts in (the proposed name's own when empty)
     unsigned flags = 0;        // FileDialogFlags
     QString filter;            // "Description|*.a;*.b|Description|*.*||"
 };
+
+// The progress bar's text: "N of M", and the time left once a second has passed ("N of M, 1:05 left").
+QString ProgressText(int value, int maximum, qint64 elapsedMs);
 
 // "AVI Files (*.avi)|*.avi|All Files (*.*)|*.*||" as the toolkit's name filters:
 // {"AVI Files (*.avi)", "All Files (*)"}. "*.*" means every file.
@@ -73,6 +78,7 @@ protected:
 
 private:
     int m_waitCursorCount = 0;
+    QElapsedTimer m_progressClock;  // since the progress bar was shown
 };
 
 // The toolkit's own dialogs.

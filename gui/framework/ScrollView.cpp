@@ -34,6 +34,8 @@ bool CScrollView::GetFrameLimits(int*, int*) const { return false; }
 
 bool CScrollView::OnCommand(int) { return false; }
 
+bool CScrollView::IsCommandEnabled(int) const { return true; }
+
 void CScrollView::SetScrollSizes(const QSize& total, const QSize& page, const QSize& line) {
     m_totalSize = total;
     // Page steps follow the visible size, so the scroll bars' handles show how much is visible; the

@@ -31,6 +31,8 @@ public:
     virtual bool GetFrameLimits(int* width, int* height) const;
     // A menu command while this view is active; true when the view handled it.
     virtual bool OnCommand(int id);
+    // Whether the view can carry out a menu command now (a video window without a video cannot).
+    virtual bool IsCommandEnabled(int id) const;
 
     // Total size of the content, page and line steps.
     void SetScrollSizes(const QSize& total, const QSize& page, const QSize& line);

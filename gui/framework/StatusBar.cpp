@@ -18,11 +18,17 @@ CStatusBar::CStatusBar(QWidget* parent) : QStatusBar(parent) {
     // The message pane takes the room; temporary prompts (menu help) cover it while they show.
     addWidget(m_panes[0], 1);
     m_progress = new QProgressBar(this);
-    m_progress->setMaximumWidth(160);
+    m_progress->setMinimumWidth(200);
+    m_progress->setMaximumWidth(240);
     m_progress->setMaximumHeight(16);
     m_progress->setTextVisible(false);
     m_progress->hide();
     addPermanentWidget(m_progress);
+    m_framePane = new QLabel(this);
+    m_framePane->setObjectName(QStringLiteral("FramePane"));
+    m_framePane->setTextFormat(Qt::PlainText);
+    m_framePane->hide();
+    addPermanentWidget(m_framePane);
     for (int i = 1; i < 4; ++i) {
         m_panes[i] = new QLabel(QString::fromLatin1(kIndicatorText[i]), this);
         m_panes[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -48,3 +54,10 @@ void CStatusBar::SetIndicators(bool caps, bool num, bool scroll) {
 }
 
 bool CStatusBar::IndicatorOn(int pane) const { return pane >= 1 && pane < 4 && m_panes[pane]->isEnabled(); }
+
+void CStatusBar::SetFrameText(const QString& text) {
+    m_framePane->setText(text);
+    m_framePane->setVisible(!text.isEmpty());
+}
+
+QString CStatusBar::FrameText() const { return m_framePane->text(); }

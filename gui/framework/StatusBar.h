@@ -24,8 +24,12 @@ public:
     bool IndicatorOn(int pane) const;
 
     QProgressBar* Progress() const { return m_progress; }
+    // The active video's place: "Frame N of M", its time, the score after a sort, the zoom.
+    void SetFrameText(const QString& text);
+    QString FrameText() const;
 
 private:
+    QLabel* m_framePane = nullptr;
     QLabel* m_panes[4] = {};
     QProgressBar* m_progress = nullptr;
 };

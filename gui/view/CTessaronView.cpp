@@ -52,8 +52,9 @@ qreal CTessaronView::PixelRatio() const {
 }
 
 QSize CTessaronView::LogicalFrameSize() const {
-    qreal ratio = PixelRatio();
-    return QSize(static_cast<int>(std::ceil(m_imageWidth / ratio)), static_cast<int>(std::ceil(m_imageHeight / ratio)));
+    const qreal scale = m_zoom / PixelRatio();
+    return QSize(static_cast<int>(std::ceil(m_imageWidth * scale - 1e-9)),
+                 static_cast<int>(std::ceil(m_imageHeight * scale - 1e-9)));
 }
 
 void CTessaronView::OnInitialUpdate() {
@@ -79,16 +80,9 @@ void CTessaronView::OnInitialUpdate() {
 
     m_imageWidth = info.width;
     m_imageHeight = info.height;
-    SetScrollSizes(LogicalFrameSize(), QSize(1, 1), QSize(10, 10));
-
-    if (CChildFrame* frame = GetParentFrame()) {
-        int edge = 2 * frameWidth();
-        QSize outer = frame->CalcWindowSize(LogicalFrameSize() + QSize(edge, edge));
-        m_maxFrameWidth = outer.width();
-        m_maxFrameHeight = outer.height();
-        frame->UpdateSizeLimits();
-        frame->setGeometry(QRect(QPoint(0, 0), outer));
-    }
+    m_zoom = 1.0;
+    m_fit = 0;
+    PlaceWindow();
 
     m_videoOpen = 1;
     m_frameEnd = info.frameCount - 1;
@@ -96,7 +90,7 @@ void CTessaronView::OnInitialUpdate() {
 }
 
 bool CTessaronView::GetFrameLimits(int* width, int* height) const {
-    if (m_maxFrameWidth <= 0 || m_maxFrameHeight <= 0) return false;
+    if (m_fit || m_maxFrameWidth <= 0 || m_maxFrameHeight <= 0) return false;
     *width = m_maxFrameWidth;
     *height = m_maxFrameHeight;
     return true;
@@ -135,18 +129,14 @@ void CTessaronView::OnDraw(QPainter& painter) {
             }
         }
         // A frame that cannot be read draws nothing new: the last picture stays as it was.
-        if (!drawn && !m_frameImage.isNull()) {
-            painter.save();
-            painter.scale(1.0 / ratio, 1.0 / ratio);
-            painter.drawImage(QPoint(0, 0), m_frameImage);
-            painter.restore();
-        }
+        if (!drawn && !m_frameImage.isNull()) DrawFrameImage(painter);
         // (During a sort the title names the frame being scored.)
         if (made && !LoopGuard::Active()) {
             m_frameEnd = m_pFrameInfo->frameCount;
             if (GetDocument())
                 GetDocument()->SetTitle(m_baseTitle + QStringLiteral(" - %1").arg(m_currentFrame) + PreviewNote());
         }
+        if (onScreen && !LoopGuard::Active()) ShowFrameStatus();
     }
 
     if (onScreen) {
@@ -154,7 +144,7 @@ void CTessaronView::OnDraw(QPainter& painter) {
         QRect visible(QPoint(GetScrollPosition()), viewport()->size());
         QRegion outside(visible);
         if (!m_frameImage.isNull()) {
-            QSizeF shown = QSizeF(m_frameImage.size()) / ratio;
+            QSizeF shown = QSizeF(m_frameImage.size()) * m_zoom / ratio;
             outside -= QRect(0, 0, static_cast<int>(std::floor(shown.width())),
                              static_cast<int>(std::floor(shown.height())));
         }
@@ -164,7 +154,7 @@ void CTessaronView::OnDraw(QPainter& painter) {
     if (m_boxX1 != m_boxX2 || m_boxY1 != m_boxY2) {
         painter.save();
         painter.scale(1.0 / ratio, 1.0 / ratio);
-        DrawBox(painter, m_boxX1, m_boxY1, m_boxX2, m_boxY2);
+        DrawBox(painter, ToDevice(m_boxX1), ToDevice(m_boxY1), ToDevice(m_boxX2), ToDevice(m_boxY2));
         painter.restore();
     }
     m_pPaintPainter = nullptr;
@@ -182,17 +172,29 @@ void CTessaronView::DrawFrameCopy(QPainter& painter) {
 
     qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     if (ratio <= 0) ratio = 1.0;
-    // Only the rows the paint can show are converted (the clip is in view units, shifted by the scroll).
+    // Only the rows the paint can show are converted (the clip is in view units, shifted by the scroll);
+    // a reduced picture is smoothed from the rows around it as well.
     int firstRow = 0, endRow = height;
     if (painter.hasClipping()) {
         QRectF clip = painter.clipBoundingRect();
-        firstRow = qBound(0, static_cast<int>(std::floor(clip.top() * ratio)), height);
-        endRow = qBound(firstRow, static_cast<int>(std::ceil(clip.bottom() * ratio)) + 1, height);
+        const qreal rows = ratio / m_zoom;
+        const int margin = m_zoom < 1.0 ? static_cast<int>(std::ceil(rows)) + 1 : 0;
+        firstRow = qBound(0, static_cast<int>(std::floor(clip.top() * rows)) - margin, height);
+        endRow = qBound(firstRow, static_cast<int>(std::ceil(clip.bottom() * rows)) + 1 + margin, height);
     }
     BgrRowsToImage(bits, width, height, stride, m_frameImage, firstRow, endRow);
+    DrawFrameImage(painter);
+}
+
+void CTessaronView::DrawFrameImage(QPainter& painter) {
+    qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    if (ratio <= 0) ratio = 1.0;
     painter.save();
-    painter.scale(1.0 / ratio, 1.0 / ratio);
-    painter.drawImage(QPoint(0, 0), m_frameImage);
+    painter.scale(m_zoom / ratio, m_zoom / ratio);
+    // Reduced, the picture is smoothed so detail does not flicker; enlarged, every frame pixel stays a
+    // sharp square to be inspected.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, m_zoom < 1.0);
+    painter.drawImage(QPointF(0, 0), m_frameImage);
     painter.restore();
 }
 
@@ -206,9 +208,17 @@ bool CTessaronView::OnCommand(int id) {
     switch (id) {
     case ID_CROP_AND_SAVE: OnCropAndSave(); return true;
     case ID_FRAME_SELECTOR: OnFrameSelector(); return true;
+    case ID_GO_TO_FRAME: OnGoToFrame(); return true;
+    case ID_CROP_BOX: OnCropBoxDialog(); return true;
+    case ID_ZOOM_FIT: FitToWindow(); return true;
+    case ID_ZOOM_ACTUAL: ZoomTo(1.0); return true;
+    case ID_ZOOM_IN: ZoomStep(1); return true;
+    case ID_ZOOM_OUT: ZoomStep(-1); return true;
     default: return false;
     }
 }
+
+bool CTessaronView::IsCommandEnabled(int) const { return m_videoOpen != 0; }
 
 LRESULT CTessaronView::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

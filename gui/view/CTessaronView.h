@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPointF>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -25,6 +26,10 @@ class VideoFrameReader;
 class SelectVideoFrames;
 class QPainter;
 
+// path with the suffix of the format written: the same when it has it, another picture or video type's
+// suffix replaced, anything else kept and the suffix added.
+QString PathWithFormatSuffix(const QString& path, const QString& suffix);
+
 class CTessaronView : public CScrollView, public MessageReceiver {
     Q_OBJECT
 public:
@@ -41,6 +46,7 @@ public:
     void OnEndPrinting(QPainter& painter, QPrinter* printer) override;
     bool GetFrameLimits(int* width, int* height) const override;
     bool OnCommand(int id) override;
+    bool IsCommandEnabled(int id) const override;
 
     // Delivers one of the selector's messages (UWM_*) and returns the handler's result.
     LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -51,7 +57,7 @@ public:
     LRESULT OnEraseBackground(WPARAM wParam, LPARAM lParam);
     // UWM_ORDER_ORIGINAL, and after opening: keys for frames 0 to m_frameEnd, frame 0 current.
     LRESULT BuildOriginalOrder(WPARAM wParam, LPARAM lParam);
-    // UWM_SORT_JPEG_SIZE.
+    // UWM_SORT_JPEG_SIZE; returns the frame shown afterwards + 1 (0 when no video is open).
     LRESULT SortByJpegSize(WPARAM wParam, LPARAM lParam);
     // UWM_EXPORT_CHECKED.
     LRESULT OnExportCheckedFrames(WPARAM wParam, LPARAM lParam);
@@ -90,6 +96,25 @@ public:
     void OnMouseMove(Qt::KeyboardModifiers flags, const QPoint& point);
     void OnLButtonUp(Qt::KeyboardModifiers flags, const QPoint& point);
 
+    // Zoom (view/ViewZoom.cpp). The zoom is device pixels per frame pixel: 1 shows the frame pixel for
+    // pixel, whatever the screen's scale. Fit follows the window's size so the whole frame shows.
+    void ZoomTo(double zoom);
+    void ZoomStep(int direction);  // +1 in, -1 out, to the next of the usual steps
+    void FitToWindow();
+    // The zoom that shows the whole frame in the view as it is now.
+    double FitZoom() const;
+    // Stepping: the frame shown, kept within the video; the title and the status bar follow.
+    void StepTo(int frame);
+    // Tools > Go to Frame... and Tools > Crop Box...
+    void OnGoToFrame();
+    void OnCropBoxDialog();
+    // The crop box from (x1, y1) to (x2, y2), kept inside the frame; outline and status follow.
+    void SetBox(int x1, int y1, int x2, int y2);
+    // "Frame N of M", the frame's time, its score after a sort and the zoom, for the status bar.
+    QString FrameStatusText() const;
+    // Puts FrameStatusText in the status bar when this view's window is the current one.
+    void ShowFrameStatus();
+
     // The view's state. Public so that the frame selector's tests and the walk-through can watch it.
     CFileStatus m_sourceStatus;             // status of the video file, read when it was opened
     int m_dragging = 0;                     // a crop box drag is in progress
@@ -115,13 +140,36 @@ public:
     FrameInfo* m_pFrameInfo = nullptr;  // what the reader's Open returned; lives in the reader
     std::unique_ptr<VideoFrameReader> m_pReader;
     uint8_t m_videoOpen = 0;  // the video opened at initial update
+    double m_zoom = 1.0;      // device pixels per frame pixel
+    int m_fit = 0;            // the zoom follows the window (Fit to Window)
+    // What a press on the crop box grabbed: 0 nothing (a new box), kBoxMove, or kBoxLeft | kBoxTop ...
+    int m_boxGrip = 0;
+    static constexpr int kBoxLeft = 1, kBoxRight = 2, kBoxTop = 4, kBoxBottom = 8, kBoxMove = 16;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Frame pixel coordinate to device pixels of the shown picture.
+    int ToDevice(int framePixel) const;
+    // Sets the zoom, keeping the frame point under anchor (a viewport point; the middle when null) where it is.
+    void ApplyZoom(double zoom, const QPointF* anchor = nullptr);
+    // The largest window that shows the whole frame at this zoom (none while fitting).
+    void UpdateFrameLimits();
+    // At opening: sizes the main window to hold the video where the screen allows, fits a frame larger
+    // than the room when the preference says so, and places the window cascaded inside the main window.
+    void PlaceWindow();
+    // m_frameImage at the zoom: smooth when reduced, sharp squares when enlarged.
+    void DrawFrameImage(QPainter& painter);
+    // Which part of the box a press at frame pixel point grabs (see m_boxGrip).
+    int BoxGripAt(const QPoint& point) const;
+    QPoint m_gripFrom;                // where the grabbing press was, frame pixels
+    int m_gripBox[4] = {0, 0, 0, 0};  // the box then, left, top, right, bottom
     // Frame pixels per view unit on this screen.
     qreal PixelRatio() const;
     // The frame's size in view units.
@@ -149,8 +197,17 @@ private:
     int ScoringQuality() const;
     // Runs one of the library's writing loops to path (rounds: its length) under the cancel check with
     // progress texts, and tells the user how it ended.
+    // note: said after what was written (a corrected file name).
     void RunWriteLoop(const QString& path, int rounds, bool crop,
-                      const std::function<ExportOutcome(const ExportTarget&, const ExportCallbacks&)>& write);
+                      const std::function<ExportOutcome(const ExportTarget&, const ExportCallbacks&)>& write,
+                      const QString& note = QString());
+    // A chosen output name with the written format's suffix (frame7.png becomes frame7.bmp, take.v2
+    // take.v2.avi); asks before replacing a file under the corrected name. False: the user said No.
+    bool TakeOutputName(QString* path, const QString& suffix, QString* note);
+    // The folder a save dialog starts in: the last save's, else the video's.
+    QString SaveFolder() const;
+    // "Wrote 60 frames to clip-crop.avi (1.2 GB)" in the status bar; the folder becomes the last save's.
+    void NoteSaved(const QString& path, const QString& what, const QString& note = QString());
 
     int32_t m_frameCopySize = 0;          // bytes allocated for m_pFrameCopy
     int32_t m_frameCopyBytes = 0;         // bytes of the frame block it holds

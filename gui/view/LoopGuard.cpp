@@ -1,11 +1,20 @@
 #include "view/LoopGuard.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOptionTitleBar>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(TESSARON_HAVE_XCB) && QT_CONFIG(xcb)
+#include <xcb/xcb.h>
+#define TESSARON_X11_CLOSE 1
+#endif
 
 #include "framework/Framework.h"
 #include "framework/StatusBar.h"
@@ -14,6 +23,46 @@
 namespace {
 
 LoopGuard* activeGuard = nullptr;
+uint32_t deleteWindowAtom = 0;
+bool deleteWindowAtomLooked = false;
+
+// The X11 protocol's client message event, as the display delivers it.
+struct X11ClientMessage {
+    uint8_t responseType;
+    uint8_t format;
+    uint16_t sequence;
+    uint32_t window;
+    uint32_t type;
+    uint32_t data32[5];
+};
+constexpr uint8_t kX11ClientMessage = 33;
+
+void LookUpDeleteWindowAtom() {
+    if (deleteWindowAtom || deleteWindowAtomLooked) return;
+    deleteWindowAtomLooked = true;
+#ifdef TESSARON_X11_CLOSE
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection) return;
+    static const char kName[] = "WM_DELETE_WINDOW";
+    xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 1, sizeof kName - 1, kName);
+    if (xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr)) {
+        deleteWindowAtom = reply->atom;
+        std::free(reply);
+    }
+#endif
+}
+
+// The close request's key: Ctrl+F4, and whatever else the platform calls Close (Ctrl+W).
+bool IsCloseKey(QKeyEvent* key) {
+    return key->matches(QKeySequence::Close) || (key->key() == Qt::Key_F4 && (key->modifiers() & Qt::ControlModifier));
+}
+
+// The minimize, restore and close buttons a maximized document window puts into the menu bar.
+// (The class is the toolkit's own; inherits() does not know it by this name.)
+bool IsMaximizedWindowButtons(const QWidget* widget) {
+    return QLatin1String(widget->metaObject()->className()) == QLatin1String("QMdi::ControllerWidget");
+}
 
 // The windows whose closing would end a part of the program: top-level windows and dialogs, and the
 // document windows inside the main window. Popups and tool tips close as they like.
@@ -59,9 +108,13 @@ LoopGuard::LoopGuard(CTessaronView* view, int total)
         m_showsProgress = true;
     }
     if (qApp) qApp->installEventFilter(this);
+    LookUpDeleteWindowAtom();
+    if (deleteWindowAtom && QAbstractEventDispatcher::instance())
+        QAbstractEventDispatcher::instance()->installNativeEventFilter(this);
 }
 
 LoopGuard::~LoopGuard() {
+    if (QAbstractEventDispatcher::instance()) QAbstractEventDispatcher::instance()->removeNativeEventFilter(this);
     if (qApp) qApp->removeEventFilter(this);
     if (m_showsProgress) AppFramework().HideProgress();
     // A finished loop leaves no "Processing Frame" text behind that would look as if it still ran.
@@ -71,6 +124,23 @@ LoopGuard::~LoopGuard() {
 }
 
 LoopGuard* LoopGuard::Active() { return activeGuard; }
+
+void LoopGuard::SetDeleteWindowAtom(uint32_t atom) {
+    deleteWindowAtom = atom;
+    deleteWindowAtomLooked = true;
+}
+
+bool LoopGuard::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (!message || !deleteWindowAtom || eventType != "xcb_generic_event_t") return false;
+    X11ClientMessage event;
+    std::memcpy(&event, message, sizeof event);
+    if ((event.responseType & 0x7f) != kX11ClientMessage || event.format != 32 || event.data32[0] != deleteWindowAtom)
+        return false;
+    // The toolkit goes on to deliver it (or not, to a window a modal dialog blocks); either way the
+    // window stays open and the loop asks.
+    if (this == activeGuard && !LoopWindowUp()) m_endRequested = true;
+    return false;
+}
 
 void LoopGuard::SetPosition(int position) {
     if (m_showsProgress) AppFramework().SetProgress(position);
@@ -114,10 +184,12 @@ bool LoopGuard::eventFilter(QObject* watched, QEvent* event) {
         if (BelongsToLoop(widget)) return false;
         // Claimed by the widget, so no shortcut fires; the key press that follows is dropped.
         return Drop(event);
-    case QEvent::KeyPress:
+    case QEvent::KeyPress: {
         if (BelongsToLoop(widget)) return false;
-        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) m_endRequested = true;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape || IsCloseKey(key)) m_endRequested = true;
         return Drop(event);
+    }
     case QEvent::KeyRelease:
     case QEvent::Shortcut:
     case QEvent::InputMethod:
@@ -146,6 +218,8 @@ bool LoopGuard::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonRelease:
     case QEvent::MouseMove: {
         if (BelongsToLoop(widget)) return false;
+        // Their close button closes the window, which asks (below); the others only move it.
+        if (IsMaximizedWindowButtons(widget)) return false;
         // A document window's own surface is its caption and border: dragging and sizing it work,
         // its window menu does not open. Everything inside windows is client area.
         auto* window = qobject_cast<QMdiSubWindow*>(widget);

@@ -11,20 +11,25 @@
 //
 // For as long as the guard lives, an event filter over the whole application lets paints, exposes,
 // moves, resizes and window activation through, drops mouse and keyboard input to client areas and
-// menus (shortcuts included), and turns Escape or a close attempt of any of the program's windows into
-// a request to end the operation, which the view's CheckForCancel then puts to the user. A close attempt
-// never closes a window while a guard lives, so the view and its document outlive the loop. A modal
-// window that the loop itself opens (a question, a report) gets its input as usual.
+// menus (shortcuts included), and turns Escape, Ctrl+F4 (or the platform's other Close keys) or a close
+// attempt of any of the program's windows into a request to end the operation, which the view's CheckForCancel then
+// puts to the user. A close attempt never closes a window while a guard lives, so the view and its document outlive the
+// loop. A modal window that the loop itself opens (a question, a report) gets its input as usual. The window manager's
+// close request (WM_DELETE_WINDOW on X11) is noted as well for a main window that the toolkit would not tell, because a
+// modal dialog (the frame selector) blocks it; the buttons a maximized document window shows in the menu bar work, so
+// its close button asks too.
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <cstdint>
 
 class CTessaronView;
 class QWidget;
 
-class LoopGuard : public QObject {
+class LoopGuard : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
     // view: whose operation runs. total: rounds the loop will make, the range of the progress bar; 0
@@ -45,6 +50,12 @@ public:
 
     // The innermost guard alive, or null.
     static LoopGuard* Active();
+
+    // X11 events: a WM_DELETE_WINDOW message for any window counts as a close attempt.
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+    // The WM_DELETE_WINDOW atom the filter looks for; looked up from the display when first needed.
+    // Tests without a display set it.
+    static void SetDeleteWindowAtom(uint32_t atom);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

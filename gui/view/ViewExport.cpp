@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPainter>
 #include <QScopedValueRollback>
 
@@ -35,11 +37,89 @@ QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// The folder of the last file written in this session; the save dialogs start there.
+QString lastSaveFolder;
+
+// Suffixes of other picture and video types: a name typed with one of them gets the written format's
+// suffix in its place; any other suffix ("take.v2") is kept and the format's is added.
+bool IsOtherMediaSuffix(const QString& suffix) {
+    static const QStringList kKnown = {QStringLiteral("png"),  QStringLiteral("jpg"),  QStringLiteral("jpeg"),
+                                       QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("gif"),
+                                       QStringLiteral("webp"), QStringLiteral("bmp"),  QStringLiteral("avi"),
+                                       QStringLiteral("mp4"),  QStringLiteral("m4v"),  QStringLiteral("mkv"),
+                                       QStringLiteral("mov"),  QStringLiteral("webm"), QStringLiteral("mpg"),
+                                       QStringLiteral("mpeg"), QStringLiteral("wmv"),  QStringLiteral("flv"),
+                                       QStringLiteral("ts"),   QStringLiteral("ppm")};
+    return kKnown.contains(suffix.toLower());
+}
+
+// "1.2 GB", "830 KB", "78 bytes".
+QString SizeText(qint64 bytes) {
+    if (bytes < 1000) return QStringLiteral("%1 bytes").arg(bytes);
+    const char* const units[] = {"KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1000.0;
+    int unit = 0;
+    while (value >= 999.95 && unit < 3) {
+        value /= 1000.0;
+        ++unit;
+    }
+    return QStringLiteral("%1 %2").arg(value, 0, 'f', value < 10 ? 1 : 0).arg(QLatin1String(units[unit]));
+}
+
 }  // namespace
 
-void CTessaronView::RunWriteLoop(
-    const QString& path, int rounds, bool crop,
-    const std::function<ExportOutcome(const ExportTarget&, const ExportCallbacks&)>& write) {
+QString PathWithFormatSuffix(const QString& path, const QString& suffix) {
+    const QFileInfo info(path);
+    const QString typed = info.suffix();
+    if (typed.compare(suffix, Qt::CaseInsensitive) == 0 || info.fileName().isEmpty()) return path;
+    if (!typed.isEmpty() && IsOtherMediaSuffix(typed)) {
+        const QString base = path.left(path.size() - typed.size());  // keeps the dot
+        return base + suffix;
+    }
+    return path + QLatin1Char('.') + suffix;
+}
+
+bool CTessaronView::TakeOutputName(QString* path, const QString& suffix, QString* note) {
+    const QString corrected = PathWithFormatSuffix(*path, suffix);
+    if (corrected == *path) return true;
+    // The file dialog asked about the typed name; the one written is asked about here.
+    if (QFileInfo::exists(corrected) &&
+        AppFramework().MessageBox(
+            this,
+            QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(QDir::toNativeSeparators(corrected)),
+            QStringLiteral("Confirm Save As"), MB_YESNO | MB_ICONWARNING) != IDYES)
+        return false;
+    if (note)
+        *note = QStringLiteral("%1 is written as %2: the file holds %3 data.")
+                    .arg(QFileInfo(*path).fileName(), QFileInfo(corrected).fileName(), suffix.toUpper());
+    *path = corrected;
+    return true;
+}
+
+QString CTessaronView::SaveFolder() const {
+    if (!lastSaveFolder.isEmpty() && QFileInfo(lastSaveFolder).isDir()) return lastSaveFolder;
+    CDocument* doc = GetDocument();
+    return doc && !doc->GetPathName().isEmpty() ? QFileInfo(doc->GetPathName()).absolutePath() : QString();
+}
+
+void CTessaronView::NoteSaved(const QString& path, const QString& what, const QString& note) {
+    const QFileInfo info(path);
+    QString text;
+    if (info.isDir()) {
+        // An image set: the folder it went to.
+        lastSaveFolder = info.absoluteFilePath();
+        text = QStringLiteral("Wrote %1 to %2").arg(what, QDir::toNativeSeparators(info.absoluteFilePath()));
+    } else {
+        lastSaveFolder = info.absolutePath();
+        text = QStringLiteral("Wrote %1 to %2 (%3)").arg(what, info.fileName(), SizeText(info.size()));
+    }
+    if (!note.isEmpty()) text += QStringLiteral(". ") + note;
+    AppFramework().SetStatusText(text);
+}
+
+void CTessaronView::RunWriteLoop(const QString& path, int rounds, bool crop,
+                                 const std::function<ExportOutcome(const ExportTarget&, const ExportCallbacks&)>& write,
+                                 const QString& note) {
     Framework& framework = AppFramework();
     const std::string utf8 = ToUtf8(path);
     CDocument* doc = GetDocument();
@@ -107,6 +187,13 @@ void CTessaronView::RunWriteLoop(
         Invalidate();
     }
 
+    if (outcome.written) {
+        // What was written, in the status bar: how many frames, where, how big.
+        NoteSaved(path,
+                  outcome.framesWritten == 1 ? QStringLiteral("1 frame")
+                                             : QStringLiteral("%1 frames").arg(outcome.framesWritten),
+                  note);
+    }
     switch (outcome.stop) {
     case ExportStop::Done:
         if (!outcome.written)
@@ -151,14 +238,19 @@ void CTessaronView::OnCropAndSave() {
     request.proposedName = FromUtf8(CropProposedName(doc ? ToUtf8(doc->GetPathName()) : std::string()));
     request.flags = OFN_OVERWRITEPROMPT;
     request.filter = kAviFilter;
+    request.directory = SaveFolder();
     QString path;
     if (!framework.FileDialog(window(), request, &path)) return;
+    QString note;
+    if (!TakeOutputName(&path, QStringLiteral("avi"), &note)) return;
 
     const int x1 = m_boxX1, y1 = m_boxY1, x2 = m_boxX2, y2 = m_boxY2;
-    RunWriteLoop(path, m_pFrameInfo->frameCount, true,
-                 [&](const ExportTarget& target, const ExportCallbacks& callbacks) {
-                     return CropAndSave(*m_pReader, *m_pFrameInfo, x1, y1, x2, y2, target, callbacks);
-                 });
+    RunWriteLoop(
+        path, m_pFrameInfo->frameCount, true,
+        [&](const ExportTarget& target, const ExportCallbacks& callbacks) {
+            return CropAndSave(*m_pReader, *m_pFrameInfo, x1, y1, x2, y2, target, callbacks);
+        },
+        note);
 }
 
 LRESULT CTessaronView::OnExportCheckedFrames(WPARAM wParam, LPARAM lParam) {
@@ -174,14 +266,19 @@ LRESULT CTessaronView::OnExportCheckedFrames(WPARAM wParam, LPARAM lParam) {
     request.proposedName = QStringLiteral("Untitled.avi");
     request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
     request.filter = kAviFilter;
+    request.directory = SaveFolder();
     QString path;
     if (!AppFramework().FileDialog(window(), request, &path)) return 0;
+    QString note;
+    if (!TakeOutputName(&path, QStringLiteral("avi"), &note)) return 0;
 
-    RunWriteLoop(path, static_cast<int>(frames.size()), false,
-                 [&](const ExportTarget& target, const ExportCallbacks& callbacks) {
-                     return ExportCheckedFrames(*m_pReader, *m_pFrameInfo, frames.data(),
-                                                static_cast<int32_t>(frames.size()), target, callbacks);
-                 });
+    RunWriteLoop(
+        path, static_cast<int>(frames.size()), false,
+        [&](const ExportTarget& target, const ExportCallbacks& callbacks) {
+            return ExportCheckedFrames(*m_pReader, *m_pFrameInfo, frames.data(), static_cast<int32_t>(frames.size()),
+                                       target, callbacks);
+        },
+        note);
     return 0;
 }
 
@@ -195,10 +292,12 @@ LRESULT CTessaronView::OnSaveDisplayedFrame(WPARAM wParam, LPARAM) {
     request.proposedName = FromUtf8(BmpProposedName(doc ? ToUtf8(doc->GetPathName()) : std::string(), m_currentFrame));
     request.flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
     request.filter = kBmpFilter;
+    request.directory = SaveFolder();
     QString path;
     QString text;
-    if (!AppFramework().FileDialog(window(), request, &path)) {
-        text = QStringLiteral("Save\tCancelled.");
+    QString note;
+    if (!AppFramework().FileDialog(window(), request, &path) || !TakeOutputName(&path, QStringLiteral("bmp"), &note)) {
+        text = QStringLiteral("Save cancelled.");
     } else {
         // The frame named in the file name is read into this view's own copy and saved from there.
         QString reason;
@@ -210,6 +309,7 @@ LRESULT CTessaronView::OnSaveDisplayedFrame(WPARAM wParam, LPARAM) {
             saved = sharedFrameBitmap.SaveAsBmp(utf8.c_str());
             if (!saved) reason = FromUtf8(sharedFrameBitmap.LastSaveError());
         }
+        if (saved) NoteSaved(path, QStringLiteral("frame %1").arg(m_currentFrame), note);
         text = saved ? QString::asprintf("Frame %d saved to %s.", m_currentFrame, path.toUtf8().constData())
                      : QString::asprintf("Frame %d could not be saved to %s.", m_currentFrame,
                                          path.toUtf8().constData()) +

@@ -130,13 +130,7 @@ JpegScore CTessaronView::ScoreAndDraw(const uint8_t* pixels, int width, int heig
     }
 
     if (m_pPaintPainter) {
-        QPainter& painter = *m_pPaintPainter;
-        qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-        if (ratio <= 0) ratio = 1.0;
-        painter.save();
-        painter.scale(1.0 / ratio, 1.0 / ratio);
-        painter.drawImage(QPoint(0, 0), m_frameImage);
-        painter.restore();
+        DrawFrameImage(*m_pPaintPainter);
     } else {
         m_drawnFrame = m_currentFrame;
         viewport()->update();
@@ -190,6 +184,10 @@ LRESULT CTessaronView::ShowQualityPreview(WPARAM wParam, LPARAM) {
 
 LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
     Framework& framework = AppFramework();
+    if (m_captureTitle && GetDocument()) {
+        m_baseTitle = GetDocument()->GetTitle();
+        m_captureTitle = 0;
+    }
     framework.BeginWaitCursor();
     if (m_videoOpen && m_pReader && m_pFrameInfo) {
         // Kept when no frame gets scored; a terminated sort has already made frame 0 current.
@@ -229,7 +227,9 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
                 return ScoreAndDraw(pixels, width, height, stride, quality, m_previewOn != 0);
             };
             callbacks.scored = [&](int32_t frame, const JpegScore& score) {
-                if (CDocument* doc = GetDocument()) doc->SetTitle(QString::asprintf("Frame %d", frame));
+                // The file's name stays in the title while the frames go by.
+                if (CDocument* doc = GetDocument())
+                    doc->SetTitle(m_baseTitle + QString::asprintf(" - Frame %d", frame));
                 if (frame >= 0 && static_cast<size_t>(frame) < m_pickScores.size())
                     m_pickScores[static_cast<size_t>(frame)] = {score, true};
                 if (score.score >= bestScore) return;
@@ -281,6 +281,7 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
     }
     framework.SetStatusText(QString());
     Invalidate();
+    ShowFrameStatus();
     framework.EndWaitCursor();
-    return 0;
+    return m_videoOpen ? static_cast<LRESULT>(m_currentFrame) + 1 : 0;
 }

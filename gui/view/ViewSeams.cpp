@@ -6,10 +6,9 @@
 #include "dialogs/SelectVideoFrames.h"
 
 void CTessaronView::OnFrameSelector() {
-    // The crop box goes, and the pointer hint for (0, 0) shows, before the selector opens.
-    StartBox(0, 0);
-    ShowBoxStatus(0, 0);
+    // The crop box stays where it is while the selector is open and after it closes.
     m_dragging = 0;
+    m_boxGrip = 0;
     Invalidate();
     if (!m_pSelector) return;
     m_pSelector->SetListRange(m_frameStart, m_frameEnd);

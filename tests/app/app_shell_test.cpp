@@ -220,9 +220,15 @@ TEST_F(AppTest, MenusSwitchWhenADocumentOpensAndCloses) {
     EXPECT_EQ(MenuItems(frame(), "&Help"), QStringList({"&Help Topics", "-", "&About Tessaron..."}));
 
     app()->OnFileNew();
-    EXPECT_EQ(VisibleMenus(frame()), QStringList({"&File", "Tools", "&View", "&Window", "&Help"}));
+    EXPECT_EQ(VisibleMenus(frame()), QStringList({"&File", "Tools", "&View", "&Zoom", "&Window", "&Help"}));
     EXPECT_EQ(MenuItems(frame(), "&File"), file);
-    EXPECT_EQ(MenuItems(frame(), "Tools"), QStringList({"Crop and Save", "-", "Frame Selector..."}));
+    EXPECT_EQ(MenuItems(frame(), "Tools"), QStringList({"Crop and Save", "-", "Frame Selector...", "-",
+                                                        "&Go to Frame...\tCtrl+G", "Crop &Box...\tCtrl+B"}));
+    EXPECT_EQ(MenuItems(frame(), "&Zoom"), QStringList({"&Fit to Window\tCtrl+0", "&Actual Size (100 %)\tCtrl+1", "-",
+                                                        "Zoom &In\tCtrl++", "Zoom &Out\tCtrl+-"}));
+    // An empty document has no video: the commands on one stay grey.
+    for (int id : {ID_CROP_AND_SAVE, ID_FRAME_SELECTOR, ID_GO_TO_FRAME, ID_CROP_BOX, ID_ZOOM_FIT, ID_ZOOM_IN})
+        EXPECT_FALSE(frame()->Action(id)->isEnabled()) << id;
     EXPECT_EQ(MenuItems(frame(), "&Window"), QStringList({"&Cascade", "&Tile", "&Arrange Icons"}));
     EXPECT_TRUE(frame()->Action(ID_FILE_CLOSE)->isEnabled());
     EXPECT_EQ(frame()->windowTitle(), "Tessaron - Tessaron1");

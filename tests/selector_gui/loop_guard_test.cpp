@@ -1,5 +1,6 @@
 // The cancel check of long loops: what gets through while a loop runs, the question on Escape and on a
 // close attempt, what a Yes does, progress and the busy cursor.
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMdiArea>
@@ -174,6 +175,64 @@ TEST_F(LoopTest, ACloseAttemptAsksAndNeverClosesAWindow) {
     EXPECT_EQ(fw.messages.size(), 1u);
     EXPECT_TRUE(frame()->isVisible());
     EXPECT_TRUE(fw.unexpected.empty());
+}
+
+TEST_F(LoopTest, EveryCloseRequestAsks) {
+    CChildFrame* child = view->GetParentFrame();
+    ASSERT_NE(child, nullptr);
+    // The window manager's close message (X11's WM_DELETE_WINDOW) for the main window, which a modal
+    // selector keeps the toolkit from delivering; another client message is no close request.
+    LoopGuard::SetDeleteWindowAtom(321);
+    auto clientMessage = [](uint32_t atom) {
+        struct {
+            uint8_t responseType = 33, format = 32;
+            uint16_t sequence = 0;
+            uint32_t window = 1, type = 300, data32[5] = {0, 0, 0, 0, 0};
+        } event;
+        event.data32[0] = atom;
+        qintptr result = 0;
+        QAbstractEventDispatcher::instance()->filterNativeEvent("xcb_generic_event_t", &event, &result);
+    };
+    struct Row {
+        const char* what;
+        std::function<void()> request;
+        bool asks;
+    } rows[] = {
+        {"Ctrl+F4 in the view", [&] { PostKey(view, Qt::Key_F4, Qt::ControlModifier); }, true},
+        {"Ctrl+W in the view", [&] { PostKey(view, Qt::Key_W, Qt::ControlModifier); }, true},
+        {"WM_DELETE_WINDOW", [&] { clientMessage(321); }, true},
+        {"another client message", [&] { clientMessage(322); }, false},
+        {"the close button of the maximized window in the menu bar",
+         [&] {
+             QWidget* buttons = nullptr;
+             for (QWidget* w : frame()->findChildren<QWidget*>())
+                 if (QLatin1String(w->metaObject()->className()) == "QMdi::ControllerWidget" && w->isVisible())
+                     buttons = w;
+             ASSERT_NE(buttons, nullptr);
+             // Its close button is the rightmost.
+             const QPoint at(buttons->width() - 4, buttons->height() / 2);
+             QTest::mouseMove(buttons, at);
+             QTest::mouseClick(buttons, Qt::LeftButton, Qt::NoModifier, at);
+         },
+         true},
+    };
+    for (const Row& row : rows) {
+        const bool maximized = QString(row.what).contains("maximized");
+        if (maximized) child->showMaximized();
+        ProcessPendingEvents();
+        fw.messages.clear();
+        fw.messageAnswers = {IDNO};
+        int done = RunLoop(4, [&](int i) {
+            if (i == 1) row.request();
+        });
+        EXPECT_EQ(done, 4) << row.what;
+        EXPECT_EQ(fw.messages.size(), row.asks ? 1u : 0u) << row.what;
+        EXPECT_TRUE(child->isVisible()) << row.what;
+        fw.messageAnswers.clear();
+        if (maximized) child->showNormal();
+    }
+    LoopGuard::SetDeleteWindowAtom(0);
+    EXPECT_EQ(WindowCount(), 1);
 }
 
 TEST_F(LoopTest, EscapeAndCloseInTheSelectorAskInsteadOfEndingIt) {

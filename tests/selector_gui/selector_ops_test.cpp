@@ -151,4 +151,20 @@ TEST_F(SelectorTest, TheDisplayedFrameIsSavedAsABmpFile) {
     EXPECT_EQ(testsupport::ReadFrameIndex(reinterpret_cast<const uint8_t*>(bytes.constData()) + 14), 2);
 }
 
+TEST_F(SelectorTest, AfterSortTheCaretIsOnTheShownFrameAndThatOneIsSaved) {
+    const QString out = WorkFile("best.bmp");
+    fw.fileAnswers = {out};
+    RunSelector([&](SelectVideoFrames* dlg) {
+        ClickText(dlg->FrameList(), 5);
+        QTest::mouseClick(dlg->SortButton(), Qt::LeftButton);
+        const int shown = view->m_currentFrame;
+        EXPECT_EQ(dlg->DisplayedFrame(), shown);
+        EXPECT_TRUE(dlg->FrameList().GetText(dlg->FrameList().GetCaretIndex()).contains(QString::number(shown)));
+        QTest::mouseClick(dlg->SaveButton(), Qt::LeftButton);
+        const QByteArray bytes = ReadFile(out);
+        ASSERT_EQ(bytes.size(), 54 + 3 * kWidth * kHeight);
+        EXPECT_EQ(testsupport::ReadFrameIndex(reinterpret_cast<const uint8_t*>(bytes.constData()) + 14), shown);
+    });
+}
+
 }  // namespace

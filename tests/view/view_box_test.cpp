@@ -1,6 +1,8 @@
 // The crop box: drags, status texts, the inverted outline and its repaint.
+#include <QSpinBox>
 #include <QTest>
 
+#include "dialogs/ViewDialogs.h"
 #include "tests/view/ViewTestFixture.h"
 
 namespace {
@@ -153,18 +155,65 @@ TEST_F(BoxTest, CornersAreFramePixelsWhenTheViewIsScrolled) {
     EXPECT_EQ(shown.pixel(15, 16), unboxed.pixel(15, 16));
 }
 
-TEST_F(BoxTest, FrameSelectorRemovesTheBox) {
+TEST_F(BoxTest, FrameSelectorKeepsTheBox) {
     Press(QPoint(10, 10));
     Move(QPoint(60, 40));
     Release(QPoint(60, 40));
+    fw.dialogs.push_back([](QDialog*) { return static_cast<int>(QDialog::Rejected); });
     frame()->Action(ID_FRAME_SELECTOR)->trigger();
-    EXPECT_EQ(Status(), QString(kHint).arg(0).arg(0));
     EXPECT_EQ(view->m_dragging, 0);
-    EXPECT_EQ(view->m_boxX1, view->m_boxX2);
-    EXPECT_EQ(view->m_boxY1, view->m_boxY2);
+    EXPECT_EQ(QRect(QPoint(view->m_boxX1, view->m_boxY1), QPoint(view->m_boxX2, view->m_boxY2)),
+              QRect(QPoint(10, 10), QPoint(60, 40)));
     ProcessPendingEvents();
     bool inverted = false;
-    EXPECT_TRUE(Changed(Shown(view), &inverted).isEmpty());
+    EXPECT_EQ(Sorted(Changed(Shown(view), &inverted)), Sorted(Outline(10, 10, 60, 40)));
+}
+
+TEST_F(BoxTest, TheBoxMovesAndResizesByItsEdgesAndCornersAndCanBeTyped) {
+    // Each row starts from the box (40, 30)-(120, 90): a press at from, a drag by delta.
+    struct Row {
+        QPoint from, delta;
+        QRect box;  // left, top, right, bottom after the drag
+    } rows[] = {
+        {{80, 60}, {10, 5}, QRect(QPoint(50, 35), QPoint(130, 95))},              // inside: moved
+        {{80, 60}, {-100, -100}, QRect(QPoint(0, 0), QPoint(80, 60))},            // moved, kept in the frame
+        {{40, 60}, {-15, 0}, QRect(QPoint(25, 30), QPoint(120, 90))},             // left edge
+        {{121, 60}, {20, 0}, QRect(QPoint(40, 30), QPoint(140, 90))},             // right edge, grabbed a pixel off
+        {{80, 90}, {0, 12}, QRect(QPoint(40, 30), QPoint(120, 102))},             // bottom edge
+        {{40, 30}, {-10, -20}, QRect(QPoint(30, 10), QPoint(120, 90))},           // top left corner
+        {{120, 90}, {500, 500}, QRect(QPoint(40, 30), QPoint(kWidth, kHeight))},  // corner to the frame's end
+        {{200, 200}, {10, 10}, QRect(QPoint(200, 200), QPoint(210, 210))},        // outside: a new box
+    };
+    for (const Row& row : rows) {
+        view->SetBox(40, 30, 120, 90);
+        Press(row.from);
+        Move(row.from + row.delta / 2);
+        Move(row.from + row.delta);
+        Release(row.from + row.delta);
+        const QRect box(QPoint(std::min(view->m_boxX1, view->m_boxX2), std::min(view->m_boxY1, view->m_boxY2)),
+                        QPoint(std::max(view->m_boxX1, view->m_boxX2), std::max(view->m_boxY1, view->m_boxY2)));
+        EXPECT_EQ(box, row.box) << row.from.x() << "," << row.from.y();
+    }
+
+    // Tools > Crop Box... offers the box and takes what is typed, within the frame.
+    view->SetBox(40, 30, 120, 90);
+    fw.dialogs.push_back([](QDialog* dialog) {
+        auto* typed = qobject_cast<CropBoxDialog*>(dialog);
+        EXPECT_NE(typed, nullptr);
+        if (!typed) return static_cast<int>(QDialog::Rejected);
+        EXPECT_EQ(typed->XBox()->value(), 40);
+        EXPECT_EQ(typed->WidthBox()->value(), 80);
+        typed->XBox()->setValue(300);
+        EXPECT_EQ(typed->WidthBox()->maximum(), kWidth - 300);
+        typed->YBox()->setValue(7);
+        typed->WidthBox()->setValue(15);
+        typed->HeightBox()->setValue(9);
+        return static_cast<int>(QDialog::Accepted);
+    });
+    frame()->Action(ID_CROP_BOX)->trigger();
+    EXPECT_EQ(QRect(QPoint(view->m_boxX1, view->m_boxY1), QPoint(view->m_boxX2, view->m_boxY2)),
+              QRect(QPoint(300, 7), QPoint(315, 16)));
+    EXPECT_EQ(Status(), "Box Corner Points: ( 300,    7), ( 315,   16) - Box Size:    15 by    9");
 }
 
 TEST_F(BoxTest, ScreenshotWithADraggedBox) {

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <algorithm>
 
@@ -134,7 +135,9 @@ TEST_F(ExportTest, CropAndSaveWritesTheBoxOfEveryFrameWhicheverWayItWasDragged) 
         EXPECT_EQ(cropped[size_t(i)], opstest::BoxOf(source[size_t(i)], kWidth, 10, 20, 17, 25)) << "frame " << i;
     EXPECT_TRUE(testsupport::SameTime(testsupport::ModificationTime(out), testsupport::ModificationTime(video)));
 
-    // The same box dragged from its other corner gives the same file.
+    // The same box dragged from its other corner gives the same file (a click away from the box
+    // removes it first; a press on its corner would resize it).
+    Drag(QPoint(40, 40), QPoint(40, 40));
     Drag(QPoint(10, 20), QPoint(17, 25));
     const std::string out2 = WorkFile("down.avi").toStdString();
     ui.fileAnswers.push_back(QString::fromStdString(out2));
@@ -154,6 +157,60 @@ TEST_F(ExportTest, CropAndSaveWantsABoxWithWidthAndHeight) {
         EXPECT_EQ(message.style & 0xFu, unsigned(MB_OK));
     }
     EXPECT_TRUE(ui.fileRequests.empty());
+}
+
+TEST_F(ExportTest, ABoxDraggedAt50And200PercentCropsTheSameFileAsAt100) {
+    // The frame box (10, 20)-(40, 36), dragged at each zoom where its corners show; the name typed
+    // with another suffix or none gets ".avi".
+    struct Row {
+        int zoomSteps;  // Zoom In (+) or Zoom Out (-) presses from 100 %
+        QPoint away, from, to;
+        const char* typed;
+        const char* written;
+    } rows[] = {{0, {60, 44}, {10, 20}, {40, 36}, "z100.avi", "z100.avi"},
+                {-2, {30, 22}, {5, 10}, {20, 18}, "z50.mp4", "z50.avi"},
+                {+2, {120, 90}, {20, 40}, {80, 72}, "z200", "z200.avi"}};
+    for (const Row& row : rows) {
+        frame()->Action(ID_ZOOM_ACTUAL)->trigger();
+        for (int i = 0; i < std::abs(row.zoomSteps); ++i)
+            frame()->Action(row.zoomSteps > 0 ? ID_ZOOM_IN : ID_ZOOM_OUT)->trigger();
+        view->horizontalScrollBar()->setValue(0);
+        view->verticalScrollBar()->setValue(0);
+        Drag(row.away, row.away);
+        Drag(row.from, row.to);
+        ASSERT_EQ(QRect(QPoint(view->m_boxX1, view->m_boxY1), QPoint(view->m_boxX2, view->m_boxY2)),
+                  QRect(QPoint(10, 20), QPoint(40, 36)))
+            << row.typed;
+        ui.fileAnswers.push_back(WorkFile(row.typed));
+        CropAndSave();
+        EXPECT_TRUE(QFile::exists(WorkFile(row.written))) << row.written;
+        EXPECT_TRUE(ui.statusTexts.back().startsWith(QString("Wrote 12 frames to %1 (").arg(row.written)))
+            << ui.statusTexts.back().toStdString();
+    }
+    EXPECT_TRUE(ui.statusTexts.back().endsWith("z200 is written as z200.avi: the file holds AVI data."));
+    EXPECT_FALSE(QFile::exists(WorkFile("z50.mp4")));
+    EXPECT_EQ(opstest::ReadFileBytes(WorkFile("z50.avi").toStdString()),
+              opstest::ReadFileBytes(WorkFile("z100.avi").toStdString()));
+    EXPECT_EQ(opstest::ReadFileBytes(WorkFile("z200.avi").toStdString()),
+              opstest::ReadFileBytes(WorkFile("z100.avi").toStdString()));
+    const opstest::ProbeInfo probe = opstest::Probe(WorkFile("z100.avi").toStdString());
+    EXPECT_EQ(probe.width, 30);
+    EXPECT_EQ(probe.height, 16);
+    // The dialogs start in the folder of the last save.
+    EXPECT_EQ(ui.fileRequests.back().directory, QFileInfo(WorkFile("z50.avi")).absolutePath());
+
+    // A frame saved as "frame7.png" is a BMP file named frame7.bmp; an existing one is asked about.
+    ui.fileAnswers = {WorkFile("frame7.png"), WorkFile("frame7.png")};
+    ui.messageAnswers = {IDNO};
+    view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 7, 1);
+    EXPECT_TRUE(QFile::exists(WorkFile("frame7.bmp")));
+    EXPECT_FALSE(QFile::exists(WorkFile("frame7.png")));
+    EXPECT_TRUE(ui.statusTexts.back().startsWith("Wrote frame 7 to frame7.bmp ("))
+        << ui.statusTexts.back().toStdString();
+    view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 7, 1);
+    EXPECT_EQ(ui.MessageTexts().back(),
+              QString("%1 already exists.\nDo you want to replace it?").arg(WorkFile("frame7.bmp")));
+    EXPECT_EQ(view->m_pSelector->StatusText(), "Save cancelled.");
 }
 
 TEST_F(ExportTest, CheckedFramesAreWrittenInListOrderAndUnreadableOnesReported) {
@@ -284,7 +341,7 @@ TEST_F(ExportTest, TheDisplayedFrameIsSavedAsABmpFileOrTheReasonIsGiven) {
     EXPECT_EQ(opstest::Bytes(pillow.out.begin() + long(newline) + 1, pillow.out.end()), rgb);
 
     view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 5, 1);
-    EXPECT_EQ(view->m_pSelector->StatusText(), "Save\tCancelled.");
+    EXPECT_EQ(view->m_pSelector->StatusText(), "Save cancelled.");
     view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 6, 1);
     EXPECT_EQ(view->m_pSelector->StatusText(), QString("Frame 6 could not be saved to %1.\nNo such file or directory")
                                                    .arg(WorkFile("no-such-folder/frame.bmp")));

@@ -140,7 +140,7 @@ TEST_F(ViewOpsTest, SortGivesTheCliOrderAndShowsTheMostDetailedFrame) {
     EXPECT_EQ(progress.front(), "Processing Frame    0");
     EXPECT_EQ(progress.back(), "Processing Frame   11");
     EXPECT_EQ(ui.statusTexts.back(), "");
-    EXPECT_EQ(titleDuringSort, "Frame 4");
+    EXPECT_EQ(titleDuringSort, baseTitle + " - Frame 4");
     EXPECT_EQ(ui.WaitCursorCount(), 0);
     EXPECT_TRUE(ui.messages.empty());
     view->viewport()->repaint();

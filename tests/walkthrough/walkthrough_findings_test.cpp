@@ -48,7 +48,7 @@ TEST_F(WalkFindingsTest, CascadeGivesEveryVideoWindowRoomForItsWholeFrame) {
     EXPECT_EQ(WindowCount(), 3);
 }
 
-TEST_F(WalkFindingsTest, StatusBarShowsTheBoxAgainOnceCropAndSaveIsDone) {
+TEST_F(WalkFindingsTest, StatusBarSaysWhatCropAndSaveWroteAndNoProgressStays) {
     CTessaronView* view = OpenRaw("clip.avi", 160, 120, 6);
     ASSERT_NE(view, nullptr);
     QTest::mousePress(view->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 80));
@@ -64,8 +64,12 @@ TEST_F(WalkFindingsTest, StatusBarShowsTheBoxAgainOnceCropAndSaveIsDone) {
     int progress = 0;
     for (const QString& text : fw.statusTexts) progress += text.startsWith("Processing Frame") ? 1 : 0;
     EXPECT_EQ(progress, 6);
-    EXPECT_EQ(mainStatusBar->GetPaneText(0), box);
+    EXPECT_EQ(mainStatusBar->GetPaneText(0), QString("Wrote 6 frames to crop.avi (%1 KB)")
+                                                 .arg(QFileInfo(WorkFile("crop.avi")).size() / 1000.0, 0, 'f', 0));
     EXPECT_FALSE(mainStatusBar->Progress()->isVisible());
+    // The pointer's next move over the picture shows the box again.
+    QTest::mouseMove(view->viewport(), QPoint(50, 50));
+    EXPECT_EQ(mainStatusBar->GetPaneText(0), box);
 }
 
 TEST_F(WalkFindingsTest, SaveReportOutlivesTheRepaintWhilePreviewing) {
