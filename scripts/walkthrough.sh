@@ -29,10 +29,12 @@ ff() { ffmpeg -v error -nostdin -y "$@"; }
 [[ -s $CLIPS/bars.avi ]] ||
     ff -f lavfi -i "smptehdbars=size=320x180:rate=25" -f lavfi -i "sine=frequency=440" -t 2 \
         -c:v mjpeg -q:v 3 -c:a pcm_s16le "$CLIPS/bars.avi"
+[[ -s $CLIPS/uhd.mp4 ]] ||
+    ff -f lavfi -i "testsrc2=size=3840x2160:rate=25" -t 0.2 -c:v libx264 -pix_fmt yuv420p "$CLIPS/uhd.mp4"
 printf 'shopping list: bread, milk\n' > "$CLIPS/notes.avi"
 
 run() {
-    "$DRIVER" --out "$OUT" --work "$WORK" \
+    "$DRIVER" --out "$OUT" --work "$WORK" --large "$CLIPS/uhd.mp4" \
         "$CLIPS/mandelbrot.mp4" "$CLIPS/testcard.mp4" "$CLIPS/bars.avi" "$CLIPS/notes.avi"
 }
 
@@ -69,6 +71,8 @@ if command -v convert >/dev/null && [[ -f $OUT/09-sorted.png ]]; then
     cp "$OUT/05-cascaded.png" "$OUT/docs/screenshot-windows.png"
     # A crop box dragged over the picture; the status bar gives its corners and size.
     cp "$OUT/17-crop-box.png" "$OUT/docs/screenshot-crop.png"
+    # A 3840x2160 video fitted into its window.
+    cp "$OUT/29-large-fitted.png" "$OUT/docs/screenshot-fitted.png"
     # The same part of the same frame previewed at quality 5 and at quality 95.
     convert \( "$OUT/10-preview-q5-window.png" -crop 360x240+4+26 +repage \) \
         \( "$OUT/11-preview-q95-window.png" -crop 360x240+4+26 +repage \) \

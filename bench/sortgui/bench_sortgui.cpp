@@ -4,9 +4,12 @@
 // the title and the progress bar. Goal: at most 1.30 x the CLI.
 // Also timed: the library's sort loop alone in this process (the CLI without its start-up).
 // Each is run several times, alternating; the best wall time counts, since the machine may be shared.
+// Then stepping: the Right key pressed in the video window frame after frame (each step a read and a
+// paint of the next frame), fitted and at 100 %, beside the reader alone reading the same frames.
 // The clip is made once with ffmpeg into a temporary folder and kept there (bench_rank uses it too).
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -95,6 +98,43 @@ Measure RunView(CTessaronView* view) {
     return m;
 }
 
+// Right pressed steps times from frame 0, each step painted at once, as the screen would show it.
+Measure RunSteps(CTessaronView* view, int steps) {
+    Measure m;
+    view->StepTo(0);
+    view->viewport()->repaint();
+    const double start = Now(), cpu = CpuSelf();
+    for (int i = 0; i < steps; ++i) {
+        QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+        QApplication::sendEvent(view, &right);
+        view->viewport()->repaint();
+    }
+    m.wall = Now() - start;
+    m.cpu = CpuSelf() - cpu;
+    m.ok = view->m_currentFrame == steps;
+    return m;
+}
+
+// The reader alone reading frames 0 to steps in order, as the steps above do.
+Measure RunReads(const std::string& clip, int steps) {
+    Measure m;
+    VideoFrameReader reader;
+    FrameInfo& info = reader.Open(clip.c_str());
+    if (!info.succeeded) return m;
+    FrameBlockPtr first(reader.ReadFrame(info, 0));
+    const double start = Now(), cpu = CpuSelf();
+    bool ok = first != nullptr;
+    for (int i = 1; i <= steps; ++i) {
+        FrameBlockPtr block(reader.ReadFrame(info, i));
+        ok = ok && block != nullptr;
+    }
+    m.wall = Now() - start;
+    m.cpu = CpuSelf() - cpu;
+    m.ok = ok;
+    reader.Close(info);
+    return m;
+}
+
 std::string MakeClip() {
     const fs::path dir = fs::temp_directory_path() / "tessaron-bench-rank";
     std::error_code ec;
@@ -167,6 +207,29 @@ int main(int argc, char** argv) {
     std::printf("ratio view / library loop:      %.2f\n", gui.wall / library.wall);
     std::printf("processor time ratio view / tessaron-cli rank: %.2f\n", gui.cpu / cli.cpu);
     std::printf("same order as the library: %s\n", same ? "yes" : "NO");
+
+    // Stepping, fitted (as the 1080p frame opens in the offscreen screen) and at 100 %.
+    constexpr int kSteps = 100;
+    Measure reads, fitted, actual;
+    const bool wasFitted = view->m_fit != 0;
+    for (int round = 0; round < kRounds; ++round) {
+        KeepBest(reads, RunReads(clip, kSteps));
+        view->FitToWindow();
+        KeepBest(fitted, RunSteps(view, kSteps));
+        view->ZoomTo(1.0);
+        KeepBest(actual, RunSteps(view, kSteps));
+    }
+    if (!reads.ok || !fitted.ok || !actual.ok) {
+        std::printf("bench_sortgui: a stepping run failed\n");
+        return 1;
+    }
+    std::printf("stepping, Right pressed %d times from frame 0 (the window opened %s):\n", kSteps,
+                wasFitted ? "fitted" : "at 100 %");
+    std::printf("  reader alone             %6.2f ms a frame\n", 1000 * reads.wall / kSteps);
+    std::printf("  view, Fit to Window      %6.2f ms a step (zoom %.0f %%)\n", 1000 * fitted.wall / kSteps,
+                100 * view->FitZoom());
+    std::printf("  view, 100 %%              %6.2f ms a step\n", 1000 * actual.wall / kSteps);
+    std::printf("ratio step / reader: fitted %.2f, 100 %% %.2f\n", fitted.wall / reads.wall, actual.wall / reads.wall);
     selector->hide();
     QDir::setCurrent(previous);
     return same ? 0 : 1;

@@ -69,11 +69,11 @@ GoToFrameDialog::GoToFrameDialog(QWidget* parent, int current, int frameCount, d
     setObjectName(QStringLiteral("GoToFrame"));
     auto* layout = new QVBoxLayout(this);
     const QString last = ClockTimeText(framesPerSecond > 0 ? (frameCount - 1) / framesPerSecond : 0);
-    auto* label = new QLabel(
-        QStringLiteral("Frame number (0 to %1) or time (00:00:00.000 to %2, or seconds such as 12.5s):")
-            .arg(frameCount - 1)
-            .arg(last),
-        this);
+    auto* label = new QLabel(QStringLiteral(
+                                 "Frame number (0 to %1) or time (00:00:00.000 to %2, or seconds such as 12.5s):")
+                                 .arg(frameCount - 1)
+                                 .arg(last),
+                             this);
     label->setWordWrap(true);
     layout->addWidget(label);
     m_field = new QLineEdit(QString::number(current), this);

@@ -4,6 +4,7 @@
 // what Crop and Save writes.
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QScreen>
@@ -133,8 +134,12 @@ void CTessaronView::PlaceWindow() {
     const QSize whole = frame->CalcWindowSize(LogicalFrameSize() + QSize(edge, edge));
 
     // The main window grows to hold the whole video at 100 %, as far as its screen allows; it never shrinks.
+    // (Before the main window is first shown its parts have their places but have not been told, so
+    // the room is measured from the area's own geometry.)
     QWidget* main = area->window();
-    QSize room = area->viewport()->size();
+    if (main && main->layout()) main->layout()->activate();
+    auto measureRoom = [area] { return area->contentsRect().size(); };
+    QSize room = measureRoom();
     if (main && main->isWindow() && !main->isMaximized() && !main->isFullScreen() &&
         (whole.width() > room.width() || whole.height() > room.height())) {
         const QScreen* screen = main->screen();
@@ -152,7 +157,8 @@ void CTessaronView::PlaceWindow() {
                 pos.setY(std::max(available.top(), std::min(pos.y(), available.bottom() + 1 - outer.height())));
             }
             main->move(pos);
-            room = area->viewport()->size();
+            if (main->layout()) main->layout()->activate();
+            room = measureRoom();
         }
     }
 

@@ -41,9 +41,21 @@ TEST(FrameOrTime, NumbersAndTimesGiveTheFrameShownThen) {
     struct Row {
         const char* text;
         int frame;  // -1: refused
-    } rows[] = {{"0", 0},         {"249", 249},       {"250", -1},        {" 12 ", 12},      {"4.0", 100},
-                {"4s", 100},      {"0:04", 100},      {"00:00:04.039", 100}, {"00:00:04.040", 101}, {"0:09.96", 249},
-                {"0:10", -1},     {"1:00:00", -1},    {"abc", -1},        {"-3", -1},        {"", -1}};
+    } rows[] = {{"0", 0},
+                {"249", 249},
+                {"250", -1},
+                {" 12 ", 12},
+                {"4.0", 100},
+                {"4s", 100},
+                {"0:04", 100},
+                {"00:00:04.039", 100},
+                {"00:00:04.040", 101},
+                {"0:09.96", 249},
+                {"0:10", -1},
+                {"1:00:00", -1},
+                {"abc", -1},
+                {"-3", -1},
+                {"", -1}};
     for (const Row& row : rows) {
         int frame = -2;
         QString reason;
@@ -123,9 +135,8 @@ TEST_F(ZoomTest, KeysAndGoToFrameStepThroughTheVideoAndTheStatusBarFollows) {
     struct Row {
         int key;
         int frame;
-    } rows[] = {{Qt::Key_Right, 1}, {Qt::Key_Right, 2}, {Qt::Key_Left, 1},   {Qt::Key_PageDown, 11},
-                {Qt::Key_Right, 11}, {Qt::Key_PageUp, 1}, {Qt::Key_Left, 0}, {Qt::Key_Left, 0},
-                {Qt::Key_End, 11},   {Qt::Key_Home, 0}};
+    } rows[] = {{Qt::Key_Right, 1},  {Qt::Key_Right, 2}, {Qt::Key_Left, 1}, {Qt::Key_PageDown, 11}, {Qt::Key_Right, 11},
+                {Qt::Key_PageUp, 1}, {Qt::Key_Left, 0},  {Qt::Key_Left, 0}, {Qt::Key_End, 11},      {Qt::Key_Home, 0}};
     for (const Row& row : rows) {
         Key(row.key);
         EXPECT_EQ(view->m_currentFrame, row.frame) << row.key;

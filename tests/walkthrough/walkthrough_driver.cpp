@@ -1,7 +1,9 @@
 // tessaron_walkthrough: the program as a new user meets it, step by step, with a PNG of each step.
 //
-//   tessaron_walkthrough --out DIR --work DIR CLIP_A CLIP_B CLIP_C NOT_A_VIDEO
+//   tessaron_walkthrough --out DIR --work DIR [--large CLIP_L] CLIP_A CLIP_B CLIP_C NOT_A_VIDEO
 //
+// CLIP_L, when given, is a video larger than the screen (4K): it is opened at the end and must open
+// fitted into its window (a screenshot of it for the README).
 // CLIP_A is opened from the command line, CLIP_B through File > Open, CLIP_C by a drop on the main
 // window, NOT_A_VIDEO through File > Open again (it must be refused). The program's real classes and
 // its real dialogs run; the driver only does what a person does: menu actions, clicks and keys on the
@@ -43,12 +45,15 @@
 #include "dialogs/ScorePlot.h"
 #include "app/TessaronApp.h"
 #include "dialogs/SelectVideoFrames.h"
+#include "dialogs/ViewDialogs.h"
+#include "framework/StatusBar.h"
 #include "view/CTessaronView.h"
 
 namespace {
 
 QString g_out;
 QString g_work;
+QString g_large;
 int g_failures = 0;
 
 void Check(bool ok, const QString& what) {
@@ -281,11 +286,15 @@ int main(int argc, char** argv) {
             g_out = QString::fromLocal8Bit(argv[++i]);
         else if (arg == QLatin1String("--work") && i + 1 < argc)
             g_work = QString::fromLocal8Bit(argv[++i]);
+        else if (arg == QLatin1String("--large") && i + 1 < argc)
+            g_large = QFileInfo(QString::fromLocal8Bit(argv[++i])).absoluteFilePath();
         else
             clips << arg;
     }
     if (g_out.isEmpty() || g_work.isEmpty() || clips.size() != 4) {
-        std::fprintf(stderr, "usage: tessaron_walkthrough --out DIR --work DIR CLIP_A CLIP_B CLIP_C NOT_A_VIDEO\n");
+        std::fprintf(
+            stderr,
+            "usage: tessaron_walkthrough --out DIR --work DIR [--large CLIP] CLIP_A CLIP_B CLIP_C NOT_A_VIDEO\n");
         return 2;
     }
     for (QString& clip : clips) clip = QFileInfo(clip).absoluteFilePath();
@@ -381,7 +390,38 @@ int main(int argc, char** argv) {
     Settle(100);
     Check(viewA->m_previewOn == 0, QStringLiteral("closing the selector ended the preview"));
 
-    // 5. A box dragged over the picture and cut out of every frame.
+    // 5. Stepping with the keys and Go to Frame, then Fit to Window and back to 100 %.
+    {
+        frame->activateWindow();
+        Settle(50);
+        viewA->setFocus();
+        for (int key : {Qt::Key_Home, Qt::Key_Right, Qt::Key_Right, Qt::Key_Right, Qt::Key_PageDown, Qt::Key_Left}) {
+            QTest::keyClick(viewA, Qt::Key(key));
+            Settle(20);
+        }
+        Check(viewA->m_currentFrame == std::min(12, frameCount - 1), QStringLiteral("the keys stepped to frame 12"));
+        Shot(frame, QStringLiteral("16a-stepped-keys"),
+             Describe(frame) + QStringLiteral(", frame pane ") + Quoted(mainStatusBar->FrameText()));
+        WhenShown<GoToFrameDialog>([](GoToFrameDialog* go) {
+            go->Field()->setText(QStringLiteral("5"));
+            QTest::keyClick(go->Field(), Qt::Key_Return);
+        });
+        QTest::keyClick(viewA, Qt::Key_G, Qt::ControlModifier);
+        Settle(100);
+        Check(viewA->m_currentFrame == 5, QStringLiteral("Go to Frame (Ctrl+G) showed frame 5"));
+        frame->activateWindow();  // back from the dialog
+        Settle(50);
+        QTest::keyClick(viewA, Qt::Key_0, Qt::ControlModifier);
+        Settle(100);
+        Check(viewA->m_fit == 1, QStringLiteral("Ctrl+0 fits the frame to its window"));
+        Shot(frame, QStringLiteral("16b-fitted"), QStringLiteral("frame pane ") + Quoted(mainStatusBar->FrameText()));
+        QTest::keyClick(viewA, Qt::Key_1, Qt::ControlModifier);
+        Settle(100);
+        Check(viewA->m_fit == 0 && viewA->m_zoom == 1.0, QStringLiteral("Ctrl+1 shows the frame at 100 %"));
+        viewA->StepTo(0);
+    }
+
+    // 6. A box dragged over the picture and cut out of every frame.
     {
         QWidget* port = viewA->viewport();
         const QSize size = port->size();
@@ -404,7 +444,7 @@ int main(int argc, char** argv) {
     Check(QFileInfo::exists(g_work + QStringLiteral("/crop.avi")), QStringLiteral("crop.avi written"));
     Shot(frame, QStringLiteral("20-cropped"), Describe(frame));
 
-    // 6. Preferences: the box ticked and Cancel (nothing changes), then ticked and OK.
+    // 7. Preferences: the box ticked and Cancel (nothing changes), then ticked and OK.
     for (bool ok : {false, true}) {
         WhenShown<Preferences>([ok](Preferences* prefs) {
             auto* box = prefs->findChild<QCheckBox*>(QStringLiteral("IDC_DEINTERLACE"));
@@ -423,7 +463,7 @@ int main(int argc, char** argv) {
     }
     Shot(frame, QStringLiteral("23-deinterlaced"), Describe(frame));
 
-    // 7. About and Help.
+    // 8. About and Help.
     WhenShown<AboutBox>([](AboutBox* about) {
         Shot(about, QStringLiteral("24-about"), Quoted(about->windowTitle()));
         if (auto* ok = about->findChild<QPushButton*>(QStringLiteral("IDOK"))) QTest::mouseClick(ok, Qt::LeftButton);
@@ -443,7 +483,7 @@ int main(int argc, char** argv) {
         help->close();
     }
 
-    // 8. A file that is no video, through File > Open: refused with a message, nothing else changes.
+    // 9. A file that is no video, through File > Open: refused with a message, nothing else changes.
     AnswerFileDialog(QStringLiteral("26-open-bad-dialog"), clips[3]);
     WhenShown<QMessageBox>([](QMessageBox* box) {
         Shot(box, QStringLiteral("27-bad-file-message"),
@@ -455,7 +495,23 @@ int main(int argc, char** argv) {
     Check(frame->MdiArea()->subWindowList().size() == 1, QStringLiteral("the bad file got no window"));
     Shot(frame, QStringLiteral("28-after-bad-file"), Describe(frame));
 
-    // 9. File > Exit.
+    // 10. The large video, fitted into its window as it opens.
+    if (!g_large.isEmpty()) {
+        CDocument* large = app.OpenDocumentFile(g_large);
+        CTessaronView* view = ViewOf(large);
+        Check(view != nullptr, QStringLiteral("the large video opened"));
+        if (view) {
+            WindowOf(view)->showMaximized();
+            Settle(300);
+            view->FitToWindow();
+            Settle(300);
+            Check(view->m_fit == 1 && view->m_zoom < 1.0, QStringLiteral("the large video is fitted"));
+            Shot(frame, QStringLiteral("29-large-fitted"),
+                 Describe(frame) + QStringLiteral(", frame pane ") + Quoted(mainStatusBar->FrameText()));
+        }
+    }
+
+    // 11. File > Exit.
     frame->Action(ID_APP_EXIT)->trigger();
     Settle(200);
     Check(!frame->isVisible(), QStringLiteral("File > Exit closed the main window"));

@@ -47,8 +47,8 @@ TEST(Walkthrough, EveryStepOfAUsersWayWorks) {
 
     for (const char* name :
          {"01-command-line", "02-file-open-dialog", "04-dropped", "06-selector", "09-sorted-selector", "10-preview-q5",
-          "11-preview-q95", "12-checked-selector", "15-bmp-saved-selector", "17-crop-box", "20-cropped",
-          "21-preferences", "24-about", "25-help", "27-bad-file-message"}) {
+          "11-preview-q95", "12-checked-selector", "15-bmp-saved-selector", "16a-stepped-keys", "16b-fitted",
+          "17-crop-box", "20-cropped", "21-preferences", "24-about", "25-help", "27-bad-file-message"}) {
         EXPECT_TRUE(QFileInfo::exists(shots + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"))) << name;
     }
     EXPECT_TRUE(log.contains(QStringLiteral("Unable to load image frames"))) << log.toStdString();
