@@ -192,8 +192,9 @@ void CTessaronView::DrawFrameImage(QPainter& painter) {
     painter.save();
     painter.scale(m_zoom / ratio, m_zoom / ratio);
     // Reduced, the picture is smoothed so detail does not flicker; enlarged, every frame pixel stays a
-    // sharp square to be inspected.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, m_zoom < 1.0);
+    // sharp square to be inspected. While a long loop shows frame after frame they are only glimpsed:
+    // the quick scaling keeps the loop's pace, and the frame shown afterwards is smoothed again.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, m_zoom < 1.0 && !LoopGuard::Active());
     painter.drawImage(QPointF(0, 0), m_frameImage);
     painter.restore();
 }
