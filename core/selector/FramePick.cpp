@@ -7,35 +7,42 @@
 
 namespace {
 
-bool Better(const std::vector<PickScore>& scores, int32_t a, int32_t b) {
-    const int32_t sa = scores[size_t(a)].score.score, sb = scores[size_t(b)].score.score;
-    return sa != sb ? sa < sb : a < b;
+bool Better(const std::vector<PickScore>& scores, int32_t a, int32_t b, ScoreKind kind) {
+    const JpegScore &sa = scores[size_t(a)].score, &sb = scores[size_t(b)].score;
+    if (ScoreBetter(kind, sa, sb)) return true;
+    return !ScoreBetter(kind, sb, sa) && a < b;
 }
 
-// Median JPEG size of the readable frames in [begin, end); 0 when there are none.
-double MedianBytes(const std::vector<PickScore>& scores, int32_t begin, int32_t end) {
-    std::vector<int32_t> bytes;
+// What min-relative compares: the JPEG size, or the sharpness in a sharpness sort.
+double Detail(const PickScore& s, ScoreKind kind) {
+    return kind == ScoreKind::Sharpness ? s.score.sharpness : double(s.score.jpegBytes);
+}
+
+// Median detail of the readable frames in [begin, end); 0 when there are none.
+double MedianDetail(const std::vector<PickScore>& scores, int32_t begin, int32_t end, ScoreKind kind) {
+    std::vector<double> details;
     for (int32_t f = begin; f < end; ++f)
-        if (scores[size_t(f)].readable) bytes.push_back(scores[size_t(f)].score.jpegBytes);
-    if (bytes.empty()) return 0;
-    std::sort(bytes.begin(), bytes.end());
-    const size_t half = bytes.size() / 2;
-    return bytes.size() % 2 ? double(bytes[half]) : (double(bytes[half - 1]) + double(bytes[half])) / 2;
+        if (scores[size_t(f)].readable) details.push_back(Detail(scores[size_t(f)], kind));
+    if (details.empty()) return 0;
+    std::sort(details.begin(), details.end());
+    const size_t half = details.size() / 2;
+    return details.size() % 2 ? details[half] : (details[half - 1] + details[half]) / 2;
 }
 
 // Frames of [begin, end) that may be picked: readable, and detailed enough when minRelative is set.
-bool Eligible(const std::vector<PickScore>& scores, int32_t frame, double minRelative, double median) {
+bool Eligible(const std::vector<PickScore>& scores, int32_t frame, double minRelative, double median, ScoreKind kind) {
     const PickScore& s = scores[size_t(frame)];
-    return s.readable && (minRelative <= 0 || double(s.score.jpegBytes) >= minRelative * median);
+    return s.readable && (minRelative <= 0 || Detail(s, kind) >= minRelative * median);
 }
 
 // The best eligible frame of the window [begin, end), appended to picked.
-void PickInWindow(const std::vector<PickScore>& scores, int32_t begin, int32_t end, double minRelative,
+void PickInWindow(const std::vector<PickScore>& scores, int32_t begin, int32_t end, const PickSettings& s,
                   std::vector<int32_t>& picked) {
-    const double median = minRelative > 0 ? MedianBytes(scores, begin, end) : 0;
+    const double median = s.minRelative > 0 ? MedianDetail(scores, begin, end, s.score) : 0;
     int32_t best = -1;
     for (int32_t f = begin; f < end; ++f)
-        if (Eligible(scores, f, minRelative, median) && (best < 0 || Better(scores, f, best))) best = f;
+        if (Eligible(scores, f, s.minRelative, median, s.score) && (best < 0 || Better(scores, f, best, s.score)))
+            best = f;
     if (best >= 0) picked.push_back(best);
 }
 
@@ -59,7 +66,7 @@ std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double fra
         for (int32_t begin = 0; begin < frames;) {
             int32_t end = begin + 1;
             while (end < frames && window(end) == window(begin)) ++end;
-            PickInWindow(scores, begin, end, s.minRelative, picked);
+            PickInWindow(scores, begin, end, s, picked);
             begin = end;
         }
         break;
@@ -67,22 +74,20 @@ std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double fra
     case PickRule::EveryFrames:
         if (s.count <= 0) return picked;
         for (int64_t begin = 0; begin < frames; begin += s.count)
-            PickInWindow(scores, int32_t(begin), int32_t(std::min<int64_t>(begin + s.count, frames)), s.minRelative,
-                         picked);
+            PickInWindow(scores, int32_t(begin), int32_t(std::min<int64_t>(begin + s.count, frames)), s, picked);
         break;
     case PickRule::Count:
         if (s.count <= 0) return picked;
         for (int64_t k = 0; k < s.count; ++k)
-            PickInWindow(scores, int32_t(k * frames / s.count), int32_t((k + 1) * frames / s.count), s.minRelative,
-                         picked);
+            PickInWindow(scores, int32_t(k * frames / s.count), int32_t((k + 1) * frames / s.count), s, picked);
         break;
     case PickRule::Best: {
         if (s.count <= 0) return picked;
-        const double median = s.minRelative > 0 ? MedianBytes(scores, 0, frames) : 0;
+        const double median = s.minRelative > 0 ? MedianDetail(scores, 0, frames, s.score) : 0;
         std::vector<int32_t> order;
         for (int32_t f = 0; f < frames; ++f)
-            if (Eligible(scores, f, s.minRelative, median)) order.push_back(f);
-        std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return Better(scores, a, b); });
+            if (Eligible(scores, f, s.minRelative, median, s.score)) order.push_back(f);
+        std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return Better(scores, a, b, s.score); });
         std::set<int32_t> taken;
         for (int32_t f : order) {
             if (taken.size() >= size_t(s.count)) break;

@@ -24,6 +24,8 @@ struct PickSettings {
     int32_t minGap = 0;      // Best: G
     double minRelative = 0;  // > 0: a frame is kept only when its JPEG size is at least this fraction
                              // of the median JPEG size of its window's readable frames (Best: the whole video)
+    ScoreKind score = ScoreKind::Jpeg;  // what the scores hold; for sharpness, min-relative compares
+                                        // the sharpness with its window's median
 };
 
 // The scores of a sort by frame number; frames that were not scored (unreadable, or after the sort
@@ -33,8 +35,8 @@ struct PickScore {
     bool readable = false;
 };
 
-// The best frame is the most detailed one, first in the sort: the smallest score (the biggest JPEG);
-// equal scores go to the earlier frame. The result is in frame order. framePeriod is seconds per frame
+// The best frame is the one first in the sort: the smallest score (the biggest JPEG), or the highest
+// sharpness; equal scores go to the earlier frame. The result is in frame order. framePeriod is seconds per frame
 // (EverySeconds only); an invalid setting (T, N or K not positive, no period) gives nothing.
 std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double framePeriod, const PickSettings& settings);
 

@@ -178,3 +178,15 @@ JpegScore JpegScorer::ScoreImage(CxImage& image, const uint8_t* pixels, int32_t 
     if (preview) image.Decode(stream_->Data(), uint32_t(result.jpegBytes), CXIMAGE_FORMAT_JPG);
     return result;
 }
+
+const char* ScoreKindName(ScoreKind kind) { return kind == ScoreKind::Sharpness ? "sharpness" : "jpeg"; }
+
+bool ParseScoreKind(const std::string& text, ScoreKind* kind) {
+    if (text != "jpeg" && text != "sharpness") return false;
+    if (kind) *kind = text == "jpeg" ? ScoreKind::Jpeg : ScoreKind::Sharpness;
+    return true;
+}
+
+bool ScoreBetter(ScoreKind kind, const JpegScore& a, const JpegScore& b) {
+    return kind == ScoreKind::Sharpness ? a.sharpness > b.sharpness : a.score < b.score;
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class CxImage;
 class ScoreStream;
@@ -12,7 +13,35 @@ struct JpegScore {
     int32_t score = 0;      // DIB size - jpegBytes + 100
     int32_t jpegBytes = 0;  // bytes of the encoded frame; 0 when the encoding failed
     bool encoded = false;
+    // A sharpness sort's score: the variance of the Laplacian of the luma (FrameSharpness.h); score
+    // and jpegBytes stay 0 then.
+    double sharpness = 0;
 };
+
+// Which score ranks the frames. The JPEG size is the default everywhere; the sharpness is chosen.
+enum class ScoreKind {
+    Jpeg,       // the JPEG size at a quality: the biggest JPEG (the smallest score) first
+    Sharpness,  // the variance of the Laplacian of the luma: the highest first
+};
+
+// "jpeg" or "sharpness", as --score takes them and JSON and the INI file write them.
+const char* ScoreKindName(ScoreKind kind);
+// The name back; false for anything else.
+bool ParseScoreKind(const std::string& text, ScoreKind* kind);
+
+// How a sort scores every frame, in one place for the view, "Check best..." and tessaron-cli.
+struct ScoreSettings {
+    ScoreKind kind = ScoreKind::Jpeg;
+    int quality = 25;  // JPEG quality (its low 8 bits are used)
+    // Only the box (left, top, width, height; inside the frame) is scored, by either score: the JPEG
+    // of the box's pixels, the Laplacian of the box's luma (its own border left out).
+    bool useBox = false;
+    int32_t left = 0, top = 0, width = 0, height = 0;
+};
+
+// Whether a ranks before b in a sort of kind: a smaller JPEG score, or a higher sharpness. Equal
+// scores are neither (the earlier frame goes first).
+bool ScoreBetter(ScoreKind kind, const JpegScore& a, const JpegScore& b);
 
 // The score of a frame whose encoding failed: that of an empty JPEG, larger than any encoded frame's,
 // so the frame sorts after all others.

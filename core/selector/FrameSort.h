@@ -32,6 +32,7 @@ struct SortOutcome {
     int32_t unreadableFrame = -1;
     std::vector<int32_t> skipped;  // frames that could not be read while a later one could, ascending
     std::string reason;            // Failed: what was thrown
+    double bestSharpness = -1;     // a sharpness sort's best variance (bestScore is then 0)
 };
 
 // Every callback may be empty.
@@ -41,8 +42,9 @@ struct SortCallbacks {
     std::function<bool()> keepGoing;
     // The frame's block (header + rows, length bytes) right after it was read: status text, frame copy.
     std::function<void(int32_t frame, const uint8_t* block, int32_t length)> frameRead;
-    // Scores the frame's rows; empty: the library's JpegScorer at the sort's quality. The view draws
-    // here (JpegScoreAndDraw).
+    // Scores the frame's rows (the box's, when the sort has one) in a JPEG sort; empty: the library's
+    // JpegScorer at the sort's quality. The view draws here (JpegScoreAndDraw). Not called in a
+    // sharpness sort.
     std::function<JpegScore(int32_t frame, const uint8_t* pixels, int32_t width, int32_t height, int32_t stride)> score;
     // After scoring, before the key is added (the view titles the document with the frame).
     std::function<void(int32_t frame, const JpegScore& score)> scored;
@@ -60,3 +62,12 @@ struct SortCallbacks {
 // score callbacks the frame is scored from the reader's own block (PeekFrame), not from a copy.
 SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality, std::vector<std::string>& order,
                                const SortCallbacks& callbacks);
+
+// The same loop with the score and box of settings. A sharpness sort reads the luma through
+// PeekLuma (no colour conversion; the frame's pixels for the AVI back end and pictures without a
+// Y plane), reading whole frames as well only for a frameRead callback; its order is the highest
+// variance first, ties to the earlier frame, as keys "%010d %d" of (position, frame). A sharpness
+// sort that keepGoing ended after rebuilding the order keeps that order. A box not inside the frame
+// fails the sort before any frame is read.
+SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, const ScoreSettings& settings,
+                               std::vector<std::string>& order, const SortCallbacks& callbacks);

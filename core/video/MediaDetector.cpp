@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include "image/dib.h"
@@ -66,6 +67,7 @@ struct MediaDetector::Impl {
     bool Convert(const SourceFrame& picture, const PictureShape& shape);
     bool LocateAhead(int64_t target, bool* found);
     bool LocateHere(int64_t target, const PictureShape& shape);
+    bool LocatePicture(int64_t target);
 };
 
 bool MediaDetector::Impl::Locate(int64_t target, const PictureShape& shape) {
@@ -218,4 +220,71 @@ MediaDetector::Counters MediaDetector::GetCounters() const {
     c.readAheads = impl_->readAheads;
     c.converted = impl_->convertedHere + impl_->convertedAhead + (impl_->ahead ? impl_->ahead->Converted() : 0);
     return c;
+}
+
+// Decodes up to the picture shown at target and holds it, converting nothing; false when no picture
+// is shown there.
+bool MediaDetector::Impl::LocatePicture(int64_t target) {
+    // The picture at hand (the frame just shown or scored) needs no decoding.
+    if (!ahead && haveHeld && held.start <= target && target < held.end) return true;
+    // Decoding ahead converts to BGR, which the luma does not need; the source is ours again after.
+    StopAhead();
+    inOrderRun = 0;
+    if (target >= source.KnownEnd()) return false;
+    if (source.ShouldSeekFor(target) && !source.Seek(target)) return false;
+    haveHeld = false;
+    while (source.Next(&held)) {
+        if (target < held.end) {
+            haveHeld = true;
+            return target >= held.start;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+// The Y plane of a decoded picture: the first component alone in plane 0, in bytes or in
+// native-endian 16-bit words, of a non-RGB format.
+bool YPlaneOf(const AVFrame* frame, LumaPlane* plane) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    if (!desc || desc->nb_components < 1 || !frame->data[0]) return false;
+    constexpr uint64_t kNotY = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                               AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BAYER;
+    if (desc->flags & kNotY) return false;
+    const AVComponentDescriptor& y = desc->comp[0];
+    const int depth = y.depth;
+    if (y.plane != 0 || y.shift != 0 || y.offset != 0 || depth < 8 || depth > 16) return false;
+    if (y.step != (depth > 8 ? 2 : 1)) return false;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (depth > 8 && (desc->flags & AV_PIX_FMT_FLAG_BE)) return false;
+#else
+    if (depth > 8 && !(desc->flags & AV_PIX_FMT_FLAG_BE)) return false;
+#endif
+    plane->data = frame->data[0];
+    plane->stride = frame->linesize[0];
+    plane->width = frame->width;
+    plane->height = frame->height;
+    plane->depth = depth;
+    return true;
+}
+
+}  // namespace
+
+LumaRead MediaDetector::PeekLuma(double streamTime, LumaPlane* plane) {
+    if (!impl_ || !impl_->open || !plane) return LumaRead::Unreadable;
+    *plane = LumaPlane();
+    try {
+        int64_t target = impl_->source.SecondsToTicks(streamTime);
+        if (target < 0) target = 0;
+        if (!impl_->LocatePicture(target)) return LumaRead::Unreadable;
+    } catch (...) {
+        const std::string text = CurrentExceptionText("");
+        if (!text.empty()) impl_->error = text;
+        return LumaRead::Unreadable;
+    }
+    const AVFrame* frame = impl_->held.frame.get();
+    if (!frame || frame->width != impl_->source.Width() || frame->height != impl_->source.Height())
+        return LumaRead::NoPlane;
+    return YPlaneOf(frame, plane) ? LumaRead::Plane : LumaRead::NoPlane;
 }

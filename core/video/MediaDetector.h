@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "video/FrameLuma.h"
+
 class MediaDetector {
 public:
     MediaDetector();
@@ -33,6 +35,12 @@ public:
     // the end), it cannot be decoded, or the box does not lie inside width x height.
     const uint8_t* PeekBitmapPart(double streamTime, int32_t width, int32_t height, int32_t left, int32_t top,
                                   int32_t boxWidth, int32_t boxHeight);
+
+    // The luma of the picture shown at streamTime, for scoring: its Y plane exactly as decoded, at the
+    // stream's own size, converted to nothing. The plane is the detector's, valid until its next call.
+    // NoPlane when the picture is not stored as a Y plane (RGB, palette or packed formats) or its size
+    // differs from the video format's: PeekBitmapPart then delivers it without decoding it again.
+    LumaRead PeekLuma(double streamTime, LumaPlane* plane);
 
     // Decoding ahead during in-order reading; on by default. Frames are identical either way.
     void SetReadAhead(bool enabled);

@@ -237,6 +237,7 @@ void VideoFrameReader::Release() {
     frameBlock = nullptr;
     std::vector<uint8_t>().swap(partBlock);
     peekBlock.reset();
+    std::vector<uint8_t>().swap(lumaCopy);
 }
 
 void VideoFrameReader::Close(FrameInfo& /*frameInfo*/) { Release(); }

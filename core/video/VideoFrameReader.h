@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "video/FrameLuma.h"
+
 class MediaDetector;
 class AviReader;
 
@@ -52,6 +54,13 @@ public:
     // frameInfo.frameBlockSize keeps the size of whole frames.
     const uint8_t* ReadFramePart(FrameInfo& frameInfo, int32_t frameIndex, int32_t left, int32_t top, int32_t width,
                                  int32_t height, int32_t* blockSize);
+    // The luma of the box (left, top, width, height; inside the frame) of a frame, for scoring: through
+    // the media detector the decoder's Y plane, line-interpolated first when deinterlacing is on, with
+    // no colour conversion. NoPlane for the AVI back end and for pictures without a Y plane: the caller
+    // reads the frame's pixels instead (ReadFrame or ReadFramePart then reuse the decoded picture).
+    // The plane stays the reader's, valid until its next read or Close.
+    LumaRead PeekLuma(FrameInfo& frameInfo, int32_t frameIndex, int32_t left, int32_t top, int32_t width,
+                      int32_t height, LumaPlane* plane);
     uint32_t RefreshStreamInfo();  // AVI back end: stream type FOURCC
     // Frees the back end (the media detector with its demuxer, decoder and read-ahead threads, or the
     // AVI file); the reader can be opened again afterwards. Open closes what is open first.
@@ -70,6 +79,7 @@ private:
     uint8_t* frameBlock = nullptr;   // last block handed out; never freed here
     std::vector<uint8_t> partBlock;  // ReadFramePart's block when it is cut out of a whole frame
     std::unique_ptr<uint8_t, void (*)(void*)> peekBlock{nullptr, std::free};  // PeekFrame's copy, when it needs one
+    std::vector<uint8_t> lumaCopy;                                            // PeekLuma's line-interpolated plane
     std::unique_ptr<MediaDetector> detector;
     std::string lastError;
     int deinterlace = 0;

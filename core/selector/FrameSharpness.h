@@ -1,0 +1,18 @@
+// The sharpness score of a frame: the variance of the 3x3 Laplacian (0 1 0 / 1 -4 1 / 0 1 0) of its
+// luma over the pixels that have all four neighbours (the border is left out). Sharp edges give large
+// responses, blur flattens them: unlike the JPEG size, texture that is out of focus scores low.
+#pragma once
+
+#include <cstdint>
+
+#include "video/FrameLuma.h"
+
+// The variance in 8-bit luma steps, from the decoder's Y plane (deeper samples count 2^(depth - 8)
+// to a step). 0 for planes narrower or lower than 3. simd = false: the plain code, the reference the
+// vector code agrees with exactly (the sums are integers either way).
+double LaplacianVariance(const LumaPlane& plane, bool simd = true);
+
+// The variance of the BT.601 luma 0.299 R + 0.587 G + 0.114 B of width x height 24-bit B, G, R rows
+// bytesPerLine apart (top-down or bottom-up: the kernel is symmetric). Computed exactly: the luma is
+// held at 1000 times its value in integers.
+double LaplacianVarianceBgr(const uint8_t* rows, int32_t width, int32_t height, int64_t bytesPerLine);

@@ -1,0 +1,241 @@
+// The sharpness score: the Laplacian variance against a direct computation in double precision on
+// the same luma (Y planes the test wrote itself and encoded losslessly, or the BGR pixels of the AVI
+// back end), the sort's order, and the ranking of frames blurred by a known amount.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "OpsTestSupport.h"
+#include "selector/FrameOrder.h"
+#include "selector/FrameSharpness.h"
+#include "selector/FrameSort.h"
+
+using namespace opstest;
+
+namespace {
+
+// Top-down luma in 8-bit steps.
+struct Luma {
+    int width = 0, height = 0;
+    std::vector<double> values;
+    double At(int x, int y) const { return values[size_t(y) * size_t(width) + size_t(x)]; }
+};
+
+// The variance of the 3x3 Laplacian over the pixels with four neighbours, two passes in double.
+double ReferenceVariance(const Luma& l) {
+    std::vector<double> response;
+    for (int y = 1; y + 1 < l.height; ++y)
+        for (int x = 1; x + 1 < l.width; ++x)
+            response.push_back(l.At(x, y - 1) + l.At(x, y + 1) + l.At(x - 1, y) + l.At(x + 1, y) - 4 * l.At(x, y));
+    if (response.empty()) return 0;
+    const double mean = std::accumulate(response.begin(), response.end(), 0.0) / double(response.size());
+    double sum = 0;
+    for (double r : response) sum += (r - mean) * (r - mean);
+    return sum / double(response.size());
+}
+
+Luma Box(const Luma& l, int left, int top, int width, int height) {
+    Luma box{width, height, {}};
+    for (int y = top; y < top + height; ++y)
+        for (int x = left; x < left + width; ++x) box.values.push_back(l.At(x, y));
+    return box;
+}
+
+// The reader's line interpolation on picture rows: block rows 1, 3, ... (bottom-up) up to height - 3.
+Luma Interpolated(Luma l, int depth) {
+    for (int k = 0; k <= (l.height - 4) / 2; ++k) {
+        const int y = l.height - 2 - 2 * k;
+        for (int x = 0; x < l.width; ++x) {
+            const double scale = double(1 << (depth - 8));
+            const int a = int(l.At(x, y - 1) * scale), b = int(l.At(x, y + 1) * scale);
+            l.values[size_t(y) * size_t(l.width) + size_t(x)] = double((a >> 1) + (b >> 1)) / scale;
+        }
+    }
+    return l;
+}
+
+// A Y plane of frame index with edges, gradients and noise, at depth bits; frames from 9 on repeat
+// frame 9, so the sort meets equal scores.
+std::vector<uint16_t> DrawPlane(int index, int width, int height, int depth) {
+    const int seed = std::min(index, 9);
+    uint32_t state = 2654435761u * uint32_t(seed + 1);
+    std::vector<uint16_t> plane(size_t(width) * size_t(height));
+    const int top = (1 << depth) - 1;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            const int edge = ((x + seed) / (3 + seed) + y / 4) % 2 ? top / 2 : 0;
+            const int noise = int(state >> 16) % (top / (2 + seed));
+            plane[size_t(y) * size_t(width) + size_t(x)] = uint16_t(std::min(top, edge + noise + x * top / (4 * width)));
+        }
+    return plane;
+}
+
+// A lossless FFV1 AVI of frames drawn by DrawPlane (grey chroma); empty on failure.
+std::string MakeYuvVideo(const std::string& name, int width, int height, int frames, int depth) {
+    const int cw = (width + 1) / 2, ch = (height + 1) / 2;
+    Bytes raw;
+    for (int i = 0; i < frames; ++i) {
+        std::vector<uint16_t> samples = DrawPlane(i, width, height, depth);
+        samples.resize(samples.size() + 2 * size_t(cw) * size_t(ch), uint16_t(1 << (depth - 1)));
+        for (uint16_t s : samples) {
+            raw.push_back(uint8_t(s & 0xFF));
+            if (depth > 8) raw.push_back(uint8_t(s >> 8));
+        }
+    }
+    const std::string rawPath = Scratch(name + ".yuv");
+    if (!WriteFileBytes(rawPath, raw)) return {};
+    const std::string format = depth > 8 ? "yuv420p10le" : "yuv420p";
+    return MakeCachedFile(name, "avi", "avi",
+                          "-f rawvideo -pix_fmt " + format + " -s " + std::to_string(width) + "x" +
+                              std::to_string(height) + " -r 25 -i " + ShellQuote(rawPath) + " -c:v ffv1");
+}
+
+Luma LumaOfPlane(const std::vector<uint16_t>& plane, int width, int height, int depth) {
+    Luma l{width, height, {}};
+    for (uint16_t s : plane) l.values.push_back(double(s) / double(1 << (depth - 8)));
+    return l;
+}
+
+// BT.601 luma of a bottom-up 24-bit frame block.
+Luma LumaOfBlock(const Bytes& block, int width, int height) {
+    Luma l{width, height, {}};
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = PictureRow(block, width, height, y);
+        for (int x = 0; x < width; ++x)
+            l.values.push_back(0.299 * row[3 * x + 2] + 0.587 * row[3 * x + 1] + 0.114 * row[3 * x]);
+    }
+    return l;
+}
+
+struct SharpSort {
+    SortOutcome outcome;
+    std::vector<std::string> order;
+    std::vector<double> sharpness;  // by frame
+    std::vector<JpegScore> scores;
+};
+
+SharpSort Sort(const std::string& path, bool media, const ScoreSettings& settings, bool deinterlace = false,
+               bool withFrameRead = false) {
+    SharpSort s;
+    VideoFrameReader reader;
+    FrameInfo* info = nullptr;
+    reader.SetDeinterlace(deinterlace ? 1 : 0);
+    if (!OpenReader(reader, path, media, &info)) return s;
+    reader.SetDeinterlace(deinterlace ? 1 : 0);
+    SortCallbacks callbacks;
+    callbacks.scored = [&](int32_t frame, const JpegScore& score) {
+        s.sharpness.resize(size_t(frame) + 1);
+        s.scores.resize(size_t(frame) + 1);
+        s.sharpness[size_t(frame)] = score.sharpness;
+        s.scores[size_t(frame)] = score;
+    };
+    if (withFrameRead) callbacks.frameRead = [](int32_t, const uint8_t*, int32_t) {};
+    s.outcome = ScoreAndSortFrames(reader, *info, settings, s.order, callbacks);
+    reader.Close(*info);
+    return s;
+}
+
+void ExpectClose(double actual, double expected) {
+    EXPECT_NEAR(actual, expected, 1e-9 * std::max(1.0, std::abs(expected))) << actual << " vs " << expected;
+}
+
+}  // namespace
+
+TEST(Sharpness, PlanesOfEveryDepthAgreeWithTheReference) {
+    const struct {
+        int width, height, depth;
+    } rows[] = {{3, 3, 8}, {2, 9, 8}, {37, 11, 8}, {1031, 5, 8}, {9000, 4, 8}, {33, 7, 10}, {35, 9, 12}, {19, 5, 16}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height) + " depth " + std::to_string(row.depth));
+        std::vector<uint16_t> samples = DrawPlane(3, row.width, row.height, row.depth);
+        if (row.width == 9000)  // the largest responses over a long row: the vector sums must not overflow
+            for (size_t i = 0; i < samples.size(); ++i) samples[i] = (i / 9000 + i) % 2 ? 255 : 0;
+        Bytes bytes;
+        for (uint16_t s : samples) {
+            if (row.depth == 8) {
+                bytes.push_back(uint8_t(s));
+            } else {
+                bytes.push_back(uint8_t(s & 0xFF));
+                bytes.push_back(uint8_t(s >> 8));
+            }
+        }
+        // A stride wider than the row: only width samples of each row count.
+        const int sampleBytes = row.depth > 8 ? 2 : 1;
+        const int64_t stride = int64_t(row.width) * sampleBytes + 6;
+        Bytes padded(size_t(stride) * size_t(row.height), 0xEE);
+        for (int y = 0; y < row.height; ++y)
+            std::copy_n(bytes.begin() + y * row.width * sampleBytes, row.width * sampleBytes,
+                        padded.begin() + y * stride);
+        const LumaPlane plane{padded.data(), stride, row.width, row.height, row.depth};
+        const double expected = ReferenceVariance(LumaOfPlane(samples, row.width, row.height, row.depth));
+        ExpectClose(LaplacianVariance(plane, false), expected);
+        EXPECT_EQ(LaplacianVariance(plane, true), LaplacianVariance(plane, false));
+    }
+}
+
+TEST(Sharpness, FramesThroughTheReaderAgreeWithTheReference) {
+    constexpr int kW = 67, kH = 45, kFrames = 12;
+    const std::string yuv8 = MakeYuvVideo("sharp-yuv8", kW, kH, kFrames, 8);
+    const std::string yuv10 = MakeYuvVideo("sharp-yuv10", kW, kH, kFrames, 10);
+    ASSERT_FALSE(yuv8.empty());
+    ASSERT_FALSE(yuv10.empty());
+    struct Row {
+        const char* what;
+        std::string path;
+        bool media;
+        int depth;  // 0: BGR pixels through the AVI back end
+        bool box, deinterlace, frameRead;
+    };
+    const Row rows[] = {
+        {"8-bit YUV, odd size", yuv8, true, 8, false, false, false},
+        {"10-bit YUV", yuv10, true, 10, false, false, false},
+        {"8-bit YUV, box at odd corners, frames drawn", yuv8, true, 8, true, false, true},
+        {"10-bit YUV, deinterlaced, box", yuv10, true, 10, true, true, false},
+        {"8-bit YUV, deinterlaced, frames drawn", yuv8, true, 8, false, true, true},
+        {"RGB AVI", TestVideoPath(TestVideo::RawAviOddWidth), false, 0, false, false, false},
+        {"palette AVI, box", TestVideoPath(TestVideo::Pal8Avi), false, 0, true, false, false},
+        {"RGB AVI through FFmpeg, box, deinterlaced", TestVideoPath(TestVideo::RawAviOddWidth), true, 0, true, true,
+         true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ScoreSettings settings;
+        settings.kind = ScoreKind::Sharpness;
+        settings.useBox = row.box;
+        settings.left = 3, settings.top = 5, settings.width = 31, settings.height = 17;
+        const SharpSort s = Sort(row.path, row.media, settings, row.deinterlace, row.frameRead);
+        ASSERT_EQ(s.outcome.stop, SortStop::Done);
+        ASSERT_GT(s.sharpness.size(), 1u);
+        VideoFrameReader reader;
+        FrameInfo* info = nullptr;
+        ASSERT_TRUE(OpenReader(reader, row.path, row.media, &info));
+        reader.SetDeinterlace(row.deinterlace ? 1 : 0);
+        for (size_t frame = 0; frame < s.sharpness.size(); ++frame) {
+            Luma luma;
+            if (row.depth > 0) {
+                luma = LumaOfPlane(DrawPlane(int(frame), kW, kH, row.depth), kW, kH, row.depth);
+                if (row.deinterlace) luma = Interpolated(luma, row.depth);
+            } else {
+                luma = LumaOfBlock(ReadBlock(reader, *info, int32_t(frame)), info->width, info->height);
+            }
+            if (row.box) luma = Box(luma, 3, 5, 31, 17);
+            ExpectClose(s.sharpness[frame], ReferenceVariance(luma));
+            EXPECT_EQ(s.scores[frame].jpegBytes, 0);
+        }
+        // The order: the highest variance first, equal ones in frame order.
+        ASSERT_EQ(s.order.size(), s.sharpness.size());
+        std::vector<int32_t> expected(s.sharpness.size());
+        std::iota(expected.begin(), expected.end(), 0);
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](int32_t a, int32_t b) { return s.sharpness[size_t(a)] > s.sharpness[size_t(b)]; });
+        for (size_t position = 0; position < expected.size(); ++position)
+            EXPECT_EQ(s.order[position], MakeFrameOrderKey(int32_t(position), expected[position]));
+        EXPECT_EQ(s.outcome.bestFrame, expected[0]);
+    }
+}
