@@ -51,6 +51,27 @@ Option QualityOption(int32_t* quality) {
             }};
 }
 
+Option ScoreOption(ScoreKind* kind) {
+    return {"--score", nullptr, "jpeg or sharpness", [kind](const std::string& value) {
+                if (ParseScoreKind(value, kind)) return std::string();
+                return "score '" + value + "' is neither jpeg nor sharpness";
+            }};
+}
+
+std::string SetScoreBox(bool haveBox, const int32_t corners[4], const FrameInfo& info, ScoreSettings* settings) {
+    settings->useBox = haveBox;
+    if (!haveBox) return std::string();
+    const CropRect box = NormalizeCropBox(corners[0], corners[1], corners[2], corners[3]);
+    if (box.Empty()) return "the box is empty (it needs a width and a height)";
+    if (box.left < 0 || box.top < 0 || box.right > info.width || box.bottom > info.height)
+        return "the box is not inside the " + std::to_string(info.width) + "x" + std::to_string(info.height) + " frame";
+    settings->left = box.left;
+    settings->top = box.top;
+    settings->width = box.right - box.left;
+    settings->height = box.bottom - box.top;
+    return std::string();
+}
+
 bool ParseBox(const std::string& text, int32_t corners[4]) {
     size_t start = 0;
     for (int i = 0; i < 4; ++i) {

@@ -9,6 +9,7 @@
 
 #include <csignal>
 
+#include "selector/FrameScore.h"
 #include "video/VideoFrameReader.h"
 
 struct ExportOutcome;
@@ -61,6 +62,13 @@ bool ParseBox(const std::string& text, int32_t corners[4]);
 
 // --quality / -q with a value from 1 to 100 into *quality.
 Option QualityOption(int32_t* quality);
+
+// --score jpeg|sharpness into *kind.
+Option ScoreOption(ScoreKind* kind);
+
+// With haveBox, the box with corners (X1,Y1), (X2,Y2) (right and bottom edges outside, either order)
+// becomes the box settings scores; an error message when it is empty or not inside the frame.
+std::string SetScoreBox(bool haveBox, const int32_t corners[4], const FrameInfo& info, ScoreSettings* settings);
 
 // How a writing loop to path ended, on standard error: an early stop or a file not made, and the
 // frames it left out. 1 when there was either to tell, else 0.

@@ -1,6 +1,7 @@
 // tessaron-cli pick FILE (--every T|K | --count N | --best N [--min-gap G]) ...: every frame scored as
 // rank does, the frames a rule chooses printed in frame order and, with -o DIR, written as images.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,19 +19,23 @@ namespace {
 
 const char kUsage[] =
     "usage: tessaron-cli pick FILE (--every T|K | --count N | --best N [--min-gap G]) [--min-relative R]\n"
-    "                         [--quality Q] [--json | --csv] [-o DIR [--format png|jpg|tif|bmp]\n"
-    "                         [--jpeg-quality J] [--name PATTERN] [--box X1,Y1,X2,Y2] [--tiff-deflate]\n"
-    "                         [--deinterlace] [--force]]\n"
+    "                         [--score jpeg|sharpness] [--quality Q] [--box X1,Y1,X2,Y2] [--deinterlace]\n"
+    "                         [--json | --csv] [-o DIR [--format png|jpg|tif|bmp] [--jpeg-quality J]\n"
+    "                         [--name PATTERN] [--tiff-deflate] [--force]]\n"
     "\n"
-    "Scores every frame of FILE as rank does (JPEG size at quality Q, default 25) and chooses frames:\n"
+    "Scores every frame of FILE as rank does (--score jpeg: JPEG size at quality Q, default 25;\n"
+    "--score sharpness: the variance of the Laplacian of the luma), only the box with --box, and\n"
+    "chooses frames:\n"
     "  --every T      the best frame of every T seconds (0.5s, 300ms): frames whose time falls in [kT, (k+1)T)\n"
     "  --every K      the best frame of every K frames: frames kK ... kK+K-1\n"
     "  --count N      the best frame of each of N equal windows over the whole video\n"
     "  --best N       the best N frames, none fewer than G frames (--min-gap G) from another\n"
-    "  --min-relative R  leaves out frames whose JPEG is smaller than R x the median of their window\n"
-    "The best frame is the most detailed one (smallest score, ties to the earlier frame). The chosen\n"
-    "frames are printed in frame order: \"frame time score file\" per line, --csv with a header, or\n"
-    "--json: {\"rule\", \"quality\", \"frameCount\", \"frames\": [{\"frame\", \"time\", \"score\", \"file\"}]}.\n"
+    "  --min-relative R  leaves out frames whose JPEG (or sharpness) is below R x the median of their window\n"
+    "The best frame is the first in rank's order (the smallest JPEG score or the highest sharpness, ties\n"
+    "to the earlier frame). The chosen frames are printed in frame order: \"frame time score file\" per\n"
+    "line, --csv with a header, or --json: {\"rule\", \"quality\", \"scoreKind\", \"frameCount\",\n"
+    "\"frames\": [{\"frame\", \"time\", \"score\", \"file\"}]}. For sharpness {score} in names and\n"
+    "frames.csv is the variance rounded to a whole number.\n"
     "With -o DIR they are written into the folder DIR as images (default PNG) named by PATTERN\n"
     "({stem} {frame} {time} {rank} {score}; default {stem}_{frame}.png), with frames.csv beside them;\n"
     "existing files are replaced only with --force. A progress line goes to standard error when it is a\n"
@@ -59,6 +64,7 @@ int CmdPick(const std::vector<std::string>& args) {
     int rules = 0;
     bool haveGap = false, json = false, csv = false, haveOutput = false;
     int32_t quality = 25;
+    ScoreSettings scoring;
     cli::ImageJob job;
     job.command = "pick";
     cli::CommandLine line{"pick", kUsage, {}, {}};
@@ -93,6 +99,7 @@ int CmdPick(const std::vector<std::string>& args) {
                                            : "'" + value + "' is not a fraction such as 0.8";
                             }});
     line.options.push_back(cli::QualityOption(&quality));
+    line.options.push_back(cli::ScoreOption(&scoring.kind));
     line.options.push_back(cli::Flag("--json", &json));
     line.options.push_back(cli::Flag("--csv", &csv));
     line.options.push_back({"-o", nullptr, "a folder", [&](const std::string& folder) {
@@ -108,7 +115,7 @@ int CmdPick(const std::vector<std::string>& args) {
     if (rules != 1) return cli::Fail("pick", "give exactly one of --every, --count and --best" + cli::TryHelp("pick"));
     if (haveGap && pick.rule != PickRule::Best) return cli::Fail("pick", "--min-gap goes with --best");
     if (json && csv) return cli::Fail("pick", "--json and --csv cannot both be given");
-    if (!haveOutput && (job.haveFormat || job.haveBox || !job.settings.pattern.empty()))
+    if (!haveOutput && (job.haveFormat || !job.settings.pattern.empty()))
         return cli::Fail("pick", "image options need an output folder (-o DIR)");
     const std::string& path = positional[0];
     // What can be refused before the scoring pass is refused now.
@@ -130,6 +137,11 @@ int CmdPick(const std::vector<std::string>& args) {
         return cli::Fail("pick", path + ": " + bad);
     }
     const int32_t frameCount = info->frameCount;
+    // The box, when given, is what is scored as well as what is written.
+    scoring.quality = quality;
+    cli::SetScoreBox(job.haveBox, job.corners, *info, &scoring);
+    pick.score = scoring.kind;
+    const bool sharpness = scoring.kind == ScoreKind::Sharpness;
 
     // One scoring pass, as rank: the scores by frame number.
     std::vector<PickScore> scores(size_t(std::max(frameCount, 0)));
@@ -141,7 +153,7 @@ int CmdPick(const std::vector<std::string>& args) {
         progress.Update(frame + 1, info->frameCount);
     };
     std::vector<std::string> order;
-    const SortOutcome outcome = ScoreAndSortFrames(reader, *info, quality, order, callbacks);
+    const SortOutcome outcome = ScoreAndSortFrames(reader, *info, scoring, order, callbacks);
     progress.Clear();
     int status = 0;
     if (outcome.stop == SortStop::Unreadable) {
@@ -168,7 +180,11 @@ int CmdPick(const std::vector<std::string>& args) {
                                                       : 0;
     const std::vector<int32_t> picked = PickFrames(scores, period, pick);
     std::vector<ImageItem> items;
-    for (int32_t frame : picked) items.push_back({frame, rankOf[size_t(frame)], scores[size_t(frame)].score.score});
+    for (int32_t frame : picked) {
+        const JpegScore& score = scores[size_t(frame)].score;
+        const double rounded = std::round(std::min(score.sharpness, double(INT32_MAX)));
+        items.push_back({frame, rankOf[size_t(frame)], sharpness ? int32_t(rounded) : score.score});
+    }
 
     std::vector<std::string> files(items.size());
     if (haveOutput && !items.empty()) {
@@ -183,19 +199,22 @@ int CmdPick(const std::vector<std::string>& args) {
 
     const std::string rule = DescribePickRule(pick);
     if (json)
-        std::printf("{\"rule\": %s, \"quality\": %d, \"frameCount\": %d, \"frames\": [", JsonString(rule).c_str(),
-                    quality, frameCount);
+        std::printf("{\"rule\": %s, \"quality\": %d, \"scoreKind\": \"%s\", \"frameCount\": %d, \"frames\": [",
+                    JsonString(rule).c_str(), quality, ScoreKindName(scoring.kind), frameCount);
     else if (csv)
         std::printf("frame,time,score,file\n");
     for (size_t i = 0; i < items.size(); ++i) {
         const double seconds = FrameSeconds(*info, items[i].frame);
+        // Printed: the JPEG score, or the sharpness exactly.
+        const std::string score = sharpness ? cli::FormatDouble(scores[size_t(items[i].frame)].score.sharpness)
+                                            : std::to_string(items[i].score);
         if (json)
-            std::printf("%s{\"frame\": %d, \"time\": %s, \"score\": %d, \"file\": %s}", i ? ", " : "", items[i].frame,
-                        cli::FormatDouble(seconds).c_str(), items[i].score,
+            std::printf("%s{\"frame\": %d, \"time\": %s, \"score\": %s, \"file\": %s}", i ? ", " : "", items[i].frame,
+                        cli::FormatDouble(seconds).c_str(), score.c_str(),
                         files[i].empty() ? "null" : JsonString(files[i]).c_str());
         else
-            std::printf(csv ? "%d,%s,%d,%s\n" : "%d %s %d%s%s\n", items[i].frame, cli::FormatDouble(seconds).c_str(),
-                        items[i].score, csv || files[i].empty() ? "" : " ", files[i].c_str());
+            std::printf(csv ? "%d,%s,%s,%s\n" : "%d %s %s%s%s\n", items[i].frame, cli::FormatDouble(seconds).c_str(),
+                        score.c_str(), csv || files[i].empty() ? "" : " ", files[i].c_str());
     }
     if (json) std::printf("]}\n");
     if (std::fflush(stdout) != 0) return cli::Fail("pick", "cannot write the result");

@@ -1,5 +1,5 @@
-// tessaron-cli rank FILE [--quality Q] [--json]: every frame scored by its JPEG size as the frame
-// selector's "Sort" does, printed in sorted order (most detailed frame first).
+// tessaron-cli rank FILE [--score jpeg|sharpness] [--quality Q] [--box X1,Y1,X2,Y2] [--json | --csv]:
+// every frame scored as the frame selector's "Sort" does, printed in sorted order (best frame first).
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,16 +12,22 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tessaron-cli rank FILE [--quality Q] [--json | --csv]\n"
+    "usage: tessaron-cli rank FILE [--score jpeg|sharpness] [--quality Q] [--box X1,Y1,X2,Y2] [--json | --csv]\n"
     "\n"
-    "JPEG-encodes every frame of FILE in memory at quality Q (1 to 100, default 25) and prints the\n"
-    "frames sorted by score, the most detailed first: one line per position with the position, the\n"
-    "frame number, the score (uncompressed size - JPEG size + 100) and the JPEG size in bytes.\n"
+    "Scores every frame of FILE and prints the frames sorted by score, the best first: one line per\n"
+    "position with the position, the frame number and the score, and for the JPEG score the JPEG size.\n"
+    "  --score jpeg       (the default) JPEG-encodes every frame in memory at quality Q (1 to 100, default\n"
+    "                     25); the score is uncompressed size - JPEG size + 100, the smallest (the most\n"
+    "                     detailed frame) first\n"
+    "  --score sharpness  the variance of the 3x3 Laplacian of the frame's luma, the sharpest (highest)\n"
+    "                     first; equal scores go to the earlier frame\n"
+    "  --box X1,Y1,X2,Y2  scores only the box with these corners (right and bottom edges not in it)\n"
     "--json prints one object instead:\n"
-    "  {\"quality\": Q, \"frameCount\": N, \"frames\": [{\"position\": 0, \"frame\": F, \"score\": S,\n"
-    "   \"jpegBytes\": B}, ...]}\n"
-    "where frameCount is the video's frame count. --csv prints a header line\n"
-    "\"position,frame,score,jpegBytes\" and then one line per frame. A frame that cannot be read while later\n"
+    "  {\"quality\": Q, \"scoreKind\": \"jpeg\", \"frameCount\": N, \"frames\": [{\"position\": 0, \"frame\": F,\n"
+    "   \"score\": S, \"jpegBytes\": B}, ...]}\n"
+    "where frameCount is the video's frame count; for sharpness scoreKind is \"sharpness\", score the variance\n"
+    "and jpegBytes is left out. --csv prints a header line \"position,frame,score,jpegBytes\" (for sharpness\n"
+    "\"position,frame,score\") and then one line per frame. A frame that cannot be read while later\n"
     "frames can is left out and named at the end on standard error (and in the JSON as \"unreadable\": [F, ...]\n"
     "after \"frames\"); the exit status stays 0. Frames that cannot be read up to the end of the video end the\n"
     "scoring: what was scored is printed and the exit status is 1.\n";
@@ -33,9 +39,16 @@ constexpr int kDefaultQuality = 25;
 int CmdRank(const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     int32_t quality = kDefaultQuality;
-    bool json = false, csv = false;
+    bool json = false, csv = false, haveBox = false;
+    ScoreSettings settings;
+    int32_t corners[4] = {0, 0, 0, 0};
     cli::CommandLine line{"rank", kUsage, {}, {}};
     line.options.push_back(cli::QualityOption(&quality));
+    line.options.push_back(cli::ScoreOption(&settings.kind));
+    line.options.push_back({"--box", nullptr, "X1,Y1,X2,Y2", [&](const std::string& box) {
+                                haveBox = cli::ParseBox(box, corners);
+                                return haveBox ? std::string() : "'" + box + "' is not a box X1,Y1,X2,Y2";
+                            }});
     line.options.push_back(cli::Flag("--json", &json));
     line.options.push_back(cli::Flag("--csv", &csv));
     line.positional = cli::Collect(&positional);
@@ -48,32 +61,48 @@ int CmdRank(const std::vector<std::string>& args) {
     FrameInfo* info = cli::OpenVideoOrFail("rank", reader, path);
     if (!info) return 1;
     const int32_t frameCount = info->frameCount;
+    settings.quality = quality;
+    if (const std::string bad = cli::SetScoreBox(haveBox, corners, *info, &settings); !bad.empty()) {
+        reader.Close(*info);
+        return cli::Fail("rank", path + ": " + bad);
+    }
+    const bool sharpness = settings.kind == ScoreKind::Sharpness;
 
-    // JPEG sizes by frame number, for the printout (the keys hold the scores).
-    std::vector<int32_t> jpegBytes;
+    // The scores by frame number, for the printout.
+    std::vector<JpegScore> scores;
     cli::ProgressLine progress("scoring");
     SortCallbacks callbacks;
     callbacks.scored = [&](int32_t frame, const JpegScore& score) {
-        if (size_t(frame) >= jpegBytes.size()) jpegBytes.resize(size_t(frame) + 1, 0);
-        jpegBytes[size_t(frame)] = score.jpegBytes;
+        if (size_t(frame) >= scores.size()) scores.resize(size_t(frame) + 1);
+        scores[size_t(frame)] = score;
         progress.Update(frame + 1, info->frameCount);
     };
     std::vector<std::string> order;
-    const SortOutcome outcome = ScoreAndSortFrames(reader, *info, quality, order, callbacks);
+    const SortOutcome outcome = ScoreAndSortFrames(reader, *info, settings, order, callbacks);
     progress.Clear();
     reader.Close(*info);
 
-    if (json) std::printf("{\"quality\": %d, \"frameCount\": %d, \"frames\": [", quality, frameCount);
-    if (csv) std::printf("position,frame,score,jpegBytes\n");
+    if (json)
+        std::printf("{\"quality\": %d, \"scoreKind\": \"%s\", \"frameCount\": %d, \"frames\": [", quality,
+                    ScoreKindName(settings.kind), frameCount);
+    if (csv) std::printf(sharpness ? "position,frame,score\n" : "position,frame,score,jpegBytes\n");
     for (size_t position = 0; position < order.size(); ++position) {
-        int32_t score = 0, frame = 0;
-        if (ParseFrameOrderKey(order[position].c_str(), &score, &frame) != 2) continue;
-        const int32_t bytes = frame >= 0 && size_t(frame) < jpegBytes.size() ? jpegBytes[size_t(frame)] : 0;
-        if (json)
+        int32_t frame = 0;
+        if (ParseFrameOrderKey(order[position].c_str(), nullptr, &frame) != 2) continue;
+        const JpegScore score = frame >= 0 && size_t(frame) < scores.size() ? scores[size_t(frame)] : JpegScore();
+        if (sharpness) {
+            const std::string variance = cli::FormatDouble(score.sharpness);
+            if (json)
+                std::printf("%s{\"position\": %zu, \"frame\": %d, \"score\": %s}", position ? ", " : "", position,
+                            frame, variance.c_str());
+            else
+                std::printf(csv ? "%zu,%d,%s\n" : "%zu %d %s\n", position, frame, variance.c_str());
+        } else if (json) {
             std::printf("%s{\"position\": %zu, \"frame\": %d, \"score\": %d, \"jpegBytes\": %d}", position ? ", " : "",
-                        position, frame, score, bytes);
-        else
-            std::printf(csv ? "%zu,%d,%d,%d\n" : "%zu %d %d %d\n", position, frame, score, bytes);
+                        position, frame, score.score, score.jpegBytes);
+        } else {
+            std::printf(csv ? "%zu,%d,%d,%d\n" : "%zu %d %d %d\n", position, frame, score.score, score.jpegBytes);
+        }
     }
     if (json) {
         std::printf("]");

@@ -94,7 +94,8 @@ TEST(CliRank, JsonShape) {
     const std::string check =
         "import json, sys\n"
         "d = json.load(open(sys.argv[1]))\n"
-        "assert list(d) == ['quality', 'frameCount', 'frames'], list(d)\n"
+        "assert list(d) == ['quality', 'scoreKind', 'frameCount', 'frames'], list(d)\n"
+        "assert d['scoreKind'] == 'jpeg', d\n"
         "assert d['quality'] == 60 and d['frameCount'] == 24, d\n"
         "fs = d['frames']\n"
         "assert len(fs) == 24\n"
@@ -108,9 +109,97 @@ TEST(CliRank, JsonShape) {
     ASSERT_TRUE(WriteFileBytes(script, Bytes(check.begin(), check.end())));
     EXPECT_EQ(RunCommand("/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(json)), 0) << r.out;
     // Spelled exactly so (key order, spaces), since scripts may read the output as text.
-    EXPECT_EQ(r.out.rfind("{\"quality\": 60, \"frameCount\": 24, \"frames\": [{\"position\": 0, \"frame\": ", 0), 0u)
+    EXPECT_EQ(
+        r.out.rfind("{\"quality\": 60, \"scoreKind\": \"jpeg\", \"frameCount\": 24, \"frames\": [{\"position\": 0, "
+                    "\"frame\": ",
+                    0),
+        0u)
         << r.out;
     EXPECT_EQ(r.out.substr(r.out.size() - 4), "}]}\n");
+}
+
+TEST(CliRank, ScoreKindsAndTheBoxAsTheLibraryScoresThem) {
+    const std::string path = TestVideoPath(TestVideo::RawAviOddWidth);
+    struct Row {
+        const char* args;
+        ScoreKind kind;
+        bool box, media;
+    };
+    const Row rows[] = {
+        {"--score sharpness", ScoreKind::Sharpness, false, true},
+        {"--score sharpness --box 50,3,7,31", ScoreKind::Sharpness, true, false},
+        {"--score jpeg --box 7,31,50,3", ScoreKind::Jpeg, true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        const Result r = Cli("rank --csv " + ShellQuote(path) + " " + row.args, row.media);
+        ASSERT_EQ(r.status, 0) << r.err;
+        ScoreSettings settings;
+        settings.kind = row.kind;
+        settings.useBox = row.box;
+        settings.left = 7, settings.top = 3, settings.width = 43, settings.height = 28;
+        VideoFrameReader reader;
+        FrameInfo* info = nullptr;
+        ASSERT_TRUE(OpenReader(reader, path, row.media, &info));
+        std::vector<JpegScore> scores(24);
+        SortCallbacks callbacks;
+        callbacks.scored = [&](int32_t frame, const JpegScore& score) { scores[size_t(frame)] = score; };
+        std::vector<std::string> order;
+        ASSERT_EQ(ScoreAndSortFrames(reader, *info, settings, order, callbacks).stop, SortStop::Done);
+        std::string expected = row.kind == ScoreKind::Sharpness ? "position,frame,score\n"
+                                                                : "position,frame,score,jpegBytes\n";
+        for (size_t position = 0; position < order.size(); ++position) {
+            int32_t frame = 0;
+            ParseFrameOrderKey(order[position].c_str(), nullptr, &frame);
+            const JpegScore& s = scores[size_t(frame)];
+            char line[96];
+            if (row.kind == ScoreKind::Sharpness)
+                std::snprintf(line, sizeof line, "%zu,%d,%.17g\n", position, frame, s.sharpness);
+            else
+                std::snprintf(line, sizeof line, "%zu,%d,%d,%d\n", position, frame, s.score, s.jpegBytes);
+            expected += line;
+        }
+        // The variance is printed as the shortest text that reads back the same: compare as numbers.
+        std::istringstream got(r.out), want(expected);
+        std::string a, b;
+        while (std::getline(want, b)) {
+            ASSERT_TRUE(std::getline(got, a));
+            if (row.kind == ScoreKind::Jpeg || b.rfind("position", 0) == 0) {
+                EXPECT_EQ(a, b);
+            } else {
+                EXPECT_EQ(a.substr(0, a.rfind(',')), b.substr(0, b.rfind(',')));
+                EXPECT_EQ(std::stod(a.substr(a.rfind(',') + 1)), std::stod(b.substr(b.rfind(',') + 1)));
+            }
+        }
+        EXPECT_FALSE(std::getline(got, a)) << a;
+    }
+    // JSON of a sharpness rank and pick: the kind named, no JPEG sizes, the best first.
+    const std::string json = Scratch("sharp.json"), pickJson = Scratch("sharp-pick.json");
+    const Result r = Cli("rank --json --score sharpness " + ShellQuote(path));
+    const Result p = Cli("pick --json --score sharpness --best 3 " + ShellQuote(path));
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(p.status, 0) << p.err;
+    ASSERT_TRUE(WriteFileBytes(json, Bytes(r.out.begin(), r.out.end())));
+    ASSERT_TRUE(WriteFileBytes(pickJson, Bytes(p.out.begin(), p.out.end())));
+    const std::string script = Scratch("check-sharp.py");
+    const std::string check =
+        "import json, sys\n"
+        "d = json.load(open(sys.argv[1]))\n"
+        "assert list(d) == ['quality', 'scoreKind', 'frameCount', 'frames'] and d['scoreKind'] == 'sharpness', d\n"
+        "fs = d['frames']\n"
+        "assert all(list(f) == ['position', 'frame', 'score'] for f in fs), fs\n"
+        "assert all(a['score'] >= b['score'] for a, b in zip(fs, fs[1:])), fs\n"
+        "p = json.load(open(sys.argv[2]))\n"
+        "assert p['scoreKind'] == 'sharpness', p\n"
+        "assert [f['frame'] for f in p['frames']] == sorted(f['frame'] for f in fs[:3]), p\n";
+    ASSERT_TRUE(WriteFileBytes(script, Bytes(check.begin(), check.end())));
+    EXPECT_EQ(RunCommand("/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(json) + " " +
+                         ShellQuote(pickJson)),
+              0)
+        << r.out << p.out;
+    ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --score fast"), "fast");
+    ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --box 0,0,66,48"), "not inside");
+    ExpectOneLineError(Cli("pick " + ShellQuote(path) + " --best 2 --box 5,5,5,40"), "empty");
 }
 
 TEST(CliRank, UnreadableFramePrintsWhatWasScoredAndFails) {
