@@ -71,7 +71,8 @@ std::vector<uint16_t> DrawPlane(int index, int width, int height, int depth) {
             state = state * 1664525u + 1013904223u;
             const int edge = ((x + seed) / (3 + seed) + y / 4) % 2 ? top / 2 : 0;
             const int noise = int(state >> 16) % (top / (2 + seed));
-            plane[size_t(y) * size_t(width) + size_t(x)] = uint16_t(std::min(top, edge + noise + x * top / (4 * width)));
+            plane[size_t(y) * size_t(width) + size_t(x)] = uint16_t(
+                std::min(top, edge + noise + x * top / (4 * width)));
         }
     return plane;
 }
@@ -152,7 +153,8 @@ TEST(Sharpness, PlanesOfEveryDepthAgreeWithTheReference) {
         int width, height, depth;
     } rows[] = {{3, 3, 8}, {2, 9, 8}, {37, 11, 8}, {1031, 5, 8}, {9000, 4, 8}, {33, 7, 10}, {35, 9, 12}, {19, 5, 16}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height) + " depth " + std::to_string(row.depth));
+        SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height) + " depth " +
+                     std::to_string(row.depth));
         std::vector<uint16_t> samples = DrawPlane(3, row.width, row.height, row.depth);
         if (row.width == 9000)  // the largest responses over a long row: the vector sums must not overflow
             for (size_t i = 0; i < samples.size(); ++i) samples[i] = (i / 9000 + i) % 2 ? 255 : 0;
@@ -237,5 +239,76 @@ TEST(Sharpness, FramesThroughTheReaderAgreeWithTheReference) {
         for (size_t position = 0; position < expected.size(); ++position)
             EXPECT_EQ(s.order[position], MakeFrameOrderKey(int32_t(position), expected[position]));
         EXPECT_EQ(s.outcome.bestFrame, expected[0]);
+    }
+}
+
+namespace {
+
+// Spearman's rank correlation (ties get their mean rank).
+double Spearman(const std::vector<double>& a, const std::vector<double>& b) {
+    const auto ranks = [](const std::vector<double>& v) {
+        std::vector<size_t> order(v.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(), [&](size_t i, size_t j) { return v[i] < v[j]; });
+        std::vector<double> r(v.size());
+        for (size_t i = 0; i < order.size();) {
+            size_t j = i;
+            while (j + 1 < order.size() && v[order[j + 1]] == v[order[i]]) ++j;
+            for (size_t k = i; k <= j; ++k) r[order[k]] = double(i + j) / 2;
+            i = j + 1;
+        }
+        return r;
+    };
+    const std::vector<double> ra = ranks(a), rb = ranks(b);
+    const double mean = double(a.size() - 1) / 2;
+    double cov = 0, va = 0, vb = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        cov += (ra[i] - mean) * (rb[i] - mean);
+        va += (ra[i] - mean) * (ra[i] - mean);
+        vb += (rb[i] - mean) * (rb[i] - mean);
+    }
+    return cov / std::sqrt(va * vb);
+}
+
+}  // namespace
+
+// 100 frames of a zooming fractal (detail that changes from frame to frame), each blurred by its own
+// known Gaussian sigma from 0.05 to 3.0, H.264 at CRF 16; once more with grain added after the blur.
+// The sharpness must follow the blur (Spearman with -sigma at least 0.9) and better than the JPEG size.
+TEST(Sharpness, RanksFramesByTheirBlurBetterThanTheJpegSize) {
+    constexpr int kFrames = 100;
+    std::vector<double> minusSigma;
+    std::string commands;
+    uint32_t state = 18;
+    for (int k = 0; k < kFrames; ++k) {
+        state = state * 1664525u + 1013904223u;
+        const double sigma = 0.05 + 2.95 * double(state >> 8) / double(1 << 24);
+        minusSigma.push_back(-sigma);
+        char line[64];
+        std::snprintf(line, sizeof line, "%.4f gblur sigma %.4f;\n", std::max(0.0, k * 0.04 - 0.001), sigma);
+        commands += line;
+    }
+    const std::string commandFile = Scratch("blur-commands.txt");
+    ASSERT_TRUE(WriteFileText(commandFile, commands));
+    for (const char* grain : {"", ",noise=alls=8:allf=t"}) {
+        SCOPED_TRACE(*grain ? "grain after the blur" : "blur only");
+        const std::string path = MakeCachedFile(*grain ? "blur-grain" : "blur", "mp4", "mp4",
+                                                "-f lavfi -i mandelbrot=s=640x360:r=25 -frames:v 100 -vf sendcmd=f=" +
+                                                    ShellQuote(commandFile) + ",gblur=sigma=0.05" + grain +
+                                                    ",format=yuv420p -c:v libx264 -crf 16 -preset veryfast");
+        ASSERT_FALSE(path.empty());
+        ScoreSettings sharpness, jpeg;
+        sharpness.kind = ScoreKind::Sharpness;
+        const SharpSort bySharpness = Sort(path, true, sharpness), byJpeg = Sort(path, true, jpeg);
+        ASSERT_EQ(bySharpness.sharpness.size(), size_t(kFrames));
+        ASSERT_EQ(byJpeg.scores.size(), size_t(kFrames));
+        std::vector<double> bytes;
+        for (const JpegScore& s : byJpeg.scores) bytes.push_back(s.jpegBytes);
+        const double sharpCorrelation = Spearman(bySharpness.sharpness, minusSigma);
+        const double jpegCorrelation = Spearman(bytes, minusSigma);
+        std::printf("Spearman with -sigma%s: sharpness %.3f, JPEG size %.3f\n", grain, sharpCorrelation,
+                    jpegCorrelation);
+        EXPECT_GE(sharpCorrelation, 0.9);
+        EXPECT_GT(sharpCorrelation, jpegCorrelation);
     }
 }
