@@ -1,7 +1,6 @@
 // tessaron-cli pick FILE (--every T|K | --count N | --best N [--min-gap G]) ...: every frame scored as
 // rank does, the frames a rule chooses printed in frame order and, with -o DIR, written as images.
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -181,9 +180,7 @@ int CmdPick(const std::vector<std::string>& args) {
     const std::vector<int32_t> picked = PickFrames(scores, period, pick);
     std::vector<ImageItem> items;
     for (int32_t frame : picked) {
-        const JpegScore& score = scores[size_t(frame)].score;
-        const double rounded = std::round(std::min(score.sharpness, double(INT32_MAX)));
-        items.push_back({frame, rankOf[size_t(frame)], sharpness ? int32_t(rounded) : score.score});
+        items.push_back({frame, rankOf[size_t(frame)], WholeScore(scoring.kind, scores[size_t(frame)].score)});
     }
 
     std::vector<std::string> files(items.size());

@@ -1,6 +1,7 @@
 #include "selector/FrameScore.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -189,4 +190,9 @@ bool ParseScoreKind(const std::string& text, ScoreKind* kind) {
 
 bool ScoreBetter(ScoreKind kind, const JpegScore& a, const JpegScore& b) {
     return kind == ScoreKind::Sharpness ? a.sharpness > b.sharpness : a.score < b.score;
+}
+
+int32_t WholeScore(ScoreKind kind, const JpegScore& score) {
+    if (kind != ScoreKind::Sharpness) return score.score;
+    return static_cast<int32_t>(std::llround(std::clamp(score.sharpness, 0.0, double(INT32_MAX))));
 }

@@ -37,11 +37,16 @@ struct ScoreSettings {
     // of the box's pixels, the Laplacian of the box's luma (its own border left out).
     bool useBox = false;
     int32_t left = 0, top = 0, width = 0, height = 0;
+    bool operator==(const ScoreSettings&) const = default;
 };
 
 // Whether a ranks before b in a sort of kind: a smaller JPEG score, or a higher sharpness. Equal
 // scores are neither (the earlier frame goes first).
 bool ScoreBetter(ScoreKind kind, const JpegScore& a, const JpegScore& b);
+
+// The score as a whole number, for {score} in image names and frames.csv: the JPEG score, or the
+// sharpness rounded to the nearest whole number.
+int32_t WholeScore(ScoreKind kind, const JpegScore& score);
 
 // The score of a frame whose encoding failed: that of an empty JPEG, larger than any encoded frame's,
 // so the frame sorts after all others.

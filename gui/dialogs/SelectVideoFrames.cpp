@@ -1,5 +1,7 @@
 #include "dialogs/SelectVideoFrames.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -18,6 +20,7 @@
 
 #include "dialogs/PickDialogs.h"
 #include "dialogs/ScorePlot.h"
+#include "fileio/IniFile.h"
 #include "framework/DialogUnits.h"
 #include "framework/Framework.h"
 
@@ -74,6 +77,8 @@ namespace {
 const char* const kCaption = "Video Frame Selector";
 const char* const kCaptionOriginal = "Video Frame Selector - Frames in original order.";
 const char* const kCaptionSorted = "Video Frame Selector - Sorted by 'JPEG size'.";
+const char* const kCaptionSortedSharpness = "Video Frame Selector - Sorted by 'Sharpness'.";
+const char* const kScoreSection = "Frame Selector";
 
 // Layout of the dialog at its smallest, in dialog units: x, y, width, height. A bigger dialog gives its
 // extra height to the list (and the plot), its extra width to the full-width controls.
@@ -94,7 +99,9 @@ constexpr Place kSort{53, 186, 32, 14};
 constexpr Place kQualityEdit{93, 187, 30, 14};  // the arrows sit inside its right end
 constexpr Place kQualityLabel{124, 185, 37, 17};
 constexpr Place kView{163, 186, 32, 14};
-constexpr Place kSortOptions{14, 205, 181, 14};  // free: a row for the choice of score
+constexpr Place kSortOptions{14, 205, 181, 14};  // the row for the choice of score:
+constexpr Place kScoreKind{14, 205, 64, 14};
+constexpr Place kBoxOnly{84, 206, 111, 12};
 constexpr Place kStatus{17, 227, 170, 21};
 constexpr Place kSaveBmp{17, 252, 170, 14};
 constexpr Place kCreateAvi{17, 270, 170, 14};
@@ -184,6 +191,17 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     m_viewButton.setAutoDefault(false);
     m_viewButton.raise();
 
+    // The score the sort ranks by, and whether only the crop box counts.
+    m_scoreBox = new QComboBox(this);
+    m_scoreBox->setObjectName(QStringLiteral("IDC_SCORE_KIND"));
+    m_scoreBox->addItem(QStringLiteral("JPEG size"));
+    m_scoreBox->addItem(QStringLiteral("Sharpness"));
+    m_scoreBox->setGeometry(ToPixels(du, kScoreKind));
+    m_boxOnlyCheck = new QCheckBox(QStringLiteral("Score only the crop box"), this);
+    m_boxOnlyCheck->setObjectName(QStringLiteral("IDC_SCORE_BOX_ONLY"));
+    m_boxOnlyCheck->setGeometry(ToPixels(du, kBoxOnly));
+    m_boxOnlyCheck->setEnabled(false);
+
     m_statusText = new QLabel(this);
     SetControlId(m_statusText, IDC_STATUS, "IDC_STATUS");
     m_statusText->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -215,7 +233,9 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     setTabOrder(m_normalButton, m_sortButton);
     setTabOrder(m_sortButton, m_qualitySpin);
     setTabOrder(m_qualitySpin, &m_viewButton);
-    setTabOrder(&m_viewButton, m_saveButton);
+    setTabOrder(&m_viewButton, m_scoreBox);
+    setTabOrder(m_scoreBox, m_boxOnlyCheck);
+    setTabOrder(m_boxOnlyCheck, m_saveButton);
     setTabOrder(m_saveButton, m_createButton);
     setTabOrder(m_createButton, m_checkBestButton);
     setTabOrder(m_checkBestButton, m_saveImagesButton);
@@ -238,6 +258,24 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     connect(m_checkBestButton, &QPushButton::clicked, this, &SelectVideoFrames::OnCheckBest);
     connect(m_saveImagesButton, &QPushButton::clicked, this, &SelectVideoFrames::OnSaveImages);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_scoreBox, &QComboBox::activated, this, [this] { StoreScoreChoice(); });
+    connect(m_boxOnlyCheck, &QCheckBox::clicked, this, [this](bool on) {
+        m_boxOnly = on;
+        StoreScoreChoice();
+    });
+}
+
+ScoreKind SelectVideoFrames::Score() const {
+    return m_scoreBox->currentIndex() == 1 ? ScoreKind::Sharpness : ScoreKind::Jpeg;
+}
+
+bool SelectVideoFrames::ScoreOnlyBox() const { return m_boxOnlyCheck->isEnabled() && m_boxOnlyCheck->isChecked(); }
+
+void SelectVideoFrames::StoreScoreChoice() {
+    const std::string ini = ImageSetIniPath().toUtf8().toStdString();
+    if (ini.empty()) return;
+    IniWriteString(ini, kScoreSection, "score", ScoreKindName(Score()));
+    IniWriteString(ini, kScoreSection, "scoreOnlyBox", m_boxOnly ? "1" : "0");
 }
 
 SelectVideoFrames::~SelectVideoFrames() = default;
@@ -277,6 +315,8 @@ void SelectVideoFrames::Relayout() {
     m_qualityLabel->setGeometry(at(kQualityLabel));
     m_viewButton.setGeometry(at(kView, 0, dw));
     m_sortOptionsPlace = at(kSortOptions, dw);
+    m_scoreBox->setGeometry(at(kScoreKind));
+    m_boxOnlyCheck->setGeometry(at(kBoxOnly));
     m_statusText->setGeometry(at(kStatus, dw));
     if (!m_fullStatus.isEmpty()) SetStatusText(m_fullStatus);
     m_saveButton->setGeometry(at(kSaveBmp, dw));
@@ -302,6 +342,16 @@ bool SelectVideoFrames::OnInitDialog() {
     setWindowTitle(m_orderCaption.isEmpty() ? QString::fromLatin1(kCaption) : m_orderCaption);
     m_viewButton.setChecked(false);
 
+    // The score choice as last kept; the box check box only when the view had a box.
+    const std::string ini = ImageSetIniPath().toUtf8().toStdString();
+    if (!ini.empty()) {
+        ScoreKind kind = Score();
+        if (ParseScoreKind(IniReadString(ini, kScoreSection, "score", ScoreKindName(kind)), &kind))
+            m_scoreBox->setCurrentIndex(kind == ScoreKind::Sharpness ? 1 : 0);
+        m_boxOnly = IniReadString(ini, kScoreSection, "scoreOnlyBox", m_boxOnly ? "1" : "0") == "1";
+    }
+    m_boxOnlyCheck->setEnabled(m_boxAvailable);
+    m_boxOnlyCheck->setChecked(m_boxOnly);
     FillFrameList();
     RefreshScores();
 
@@ -509,7 +559,9 @@ void SelectVideoFrames::OnSort() {
     Send(UWM_SORT_JPEG_SIZE, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
     FillFrameList();
     CaretToFirstItem();
-    setWindowTitle(QString::fromLatin1(m_orderReset ? kCaptionOriginal : kCaptionSorted));
+    setWindowTitle(QString::fromLatin1(m_orderReset                      ? kCaptionOriginal
+                                       : Score() == ScoreKind::Sharpness ? kCaptionSortedSharpness
+                                                                         : kCaptionSorted));
     m_orderCaption = windowTitle();
     m_orderReset = 0;
     RefreshScores();
@@ -555,14 +607,16 @@ void SelectVideoFrames::OnCheckBest() {
     const PickSettings settings = dialog.Settings();
     StorePickSettings(settings);
     std::vector<int32_t> frames;
-    const size_t entries = m_pFrameOrder ? m_pFrameOrder->size() : 0;
-    const std::string first = entries ? m_pFrameOrder->front() : std::string();
+    // A sharpness order's keys hold positions, so only the whole order tells whether a sort changed it.
+    const std::vector<std::string> before = m_pFrameOrder ? *m_pFrameOrder : std::vector<std::string>();
     m_orderReset = 0;
     Send(UWM_CHECK_BEST, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(&frames));
     // A sort ran: the list shows the new order.
-    if (m_pFrameOrder && (m_pFrameOrder->size() != entries || (entries && m_pFrameOrder->front() != first))) {
+    if (m_pFrameOrder && *m_pFrameOrder != before) {
         FillFrameList();
-        setWindowTitle(QString::fromLatin1(m_orderReset ? kCaptionOriginal : kCaptionSorted));
+        setWindowTitle(QString::fromLatin1(m_orderReset                      ? kCaptionOriginal
+                                           : Score() == ScoreKind::Sharpness ? kCaptionSortedSharpness
+                                                                             : kCaptionSorted));
         m_orderCaption = windowTitle();
     }
     m_orderReset = 0;

@@ -13,7 +13,10 @@
 
 #include "dialogs/myCheckListBox.h"
 #include "dialogs/ViewMessages.h"
+#include "selector/FrameScore.h"
 
+class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QSpinBox;
@@ -108,6 +111,16 @@ public:
     QRect SortOptionsPlace() const { return m_sortOptionsPlace; }
     // Check marks by original frame number (nonzero: checked).
     const std::vector<uint8_t>& CheckedByFrame() const { return m_checkedByFrame; }
+    QComboBox* ScoreBox() const { return m_scoreBox; }
+    QCheckBox* BoxOnlyCheck() const { return m_boxOnlyCheck; }
+
+    // The score Sort and "Check best..." rank by, and whether only the crop box is scored (the check
+    // box can be on only while the view has a box). Both are kept in the INI file's [Frame Selector]
+    // section (the image sets' INI file) and read at every opening.
+    ScoreKind Score() const;
+    bool ScoreOnlyBox() const;
+    // Whether the view had a crop box when the selector was opened (taken at the next opening).
+    void SetBoxAvailable(bool available) { m_boxAvailable = available; }
 
     // What the view and tests read and set.
     // The list's range of frame order positions, [first, end), taken at the next opening.
@@ -185,4 +198,10 @@ private:
     QRect m_sortOptionsPlace;
     std::vector<uint8_t> m_checkedByFrame;  // check marks by original frame number
     QString m_orderCaption;                 // the caption naming the list's order, once Normal or Sort ran
+    QComboBox* m_scoreBox = nullptr;
+    QCheckBox* m_boxOnlyCheck = nullptr;
+    bool m_boxOnly = false;       // as chosen, also while no box is drawn
+    bool m_boxAvailable = false;  // the view had a crop box when the selector was opened
+    // Writes the score choice to the INI file.
+    void StoreScoreChoice();
 };

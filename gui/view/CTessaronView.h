@@ -25,6 +25,7 @@ struct FrameInfo;
 class VideoFrameReader;
 class SelectVideoFrames;
 class QPainter;
+class CxImage;
 
 // path with the suffix of the format written: the same when it has it, another picture or video type's
 // suffix replaced, anything else kept and the suffix added.
@@ -123,6 +124,8 @@ public:
     std::vector<std::string> m_frameOrder;  // "%010d %d" keys, one per list position
     std::vector<PickScore> m_pickScores;    // the last sort's scores by frame number, for "Check best..."
     int m_pickQuality = -1;                 // the quality they were scored at; -1: no finished sort
+    ScoreSettings m_pickScoring;            // the score, quality and box they were scored with
+    int m_selectorBox[4] = {0, 0, 0, 0};    // the crop box's corners when the selector was last opened
     int m_maxFrameWidth = 0;                // largest outer size of the child frame
     int m_maxFrameHeight = 0;
     // The frame selector dialog object, made and deleted with the view.
@@ -193,8 +196,13 @@ private:
     // JpegScoreAndDraw of the frame copy at the selector's quality, with or without the round trip.
     void PreviewFrameCopy();
     JpegScore ScoreAndDraw(const uint8_t* pixels, int width, int height, int bytesPerLine, int quality, bool preview);
+    // Shows bottom-up rows (or the round trip decoded, when given) as ScoreAndDraw does, with the status.
+    void ShowScoredRows(const uint8_t* pixels, int width, int height, int bytesPerLine, CxImage* decoded, bool preview);
     // The selector's quality, low 8 bits.
     int ScoringQuality() const;
+    // What Sort and "Check best..." rank by: the selector's score and quality, and the crop box drawn
+    // when the selector was opened, if "Score only the crop box" is on.
+    ScoreSettings ScoringSettings() const;
     // Runs one of the library's writing loops to path (rounds: its length) under the cancel check with
     // progress texts, and tells the user how it ended.
     // note: said after what was written (a corrected file name).

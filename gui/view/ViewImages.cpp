@@ -17,12 +17,15 @@ LRESULT CTessaronView::OnCheckBest(WPARAM wParam, LPARAM lParam) {
     auto* frames = reinterpret_cast<std::vector<int32_t>*>(lParam);
     if (!settings || !frames || !m_videoOpen || !m_pReader || !m_pFrameInfo) return 0;
     frames->clear();
-    if (m_pickQuality != ScoringQuality()) SortByJpegSize(0, 0);
+    // The last sort's scores serve when they were made as the selector now asks.
+    if (m_pickQuality < 0 || !(m_pickScoring == ScoringSettings())) SortByJpegSize(0, 0);
     if (m_pickQuality < 0) return 0;  // the sort was terminated
+    PickSettings pick = *settings;
+    pick.score = m_pickScoring.kind;
     const double period = m_pFrameInfo->framePeriod > 0       ? m_pFrameInfo->framePeriod
                           : m_pFrameInfo->framesPerSecond > 0 ? 1 / m_pFrameInfo->framesPerSecond
                                                               : 0;
-    *frames = PickFrames(m_pickScores, period, *settings);
+    *frames = PickFrames(m_pickScores, period, pick);
     return static_cast<LRESULT>(frames->size());
 }
 
@@ -46,7 +49,8 @@ LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
     for (size_t i = 0; i < frames->size(); ++i) {
         const int32_t frame = (*frames)[i];
         const bool scored = m_pickQuality >= 0 && frame >= 0 && static_cast<size_t>(frame) < m_pickScores.size();
-        items.push_back({frame, static_cast<int32_t>(i), scored ? m_pickScores[size_t(frame)].score.score : 0});
+        items.push_back({frame, static_cast<int32_t>(i),
+                         scored ? WholeScore(m_pickScoring.kind, m_pickScores[size_t(frame)].score) : 0});
     }
 
     // One question for all the files that are there already.

@@ -1,4 +1,5 @@
-// The view's side of the JPEG-size sort and the quality preview. The scoring and the sort itself live
+// The view's side of the sort (by JPEG size or sharpness, of the whole frame or the crop box) and the
+// quality preview. The scoring and the sort itself live
 // in the library (selector/FrameScore.h, selector/FrameSort.h), shared with tessaron-cli rank; here the
 // view hangs its cancel check, status texts, frame copy, title and drawing on them.
 #include <QPainter>
@@ -34,6 +35,24 @@ bool IsDrawingStatus(const QString& text) {
 }  // namespace
 
 int CTessaronView::ScoringQuality() const { return (m_pSelector ? m_pSelector->Quality() : kDefaultQuality) & 0xFF; }
+
+ScoreSettings CTessaronView::ScoringSettings() const {
+    ScoreSettings settings;
+    settings.quality = ScoringQuality();
+    if (!m_pSelector) return settings;
+    settings.kind = m_pSelector->Score();
+    // The box drawn before the selector opened (opening it takes the box off the picture).
+    const int* corners = m_selectorBox;
+    if (corners[0] != corners[2] && corners[1] != corners[3] && m_pSelector->ScoreOnlyBox()) {
+        const CropRect box = NormalizeCropBox(corners[0], corners[1], corners[2], corners[3]);
+        settings.useBox = true;
+        settings.left = box.left;
+        settings.top = box.top;
+        settings.width = box.Width();
+        settings.height = box.Height();
+    }
+    return settings;
+}
 
 void CTessaronView::DetachSharedBitmap() {
     // The shared bitmap must never point into a copy that is being freed.
@@ -103,6 +122,12 @@ JpegScore CTessaronView::ScoreAndDraw(const uint8_t* pixels, int width, int heig
                            static_cast<int>(decoded.GetWidth()) == width &&
                            static_cast<int>(decoded.GetHeight()) == height;
 
+    ShowScoredRows(pixels, width, height, bytesPerLine, roundTrip ? &decoded : nullptr, preview);
+    return score;
+}
+
+void CTessaronView::ShowScoredRows(const uint8_t* pixels, int width, int height, int bytesPerLine, CxImage* decoded,
+                                   bool preview) {
     const QString text =
         preview ? QString::asprintf("Viewing effect of quality parameter\non compression/decompression of frame:  %d ",
                                     m_currentFrame)
@@ -118,15 +143,15 @@ JpegScore CTessaronView::ScoreAndDraw(const uint8_t* pixels, int width, int heig
     if (m_frameImage.width() != width || m_frameImage.height() != height ||
         m_frameImage.format() != QImage::Format_RGB32)
         m_frameImage = QImage(width, height, QImage::Format_RGB32);
-    if (m_frameImage.isNull()) return score;
-    if (!roundTrip) {
+    if (m_frameImage.isNull()) return;
+    if (!decoded) {
         BgrRowsToImage(pixels, width, height, bytesPerLine, m_frameImage);
-    } else if (decoded.GetBpp() == 24) {
-        BgrRowsToImage(decoded.GetBits(), width, height, decoded.GetRowWidth(), m_frameImage);
+    } else if (decoded->GetBpp() == 24) {
+        BgrRowsToImage(decoded->GetBits(), width, height, decoded->GetRowWidth(), m_frameImage);
     } else {
         QPainter painter(&m_frameImage);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        decoded.Draw(&painter, 0, 0, -1, -1, nullptr);
+        decoded->Draw(&painter, 0, 0, -1, -1, nullptr);
     }
 
     if (m_pPaintPainter) {
@@ -135,7 +160,6 @@ JpegScore CTessaronView::ScoreAndDraw(const uint8_t* pixels, int width, int heig
         m_drawnFrame = m_currentFrame;
         viewport()->update();
     }
-    return score;
 }
 
 QString CTessaronView::PreviewNote() const {
@@ -152,9 +176,18 @@ LRESULT CTessaronView::OnFrameScores(WPARAM, LPARAM lParam) {
     // Only a sort that went to the end has scored every frame it could read.
     if (m_pickQuality < 0) return 0;
     scores->values.reserve(m_pickScores.size());
-    for (const PickScore& s : m_pickScores)
-        scores->values.push_back(s.readable && s.score.encoded ? static_cast<double>(s.score.jpegBytes) : std::nan(""));
-    scores->name = QString::asprintf("Detail: JPEG size in bytes at quality %d, by frame", m_pickQuality);
+    const bool sharpness = m_pickScoring.kind == ScoreKind::Sharpness;
+    for (const PickScore& s : m_pickScores) {
+        if (sharpness)
+            scores->values.push_back(s.readable ? s.score.sharpness : std::nan(""));
+        else
+            scores->values.push_back(s.readable && s.score.encoded ? static_cast<double>(s.score.jpegBytes)
+                                                                   : std::nan(""));
+    }
+    const QString box = m_pickScoring.useBox ? QStringLiteral(" in the crop box") : QString();
+    scores->name = sharpness ? QStringLiteral("Sharpness: variance of the Laplacian of the luma%1, by frame").arg(box)
+                             : QString::asprintf("Detail: JPEG size in bytes at quality %d", m_pickQuality) + box +
+                                   QStringLiteral(", by frame");
     return 1;
 }
 
@@ -193,10 +226,15 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
         // Kept when no frame gets scored; a terminated sort has already made frame 0 current.
         int unscored = m_currentFrame;
         const int quality = ScoringQuality();
+        const ScoreSettings scoring = ScoringSettings();
+        // A JPEG sort of whole frames scores and draws in one step (with the preview's round trip); the
+        // other sorts are scored by the library and the frame is shown as read.
+        const bool libraryScores = scoring.kind == ScoreKind::Sharpness || scoring.useBox;
         // The best frame's block so far: shown at the end without sending the reader back to it, which
         // in a video with distant key frames means decoding all the way from the last one again.
         FrameBlockPtr best;
         int32_t bestCapacity = 0, bestLength = 0, bestScore = kInitialBestScore;
+        double bestSharpness = -1;
         int bestHeld = -1;
         const uint8_t* current = nullptr;
         int32_t currentLength = 0;
@@ -222,18 +260,27 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
                 current = block;
                 currentLength = length;
             };
-            callbacks.score = [&](int32_t frame, const uint8_t* pixels, int32_t width, int32_t height, int32_t stride) {
-                m_currentFrame = frame;
-                return ScoreAndDraw(pixels, width, height, stride, quality, m_previewOn != 0);
-            };
+            if (!libraryScores)
+                callbacks.score = [&](int32_t frame, const uint8_t* pixels, int32_t width, int32_t height,
+                                      int32_t stride) {
+                    m_currentFrame = frame;
+                    return ScoreAndDraw(pixels, width, height, stride, quality, m_previewOn != 0);
+                };
             callbacks.scored = [&](int32_t frame, const JpegScore& score) {
-                // The file's name stays in the title while the frames go by.
-                if (CDocument* doc = GetDocument())
-                    doc->SetTitle(m_baseTitle + QString::asprintf(" - Frame %d", frame));
+                int32_t width = 0, height = 0;
+                if (libraryScores && IsWholeFrameBlock(current, currentLength, &width, &height)) {
+                    m_currentFrame = frame;
+                    ShowScoredRows(current + kDibHeaderSize, width, height, static_cast<int>(DibStride24(width)),
+                                   nullptr, false);
+                }
+                if (CDocument* doc = GetDocument()) doc->SetTitle(m_baseTitle + QString::asprintf(" - Frame %d", frame));
                 if (frame >= 0 && static_cast<size_t>(frame) < m_pickScores.size())
                     m_pickScores[static_cast<size_t>(frame)] = {score, true};
-                if (score.score >= bestScore) return;
+                if (scoring.kind == ScoreKind::Sharpness ? !(score.sharpness > bestSharpness)
+                                                         : score.score >= bestScore)
+                    return;
                 bestScore = score.score;
+                bestSharpness = score.sharpness;
                 if (!best || bestCapacity < currentLength) {
                     best.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(currentLength))));
                     bestCapacity = best ? currentLength : 0;
@@ -246,10 +293,13 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
                 framework.MessageBox(this, QString::asprintf("%s %d", "Cannot handle frames beyond frame", frame),
                                      QStringLiteral("File size limit exceeded"), MB_OK);
             };
-            outcome = ScoreAndSortFrames(*m_pReader, *m_pFrameInfo, quality, m_frameOrder, callbacks);
+            outcome = ScoreAndSortFrames(*m_pReader, *m_pFrameInfo, scoring, m_frameOrder, callbacks);
         }
         // "Check best..." chooses among the frames of a sort that went to the end (or to an unreadable frame).
-        if (outcome.stop == SortStop::Done || outcome.stop == SortStop::Unreadable) m_pickQuality = quality;
+        if (outcome.stop == SortStop::Done || outcome.stop == SortStop::Unreadable) {
+            m_pickQuality = quality;
+            m_pickScoring = scoring;
+        }
         if (!outcome.skipped.empty()) {
             // Told once the sort is over: the frames in the middle that did not decode.
             const std::string list = OmittedFramesReport(outcome.skipped);

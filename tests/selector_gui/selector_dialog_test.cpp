@@ -1,5 +1,7 @@
 // The "Video Frame Selector" on a real video: its controls and layout, the list, the checked set, the
 // buttons and the quality control, and what reaches the view.
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -76,6 +78,13 @@ TEST_F(SelectorTest, OpensWithEveryControlOfItsLayout) {
         EXPECT_EQ(dlg->CheckBestButton()->geometry(), du.Rect(17, 288, 170, 14));
         EXPECT_EQ(dlg->SaveImagesButton()->geometry(), du.Rect(17, 306, 170, 14));
         EXPECT_EQ(dlg->CloseButton()->geometry(), du.Rect(79, 325, 50, 14));
+        // The score choice in the row under Sort; the box check box is there to tick, since a box was
+        // drawn when the selector opened.
+        EXPECT_EQ(dlg->ScoreBox()->geometry(), du.Rect(14, 205, 64, 14));
+        EXPECT_EQ(dlg->BoxOnlyCheck()->geometry(), du.Rect(84, 206, 111, 12));
+        EXPECT_EQ(dlg->ScoreBox()->currentText(), "JPEG size");
+        EXPECT_TRUE(dlg->BoxOnlyCheck()->isEnabled());
+        EXPECT_LE(dlg->BoxOnlyCheck()->sizeHint().width(), dlg->BoxOnlyCheck()->width());
         // Texts fit their controls.
         for (QPushButton* b : {dlg->NormalButton(), dlg->SortButton(), &dlg->ViewButton(), dlg->SaveButton(),
                                dlg->CreateButton(), dlg->CheckBestButton(), dlg->SaveImagesButton(), dlg->CloseButton(),
