@@ -3,6 +3,8 @@
 // side is one process reading the whole file once:
 //   floor:    ffmpeg -i clip -f rawvideo -pix_fmt bgr24 -y /dev/null   (decoding and conversion alone)
 //   pipeline: ffmpeg -i clip -c:v mjpeg -q:v 5 -f null -              (what a user would script)
+//   decode:   ffmpeg -i clip -f rawvideo -pix_fmt yuv420p -y /dev/null (decoding alone, for the
+//             sharpness score: rank --score sharpness reads the luma as decoded)
 // The commands run in turn, 5 rounds (alternating, so load changes hit all alike); the figures are the
 // median and range of the per-round ratios. With TESSARON_BASELINE_CLI set to another tessaron-cli
 // (an older build, say), its rank on the 8-bit clip joins the rounds and the processor times are
@@ -84,6 +86,10 @@ std::string MakeLongClip(const std::string& clip) {
 std::vector<std::string> Floor(const std::string& clip) {
     return {"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-f", "rawvideo", "-pix_fmt", "bgr24", "-y", "/dev/null"};
 }
+std::vector<std::string> Decode(const std::string& clip) {
+    return {"ffmpeg", "-nostdin", "-v",       "error",   "-i", clip,
+            "-f",     "rawvideo", "-pix_fmt", "yuv420p", "-y", "/dev/null"};
+}
 std::vector<std::string> Pipeline(const std::string& clip) {
     return {"ffmpeg", "-nostdin", "-v", "error", "-i", clip, "-c:v", "mjpeg", "-q:v", "5", "-f", "null", "-"};
 }
@@ -114,7 +120,9 @@ int main() {
                                                       {TESSARON_CLI, "rank", plain},
                                                       Pipeline(plain),
                                                       {TESSARON_CLI, "rank", deep},
-                                                      Pipeline(deep)};
+                                                      Pipeline(deep),
+                                                      Decode(plain),
+                                                      {TESSARON_CLI, "rank", "--score", "sharpness", plain}};
     if (baseline && *baseline) commands.push_back({baseline, "rank", plain});
     const auto runs = bench::Alternate(commands, kRounds);
     if (runs.empty()) {
@@ -122,12 +130,15 @@ int main() {
         return 1;
     }
     const auto &floor = runs[0], &rank = runs[1], &pipeline = runs[2], &rank10 = runs[3], &pipeline10 = runs[4];
+    const auto &decode = runs[5], &sharpness = runs[6];
     Times("ffmpeg decode to bgr24 (floor), 8-bit", floor);
     Times("tessaron-cli rank, 8-bit", rank);
     Times("ffmpeg mjpeg -q:v 5 pipeline, 8-bit", pipeline);
     Times("tessaron-cli rank, 10-bit", rank10);
     Times("ffmpeg mjpeg -q:v 5 pipeline, 10-bit", pipeline10);
-    if (runs.size() > 5) Times("baseline tessaron-cli rank, 8-bit", runs[5]);
+    Times("ffmpeg decode to yuv420p, 8-bit", decode);
+    Times("tessaron-cli rank --score sharpness, 8-bit", sharpness);
+    if (runs.size() > 7) Times("baseline tessaron-cli rank, 8-bit", runs[7]);
     std::printf("\nratios per round, median (range), wall time | processor time:\n");
     const auto both = [](const char* what, const std::vector<Measure>& a, const std::vector<Measure>& b) {
         std::printf("  %-40s %s | %s\n", what, Text(Ratio(a, b, false)).c_str(), Text(Ratio(a, b, true)).c_str());
@@ -136,7 +147,8 @@ int main() {
     both("8-bit rank / pipeline (goal < 1)", rank, pipeline);
     both("10-bit rank / 8-bit rank (goal <= 1.15)", rank10, rank);
     both("10-bit rank / 10-bit pipeline (goal < 1)", rank10, pipeline10);
-    if (runs.size() > 5) both("8-bit rank / baseline rank (goal <= 0.95)", rank, runs[5]);
+    both("sharpness rank / yuv420p decode (goal <= 1.15)", sharpness, decode);
+    if (runs.size() > 7) both("8-bit rank / baseline rank (goal <= 0.95)", rank, runs[7]);
     std::printf("\n");
 
     const Measure shortRun = RunTimed({TESSARON_CLI, "rank", plain});
@@ -155,5 +167,9 @@ int main() {
     bench::ReadmeRow("rank/bench_rank", "the same clip in 10-bit, processor time: " + Text(Ratio(rank10, rank, true)) +
                                             "x the 8-bit clip's; " + Text(Ratio(rank10, pipeline10, true)) +
                                             "x `ffmpeg -c:v mjpeg -q:v 5` on it");
+    bench::ReadmeRow("rank/bench_rank",
+                     "`tessaron-cli rank --score sharpness`, the 8-bit clip: " + Text(Ratio(sharpness, decode, false)) +
+                         "x the wall time, " + Text(Ratio(sharpness, decode, true)) +
+                         "x the processor time of `ffmpeg -f rawvideo -pix_fmt yuv420p`");
     return 0;
 }
