@@ -6,6 +6,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define TESSARON_HAVE_AVX2_PATH 1
+#endif
 
 namespace {
 
@@ -85,6 +89,52 @@ int32_t RowSse2(const Sample* up, const Sample* mid, const Sample* down, int32_t
 }
 #endif
 
+#if defined(TESSARON_HAVE_AVX2_PATH)
+__attribute__((target("avx2"))) inline __m256i Load16(const uint8_t* p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+__attribute__((target("avx2"))) inline __m256i Load16(const uint16_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The same arithmetic as RowSse2 on sixteen pixels at a time, on processors that have AVX2 (the
+// unpacks work within 128-bit lanes, which does not matter for sums).
+template <typename Sample>
+__attribute__((target("avx2"))) int32_t RowAvx2(const Sample* up, const Sample* mid, const Sample* down, int32_t from,
+                                                int32_t to, int64_t* sum, int64_t* squares) {
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i sum32 = zero, squares64 = zero;
+    int32_t x = from;
+    while (x + 16 <= to) {
+        __m256i squares32 = zero;
+        const int32_t steps = sizeof(Sample) == 1 ? 512 : 1;
+        for (int32_t step = 0; step < steps && x + 16 <= to; ++step, x += 16) {
+            const __m256i c = Load16(mid + x);
+            const __m256i around = _mm256_add_epi16(_mm256_add_epi16(Load16(up + x), Load16(down + x)),
+                                                    _mm256_add_epi16(Load16(mid + x - 1), Load16(mid + x + 1)));
+            const __m256i l = _mm256_sub_epi16(around, _mm256_slli_epi16(c, 2));
+            sum32 = _mm256_add_epi32(sum32, _mm256_madd_epi16(l, ones));
+            squares32 = _mm256_add_epi32(squares32, _mm256_madd_epi16(l, l));
+        }
+        squares64 = _mm256_add_epi64(squares64, _mm256_unpacklo_epi32(squares32, zero));
+        squares64 = _mm256_add_epi64(squares64, _mm256_unpackhi_epi32(squares32, zero));
+    }
+    alignas(32) int32_t sums[8];
+    alignas(32) int64_t squareSums[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums), sum32);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(squareSums), squares64);
+    for (int32_t v : sums) *sum += v;
+    for (int64_t v : squareSums) *squares += v;
+    return x;
+}
+
+bool HaveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
+
 template <typename Sample>
 LaplacianSums PlaneSums(const LumaPlane& plane, bool simd) {
     LaplacianSums sums;
@@ -95,6 +145,9 @@ LaplacianSums PlaneSums(const LumaPlane& plane, bool simd) {
         const auto* down = reinterpret_cast<const Sample*>(plane.data + int64_t(y + 1) * plane.stride);
         int64_t sum = 0, squares = 0;
         int32_t x = 1;
+#if defined(TESSARON_HAVE_AVX2_PATH)
+        if (simd && plane.depth <= 12 && HaveAvx2()) x = RowAvx2(up, mid, down, x, w - 1, &sum, &squares);
+#endif
 #if defined(__SSE2__)
         if (simd && plane.depth <= 12) x = RowSse2(up, mid, down, x, w - 1, &sum, &squares);
 #else

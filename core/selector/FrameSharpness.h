@@ -8,8 +8,9 @@
 #include "video/FrameLuma.h"
 
 // The variance in 8-bit luma steps, from the decoder's Y plane (deeper samples count 2^(depth - 8)
-// to a step). 0 for planes narrower or lower than 3. simd = false: the plain code, the reference the
-// vector code agrees with exactly (the sums are integers either way).
+// to a step). 0 for planes narrower or lower than 3. The rows go through AVX2 or SSE2 code where the
+// processor has it; simd = false: the plain code, the reference the vector code agrees with exactly
+// (the sums are integers either way).
 double LaplacianVariance(const LumaPlane& plane, bool simd = true);
 
 // The variance of the BT.601 luma 0.299 R + 0.587 G + 0.114 B of width x height 24-bit B, G, R rows
