@@ -273,7 +273,8 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
                     ShowScoredRows(current + kDibHeaderSize, width, height, static_cast<int>(DibStride24(width)),
                                    nullptr, false);
                 }
-                if (CDocument* doc = GetDocument()) doc->SetTitle(m_baseTitle + QString::asprintf(" - Frame %d", frame));
+                if (CDocument* doc = GetDocument())
+                    doc->SetTitle(m_baseTitle + QString::asprintf(" - Frame %d", frame));
                 if (frame >= 0 && static_cast<size_t>(frame) < m_pickScores.size())
                     m_pickScores[static_cast<size_t>(frame)] = {score, true};
                 if (scoring.kind == ScoreKind::Sharpness ? !(score.sharpness > bestSharpness)
