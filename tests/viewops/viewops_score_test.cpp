@@ -59,8 +59,8 @@ TEST_F(ViewOpsTest, TheScoreChoiceDecidesSortAndCheckBestAndIsKept) {
     EXPECT_EQ(view->m_currentFrame, sharp[0]);
     EXPECT_EQ(selector->windowTitle(), "Video Frame Selector - Sorted by 'Sharpness'.");
 
-    // A box drawn before the selector opens: it leaves the picture as always, but the check box can be
-    // ticked and the sort then scores the box only.
+    // A box drawn before the selector opens stays, the check box can be ticked, and the sort then scores
+    // the box only.
     selector->hide();
     view->m_boxX1 = 50, view->m_boxY1 = 3, view->m_boxX2 = 7, view->m_boxY2 = 31;
     ui.dialogs.push_back([selector](QDialog*) {
@@ -70,7 +70,8 @@ TEST_F(ViewOpsTest, TheScoreChoiceDecidesSortAndCheckBestAndIsKept) {
         return int(QDialog::Accepted);
     });
     view->OnFrameSelector();
-    EXPECT_EQ(view->m_boxX1, view->m_boxX2);
+    EXPECT_EQ(view->m_boxX1, 50);
+    EXPECT_EQ(view->m_boxX2, 7);
     const std::vector<int> sharpBox = CliFrames(video, "--score sharpness --box 50,3,7,31");
     EXPECT_EQ(ViewFrames(view), sharpBox);
     EXPECT_NE(sharpBox, sharp);
