@@ -1,6 +1,10 @@
 #include "framework/StatusBar.h"
 
+#include <QPainter>
 #include <QProgressBar>
+#include <QStyle>
+
+#include <algorithm>
 
 CStatusBar* mainStatusBar = nullptr;
 
@@ -8,11 +12,32 @@ namespace {
 
 const char* const kIndicatorText[4] = {"", "CAP", "NUM", "SCRL"};
 
+// A pane that gives up room when the window is narrow and then ends its text with "..." instead of
+// cutting it off where the next pane begins; the whole text stays readable as its tool tip.
+class ElidingLabel : public QLabel {
+public:
+    explicit ElidingLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+
+protected:
+    QSize minimumSizeHint() const override {
+        QSize size = QLabel::minimumSizeHint();
+        size.setWidth(std::min(size.width(), fontMetrics().horizontalAdvance(QStringLiteral("Frame 00000\u2026"))));
+        return size;
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QRect room = contentsRect();
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, room.width());
+        setToolTip(shown == text() ? QString() : text());
+        style()->drawItemText(&painter, room, int(alignment()), palette(), isEnabled(), shown, foregroundRole());
+    }
+};
+
 }  // namespace
 
 CStatusBar::CStatusBar(QWidget* parent) : QStatusBar(parent) {
     setObjectName(QStringLiteral("StatusBar59393"));
-    m_panes[0] = new QLabel(QStringLiteral("Ready"), this);
+    m_panes[0] = new ElidingLabel(QStringLiteral("Ready"), this);
     m_panes[0]->setTextFormat(Qt::PlainText);
     m_panes[0]->setMinimumWidth(1);
     // The message pane takes the room; temporary prompts (menu help) cover it while they show.
@@ -24,7 +49,7 @@ CStatusBar::CStatusBar(QWidget* parent) : QStatusBar(parent) {
     m_progress->setTextVisible(false);
     m_progress->hide();
     addPermanentWidget(m_progress);
-    m_framePane = new QLabel(this);
+    m_framePane = new ElidingLabel(QString(), this);
     m_framePane->setObjectName(QStringLiteral("FramePane"));
     m_framePane->setTextFormat(Qt::PlainText);
     m_framePane->hide();
@@ -61,3 +86,10 @@ void CStatusBar::SetFrameText(const QString& text) {
 }
 
 QString CStatusBar::FrameText() const { return m_framePane->text(); }
+
+void CStatusBar::resizeEvent(QResizeEvent* event) {
+    // The frame pane never takes more than two fifths: the message pane (the crop box's corners, what
+    // was written) stays readable in a narrow window.
+    m_framePane->setMaximumWidth(std::max(1, width() * 2 / 5));
+    QStatusBar::resizeEvent(event);
+}

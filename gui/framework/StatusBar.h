@@ -28,6 +28,9 @@ public:
     void SetFrameText(const QString& text);
     QString FrameText() const;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     QLabel* m_framePane = nullptr;
     QLabel* m_panes[4] = {};
