@@ -559,14 +559,18 @@ void SelectVideoFrames::OnSort() {
     Send(UWM_SORT_JPEG_SIZE, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
     FillFrameList();
     CaretToFirstItem();
-    setWindowTitle(QString::fromLatin1(m_orderReset                      ? kCaptionOriginal
-                                       : Score() == ScoreKind::Sharpness ? kCaptionSortedSharpness
-                                                                         : kCaptionSorted));
-    m_orderCaption = windowTitle();
+    ShowOrderCaption();
     m_orderReset = 0;
     RefreshScores();
     m_viewButton.setChecked(false);
     Send(UWM_QUALITY_PREVIEW, 0, 1);
+}
+
+void SelectVideoFrames::ShowOrderCaption() {
+    setWindowTitle(QString::fromLatin1(m_orderReset                      ? kCaptionOriginal
+                                       : Score() == ScoreKind::Sharpness ? kCaptionSortedSharpness
+                                                                         : kCaptionSorted));
+    m_orderCaption = windowTitle();
 }
 
 void SelectVideoFrames::OnView() { Send(UWM_QUALITY_PREVIEW, m_viewButton.isChecked() ? 1 : 0, 1); }
@@ -614,10 +618,7 @@ void SelectVideoFrames::OnCheckBest() {
     // A sort ran: the list shows the new order.
     if (m_pFrameOrder && *m_pFrameOrder != before) {
         FillFrameList();
-        setWindowTitle(QString::fromLatin1(m_orderReset                      ? kCaptionOriginal
-                                           : Score() == ScoreKind::Sharpness ? kCaptionSortedSharpness
-                                                                             : kCaptionSorted));
-        m_orderCaption = windowTitle();
+        ShowOrderCaption();
     }
     m_orderReset = 0;
     RefreshScores();

@@ -89,6 +89,8 @@ public:
     void OnPlotRange(int first, int last);
     // Asks the view for the last sort's scores; the plot shows when there are any.
     void RefreshScores();
+    // The caption that names the list's order (original, or sorted by the chosen score), kept for reopening.
+    void ShowOrderCaption();
 
     // Controls, for the view and for tests.
     QPushButton* NormalButton() const { return m_normalButton; }

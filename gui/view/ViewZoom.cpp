@@ -33,6 +33,21 @@ constexpr double kZoomSteps[] = {1.0 / 16, 1.0 / 12, 1.0 / 8, 1.0 / 6, 1.0 / 4, 
 constexpr double kMinZoom = 1.0 / 16, kMaxZoom = 16.0;
 constexpr int kPageFrames = 10;
 
+// The step after zoom in the direction's sense (> 0 larger, else smaller); zoom itself at either end.
+double NextZoomStep(double zoom, int direction) {
+    double next = zoom;
+    if (direction > 0) {
+        for (double step : kZoomSteps) {
+            if (step > zoom * 1.001) return step;
+        }
+    } else {
+        for (double step : kZoomSteps) {
+            if (step < zoom / 1.001) next = step;
+        }
+    }
+    return next;
+}
+
 }  // namespace
 
 int CTessaronView::ToDevice(int framePixel) const {
@@ -91,19 +106,7 @@ void CTessaronView::ZoomTo(double zoom) {
 
 void CTessaronView::ZoomStep(int direction) {
     if (!m_videoOpen) return;
-    double next = m_zoom;
-    if (direction > 0) {
-        for (double step : kZoomSteps) {
-            if (step > m_zoom * 1.001) {
-                next = step;
-                break;
-            }
-        }
-    } else {
-        for (double step : kZoomSteps) {
-            if (step < m_zoom / 1.001) next = step;
-        }
-    }
+    const double next = NextZoomStep(m_zoom, direction);
     ZoomTo(next);
 }
 
@@ -215,19 +218,7 @@ void CTessaronView::wheelEvent(QWheelEvent* event) {
         if (delta != 0) {
             // The frame point under the pointer stays under it.
             const QPointF at = event->position();  // viewport coordinates: the viewport's events come here
-            double next = m_zoom;
-            if (delta > 0) {
-                for (double step : kZoomSteps) {
-                    if (step > m_zoom * 1.001) {
-                        next = step;
-                        break;
-                    }
-                }
-            } else {
-                for (double step : kZoomSteps) {
-                    if (step < m_zoom / 1.001) next = step;
-                }
-            }
+            const double next = NextZoomStep(m_zoom, delta);
             m_fit = 0;
             ApplyZoom(next, &at);
         }
