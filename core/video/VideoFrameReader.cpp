@@ -1,5 +1,7 @@
 #include "video/VideoFrameReader.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -227,6 +229,30 @@ const uint8_t* VideoFrameReader::ReadFramePart(FrameInfo& frameInfo, int32_t fra
     }
     if (blockSize) *blockSize = partSize;
     return partBlock.data();
+}
+
+double VideoFrameReader::FrameTime(int32_t frameIndex) const {
+    if (info.frameCount <= 0) return 0;
+    frameIndex = std::clamp(frameIndex, 0, info.frameCount - 1);
+    const double period = info.framePeriod > 0       ? info.framePeriod
+                          : info.framesPerSecond > 0 ? 1 / info.framesPerSecond
+                                                     : 0;
+    return frameIndex * period;
+}
+
+int32_t VideoFrameReader::FrameAtTime(double seconds) const {
+    if (info.frameCount <= 0) return -1;
+    const double period = info.framePeriod > 0       ? info.framePeriod
+                          : info.framesPerSecond > 0 ? 1 / info.framesPerSecond
+                                                     : 0;
+    if (!(period > 0) || !(seconds > 0)) return 0;
+    const double n = std::floor(seconds / period + 1e-9);
+    return n >= double(info.frameCount - 1) ? info.frameCount - 1 : int32_t(n);
+}
+
+bool VideoFrameReader::IsKeyFrame(int32_t frameIndex) const {
+    if (aviFile) return frameIndex >= 0 && frameIndex < info.frameCount;
+    return frameIndex == 0;
 }
 
 void VideoFrameReader::Release() {

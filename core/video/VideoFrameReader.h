@@ -62,6 +62,15 @@ public:
     LumaRead PeekLuma(FrameInfo& frameInfo, int32_t frameIndex, int32_t left, int32_t top, int32_t width,
                       int32_t height, LumaPlane* plane);
     uint32_t RefreshStreamInfo();  // AVI back end: stream type FOURCC
+
+    // Seconds from the first frame to frameIndex's own presentation time (indices outside the video are
+    // clamped); 0 when nothing is open.
+    double FrameTime(int32_t frameIndex) const;
+    // The frame shown at seconds from the first frame: the last one whose time is at most seconds,
+    // frame 0 before it; -1 when the video has no frames.
+    int32_t FrameAtTime(double seconds) const;
+    // True when decoding can start at this frame, so showing it costs one picture's decoding.
+    bool IsKeyFrame(int32_t frameIndex) const;
     // Frees the back end (the media detector with its demuxer, decoder and read-ahead threads, or the
     // AVI file); the reader can be opened again afterwards. Open closes what is open first.
     void Close(FrameInfo& frameInfo);
