@@ -255,6 +255,11 @@ bool VideoFrameReader::IsKeyFrame(int32_t frameIndex) const {
     return frameIndex == 0;
 }
 
+int32_t VideoFrameReader::KeyFrameAtOrBefore(int32_t frameIndex) const {
+    if (info.frameCount <= 0) return -1;
+    return std::clamp(frameIndex, 0, info.frameCount - 1);
+}
+
 void VideoFrameReader::Release() {
     if (detector && !detector->LastError().empty()) lastError = detector->LastError();
     // The detector's destructor stops its read-ahead thread and frees the demuxer and decoder.

@@ -71,6 +71,9 @@ public:
     int32_t FrameAtTime(double seconds) const;
     // True when decoding can start at this frame, so showing it costs one picture's decoding.
     bool IsKeyFrame(int32_t frameIndex) const;
+    // The nearest frame at or before frameIndex that is cheap to show (a key frame), for quick
+    // previews while a slider is dragged; -1 when the video has no frames.
+    int32_t KeyFrameAtOrBefore(int32_t frameIndex) const;
     // Frees the back end (the media detector with its demuxer, decoder and read-ahead threads, or the
     // AVI file); the reader can be opened again afterwards. Open closes what is open first.
     void Close(FrameInfo& frameInfo);
