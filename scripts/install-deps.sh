@@ -9,6 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
   libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev
   libgtest-dev libgmock-dev
+  nlohmann-json3-dev parallel
   xvfb xauth python3-pil imagemagick
   desktop-file-utils clang-format
 )

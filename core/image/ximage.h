@@ -44,7 +44,8 @@ public:
     int64_t GetDibSize() const;
 
     // Paints the image with its top-left corner at (x, y). cx or cy below 0 stands for the image's
-    // own width or height. Returns 1 when it painted, 0 otherwise.
+    // own width or height. Returns 1 when it painted, 0 otherwise. Defined in the GUI library
+    // (gui/view/CxImageDraw.cpp): the core and tessaron-cli link no Qt, so only the GUI can call it.
     int Draw(QPainter* painter, int x, int y, int cx = -1, int cy = -1, const QRect* clipRect = nullptr);
     int Draw(QPaintDevice* device, int x, int y, int cx = -1, int cy = -1, const QRect* clipRect = nullptr);
 

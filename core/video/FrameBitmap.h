@@ -6,11 +6,9 @@
 // block alone.
 #pragma once
 
-#include <QList>
-#include <QRgb>
-
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "image/dib.h"
 
@@ -37,7 +35,8 @@ public:
 
     // What the wrapper points at; all null or 0 while nothing is attached.
     int32_t ownsBlock = 0;               // nonzero: destruction frees block with std::free
-    QList<QRgb> palette;                 // colour table as Qt colours; empty for more than 8 bits per pixel
+    std::vector<uint32_t> palette;       // colour table as 0xFFRRGGBB (what a QRgb holds); empty for more
+                                         // than 8 bits per pixel
     uint8_t* block = nullptr;            // start of the wrapped block
     uint8_t* bits = nullptr;             // first pixel byte: block + 40 + 4 * colourCount
     int32_t blockLength = 0;             // header, colour table and pixels

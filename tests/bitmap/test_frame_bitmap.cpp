@@ -103,7 +103,7 @@ TEST(FrameBitmap, TwentyFourBitsHaveNoColourTable) {
     EXPECT_EQ(reinterpret_cast<uint8_t*>(bmp.colourTable), dib.block.data() + 40);
     EXPECT_EQ(bmp.colourCount, 0);
     EXPECT_EQ(bmp.blockLength, 56);
-    EXPECT_TRUE(bmp.palette.isEmpty());
+    EXPECT_TRUE(bmp.palette.empty());
     ASSERT_TRUE(bmp.SaveAsBmp((dir / "f.bmp").c_str()));
     ExpectBmpFile(dir / "f.bmp", dib.block, 54);
     EXPECT_EQ(fs::file_size(dir / "f.bmp"), 70u);
@@ -132,10 +132,10 @@ TEST(FrameBitmap, ColourTablesFollowBitCountAndColoursUsed) {
         bmp.Attach(dib.block.data(), int32_t(dib.block.size()));
         EXPECT_EQ(bmp.colourCount, c.entries);
         EXPECT_EQ(bmp.GetBits(), dib.block.data() + 40 + 4 * c.entries);
-        ASSERT_EQ(bmp.palette.size(), c.entries);
+        ASSERT_EQ(bmp.palette.size(), size_t(c.entries));
         for (int i = 0; i < c.entries; ++i) {
             const RGBQUAD& q = dib.colours[size_t(i)];
-            EXPECT_EQ(bmp.palette[i], qRgb(q.rgbRed, q.rgbGreen, q.rgbBlue));
+            EXPECT_EQ(bmp.palette[size_t(i)], 0xFF000000u | uint32_t(q.rgbRed) << 16 | uint32_t(q.rgbGreen) << 8 | q.rgbBlue);
         }
         const std::string path = dir / ("t" + std::to_string(c.bpp) + "_" + std::to_string(c.clrUsed) + ".bmp");
         ASSERT_TRUE(bmp.SaveAsBmp(path.c_str()));
@@ -151,7 +151,7 @@ TEST(FrameBitmap, InconsistentBlocksAreNeverReadPastTheirEnd) {
     FrameBitmap bmp;
     bmp.Attach(shortTable.data(), int32_t(shortTable.size()));
     EXPECT_EQ(bmp.colourCount, 2);
-    EXPECT_EQ(bmp.palette.size(), 2);
+    EXPECT_EQ(bmp.palette.size(), 2u);
 
     h.biClrUsed = 0xFFFFFFFFu;
     std::memcpy(shortTable.data(), &h, 40);
@@ -162,7 +162,7 @@ TEST(FrameBitmap, InconsistentBlocksAreNeverReadPastTheirEnd) {
     auto tiny = std::make_unique<uint8_t[]>(20);
     bmp.Attach(tiny.get(), 20);
     EXPECT_EQ(bmp.colourCount, 0);
-    EXPECT_TRUE(bmp.palette.isEmpty());
+    EXPECT_TRUE(bmp.palette.empty());
 
     bmp.Attach(nullptr, 0);
     EXPECT_EQ(bmp.GetBits(), nullptr);

@@ -1,4 +1,5 @@
-// Painting: the bottom-up rows are wrapped, not copied, and drawn mirrored. 24-bit images and
+// CxImage::Draw, on the GUI side so that the core library links no Qt. Painting: the bottom-up
+// rows are wrapped, not copied, and drawn mirrored. 24-bit images and
 // 8-bit palette images (greyscale JPEGs decode to those) are drawn; 1- and 4-bit ones are not.
 #include "image/ximage.h"
 
