@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <atomic>
+#include <filesystem>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "fileio/OutputCheck.h"
@@ -14,9 +16,29 @@
 
 namespace cli {
 
-int Fail(const std::string& command, const std::string& message) {
+int Fail(const std::string& command, const std::string& message, int status) {
     std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), message.c_str());
-    return 1;
+    return status;
+}
+
+int Usage(const std::string& command, const std::string& message) { return Fail(command, message, kExitUsage); }
+
+int MakeFolders(const std::string& command, const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (std::filesystem::is_directory(folder)) return kExitOk;
+    const bool inTheWay = ec == std::errc::not_a_directory || ec == std::errc::file_exists || !ec;
+    return Fail(command,
+                "cannot create the folder " + folder + ": " + (ec ? ec.message() : "a file of that name is in the way"),
+                inTheWay ? kExitUsage : kExitTempFail);
+}
+
+int OutputProblemStatus(const std::string& path) {
+    const std::string folder = FolderOfPath(path);
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder.c_str(), W_OK | X_OK) != 0)
+        return kExitTempFail;
+    return kExitUsage;
 }
 
 bool WantsHelp(const std::vector<std::string>& args) {
@@ -27,11 +49,20 @@ bool WantsHelp(const std::vector<std::string>& args) {
 
 std::string TryHelp(const std::string& command) { return "; try 'tessaron-cli " + command + " --help'"; }
 
-int ReportExportStop(const std::string& command, const ExportOutcome& outcome, const std::string& path) {
+int ReportExportStop(const std::string& command, const ExportOutcome& outcome, const std::string& path,
+                     std::string* message) {
     int status = 0;
     if (outcome.stop != ExportStop::Done || !outcome.written) {
-        std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), ExportOutcomeText(outcome, path).c_str());
-        status = 1;
+        const std::string text = ExportOutcomeText(outcome, path);
+        std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), text.c_str());
+        if (message) *message = text;
+        // A full disk, a folder not writable, a signal: another run may well succeed. Nothing written
+        // after a plain end: no frame could be read.
+        switch (outcome.stop) {
+        case ExportStop::Refused: status = kExitUsage; break;
+        case ExportStop::Done: status = kExitFailed; break;
+        default: status = kExitTempFail; break;
+        }
     }
     if (!outcome.omitted.empty()) {
         // The report ends its list with a line break of its own.
@@ -39,7 +70,9 @@ int ReportExportStop(const std::string& command, const ExportOutcome& outcome, c
         std::string report = OmittedFramesReport(outcome.omitted);
         report = "Frames that could not be read, left out:\n" + report.substr(report.find('\n') + 1);
         std::fprintf(stderr, "%s%s", report.c_str(), report.back() == '\n' ? "" : "\n");
-        status = 1;
+        if (message && message->empty())
+            *message = std::to_string(outcome.omitted.size()) + " frames could not be read and were left out";
+        if (status == 0) status = kExitFailed;
     }
     return status;
 }
@@ -110,7 +143,7 @@ std::optional<int> ParseCommandLine(const CommandLine& line, const std::vector<s
             if (a == o.name || (o.alias && a == o.alias)) option = &o;
         std::string error;
         if (option && option->needs) {
-            if (i + 1 >= args.size()) return Fail(line.command, a + " needs " + option->needs);
+            if (i + 1 >= args.size()) return Usage(line.command, a + " needs " + option->needs);
             error = option->take(args[++i]);
         } else if (option) {
             error = option->take(std::string());
@@ -119,7 +152,7 @@ std::optional<int> ParseCommandLine(const CommandLine& line, const std::vector<s
         } else {
             error = line.positional(a);
         }
-        if (!error.empty()) return Fail(line.command, error);
+        if (!error.empty()) return Usage(line.command, error);
     }
     return std::nullopt;
 }
@@ -222,7 +255,8 @@ namespace {
 double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 }  // namespace
 
-ProgressLine::ProgressLine(const char* what) : what_(what), on_(::isatty(STDERR_FILENO) == 1), start_(Now()) {}
+ProgressLine::ProgressLine(const char* what, bool allowed)
+    : what_(what), on_(allowed && ::isatty(STDERR_FILENO) == 1), start_(Now()) {}
 
 void ProgressLine::Update(int64_t done, int64_t total) {
     if (!on_) return;

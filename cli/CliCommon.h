@@ -16,8 +16,16 @@ struct ExportOutcome;
 
 namespace cli {
 
-// Prints "tessaron-cli <command>: <message>" as one line on standard error; returns exit status 1.
-int Fail(const std::string& command, const std::string& message);
+// The exit statuses of every command. kFailed: the video cannot be used (unreadable, damaged, a box
+// outside its frame); running again gives the same. kUsage: the command line is wrong. kTempFail
+// (sysexits' EX_TEMPFAIL): the output could not be written (a full disk, a folder not writable) or the
+// run was stopped by a signal; worth running again.
+enum ExitStatus : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitTempFail = 75 };
+
+// Prints "tessaron-cli <command>: <message>" as one line on standard error; returns status.
+int Fail(const std::string& command, const std::string& message, int status = kExitFailed);
+// Fail with kExitUsage.
+int Usage(const std::string& command, const std::string& message);
 
 // True when args asks for help (-h or --help anywhere).
 bool WantsHelp(const std::vector<std::string>& args);
@@ -50,7 +58,7 @@ struct CommandLine {
 };
 
 // The opening every command shares: prints the usage for -h or --help anywhere (status 0), else walks
-// the arguments left to right and stops at the first bad one with its message (status 1). Nothing
+// the arguments left to right and stops at the first bad one with its message (kExitUsage). Nothing
 // when the command goes on.
 std::optional<int> ParseCommandLine(const CommandLine& line, const std::vector<std::string>& args);
 
@@ -71,8 +79,19 @@ Option ScoreOption(ScoreKind* kind);
 std::string SetScoreBox(bool haveBox, const int32_t corners[4], const FrameInfo& info, ScoreSettings* settings);
 
 // How a writing loop to path ended, on standard error: an early stop or a file not made, and the
-// frames it left out. 1 when there was either to tell, else 0.
-int ReportExportStop(const std::string& command, const ExportOutcome& outcome, const std::string& path);
+// frames it left out. The exit status: kExitTempFail for a write that failed or was stopped,
+// kExitFailed for frames left out, else 0. *message (when given) receives the first line told.
+int ReportExportStop(const std::string& command, const ExportOutcome& outcome, const std::string& path,
+                     std::string* message = nullptr);
+
+// Makes the folder and any missing folders above it (as mkdir -p) for command; 0 when it is there now,
+// else the message told and its status: kExitUsage when a file is in the way, else kExitTempFail.
+int MakeFolders(const std::string& command, const std::string& folder);
+
+// The exit status for OutputPathProblem's refusal of path (not empty): kExitTempFail when the folder
+// is there but cannot be written to (worth trying again once it can), else kExitUsage (an existing file
+// without --force, the source itself, a directory or device in the way, a name too long).
+int OutputProblemStatus(const std::string& path);
 
 // Shortest text that reads back as the same double.
 std::string FormatDouble(double value);
@@ -103,7 +122,8 @@ private:
 // error is a terminal.
 class ProgressLine {
 public:
-    explicit ProgressLine(const char* what);
+    // allowed false: never shown (a batch shows its own line instead).
+    explicit ProgressLine(const char* what, bool allowed = true);
     void Update(int64_t done, int64_t total);
     void Clear();
 

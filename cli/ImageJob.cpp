@@ -45,7 +45,7 @@ std::string CheckImageBox(const ImageJob& job, const FrameInfo& info) {
 }
 
 int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const std::string& sourcePath,
-                const std::vector<ImageItem>& items, FILE* report) {
+                const std::vector<ImageItem>& items, FILE* report, std::string* message, bool progress) {
     const std::string command = job.command;
     job.settings.folder = job.folder;
     job.settings.stem = FileStem(sourcePath);
@@ -59,23 +59,26 @@ int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const 
     std::string planError;
     for (const std::string& path : PlannedImagePaths(info, items, job.settings, &planError)) {
         const std::string problem = OutputPathProblem(path, sourcePath, true);
-        if (!problem.empty()) return Fail(command, problem);
+        if (!problem.empty()) {
+            if (message) *message = problem;
+            return Fail(command, problem, OutputProblemStatus(path));
+        }
     }
 
-    ProgressLine progress("writing");
+    ProgressLine progressLine("writing", progress);
     int64_t done = 0;
     ExportCallbacks callbacks;
     callbacks.keepGoing = [] { return !StopSignals::Requested(); };
-    callbacks.progress = [&](int32_t, int32_t) { progress.Update(++done, int64_t(items.size())); };
+    callbacks.progress = [&](int32_t, int32_t) { progressLine.Update(++done, int64_t(items.size())); };
     ExportOutcome outcome;
     {
         StopSignals stopSignals;
         outcome = ExportImageFiles(reader, info, items, job.settings, callbacks);
     }
-    progress.Clear();
+    progressLine.Clear();
 
-    const int status = ReportExportStop(command, outcome, job.folder);
-    if (outcome.written)
+    const int status = ReportExportStop(command, outcome, job.folder, message);
+    if (outcome.written && report)
         std::fprintf(report, "%s: %d %s written\n", job.folder.c_str(), outcome.framesWritten,
                      outcome.framesWritten == 1 ? "image" : "images");
     return status;

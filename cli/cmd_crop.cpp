@@ -37,8 +37,8 @@ int CmdCrop(const std::vector<std::string>& args) {
                                 return haveBox ? std::string() : "'" + box + "' is not a box X1,Y1,X2,Y2";
                             }});
     if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
-    if (positional.size() != 1) return cli::Fail("crop", "expected one FILE" + cli::TryHelp("crop"));
-    if (!haveBox) return cli::Fail("crop", "no box given (--box X1,Y1,X2,Y2)");
+    if (positional.size() != 1) return cli::Usage("crop", "expected one FILE" + cli::TryHelp("crop"));
+    if (!haveBox) return cli::Usage("crop", "no box given (--box X1,Y1,X2,Y2)");
     job.source = positional[0];
 
     const CropRect box = NormalizeCropBox(corners[0], corners[1], corners[2], corners[3]);

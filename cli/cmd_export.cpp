@@ -68,12 +68,13 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
                 const std::function<ExportOutcome(VideoFrameReader&, FrameInfo&, const ExportTarget&,
                                                   const ExportCallbacks&)>& write) {
     const std::string command = job.command;
-    if (job.output.empty()) return Fail(command, "no output file given (-o OUT.avi)");
+    if (job.output.empty()) return Usage(command, "no output file given (-o OUT.avi)");
 
     // Before anything is decoded: the source, a file there without --force, anything but a regular
-    // file, a link loop, a missing folder, a name too long.
+    // file, a link loop, a name too long. A missing folder is made.
+    if (const int status = MakeFolders(command, FolderOfPath(job.output))) return status;
     const std::string problem = OutputPathProblem(job.output, job.source, job.force);
-    if (!problem.empty()) return Fail(command, problem);
+    if (!problem.empty()) return Fail(command, problem, OutputProblemStatus(job.output));
 
     struct stat sourceStat {};
     VideoFrameReader reader;
@@ -86,7 +87,7 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
     const std::string refusal = validate(*info);
     if (!refusal.empty()) {
         reader.Close(*info);
-        return Fail(command, job.source + ": " + refusal);
+        return Usage(command, job.source + ": " + refusal);
     }
 
     ExportTarget target;
@@ -112,7 +113,7 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
     int status = ReportExportStop(command, outcome, job.output);
     if (!outcome.stampError.empty() && outcome.written) {
         Fail(command, "cannot give " + job.output + " the source's modification time: " + outcome.stampError);
-        status = 1;
+        if (status == kExitOk) status = kExitTempFail;
     }
     if (outcome.written)
         std::printf("%s: %d %s written\n", job.output.c_str(), outcome.framesWritten,
@@ -138,14 +139,15 @@ int CmdExport(const std::vector<std::string>& args) {
     images.command = "export";
     cli::AddImageOptions(line, images);
     if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
-    if (positional.size() != 1) return cli::Fail("export", "expected one FILE" + cli::TryHelp("export"));
-    if (!haveFrames) return cli::Fail("export", "no frames given (--frames 7,2,5)");
+    if (positional.size() != 1) return cli::Usage("export", "expected one FILE" + cli::TryHelp("export"));
+    if (!haveFrames) return cli::Usage("export", "no frames given (--frames 7,2,5)");
     job.source = positional[0];
     std::error_code ec;
     if (images.haveFormat || (!job.output.empty() && job.output.back() == '/') ||
         std::filesystem::is_directory(job.output, ec)) {
-        if (job.output.empty()) return cli::Fail("export", "no output folder given (-o DIR/)");
+        if (job.output.empty()) return cli::Usage("export", "no output folder given (-o DIR/)");
         images.folder = job.output;
+        if (const int status = cli::MakeFolders("export", images.folder)) return status;
         images.force = job.force;
         VideoFrameReader reader;
         reader.SetDeinterlace(images.deinterlace ? 1 : 0);
@@ -162,14 +164,14 @@ int CmdExport(const std::vector<std::string>& args) {
         }
         if (!refusal.empty()) {
             reader.Close(*info);
-            return cli::Fail("export", job.source + ": " + refusal);
+            return cli::Usage("export", job.source + ": " + refusal);
         }
         const int status = cli::WriteImages(images, reader, *info, job.source, items, stdout);
         reader.Close(*info);
         return status;
     }
     if (images.haveBox || images.deinterlace || !images.settings.pattern.empty())
-        return cli::Fail("export", "--box, --deinterlace and --name go with image output (--format)");
+        return cli::Usage("export", "--box, --deinterlace and --name go with image output (--format)");
 
     const auto validate = [&frames](const FrameInfo& info) -> std::string {
         for (int32_t frame : frames) {

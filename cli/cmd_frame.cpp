@@ -38,15 +38,16 @@ int CmdFrame(const std::vector<std::string>& args) {
     line.options.push_back(cli::Flag("--force", &force));
     line.positional = cli::Collect(&positional);
     if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
-    if (positional.size() != 2) return cli::Fail("frame", "expected FILE and N" + cli::TryHelp("frame"));
-    if (!haveOutput || output.empty()) return cli::Fail("frame", "no output file given (-o OUT.bmp)");
+    if (positional.size() != 2) return cli::Usage("frame", "expected FILE and N" + cli::TryHelp("frame"));
+    if (!haveOutput || output.empty()) return cli::Usage("frame", "no output file given (-o OUT.bmp)");
     const std::string& path = positional[0];
     int32_t index = 0;
     if (!cli::ParseInt32(positional[1], &index))
-        return cli::Fail("frame", "'" + positional[1] + "' is not a frame number");
-    // The output is checked before anything is decoded.
+        return cli::Usage("frame", "'" + positional[1] + "' is not a frame number");
+    // The output is checked before anything is decoded; a missing folder is made.
+    if (const int status = cli::MakeFolders("frame", FolderOfPath(output))) return status;
     const std::string problem = OutputPathProblem(output, path, force);
-    if (!problem.empty()) return cli::Fail("frame", problem);
+    if (!problem.empty()) return cli::Fail("frame", problem, cli::OutputProblemStatus(output));
     cli::StopSignals stopSignals;
 
     VideoFrameReader reader;
@@ -55,9 +56,9 @@ int CmdFrame(const std::vector<std::string>& args) {
     if (!info) return 1;
     if (index < 0 || index >= info->frameCount) {
         reader.Close(*info);
-        return cli::Fail("frame", path + ": no frame " + std::to_string(index) + "; the video has " +
-                                      std::to_string(info->frameCount) + " frames (0.." +
-                                      std::to_string(info->frameCount - 1) + ")");
+        return cli::Usage("frame", path + ": no frame " + std::to_string(index) + "; the video has " +
+                                       std::to_string(info->frameCount) + " frames (0.." +
+                                       std::to_string(info->frameCount - 1) + ")");
     }
 
     reader.SetDeinterlace(deinterlace ? 1 : 0);
@@ -68,7 +69,8 @@ int CmdFrame(const std::vector<std::string>& args) {
     }
     if (cli::StopSignals::Requested()) {
         reader.Close(*info);
-        return cli::Fail("frame", "terminated before the frame was saved: nothing was written to " + output);
+        return cli::Fail("frame", "terminated before the frame was saved: nothing was written to " + output,
+                         cli::kExitTempFail);
     }
     FrameBitmap bitmap;
     bitmap.Attach(block.get(), info->frameBlockSize);
@@ -76,7 +78,8 @@ int CmdFrame(const std::vector<std::string>& args) {
     reader.Close(*info);
     if (!saved) {
         std::string why = bitmap.LastSaveError();
-        return cli::Fail("frame", "cannot write " + output + (why.empty() ? std::string() : ": " + why));
+        return cli::Fail("frame", "cannot write " + output + (why.empty() ? std::string() : ": " + why),
+                         cli::kExitTempFail);
     }
     return 0;
 }

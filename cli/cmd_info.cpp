@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/CliCommon.h"
+#include "cli/Json.h"
 #include "video/VideoFrameReader.h"
 
 namespace {
@@ -28,7 +29,7 @@ int CmdInfo(const std::vector<std::string>& args) {
         return std::string();
     };
     if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
-    if (path.empty()) return cli::Fail("info", "no file given" + cli::TryHelp("info"));
+    if (path.empty()) return cli::Usage("info", "no file given" + cli::TryHelp("info"));
 
     VideoFrameReader reader;
     FrameInfo* info = cli::OpenVideoOrFail("info", reader, path);
@@ -37,14 +38,18 @@ int CmdInfo(const std::vector<std::string>& args) {
     const char* backend = info->useMediaDetector ? "media" : "avi";
     std::string fps = cli::FormatDouble(info->framesPerSecond);
     if (json) {
-        std::printf(
-            "{\"backend\":\"%s\",\"width\":%d,\"height\":%d,\"frameCount\":%d,\"framesPerSecond\":%s,"
-            "\"firstFrame\":%d}\n",
-            backend, info->width, info->height, info->frameCount, fps.c_str(), info->firstFrame);
+        cli::Json out;
+        out["backend"] = backend;
+        out["width"] = info->width;
+        out["height"] = info->height;
+        out["frameCount"] = info->frameCount;
+        out["framesPerSecond"] = info->framesPerSecond;
+        out["firstFrame"] = info->firstFrame;
+        std::printf("%s\n", cli::JsonText(out, cli::JsonLayout::Compact).c_str());
     } else {
         std::printf("backend: %s\nwidth: %d\nheight: %d\nframeCount: %d\nframesPerSecond: %s\nfirstFrame: %d\n",
                     backend, info->width, info->height, info->frameCount, fps.c_str(), info->firstFrame);
     }
     reader.Close(*info);
-    return std::fflush(stdout) == 0 ? 0 : cli::Fail("info", "cannot write to standard output");
+    return std::fflush(stdout) == 0 ? 0 : cli::Fail("info", "cannot write to standard output", cli::kExitTempFail);
 }

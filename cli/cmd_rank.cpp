@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/CliCommon.h"
+#include "cli/Json.h"
 #include "selector/FrameOrder.h"
 #include "selector/FrameSort.h"
 #include "video/VideoFrameReader.h"
@@ -53,8 +54,8 @@ int CmdRank(const std::vector<std::string>& args) {
     line.options.push_back(cli::Flag("--csv", &csv));
     line.positional = cli::Collect(&positional);
     if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
-    if (positional.size() != 1) return cli::Fail("rank", "expected one FILE" + cli::TryHelp("rank"));
-    if (json && csv) return cli::Fail("rank", "--json and --csv cannot both be given");
+    if (positional.size() != 1) return cli::Usage("rank", "expected one FILE" + cli::TryHelp("rank"));
+    if (json && csv) return cli::Usage("rank", "--json and --csv cannot both be given");
     const std::string& path = positional[0];
 
     VideoFrameReader reader;
@@ -64,7 +65,7 @@ int CmdRank(const std::vector<std::string>& args) {
     settings.quality = quality;
     if (const std::string bad = cli::SetScoreBox(haveBox, corners, *info, &settings); !bad.empty()) {
         reader.Close(*info);
-        return cli::Fail("rank", path + ": " + bad);
+        return cli::Usage("rank", path + ": " + bad);
     }
     const bool sharpness = settings.kind == ScoreKind::Sharpness;
 
@@ -82,9 +83,7 @@ int CmdRank(const std::vector<std::string>& args) {
     progress.Clear();
     reader.Close(*info);
 
-    if (json)
-        std::printf("{\"quality\": %d, \"scoreKind\": \"%s\", \"frameCount\": %d, \"frames\": [", quality,
-                    ScoreKindName(settings.kind), frameCount);
+    cli::Json frames = cli::Json::array();
     if (csv) std::printf(sharpness ? "position,frame,score\n" : "position,frame,score,jpegBytes\n");
     for (size_t position = 0; position < order.size(); ++position) {
         int32_t frame = 0;
@@ -93,27 +92,26 @@ int CmdRank(const std::vector<std::string>& args) {
         if (sharpness) {
             const std::string variance = cli::FormatDouble(score.sharpness);
             if (json)
-                std::printf("%s{\"position\": %zu, \"frame\": %d, \"score\": %s}", position ? ", " : "", position,
-                            frame, variance.c_str());
+                frames.push_back({{"position", position}, {"frame", frame}, {"score", score.sharpness}});
             else
                 std::printf(csv ? "%zu,%d,%s\n" : "%zu %d %s\n", position, frame, variance.c_str());
         } else if (json) {
-            std::printf("%s{\"position\": %zu, \"frame\": %d, \"score\": %d, \"jpegBytes\": %d}", position ? ", " : "",
-                        position, frame, score.score, score.jpegBytes);
+            frames.push_back(
+                {{"position", position}, {"frame", frame}, {"score", score.score}, {"jpegBytes", score.jpegBytes}});
         } else {
             std::printf(csv ? "%zu,%d,%d,%d\n" : "%zu %d %d %d\n", position, frame, score.score, score.jpegBytes);
         }
     }
     if (json) {
-        std::printf("]");
-        if (!outcome.skipped.empty()) {
-            std::printf(", \"unreadable\": [");
-            for (size_t i = 0; i < outcome.skipped.size(); ++i) std::printf(i ? ", %d" : "%d", outcome.skipped[i]);
-            std::printf("]");
-        }
-        std::printf("}\n");
+        cli::Json result;
+        result["quality"] = quality;
+        result["scoreKind"] = ScoreKindName(settings.kind);
+        result["frameCount"] = frameCount;
+        result["frames"] = std::move(frames);
+        if (!outcome.skipped.empty()) result["unreadable"] = outcome.skipped;
+        std::printf("%s\n", cli::JsonText(result, cli::JsonLayout::Spaced).c_str());
     }
-    if (std::fflush(stdout) != 0) return cli::Fail("rank", "cannot write the result");
+    if (std::fflush(stdout) != 0) return cli::Fail("rank", "cannot write the result", cli::kExitTempFail);
 
     if (!outcome.skipped.empty()) {
         // Told once, after the scores: the frames that did not decode while later ones did.
@@ -135,5 +133,6 @@ int CmdRank(const std::vector<std::string>& args) {
     case SortStop::Cancelled:
     case SortStop::OutOfMemory: break;
     }
-    return cli::Fail("rank", path + ": out of memory after " + std::to_string(outcome.framesScored) + " frames");
+    return cli::Fail("rank", path + ": out of memory after " + std::to_string(outcome.framesScored) + " frames",
+                     cli::kExitTempFail);
 }

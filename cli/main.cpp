@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliCommon.h"
 #include "video/ExceptionText.h"
 
 #define TESSARON_COMMAND(name, function, summary) int function(const std::vector<std::string>& args);
@@ -30,7 +31,10 @@ void PrintUsage(FILE* out) {
     std::fprintf(out,
                  "\n'tessaron-cli COMMAND --help' describes a command.\n"
                  "Videos are read through FFmpeg; with TESSARON_MEDIA_DETECTOR=0 only uncompressed AVI files are\n"
-                 "read, by Tessaron's own AVI reader.\n");
+                 "read, by Tessaron's own AVI reader.\n"
+                 "\nExit status: 0 done; 1 a video cannot be used (unreadable or damaged; running again gives the\n"
+                 "same); 2 a wrong command line; 75 an output could not be written (a full disk, a folder not\n"
+                 "writable) or a signal stopped the run: worth running again.\n");
 }
 
 }  // namespace
@@ -38,7 +42,7 @@ void PrintUsage(FILE* out) {
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "tessaron-cli: no command given; try 'tessaron-cli --help'\n");
-        return 1;
+        return cli::kExitUsage;
     }
     std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
@@ -58,5 +62,5 @@ int main(int argc, char** argv) {
         }
     }
     std::fprintf(stderr, "tessaron-cli: unknown command '%s'; try 'tessaron-cli --help'\n", name.c_str());
-    return 1;
+    return cli::kExitUsage;
 }

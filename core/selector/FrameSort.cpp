@@ -44,6 +44,11 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int qu
 
 SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, const ScoreSettings& settings,
                                std::vector<std::string>& order, const SortCallbacks& callbacks) {
+    return ScoreAndSortFrames(reader, info, settings, FrameSpan(), order, callbacks);
+}
+
+SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, const ScoreSettings& settings,
+                               const FrameSpan& span, std::vector<std::string>& order, const SortCallbacks& callbacks) {
     SortOutcome outcome;
     const bool sharpness = settings.kind == ScoreKind::Sharpness;
     std::vector<std::pair<double, int32_t>> sharp;  // variance and frame of every frame scored
@@ -62,7 +67,8 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, const 
         const bool peek = !callbacks.frameRead && !callbacks.score;
         // Frames not read since the last one scored: damage when a later frame reads, else the end.
         std::vector<int32_t> missed;
-        for (int32_t i = 0; i < info.frameCount; ++i) {
+        const auto end = [&] { return std::min(info.frameCount, span.end); };
+        for (int32_t i = std::max(span.begin, 0); i < end(); ++i) {
             if (callbacks.keepGoing && !callbacks.keepGoing()) {
                 outcome.stop = SortStop::Cancelled;
                 break;
@@ -114,8 +120,8 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, const 
                 missed.push_back(i);
                 // A long run of frames that cannot be read is most likely a file cut off: once the last
                 // frame cannot be read either, the file ends where the run began.
-                if (missed.size() == kRunBeforeLastFrameCheck && i + 1 < info.frameCount &&
-                    !IsWholeFrameBlock(reader.PeekFrame(info, info.frameCount - 1), info.frameBlockSize))
+                if (missed.size() == kRunBeforeLastFrameCheck && i + 1 < end() &&
+                    !IsWholeFrameBlock(reader.PeekFrame(info, end() - 1), info.frameBlockSize))
                     break;
                 continue;
             }

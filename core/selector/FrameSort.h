@@ -63,6 +63,12 @@ struct SortCallbacks {
 SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int quality, std::vector<std::string>& order,
                                const SortCallbacks& callbacks);
 
+// The frames a sort scores: from begin up to, not including, end (both cut to the video).
+struct FrameSpan {
+    int32_t begin = 0;
+    int32_t end = INT32_MAX;
+};
+
 // The same loop with the score and box of settings. A sharpness sort reads the luma through
 // PeekLuma (no colour conversion; the frame's pixels for the AVI back end and pictures without a
 // Y plane), reading whole frames as well only for a frameRead callback; its order is the highest
@@ -71,3 +77,7 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, int qu
 // fails the sort before any frame is read.
 SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, const ScoreSettings& settings,
                                std::vector<std::string>& order, const SortCallbacks& callbacks);
+// The same over the frames of span only: the loop starts at span.begin, and the end of the file is
+// looked for at the span's last frame.
+SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, const ScoreSettings& settings,
+                               const FrameSpan& span, std::vector<std::string>& order, const SortCallbacks& callbacks);

@@ -59,7 +59,8 @@ bool FrameBitmap::Attach(void* newBlock, int32_t newLength) {
             palette.reserve(size_t(colourCount));
             const uint8_t* entry = block + kDibHeaderSize;
             for (int32_t i = 0; i < colourCount; ++i, entry += 4)
-                palette.push_back(0xFF000000u | uint32_t(entry[2]) << 16 | uint32_t(entry[1]) << 8 | entry[0]);  // table: B, G, R
+                palette.push_back(0xFF000000u | uint32_t(entry[2]) << 16 | uint32_t(entry[1]) << 8 |
+                                  entry[0]);  // table: B, G, R
         } catch (...) {
             palette.clear();  // no memory for the colour table: go on without one
         }

@@ -135,7 +135,8 @@ TEST(FrameBitmap, ColourTablesFollowBitCountAndColoursUsed) {
         ASSERT_EQ(bmp.palette.size(), size_t(c.entries));
         for (int i = 0; i < c.entries; ++i) {
             const RGBQUAD& q = dib.colours[size_t(i)];
-            EXPECT_EQ(bmp.palette[size_t(i)], 0xFF000000u | uint32_t(q.rgbRed) << 16 | uint32_t(q.rgbGreen) << 8 | q.rgbBlue);
+            EXPECT_EQ(bmp.palette[size_t(i)],
+                      0xFF000000u | uint32_t(q.rgbRed) << 16 | uint32_t(q.rgbGreen) << 8 | q.rgbBlue);
         }
         const std::string path = dir / ("t" + std::to_string(c.bpp) + "_" + std::to_string(c.clrUsed) + ".bmp");
         ASSERT_TRUE(bmp.SaveAsBmp(path.c_str()));

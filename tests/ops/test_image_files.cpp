@@ -120,7 +120,7 @@ TEST(ImageFiles, NamesRefusalsAndAFailedWrite) {
     const uint64_t before = FileHash(dir + "/frames.csv");
     // A second run refuses before writing anything; --force replaces.
     r = RunCli(kCli, args, true);
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("exists"), std::string::npos) << r.err;
     EXPECT_EQ(FileHash(dir + "/frames.csv"), before);
     EXPECT_EQ(RunCli(kCli, args + " --force", true).status, 0);

@@ -16,9 +16,10 @@ inline CommandRun RunCli(const std::string& program, const std::string& args, bo
                          args);
 }
 
-// A refusal: exit status 1, nothing on standard output, one line on standard error that names mention.
-inline void ExpectOneLineError(const CommandRun& r, const std::string& mention) {
-    EXPECT_EQ(r.status, 1);
+// A refusal: its exit status (2, a wrong command line, unless told), nothing on standard output, one
+// line on standard error that names mention.
+inline void ExpectOneLineError(const CommandRun& r, const std::string& mention, int status = 2) {
+    EXPECT_EQ(r.status, status) << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;
     ASSERT_FALSE(r.err.empty());
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
