@@ -116,7 +116,8 @@ bool ReadJsonManifest(const std::string& text, const std::string& source, std::v
             else if (value.is_number_unsigned() && (key == "from" || key == "to"))
                 field = std::to_string(value.get<uint64_t>());
             else if (!value.is_null()) {
-                *error = where + "\"" + key + "\" is " + (key == "from" || key == "to" ? "no frame number or text" : "no text");
+                *error = where + "\"" + key + "\" is " +
+                         (key == "from" || key == "to" ? "no frame number or text" : "no text");
                 return false;
             }
         }
@@ -202,13 +203,17 @@ bool NameVideos(std::vector<BatchVideo>& videos, std::string* error) {
         if (video.id.empty()) continue;
         const std::string& id = video.id;
         std::string bad;
-        if (id.find('/') != std::string::npos) bad = "holds a /";
-        else if (id[0] == '.') bad = "starts with a dot";
-        else if (id.size() > 200) bad = "is longer than 200 bytes";
+        if (id.find('/') != std::string::npos)
+            bad = "holds a /";
+        else if (id[0] == '.')
+            bad = "starts with a dot";
+        else if (id.size() > 200)
+            bad = "is longer than 200 bytes";
         else if (std::any_of(id.begin(), id.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
             bad = "holds a control character";
         else if (const auto [at, fresh] = ids.emplace(id, &video); !fresh)
-            bad = "is given to two videos (also " + (at->second->where.empty() ? at->second->path : at->second->where) + ")";
+            bad = "is given to two videos (also " + (at->second->where.empty() ? at->second->path : at->second->where) +
+                  ")";
         if (!bad.empty()) {
             *error = (video.where.empty() ? video.path : video.where) + ": the id '" + id + "' " + bad;
             return false;
@@ -302,7 +307,8 @@ Json SourceStamp(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0) return Json();
     Json stamp;
     stamp["size"] = int64_t(st.st_size);
-    stamp["modified"] = std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(1000000000 + st.st_mtim.tv_nsec).substr(1);
+    stamp["modified"] = std::to_string(st.st_mtim.tv_sec) + "." +
+                        std::to_string(1000000000 + st.st_mtim.tv_nsec).substr(1);
     return stamp;
 }
 

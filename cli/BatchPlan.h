@@ -15,8 +15,8 @@ namespace cli {
 
 struct BatchVideo {
     std::string path;
-    std::string id;    // from the manifest, or empty
-    std::string name;  // its folder under -o: the id, or the file's stem (made unique by NameVideos)
+    std::string id;        // from the manifest, or empty
+    std::string name;      // its folder under -o: the id, or the file's stem (made unique by NameVideos)
     std::string from, to;  // the manifest's range ends as written, or empty
     FrameRange range;
     std::string where;  // "list.csv line 4" for a video from a manifest, else empty

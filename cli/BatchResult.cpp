@@ -188,7 +188,9 @@ int RunBatchVideo(PickJob job, bool rank, const BatchVideo& video, const std::st
     }
     result["seconds"] = std::round((Now() - start) * 1000) / 1000;
     // Written last: a folder with a result.json is a finished video.
-    if (written) written = WriteText(staging + "/result.json", result.dump(2, ' ', false, Json::error_handler_t::replace) + "\n", &error);
+    if (written)
+        written = WriteText(staging + "/result.json", result.dump(2, ' ', false, Json::error_handler_t::replace) + "\n",
+                            &error);
     if (written) error = PutInPlace(staging, root, video.name);
     if (!written || !error.empty()) {
         Fail("batch", video.path + ": " + error, kExitTempFail);

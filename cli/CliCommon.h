@@ -16,10 +16,10 @@ struct ExportOutcome;
 
 namespace cli {
 
-// The exit statuses of every command. kFailed: the video cannot be used (unreadable, damaged, a box
-// outside its frame); running again gives the same. kUsage: the command line is wrong. kTempFail
-// (sysexits' EX_TEMPFAIL): the output could not be written (a full disk, a folder not writable) or the
-// run was stopped by a signal; worth running again.
+// The exit statuses of every command. kExitFailed: the video cannot be used (unreadable, damaged,
+// without the frame or the room for the box asked for); running again gives the same. kExitUsage: the
+// command line is wrong in itself. kExitTempFail (sysexits' EX_TEMPFAIL): the output could not be
+// written (a full disk, a folder not writable) or a signal stopped the run; worth running again.
 enum ExitStatus : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitTempFail = 75 };
 
 // Prints "tessaron-cli <command>: <message>" as one line on standard error; returns status.

@@ -59,8 +59,7 @@ void AddPickOptions(CommandLine& line, PickJob& job) {
     line.options.push_back({"--min-relative", nullptr, "a fraction such as 0.8", [&job](const std::string& value) {
                                 char* end = nullptr;
                                 job.pick.minRelative = std::strtod(value.c_str(), &end);
-                                return !value.empty() && !*end && job.pick.minRelative > 0 &&
-                                               job.pick.minRelative <= 10
+                                return !value.empty() && !*end && job.pick.minRelative > 0 && job.pick.minRelative <= 10
                                            ? std::string()
                                            : "'" + value + "' is not a fraction such as 0.8";
                             }});
@@ -137,7 +136,7 @@ PickOutcome RunPick(PickJob& job, const std::string& path, const PickRun& run) {
     reader.SetDeinterlace(image.deinterlace ? 1 : 0);
     outcome.frameCount = info->frameCount;
     if (const std::string bad = CheckImageBox(image, *info); !bad.empty())
-        return Told(outcome, run, path + ": " + bad, kExitUsage);
+        return Told(outcome, run, path + ": " + bad, kExitFailed);
     const double period = info->framePeriod > 0       ? info->framePeriod
                           : info->framesPerSecond > 0 ? 1 / info->framesPerSecond
                                                       : 0;
@@ -146,9 +145,9 @@ PickOutcome RunPick(PickJob& job, const std::string& path, const PickRun& run) {
     span.end = FrameOfEnd(job.range.to, period, INT32_MAX);
     const int32_t frames = std::max(std::min(info->frameCount, span.end) - span.begin, 0);
     if (job.range.from.set && span.begin >= info->frameCount)
-        return Told(outcome, run, path + ": the range starts after the video's last frame", kExitUsage);
+        return Told(outcome, run, path + ": the range starts after the video's last frame", kExitFailed);
     if (job.range.to.set && span.end <= span.begin)
-        return Told(outcome, run, path + ": the range holds no frame (it ends before it starts)", kExitUsage);
+        return Told(outcome, run, path + ": the range holds no frame (it ends before it starts)", kExitFailed);
 
     // The box, when given, is what is scored as well as what is written.
     job.scoring.quality = job.quality;
@@ -216,7 +215,8 @@ PickOutcome RunPick(PickJob& job, const std::string& path, const PickRun& run) {
         const std::vector<std::string> planned = PlannedImagePaths(*info, items, image.settings, &error);
         for (size_t i = 0; i < items.size() && i < planned.size(); ++i) outcome.files[i] = planned[i];
         std::string message;
-        const int status = WriteImages(image, reader, *info, path, items, run.progress ? stderr : nullptr, &message, run.progress);
+        const int status = WriteImages(image, reader, *info, path, items, run.progress ? stderr : nullptr, &message,
+                                       run.progress);
         if (status != kExitOk) {
             if (outcome.error.empty()) outcome.error = message;
             // A failure to write outweighs a frame that could not be read: it is worth another run.

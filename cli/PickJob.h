@@ -62,10 +62,10 @@ struct ScoredFrame {
 };
 
 struct PickOutcome {
-    int status = kExitOk;        // the exit status pick would give
-    std::string error;           // the first thing told on standard error, empty when nothing was
-    bool opened = false;         // the video opened
-    int32_t frameCount = 0;      // the video's
+    int status = kExitOk;    // the exit status pick would give
+    std::string error;       // the first thing told on standard error, empty when nothing was
+    bool opened = false;     // the video opened
+    int32_t frameCount = 0;  // the video's
     std::vector<ScoredFrame> scored;
     std::vector<int32_t> unreadable;  // frames of the range that could not be read, ascending
     std::vector<size_t> picked;       // indices into scored, in frame order

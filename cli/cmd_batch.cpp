@@ -127,8 +127,7 @@ int CmdBatch(const std::vector<std::string>& args) {
                             }});
     line.options.push_back({"--shard", nullptr, "I/N, such as 0/4", [&](const std::string& value) {
                                 haveShard = cli::ParseShard(value, &shard);
-                                return haveShard ? std::string()
-                                                 : "'" + value + "' is not a shard I/N with 0 <= I < N";
+                                return haveShard ? std::string() : "'" + value + "' is not a shard I/N with 0 <= I < N";
                             }});
     line.options.push_back({"--shards", nullptr, "a number of shards", [&](const std::string& value) {
                                 return cli::ParseInt32(value, &shards) && shards >= 1
@@ -154,8 +153,8 @@ int CmdBatch(const std::vector<std::string>& args) {
     if (videos.empty()) return cli::Usage("batch", "no videos given" + cli::TryHelp("batch"));
     std::string error;
     if (!cli::NameVideos(videos, &error)) return cli::Usage("batch", error);
-    if (!haveShard && !cli::ShardFromEnvironment([](const char* name) { return std::getenv(name); }, shards, &shard,
-                                                 &error))
+    if (!haveShard &&
+        !cli::ShardFromEnvironment([](const char* name) { return std::getenv(name); }, shards, &shard, &error))
         return cli::Usage("batch", error);
     if (const int status = cli::MakeFolders("batch", root)) return status;
 
@@ -181,8 +180,7 @@ int CmdBatch(const std::vector<std::string>& args) {
         PrintLine(line);
         if (terminal)
             std::fprintf(stderr, "\r\033[Kbatch: %zu of %zu videos (%d ok, %d skipped, %d failed), %zu running",
-                         tally.done, mine.size(), tally.ok, tally.skipped, tally.failed + tally.retry,
-                         running.size());
+                         tally.done, mine.size(), tally.ok, tally.skipped, tally.failed + tally.retry, running.size());
     };
     const auto finish = [&](Running& child) {
         int wstatus = 0;
@@ -209,8 +207,7 @@ int CmdBatch(const std::vector<std::string>& args) {
         int status = cli::kExitTempFail;
         if (!fromOutside && cli::RecordBatchFailure(job, rank, video, root, error)) status = cli::kExitFailed;
         cli::Fail("batch", video.path + ": " + error, status);
-        count(cli::VideoLine(video, "failed", error, cli::Json(), cli::Json::array(), cli::Json::array(), 0),
-              status);
+        count(cli::VideoLine(video, "failed", error, cli::Json(), cli::Json::array(), cli::Json::array(), 0), status);
     };
 
     while (next < mine.size() || !running.empty()) {
@@ -220,7 +217,8 @@ int CmdBatch(const std::vector<std::string>& args) {
             // What a run killed part-way left is removed first, whatever is decided.
             cli::RemoveTree(cli::StagingFolder(root, video.name));
             const cli::Json parameters = cli::BatchParameters(job, rank, video);
-            const cli::BatchDecision decision = cli::DecideVideo(root + "/" + video.name, cli::ParametersHash(parameters),
+            const cli::BatchDecision decision = cli::DecideVideo(root + "/" + video.name,
+                                                                 cli::ParametersHash(parameters),
                                                                  cli::SourceStamp(video.path), force);
             if (decision.action == cli::BatchAction::Skip) {
                 count(cli::SkippedLine(video, decision.recorded, Now() - start), cli::kExitOk);
@@ -281,8 +279,8 @@ int CmdBatch(const std::vector<std::string>& args) {
     if (next < mine.size()) {
         cli::Fail("batch",
                   std::to_string(mine.size() - next) + " videos not started: " +
-                      (cli::StopSignals::Requested() ? "stopped by a signal" : std::string("cannot start a process: ") +
-                                                                                  std::strerror(errno)),
+                      (cli::StopSignals::Requested() ? "stopped by a signal"
+                                                     : std::string("cannot start a process: ") + std::strerror(errno)),
                   cli::kExitTempFail);
         return cli::kExitTempFail;
     }

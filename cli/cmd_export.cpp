@@ -87,7 +87,7 @@ int RunWriteJob(const WriteJob& job, const std::function<std::string(const Frame
     const std::string refusal = validate(*info);
     if (!refusal.empty()) {
         reader.Close(*info);
-        return Usage(command, job.source + ": " + refusal);
+        return Fail(command, job.source + ": " + refusal);
     }
 
     ExportTarget target;
@@ -164,7 +164,7 @@ int CmdExport(const std::vector<std::string>& args) {
         }
         if (!refusal.empty()) {
             reader.Close(*info);
-            return cli::Usage("export", job.source + ": " + refusal);
+            return cli::Fail("export", job.source + ": " + refusal);
         }
         const int status = cli::WriteImages(images, reader, *info, job.source, items, stdout);
         reader.Close(*info);

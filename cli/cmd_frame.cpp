@@ -56,9 +56,9 @@ int CmdFrame(const std::vector<std::string>& args) {
     if (!info) return 1;
     if (index < 0 || index >= info->frameCount) {
         reader.Close(*info);
-        return cli::Usage("frame", path + ": no frame " + std::to_string(index) + "; the video has " +
-                                       std::to_string(info->frameCount) + " frames (0.." +
-                                       std::to_string(info->frameCount - 1) + ")");
+        return cli::Fail("frame", path + ": no frame " + std::to_string(index) + "; the video has " +
+                                      std::to_string(info->frameCount) + " frames (0.." +
+                                      std::to_string(info->frameCount - 1) + ")");
     }
 
     reader.SetDeinterlace(deinterlace ? 1 : 0);

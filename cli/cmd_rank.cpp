@@ -65,7 +65,7 @@ int CmdRank(const std::vector<std::string>& args) {
     settings.quality = quality;
     if (const std::string bad = cli::SetScoreBox(haveBox, corners, *info, &settings); !bad.empty()) {
         reader.Close(*info);
-        return cli::Usage("rank", path + ": " + bad);
+        return cli::Fail("rank", path + ": " + bad);
     }
     const bool sharpness = settings.kind == ScoreKind::Sharpness;
 

@@ -198,8 +198,8 @@ TEST(CliRank, ScoreKindsAndTheBoxAsTheLibraryScoresThem) {
               0)
         << r.out << p.out;
     ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --score fast"), "fast");
-    ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --box 0,0,66,48"), "not inside");
-    ExpectOneLineError(Cli("pick " + ShellQuote(path) + " --best 2 --box 5,5,5,40"), "empty");
+    ExpectOneLineError(Cli("rank " + ShellQuote(path) + " --box 0,0,66,48"), "not inside", 1);
+    ExpectOneLineError(Cli("pick " + ShellQuote(path) + " --best 2 --box 5,5,5,40"), "empty", 1);
 }
 
 TEST(CliRank, UnreadableFramePrintsWhatWasScoredAndFails) {
@@ -263,8 +263,8 @@ TEST(CliExport, RefusesBadArguments) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const uint64_t hash = FileHash(source);
     const std::string out = Scratch("never.avi");
-    ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames 7,24 -o " + ShellQuote(out)), "frame 24");
-    ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames -1 -o " + ShellQuote(out)), "frame -1");
+    ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames 7,24 -o " + ShellQuote(out)), "frame 24", 1);
+    ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames -1 -o " + ShellQuote(out)), "frame -1", 1);
     ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames 1,,2 -o " + ShellQuote(out)), "1,,2");
     ExpectOneLineError(Cli("export " + ShellQuote(source) + " -o " + ShellQuote(out)), "--frames");
     ExpectOneLineError(Cli("export " + ShellQuote(source) + " --frames 1"), "-o");
@@ -301,9 +301,9 @@ TEST(CliCrop, BoxEitherWayWithTheSourceTime) {
 TEST(CliCrop, RefusesBadBoxes) {
     const std::string source = TestVideoPath(TestVideo::RawAviOddWidth);
     const std::string out = Scratch("never-crop.avi");
-    ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box 0,0,66,48 -o " + ShellQuote(out)), "not inside");
-    ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box -1,0,10,10 -o " + ShellQuote(out)), "not inside");
-    ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box 5,5,5,40 -o " + ShellQuote(out)), "empty");
+    ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box 0,0,66,48 -o " + ShellQuote(out)), "not inside", 1);
+    ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box -1,0,10,10 -o " + ShellQuote(out)), "not inside", 1);
+    ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box 5,5,5,40 -o " + ShellQuote(out)), "empty", 1);
     ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box 1,2,3 -o " + ShellQuote(out)), "1,2,3");
     ExpectOneLineError(Cli("crop " + ShellQuote(source) + " --box 1,2,3,4,5 -o " + ShellQuote(out)), "1,2,3,4,5");
     EXPECT_FALSE(fs::exists(out));

@@ -180,13 +180,13 @@ const std::vector<Row>& Table() {
                    kSizeLimit + Omitted(Range(0, 10))},
                   {}, 1, "tessaron-cli export" + kNotAvi, {}}},
         {"read_only_output_folder", Input::ReadOnlyFolder, Action::Export, kExportArgs,
-         {{kCannotCreate + "Cannot create %OUT%: Permission denied."}, {}, 1,
+         {{kCannotCreate + "Cannot create %OUT%: Permission denied."}, {}, 75,
           "tessaron-cli export: Cannot create %OUT%: Permission denied.\n", {}},
          {}},
         {"full_disk", Input::FullDisk, Action::Export, kExportArgs,
          {{kCannotCreate + "Writing %OUT% stopped after 3 frames: File too large. The 3 frames written before stay "
                            "readable."},
-          Range(0, 3), 1,
+          Range(0, 3), 75,
           "tessaron-cli export: Writing %OUT% stopped after 3 frames: File too large. The 3 frames written before "
           "stay readable.\n",
           Range(0, 3)},
