@@ -9,7 +9,7 @@ SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:che
                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 SAMPLE     := $(BUILD)/sample/sample.avi
 
-.PHONY: all deps configure build run test test-asan lint bench fuzz clean
+.PHONY: all deps configure build run test test-asan test-cluster lint bench fuzz clean
 
 all: build
 
@@ -37,6 +37,12 @@ test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSARON_SANITIZE=ON -DTESSARON_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+# tessaron-cli batch under a private single-node Slurm (installed and started by the script, stopped
+# after) and under GNU parallel; about half a minute.
+test-cluster: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target tessaron-cli
+	@bash scripts/cluster/test-cluster.sh $(BUILD)
 
 # The layers (no folder includes one above it, no cycle) and the .clang-format style.
 lint: deps
