@@ -24,7 +24,8 @@ std::string Read(const std::string& text) {
     std::string out;
     for (const BatchVideo& v : videos) {
         out += (out.empty() ? "" : "; ") + v.path + "|" + v.name + "|" + v.from + "|" + v.to;
-        if (v.range.from.set) out += std::string(v.range.from.isTime ? " t" : " f") + std::to_string(v.range.from.value);
+        if (v.range.from.set)
+            out += std::string(v.range.from.isTime ? " t" : " f") + std::to_string(v.range.from.value);
     }
     return out;
 }
@@ -40,8 +41,10 @@ TEST(BatchPlan, ManifestsAndTheirRefusals) {
         {"id,path\nfirst,\"a,b.mp4\"\n", "a,b.mp4|first||"},
         {"\"say \"\"hi\"\".mp4\"\n", "say \"hi\".mp4|say \"hi\"||"},
         // The same stem twice, and a stem an id already holds: numbered, in list order.
-        {"x/a.mp4\ny/a.mp4\nz.mp4,a-2\n.hidden.mp4\n", "x/a.mp4|a||; y/a.mp4|a-3||; z.mp4|a-2||; .hidden.mp4|_hidden||"},
-        {R"([{"path": "a.mp4", "id": "x", "from": 5, "to": "9s"}, {"path": "b.mp4"}])", "a.mp4|x|5|9s f5.000000; b.mp4|b||"},
+        {"x/a.mp4\ny/a.mp4\nz.mp4,a-2\n.hidden.mp4\n",
+         "x/a.mp4|a||; y/a.mp4|a-3||; z.mp4|a-2||; .hidden.mp4|_hidden||"},
+        {R"([{"path": "a.mp4", "id": "x", "from": 5, "to": "9s"}, {"path": "b.mp4"}])",
+         "a.mp4|x|5|9s f5.000000; b.mp4|b||"},
         {"a.mp4,x,1,2,3\n", "error: m.csv line 1: 5 fields; a line holds at most 4 (path,id,from,to)"},
         {"a.mp4\n,x\n", "error: m.csv line 2: no path"},
         {"a.mp4\nb.mp4,,ten\n", "error: m.csv line 2: from 'ten' is neither a frame number nor a time such as 4.5s"},
@@ -52,9 +55,12 @@ TEST(BatchPlan, ManifestsAndTheirRefusals) {
         {"a.mp4,x\n\nb.mp4,x\n", "error: m.csv line 3: the id 'x' is given to two videos (also m.csv line 1)"},
         {"a.mp4,../up\n", "error: m.csv line 1: the id '../up' holds a /"},
         {"a.mp4,.x\n", "error: m.csv line 1: the id '.x' starts with a dot"},
-        {R"([{"path": "a.mp4"}, {"file": "b.mp4"}])", "error: m.csv entry 2: unknown key \"file\" (path, id, from, to)"},
+        {R"([{"path": "a.mp4"}, {"file": "b.mp4"}])",
+         "error: m.csv entry 2: unknown key \"file\" (path, id, from, to)"},
         {R"([{"path": "a.mp4", "from": -1}])", "error: m.csv entry 1: \"from\" is no frame number or text"},
-        {"[{\"path\": ", "error: m.csv: not JSON: line 1, column 11: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
+        {"[{\"path\": ",
+         "error: m.csv: not JSON: line 1, column 11: syntax error while parsing value - unexpected end of input; "
+         "expected '[', '{', or a literal"},
     };
     for (const Row& row : rows) EXPECT_EQ(Read(row.text), row.expected) << row.text;
 }
