@@ -236,7 +236,9 @@ int CmdBatch(const std::vector<std::string>& args) {
             }
             if (pid == 0) {
                 ::close(fds[0]);
-                // Ends with the batch, whatever ends it.
+                // A signal ends the video at once (its writing loop stops cleanly on its own), and the
+                // video ends with the batch, whatever ends that.
+                for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
                 ::prctl(PR_SET_PDEATHSIG, SIGTERM);
                 if (::getppid() == 1) ::_exit(cli::kExitTempFail);
                 cli::Json reported;
@@ -278,7 +280,8 @@ int CmdBatch(const std::vector<std::string>& args) {
     if (terminal) std::fputs("\r\033[K", stderr);
     if (next < mine.size()) {
         cli::Fail("batch",
-                  std::to_string(mine.size() - next) + " videos not started: " +
+                  std::to_string(mine.size() - next) + (mine.size() - next == 1 ? " video" : " videos") +
+                      " not started: " +
                       (cli::StopSignals::Requested() ? "stopped by a signal"
                                                      : std::string("cannot start a process: ") + std::strerror(errno)),
                   cli::kExitTempFail);

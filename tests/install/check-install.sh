@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs a built tree into a temporary prefix and checks what lands there: the two programs, the
-# icon theme files and the .desktop entry, nothing else (no tests, benchmarks or tools). Referees:
+# icon theme files and the .desktop entry, nothing else (no tests, benchmarks or tools); and that the
+# cli component is tessaron-cli alone, without Qt. Referees:
 # desktop-file-validate, Pillow, ffmpeg; the installed tessaron-cli must run.
 # Usage: check-install.sh BUILD_DIR
 set -uo pipefail
@@ -71,6 +72,18 @@ if ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 10 -c:v rawv
   echo "$info" | grep -q '"frameCount": *10[,}]' || fail "installed tessaron-cli info: $info"
 else
   fail "ffmpeg could not make the test clip"
+fi
+
+# The command-line program alone, for machines without Qt: one file, linking no Qt library.
+cli_prefix="$prefix/cli-only"
+if cmake --install "$build" --component cli --prefix "$cli_prefix" >/dev/null 2>&1; then
+  cli_files=$(cd "$cli_prefix" && find . -type f -o -type l | sed 's#^\./##' | sort)
+  [ "$cli_files" = "bin/tessaron-cli" ] || fail "--component cli installed: $cli_files"
+  if ldd "$cli_prefix/bin/tessaron-cli" | grep -qi 'libQt'; then
+    fail "tessaron-cli links Qt: $(ldd "$cli_prefix/bin/tessaron-cli" | grep -i libQt | tr -s ' \t' ' ')"
+  fi
+else
+  fail "cmake --install --component cli"
 fi
 
 if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
