@@ -156,11 +156,17 @@ TEST(BatchCli, ARunKilledPartWayIsRedoneWithoutATrace) {
     const std::map<std::string, Json> before = Lines(ReadFileText(out / "log"));
     EXPECT_LT(before.size(), clips.paths.size());
     const CommandRun again = RunCaptureAll(run);
-    EXPECT_EQ(again.status, before.count(clips.damaged) ? 0 : 1) << again.err;  // the damaged video failed now
     const std::map<std::string, Json> after = Lines(again.out);
     ASSERT_EQ(after.size(), clips.paths.size());
-    for (const auto& [path, line] : after)
-        EXPECT_EQ(line["status"], before.count(path) ? "skipped" : path == clips.damaged ? "failed" : "ok") << path;
+    EXPECT_EQ(again.status, after.at(clips.damaged)["status"] == "failed" ? 1 : 0) << again.err;
+    // A video finished just before the kill may not have had its line told: it is skipped too.
+    for (const auto& [path, line] : after) {
+        const std::string status = line["status"];
+        if (before.count(path))
+            EXPECT_EQ(status, "skipped") << path;
+        else
+            EXPECT_TRUE(status == "skipped" || status == (path == clips.damaged ? "failed" : "ok")) << path;
+    }
     for (const std::string& name : FilesIn(out.path())) EXPECT_NE(name[0], '.') << name;
     EXPECT_EQ(FilesIn(out.path()).size(), clips.paths.size() + 1);  // a folder each and the log
 }
