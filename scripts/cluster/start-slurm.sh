@@ -33,7 +33,8 @@ cpus=$(nproc)
 # munged: the key in a folder only its owner enters, the socket in one everybody may pass through.
 mkdir -p "$dir/munge-key" "$dir/munge-run" "$dir/log" "$dir/spool/localhost" "$dir/state" "$dir/run"
 chmod 700 "$dir/munge-key"
-chmod 755 "$dir" "$dir/munge-run"
+# munged refuses folders others may write to, whatever the umask made them.
+chmod 755 "$dir" "$dir/munge-run" "$dir/log" "$dir/run" "$dir/state" "$dir/spool" "$dir/spool/localhost"
 dd if=/dev/urandom of="$dir/munge-key/munge.key" bs=1024 count=1 status=none
 chmod 400 "$dir/munge-key/munge.key"
 munged --key-file="$dir/munge-key/munge.key" --socket="$dir/munge-run/munge.socket" \
