@@ -107,6 +107,6 @@ int main() {
                   "pick` (processor time %sx); %.2fx its peak memory per video",
                   bench::Text(wall).c_str(), bench::Text(cpu).c_str(),
                   pickPeak > 0 ? double(batchOne.peakKb) / double(pickPeak) : 0.0);
-    bench::ReadmeRow("`batch/bench_batch`", figure);
+    bench::ReadmeRow("batch/bench_batch", figure);
     return 0;
 }
