@@ -6,8 +6,8 @@
 #include "image/dib.h"
 #include "video/MediaSource.h"
 
-bool ConvertPicture(MediaConverter& converter, const SourceFrame& picture, const PictureShape& shape,
-                    ConvertedFrame* out) {
+bool ConvertPicture(MediaConverter& converter, const AVFrame* frame, int32_t index, const PictureShape& shape,
+                    const Orientation& orientation, std::vector<uint8_t>* scratch, ConvertedFrame* out) {
     out->valid = false;
     const int32_t width = shape.box.width, height = shape.box.height;
     const int64_t stride = DibStride24(width);
@@ -30,16 +30,30 @@ bool ConvertPicture(MediaConverter& converter, const SourceFrame& picture, const
         return false;
     }
     out->shape = shape;
-    out->start = picture.start;
-    out->end = picture.end;
+    out->index = index;
     // The picture's top row goes last.
     uint8_t* top = out->block.data() + kDibHeaderSize + (height - 1) * stride;
-    out->valid = converter.Convert(picture.frame.get(), shape, top, -stride);
+    if (orientation.Identity()) {
+        out->valid = converter.Convert(frame, shape, top, -stride);
+        return out->valid;
+    }
+    // The stored pixels of the box, then turned upright into the block.
+    const PictureShape stored = StoredShape(orientation, shape);
+    const int64_t storedStride = 3 * int64_t(stored.box.width);
+    try {
+        scratch->resize(size_t(storedStride * stored.box.height));
+    } catch (...) {
+        return false;
+    }
+    out->valid = converter.Convert(frame, stored, scratch->data(), storedStride);
+    if (out->valid)
+        OrientPixels(orientation, scratch->data(), storedStride, stored.box.width, stored.box.height, 3, top, -stride);
     return out->valid;
 }
 
-MediaReadAhead::MediaReadAhead(MediaSource& source, const PictureShape& shape, size_t depth)
-    : source_(source), shape_(shape), depth_(depth < 1 ? 1 : depth) {}
+MediaReadAhead::MediaReadAhead(MediaSource& source, const PictureShape& shape, const Orientation& orientation,
+                               size_t depth)
+    : source_(source), shape_(shape), orientation_(orientation), depth_(depth < 1 ? 1 : depth) {}
 
 MediaReadAhead::~MediaReadAhead() { Stop(); }
 
@@ -82,9 +96,7 @@ void MediaReadAhead::Run() {
         }
         SourceFrame picture;
         bool more = source_.Next(&picture);
-        if (more) {
-            ConvertPicture(converter_, picture, shape_, &out);
-        }
+        if (more) ConvertPicture(converter_, picture.frame.get(), picture.index, shape_, orientation_, &scratch_, &out);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (more) {

@@ -12,29 +12,29 @@
 #include <vector>
 
 #include "video/MediaConverter.h"
+#include "video/MediaOrientation.h"
 
 class MediaSource;
 
 // A picture (or the box of it its shape names) converted to a frame block: a BITMAPINFOHEADER, then
-// bottom-up BGR rows of DibStride24(box width) bytes, just as it is handed out. Shown from start to end.
+// bottom-up BGR rows of DibStride24(box width) bytes, just as it is handed out.
 struct ConvertedFrame {
-    int64_t start = 0;
-    int64_t end = 0;
+    int32_t index = -1;  // the picture's number
     PictureShape shape;
     bool valid = false;
     std::vector<uint8_t> block;
 };
 
-struct SourceFrame;
-
-// Converts picture into out (its buffer kept when it already fits; row filler bytes stay zero).
-bool ConvertPicture(MediaConverter& converter, const SourceFrame& picture, const PictureShape& shape,
-                    ConvertedFrame* out);
+// Turns a decoded picture upright and converts shape's box of it (the shape in upright pixels) into
+// out (its buffer kept when it already fits; row filler bytes stay zero). scratch holds the stored
+// rows while they are turned.
+bool ConvertPicture(MediaConverter& converter, const AVFrame* frame, int32_t index, const PictureShape& shape,
+                    const Orientation& orientation, std::vector<uint8_t>* scratch, ConvertedFrame* out);
 
 class MediaReadAhead {
 public:
     // Takes over source from its current position until Stop returns; nobody else may touch it then.
-    MediaReadAhead(MediaSource& source, const PictureShape& shape, size_t depth);
+    MediaReadAhead(MediaSource& source, const PictureShape& shape, const Orientation& orientation, size_t depth);
     ~MediaReadAhead();
     MediaReadAhead(const MediaReadAhead&) = delete;
     MediaReadAhead& operator=(const MediaReadAhead&) = delete;
@@ -54,6 +54,8 @@ private:
     MediaSource& source_;
     MediaConverter converter_;
     const PictureShape shape_;
+    const Orientation orientation_;
+    std::vector<uint8_t> scratch_;
     const size_t depth_;
     std::thread thread_;
     mutable std::mutex mutex_;

@@ -1,40 +1,35 @@
 #include "video/MediaSource.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstring>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/mathematics.h>
 }
 
 #include "image/dib.h"
+#include "video/MediaIndexCache.h"
 
 namespace {
 
 // Decoding errors in a row after which a stream is treated as ended, so a hostile file cannot keep
 // the decoder busy forever.
 constexpr int kMaxErrorsInARow = 1000;
+// The last group of pictures is decoded once at indexing when it is at most this long, to learn
+// which of its pictures the decoder really hands out.
+constexpr int32_t kTailCheckPackets = 120;
+constexpr int64_t kTailCheckBytes = 16 * 1024 * 1024;
 
 bool IsUsableVideo(const AVStream* st) {
     return st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
            avcodec_find_decoder(st->codecpar->codec_id) != nullptr;
-}
-
-int64_t SaturatingAdd(int64_t a, int64_t b) {
-    if (b > 0 && a > std::numeric_limits<int64_t>::max() - b) return std::numeric_limits<int64_t>::max();
-    if (b < 0 && a < std::numeric_limits<int64_t>::min() - b) return std::numeric_limits<int64_t>::min();
-    return a + b;
-}
-
-int64_t FrameDurationOf(const AVFrame* frame) {
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 0, 100)
-    return frame->duration;
-#else
-    return frame->pkt_duration;
-#endif
 }
 
 int ChooseStream(AVFormatContext* format) {
@@ -55,6 +50,18 @@ int ChooseStream(AVFormatContext* format) {
     return best;
 }
 
+bool IsDamaged(const AVFrame* frame) {
+    return frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT);
+}
+
+// Formats read by byte position rather than through an index of their own: MPEG-TS and -PS and raw
+// streams, where seeking by time is a guess.
+bool SeeksByBytes(const AVFormatContext* format) {
+    const int flags = format->iformat ? format->iformat->flags : 0;
+    if (flags & AVFMT_NO_BYTE_SEEK) return false;
+    return flags & (AVFMT_TS_DISCONT | AVFMT_GENERIC_INDEX | AVFMT_NOTIMESTAMPS);
+}
+
 }  // namespace
 
 MediaSource::MediaSource() = default;
@@ -62,19 +69,24 @@ MediaSource::MediaSource() = default;
 MediaSource::~MediaSource() { Close(); }
 
 void MediaSource::Close() {
-    ResetPosition();
-    if (codec_) avcodec_free_context(&codec_);
+    ResetDecoding();
+    codec_ = nullptr;
+    if (threaded_) avcodec_free_context(&threaded_);
+    if (single_) avcodec_free_context(&single_);
     if (format_) avformat_close_input(&format_);
     if (packet_) av_packet_free(&packet_);
     streamIndex_ = -1;
 }
 
-void MediaSource::ResetPosition() {
+void MediaSource::ResetDecoding() {
     pending_ = SourceFrame{};
     havePending_ = false;
+    if (haveHeldPacket_ && packet_) av_packet_unref(packet_);
+    haveHeldPacket_ = false;
     demuxEnded_ = false;
     decoderEnded_ = false;
-    haveLast_ = false;
+    if (threaded_) avcodec_flush_buffers(threaded_);
+    if (single_) avcodec_flush_buffers(single_);
 }
 
 bool MediaSource::OpenDemuxer(const char* path, std::string* error) {
@@ -82,6 +94,17 @@ bool MediaSource::OpenDemuxer(const char* path, std::string* error) {
     if (r < 0) {
         format_ = nullptr;
         if (error) *error = r == AVERROR(ENOENT) ? "no such file" : "not a media file this build can read";
+        return false;
+    }
+    // The rate a header declares is known before probing fills in estimates.
+    std::vector<double> declared;
+    try {
+        for (unsigned i = 0; i < format_->nb_streams; ++i) {
+            const AVRational rate = format_->streams[i]->avg_frame_rate;
+            declared.push_back(rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0);
+        }
+    } catch (...) {
+        if (error) *error = "out of memory";
         return false;
     }
     if (avformat_find_stream_info(format_, nullptr) < 0) {
@@ -93,28 +116,13 @@ bool MediaSource::OpenDemuxer(const char* path, std::string* error) {
         if (error) *error = "no video stream";
         return false;
     }
+    headerRate_ = size_t(streamIndex_) < declared.size() ? declared[size_t(streamIndex_)] : 0.0;
     for (unsigned i = 0; i < format_->nb_streams; ++i)
         if (int(i) != streamIndex_) format_->streams[i]->discard = AVDISCARD_ALL;
     timeBase_ = format_->streams[streamIndex_]->time_base;
-    if (timeBase_.num <= 0 || timeBase_.den <= 0) timeBase_ = AVRational{1, 90000};
-    return true;
-}
-
-bool MediaSource::OpenDecoder(std::string* error) {
-    const AVStream* st = format_->streams[streamIndex_];
-    const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
-    codec_ = decoder ? avcodec_alloc_context3(decoder) : nullptr;
-    if (!codec_ || avcodec_parameters_to_context(codec_, st->codecpar) < 0) {
-        if (error) *error = "no decoder for the video stream";
-        return false;
-    }
-    codec_->pkt_timebase = st->time_base;
-    codec_->thread_count = 0;  // one per core
-    codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    codec_->max_pixels = int64_t(kMaxFrameSide) * kMaxFrameSide;
-    if (avcodec_open2(codec_, decoder, nullptr) < 0) {
-        if (error) *error = "cannot start the video decoder";
-        return false;
+    if (timeBase_.num <= 0 || timeBase_.den <= 0) {
+        timeBase_ = AVRational{1, 90000};
+        format_->streams[streamIndex_]->time_base = timeBase_;
     }
     packet_ = packet_ ? packet_ : av_packet_alloc();
     if (!packet_) {
@@ -124,38 +132,71 @@ bool MediaSource::OpenDecoder(std::string* error) {
     return true;
 }
 
-bool MediaSource::Open(const char* path, std::string* error) {
+AVCodecContext* MediaSource::OpenDecoder(bool frameThreads, std::string* error) {
+    const AVStream* st = format_->streams[streamIndex_];
+    const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
+    AVCodecContext* codec = decoder ? avcodec_alloc_context3(decoder) : nullptr;
+    if (!codec || avcodec_parameters_to_context(codec, st->codecpar) < 0) {
+        if (codec) avcodec_free_context(&codec);
+        if (error) *error = "no decoder for the video stream";
+        return nullptr;
+    }
+    codec->pkt_timebase = st->time_base;
+    // Frame threads are fast; one thread conceals damage the same way every time.
+    codec->thread_count = frameThreads ? 0 : 1;
+    codec->thread_type = frameThreads ? FF_THREAD_FRAME | FF_THREAD_SLICE : FF_THREAD_SLICE;
+    codec->max_pixels = int64_t(kMaxFrameSide) * kMaxFrameSide;
+    if (avcodec_open2(codec, decoder, nullptr) < 0) {
+        avcodec_free_context(&codec);
+        if (error) *error = "cannot start the video decoder";
+        return nullptr;
+    }
+    return codec;
+}
+
+bool MediaSource::Open(const char* path, const IndexProgress& progress, std::string* error) {
     Close();
-    haveOrigin_ = false;
-    knownEnd_ = INT64_MAX;
+    index_.reset();
+    damagedStarts_.clear();
+    indexFromCache_ = false;
     if (!path || !*path) {
         if (error) *error = "no file name";
         return false;
     }
     path_ = path;
-    if (!OpenDemuxer(path, error) || !OpenDecoder(error)) {
+    if (!OpenDemuxer(path, error) || !(threaded_ = OpenDecoder(true, error))) {
         Close();
         return false;
     }
+    codec_ = threaded_;
     const AVStream* st = format_->streams[streamIndex_];
     if (st->codecpar->width > kMaxFrameSide || st->codecpar->height > kMaxFrameSide) {
         if (error) *error = "picture too large";
         Close();
         return false;
     }
+    size_t matrixSize = 0;
+    const uint8_t* matrix = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
+    orientation_ = matrix && matrixSize >= 9 * sizeof(int32_t)
+                       ? OrientationFromMatrix(reinterpret_cast<const int32_t*>(matrix))
+                       : Orientation();
 
-    AVRational rate = av_guess_frame_rate(format_, const_cast<AVStream*>(st), nullptr);
-    frameRate_ = (rate.num > 0 && rate.den > 0) ? av_q2d(rate) : 0.0;
-    periodTicks_ = 1;
-    if (frameRate_ > 0) periodTicks_ = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), timeBase_));
+    const std::string key = IndexCacheKey(path, streamIndex_);
+    index_ = FindCachedIndex(key);
+    indexFromCache_ = index_ != nullptr;
+    if (!index_ && !BuildIndex(progress, error)) {
+        Close();
+        return false;
+    }
+    if (!indexFromCache_) StoreIndex(key, index_);
+    frameRate_ = index_->nominalRate;
 
-    // The first picture fixes the origin of time and the true picture size.
-    if (!DecodeOne(&pending_)) {
+    // The first picture gives the true picture size.
+    if (index_->PictureCount() == 0 || !SeekTo(0) || PeekIndex() == INT32_MAX) {
         if (error) *error = "no picture of the video stream decodes";
         Close();
         return false;
     }
-    havePending_ = true;
     width_ = pending_.frame->width;
     height_ = pending_.frame->height;
     if (!FrameSizeAllowed(width_, height_)) {
@@ -163,58 +204,389 @@ bool MediaSource::Open(const char* path, std::string* error) {
         Close();
         return false;
     }
+    return true;
+}
 
-    // Stream length: the container's own figure unless it is a guess from the bit rate; otherwise
-    // count the stream's packets once.
-    streamLength_ = 0;
-    if (st->duration != AV_NOPTS_VALUE && st->duration > 0 &&
-        format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
-        streamLength_ = double(st->duration) * av_q2d(timeBase_);
+bool MediaSource::BuildIndex(const IndexProgress& progress, std::string* error) {
+    auto index = std::make_shared<MediaIndex>();
+    const IndexPass pass = ReadPacketIndex(format_, streamIndex_, progress, index.get());
+    if (pass == IndexPass::Cancelled) {
+        if (error) *error = "cancelled";
+        return false;
     }
-    // A header may claim any length; one that would need more pictures than the file has bytes is
-    // certainly wrong, and the pictures are counted instead.
-    const int64_t fileBytes = format_->pb ? avio_size(format_->pb) : -1;
-    if (streamLength_ > 0 && frameRate_ > 0 && fileBytes > 0 && streamLength_ * frameRate_ > double(fileBytes))
-        streamLength_ = 0;
-    if (streamLength_ <= 0 && frameRate_ > 0) {
-        int64_t count = 0;
-        if (CountFrames(path, &count)) streamLength_ = double(count) / frameRate_;
+    if (pass == IndexPass::Failed) {
+        if (error) *error = "cannot index the video stream";
+        return false;
+    }
+    if (index->PacketCount() == 0) {
+        if (error) *error = "no picture of the video stream decodes";
+        return false;
+    }
+    bool ordered = pass == IndexPass::Ordered && index->Finish();
+    if (!ordered) {
+        index->pictures.clear();
+        index->times.clear();
+        if (!index->Finish()) {
+            if (error) *error = "cannot index the video stream";
+            return false;
+        }
+    }
+    index->nominalRate = ChooseFrameRate(format_, streamIndex_, headerRate_, *index);
+    if (ordered) {
+        building_ = index.get();
+        index_ = index;
+        ordered = CheckDecodedOrder(index.get());
+        building_ = nullptr;
+    }
+    if (!ordered) {
+        index->pictures.clear();
+        index->times.clear();
+        if (!index->Finish() || !DecodeWholeIndex(progress, index.get(), error)) {
+            if (error && error->empty()) *error = "cannot index the video stream";
+            return false;
+        }
+    }
+    index->nominalRate = ChooseFrameRate(format_, streamIndex_, headerRate_, *index);
+    index_ = index;
+    ResetDecoding();
+    return true;
+}
+
+// The order from timestamps is what the decoder hands out for every group of pictures it decodes
+// whole; what it does not hand out shows at the edges: pictures before the first key frame (a file
+// cut in the middle of a group), the ends of joined pieces and the file's last group. Those are
+// decoded once here; pictures that never come out are dropped. False when the decoder's order
+// contradicts the timestamps: only decoding everything tells the order then.
+bool MediaSource::CheckDecodedOrder(MediaIndex* index) {
+    std::vector<int32_t> drop;
+    // Decodes from packet on and notes the pictures that do not come out: before each one that does,
+    // up to the first at or past stopAt; at the end of the stream the rest when dropAtEnd. False when
+    // pictures come out in another order than the index's.
+    const auto decodeFrom = [&](int32_t packet, int32_t from, int32_t stopAt, bool dropAtEnd) {
+        if (!PositionAtPacket(packet, from - 1)) return true;  // cannot tell: keep the prediction
+        int32_t expected = from;
+        SourceFrame frame;
+        for (;;) {
+            const bool more = DecodeOne(&frame);
+            if (outOfOrder_) return false;
+            const int32_t got = more ? frame.index : (dropAtEnd ? index->PictureCount() : expected);
+            for (; expected < got; ++expected) drop.push_back(expected);
+            if (!more || got >= stopAt) return true;
+            expected = got + 1;
+        }
+    };
+    // Head: nothing before the first picture out.
+    if (!decodeFrom(0, 0, 0, false)) return false;
+    // Joins of pieces whose clocks differ (MPEG-TS only): from the key frame before to the first after.
+    const AVFormatContext* format = format_;
+    if (format->iformat && (format->iformat->flags & AVFMT_TS_DISCONT)) {
+        int64_t last = kNoTimestamp;
+        const int64_t jump = av_rescale_q(10, AVRational{1, 1}, timeBase_);
+        for (int32_t k = 0; k < index->PacketCount(); ++k) {
+            const IndexPacket& p = index->packets[size_t(k)];
+            if (p.flags & (kPacketDiscard | kPacketEmpty)) continue;
+            const int64_t clock = p.dts != kNoTimestamp ? p.dts : p.pts;
+            const bool joins = last != kNoTimestamp && clock != kNoTimestamp && (clock < last || clock - last > jump);
+            if (clock != kNoTimestamp) last = clock;
+            if (!joins) continue;
+            int32_t before = k - 1;
+            while (before > 0 && !(index->packets[size_t(before)].flags & kPacketKey)) --before;
+            int32_t after = k;
+            while (after < index->PacketCount() && !(index->packets[size_t(after)].flags & kPacketKey)) ++after;
+            const int32_t own = index->packets[size_t(before)].picture;
+            const int32_t from = own >= 0 ? own : index->FirstPictureFrom(before);
+            int32_t to = after < index->PacketCount() ? index->packets[size_t(after)].picture : -1;
+            if (to < 0) to = INT32_MAX;
+            if (from < 0) continue;
+            if (!decodeFrom(before, from, to, to == INT32_MAX)) return false;
+        }
+    }
+    // Tail, when its group is short enough to decode at every open.
+    int32_t lastKey = index->PacketCount() - 1;
+    while (lastKey > 0 && !(index->packets[size_t(lastKey)].flags & kPacketKey)) --lastKey;
+    const int32_t tailPackets = index->PacketCount() - lastKey;
+    const int64_t tailBytes = index->packets.back().pos >= 0 && index->packets[size_t(lastKey)].pos >= 0
+                                  ? index->packets.back().pos - index->packets[size_t(lastKey)].pos
+                                  : 0;
+    const int32_t tailFrom = index->packets[size_t(lastKey)].picture;
+    if (tailPackets <= kTailCheckPackets && tailBytes <= kTailCheckBytes && tailFrom >= 0) {
+        if (!decodeFrom(lastKey, tailFrom, INT32_MAX, true)) return false;
+    }
+    std::sort(drop.begin(), drop.end());
+    drop.erase(std::unique(drop.begin(), drop.end()), drop.end());
+    drop.erase(std::remove_if(drop.begin(), drop.end(), [&](int32_t p) { return p >= index->PictureCount(); }),
+               drop.end());
+    if (!drop.empty()) {
+        index->DropPictures(drop);
+        if (!index->Finish()) return false;
+    }
+    return index->PictureCount() > 0;
+}
+
+// The order only decoding tells (pictures without presentation times: raw streams, AVI with
+// B-frames): every frame the decoder hands out, in its order.
+bool MediaSource::DecodeWholeIndex(const IndexProgress& progress, MediaIndex* index, std::string* error) {
+    std::string ignored;
+    AVCodecContext* counter = OpenDecoder(true, &ignored);
+    if (!counter) {
+        if (error) *error = "cannot start the video decoder";
+        return false;
+    }
+    // The pixels are thrown away: skip what only makes them prettier.
+    counter->skip_loop_filter = AVDISCARD_ALL;
+    counter->flags2 |= AV_CODEC_FLAG2_FAST;
+    std::vector<int32_t> order;
+    std::vector<int64_t> stamps;
+    bool ok = true, cancelled = false;
+    const int64_t size = format_->pb ? avio_size(format_->pb) : -1;
+    AVFrame* frame = av_frame_alloc();
+    // Restart reading at the beginning: packet 0 is the first read.
+    building_ = index;
+    const bool positioned = frame && PositionAtPacket(0, -1);
+    building_ = nullptr;
+    if (!positioned) ok = false;
+    int32_t counted = 0;
+    const auto take = [&]() {
+        while (avcodec_receive_frame(counter, frame) == 0) {
+            int32_t packet = -1;
+            if (index->identity == FrameIdentity::Position) {
+                packet = index->PacketAtPosition(frame->pkt_pos);
+            } else {
+                // No positions to go by: the frames are taken to come in packet order.
+                while (counted < index->PacketCount() &&
+                       (index->packets[size_t(counted)].flags & (kPacketDiscard | kPacketEmpty)))
+                    ++counted;
+                packet = counted < index->PacketCount() ? counted++ : -1;
+            }
+            if (packet >= 0 && index->packets[size_t(packet)].picture == -1) {
+                index->packets[size_t(packet)].picture = int32_t(order.size());
+                order.push_back(packet);
+                stamps.push_back(frame->best_effort_timestamp);
+            }
+            av_frame_unref(frame);
+        }
+    };
+    int errors = 0;
+    for (uint64_t round = 1; ok; ++round) {
+        if (!haveHeldPacket_) {
+            const int r = av_read_frame(format_, packet_);
+            if (r < 0) break;
+            if (packet_->stream_index != streamIndex_) {
+                av_packet_unref(packet_);
+                continue;
+            }
+        }
+        haveHeldPacket_ = false;
+        const int r = avcodec_send_packet(counter, packet_);
+        if (r == AVERROR(EAGAIN)) {
+            haveHeldPacket_ = true;  // take frames first, then send it again
+        } else {
+            av_packet_unref(packet_);
+            if (r < 0 && ++errors > kMaxErrorsInARow) break;
+        }
+        take();
+        if (progress && (round & 63) == 0 && size > 0) {
+            if (!progress(std::clamp(double(avio_tell(format_->pb)) / double(size), 0.0, 1.0))) {
+                cancelled = true;
+                ok = false;
+            }
+        }
+    }
+    if (haveHeldPacket_) av_packet_unref(packet_);
+    haveHeldPacket_ = false;
+    avcodec_send_packet(counter, nullptr);
+    take();
+    av_frame_free(&frame);
+    avcodec_free_context(&counter);
+    if (cancelled) {
+        if (error) *error = "cancelled";
+        return false;
+    }
+    if (!ok || order.empty()) {
+        if (error) *error = "no picture of the video stream decodes";
+        return false;
+    }
+    // Times from the decoder's own timestamps while they keep rising, else one period a picture.
+    const double rate = ChooseFrameRate(format_, streamIndex_, headerRate_, MediaIndex());
+    const int64_t period = PeriodTicks(format_, streamIndex_, rate);
+    bool rising = stamps.front() != AV_NOPTS_VALUE;
+    for (size_t i = 1; rising && i < stamps.size(); ++i)
+        rising = stamps[i] != AV_NOPTS_VALUE && stamps[i] > stamps[i - 1];
+    std::vector<int64_t> times(order.size());
+    for (size_t i = 0; i < order.size(); ++i) times[i] = rising ? stamps[i] - stamps.front() : int64_t(i) * period;
+    index->pictures = std::move(order);
+    index->times = std::move(times);
+    index->lastDuration = period;
+    if (!index->Finish()) {
+        if (error) *error = "cannot index the video stream";
+        return false;
     }
     return true;
 }
 
-bool MediaSource::CountFrames(const char* path, int64_t* count) {
-    AVFormatContext* fmt = nullptr;
-    if (avformat_open_input(&fmt, path, nullptr, nullptr) < 0) return false;
-    bool ok = avformat_find_stream_info(fmt, nullptr) >= 0 && streamIndex_ < int(fmt->nb_streams) &&
-              fmt->streams[streamIndex_]->codecpar->codec_id == format_->streams[streamIndex_]->codecpar->codec_id;
-    AVPacket* pkt = ok ? av_packet_alloc() : nullptr;
-    bool counted = false;
-    if (pkt) {
-        for (unsigned i = 0; i < fmt->nb_streams; ++i)
-            if (int(i) != streamIndex_) fmt->streams[i]->discard = AVDISCARD_ALL;
-        int64_t n = 0;
-        while (av_read_frame(fmt, pkt) >= 0) {
-            if (pkt->stream_index == streamIndex_ && !(pkt->flags & AV_PKT_FLAG_DISCARD)) ++n;
-            av_packet_unref(pkt);
-        }
-        *count = n;
-        counted = true;
-        av_packet_free(&pkt);
-    }
-    avformat_close_input(&fmt);
-    return counted;
+double MediaSource::PictureSeconds(int32_t picture) const {
+    if (!index_ || index_->PictureCount() == 0) return 0;
+    picture = std::clamp(picture, 0, index_->PictureCount() - 1);
+    return double(index_->times[size_t(picture)]) * av_q2d(timeBase_);
 }
 
-int64_t MediaSource::SecondsToTicks(double seconds) const {
-    double ticks = std::floor(seconds * double(timeBase_.den) / double(timeBase_.num) + 0.5);
-    if (!(ticks > -9.0e18)) return std::numeric_limits<int64_t>::min() / 2;
-    if (!(ticks < 9.0e18)) return std::numeric_limits<int64_t>::max() / 2;
-    return int64_t(ticks);
+double MediaSource::StreamLength() const { return index_ ? double(index_->Span()) * av_q2d(timeBase_) : 0.0; }
+
+int32_t MediaSource::PictureAtSeconds(double seconds) const {
+    if (!index_ || index_->PictureCount() == 0) return -1;
+    if (!(seconds > 0)) return 0;
+    const double ticks = seconds / av_q2d(timeBase_);
+    // A time typed or computed in seconds lands on the picture it names despite rounding.
+    const double slack = 1e-6 / av_q2d(timeBase_);
+    if (!(ticks + slack < 9e18)) return index_->PictureCount() - 1;
+    return index_->PictureAtTime(int64_t(std::floor(ticks + slack)));
+}
+
+int32_t MediaSource::PacketNumber(const AVPacket* packet) {
+    const MediaIndex* index = building_ ? building_ : index_.get();
+    if (index->identity == FrameIdentity::Position) return index->PacketAtPosition(packet->pos);
+    return nextPacket_;  // counted from where reading started
+}
+
+// Reads up to packet `packet` and holds it as the next to send; false when the demuxer passes it by.
+bool MediaSource::LandAt(int32_t packet) {
+    const MediaIndex* index = building_ ? building_ : index_.get();
+    for (int again = 0;;) {
+        const int r = av_read_frame(format_, packet_);
+        if (r == AVERROR(EAGAIN) && ++again < 1000) continue;
+        if (r < 0) return false;
+        if (packet_->stream_index != streamIndex_) {
+            av_packet_unref(packet_);
+            continue;
+        }
+        int32_t number = PacketNumber(packet_);
+        if (index->identity == FrameIdentity::Order) ++nextPacket_;
+        if (number == packet) {
+            haveHeldPacket_ = true;
+            nextPacket_ = packet;
+            // The demuxer sent the colour table with the file's first packet only.
+            const std::string* palette = index->PaletteAt(packet);
+            if (palette && !av_packet_get_side_data(packet_, AV_PKT_DATA_PALETTE, nullptr)) {
+                uint8_t* side = av_packet_new_side_data(packet_, AV_PKT_DATA_PALETTE, palette->size());
+                if (side) std::memcpy(side, palette->data(), palette->size());
+            }
+            return true;
+        }
+        av_packet_unref(packet_);
+        if (number > packet) return false;
+    }
+}
+
+bool MediaSource::Reopen() {
+    const int stream = streamIndex_;
+    if (format_) avformat_close_input(&format_);
+    std::string ignored;
+    if (!OpenDemuxer(path_.c_str(), &ignored) || streamIndex_ != stream) {
+        if (format_) avformat_close_input(&format_);
+        streamIndex_ = stream;
+        return false;
+    }
+    return true;
+}
+
+// Makes decoding start at packet: the demuxer is moved to it (by the demuxer's own index, by byte
+// position or by time, checking where it landed; from the start of the file as the last resort) and
+// the decoders are emptied. Pictures up to lastShown are not handed out.
+bool MediaSource::PositionAtPacket(int32_t packet, int32_t lastShown) {
+    const MediaIndex* index = building_ ? building_ : index_.get();
+    if (!format_ || !index || packet < 0 || packet >= index->PacketCount()) return false;
+    ++seeks_;
+    ResetDecoding();
+    lastShown_ = lastShown;
+    floor_ = lastShown;
+    outOfOrder_ = false;
+    orderNext_ = lastShown + 1;
+    AVStream* st = format_->streams[streamIndex_];
+    const IndexPacket& target = index->packets[size_t(packet)];
+    const bool byOrder = index->identity == FrameIdentity::Order;
+
+    const auto landed = [&]() {
+        avcodec_flush_buffers(codec_);
+        return LandAt(packet);
+    };
+    if (!byOrder) {
+        if (SeeksByBytes(format_) && target.pos >= 0) {
+            if (av_seek_frame(format_, -1, target.pos, AVSEEK_FLAG_BYTE) >= 0 && landed()) return true;
+        } else if (avformat_index_get_entries_count(st) > 0) {
+            // The demuxer's own index entry at or before the packet, found by either timestamp.
+            const AVIndexEntry* best = nullptr;
+            for (int64_t ts : {target.dts, target.pts}) {
+                if (ts == kNoTimestamp) continue;
+                const AVIndexEntry* e = avformat_index_get_entry_from_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+                if (e && (target.pos < 0 || e->pos <= target.pos) && (!best || e->pos > best->pos)) best = e;
+            }
+            if (best && av_seek_frame(format_, streamIndex_, best->timestamp, AVSEEK_FLAG_BACKWARD) >= 0 && landed())
+                return true;
+        }
+        // By time, further back each time the demuxer lands after the packet.
+        int64_t ts = target.dts != kNoTimestamp ? target.dts : target.pts;
+        if (ts != kNoTimestamp && target.pts != kNoTimestamp) ts = std::min(ts, target.pts);
+        int64_t back = 0;
+        for (int attempt = 0; ts != kNoTimestamp && attempt < 4; ++attempt) {
+            const int64_t at = ts - back;
+            if (av_seek_frame(format_, streamIndex_, at, AVSEEK_FLAG_BACKWARD) >= 0 && landed()) return true;
+            back = back == 0 ? av_rescale_q(1, AVRational{1, 1}, timeBase_) : back * 8;
+        }
+    }
+    // From the very start.
+    nextPacket_ = 0;
+    if (!(format_->iformat->flags & AVFMT_NO_BYTE_SEEK)) {
+        if (av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE) >= 0 && landed()) return true;
+        nextPacket_ = 0;
+    }
+    const int64_t lowest = std::numeric_limits<int64_t>::min();
+    if (avformat_seek_file(format_, streamIndex_, lowest, lowest, lowest, 0) >= 0 && landed()) return true;
+    nextPacket_ = 0;
+    if (!Reopen()) return false;
+    return landed();
+}
+
+bool MediaSource::UseFrameThreads(bool on) {
+    AVCodecContext* wanted = on ? threaded_ : single_;
+    if (!wanted && !on) {
+        std::string ignored;
+        single_ = OpenDecoder(false, &ignored);
+        wanted = single_;
+    }
+    if (!wanted) return false;
+    codec_ = wanted;
+    return true;
+}
+
+bool MediaSource::FeedPacket() {
+    const MediaIndex* index = building_ ? building_ : index_.get();
+    if (!haveHeldPacket_) {
+        for (int again = 0;;) {
+            const int r = av_read_frame(format_, packet_);
+            if (r == AVERROR(EAGAIN) && ++again < 1000) continue;
+            if (r < 0) return false;
+            if (packet_->stream_index == streamIndex_) break;
+            av_packet_unref(packet_);
+        }
+        if (index->identity == FrameIdentity::Position) {
+            const int32_t number = index->PacketAtPosition(packet_->pos);
+            if (number >= 0) nextPacket_ = number;
+        }
+    }
+    haveHeldPacket_ = false;
+    const int r = avcodec_send_packet(codec_, packet_);
+    if (r == AVERROR(EAGAIN)) {
+        haveHeldPacket_ = true;  // the decoder wants its frames taken first
+        return true;
+    }
+    av_packet_unref(packet_);
+    ++nextPacket_;
+    return true;
 }
 
 bool MediaSource::DecodeOne(SourceFrame* out) {
     if (!codec_) return false;
+    const MediaIndex* index = building_ ? building_ : index_.get();
     AVFramePtr frame(av_frame_alloc());
     if (!frame) return false;
     int errors = 0;
@@ -223,42 +595,23 @@ bool MediaSource::DecodeOne(SourceFrame* out) {
         int r = avcodec_receive_frame(codec_, frame.get());
         if (r == 0) {
             errors = 0;
-            if (!FrameSizeAllowed(frame->width, frame->height)) {
+            ++decoded_;
+            const int32_t picture = index->identity == FrameIdentity::Position
+                                        ? index->PictureAtPosition(frame->pkt_pos)
+                                        : orderNext_++;
+            // Frames that are no picture of the index (a discarded packet's), pictures leading the key
+            // frame decoding started at, and ones already handed out are passed over.
+            if (picture > floor_ && picture <= lastShown_) outOfOrder_ = true;
+            if (picture < 0 || picture <= lastShown_ || picture >= index->PictureCount() ||
+                !FrameSizeAllowed(frame->width, frame->height)) {
                 av_frame_unref(frame.get());
                 continue;
             }
-            int64_t ts = frame->best_effort_timestamp;
-            int64_t start;
-            if (ts == AV_NOPTS_VALUE) {
-                if (haveLast_) {
-                    start = SaturatingAdd(lastStart_, lastDuration_);
-                } else if (!haveOrigin_) {
-                    start = 0;
-                } else {
-                    // Right after a seek a picture without a time cannot be placed.
-                    av_frame_unref(frame.get());
-                    continue;
-                }
-            } else {
-                if (!haveOrigin_) {
-                    origin_ = ts;
-                    haveOrigin_ = true;
-                }
-                start = SaturatingAdd(ts, -origin_);
-            }
-            haveOrigin_ = true;
-            // Keep display order strictly increasing even when a file's timestamps are not.
-            if (haveLast_ && start <= lastStart_)
-                start = SaturatingAdd(lastStart_, std::max<int64_t>(1, lastDuration_));
-            int64_t duration = FrameDurationOf(frame.get());
-            lastStart_ = start;
-            lastDuration_ = duration > 0 ? duration : periodTicks_;
-            haveLast_ = true;
-            ++decoded_;
+            lastShown_ = picture;
+            out->damaged = IsDamaged(frame.get());
+            out->repeatable = !out->damaged || codec_ != threaded_;
             out->frame = std::move(frame);
-            out->start = start;
-            out->end = SaturatingAdd(start, lastDuration_);
-            out->ownDuration = duration > 0;
+            out->index = picture;
             return true;
         }
         if (r == AVERROR_EOF) {
@@ -277,21 +630,9 @@ bool MediaSource::DecodeOne(SourceFrame* out) {
             decoderEnded_ = true;
             return false;
         }
-        r = av_read_frame(format_, packet_);
-        if (r < 0) {
+        if (!FeedPacket()) {
             demuxEnded_ = true;
             avcodec_send_packet(codec_, nullptr);
-            continue;
-        }
-        if (packet_->stream_index != streamIndex_) {
-            av_packet_unref(packet_);
-            continue;
-        }
-        r = avcodec_send_packet(codec_, packet_);
-        av_packet_unref(packet_);
-        if (r < 0 && r != AVERROR(EAGAIN) && ++errors > kMaxErrorsInARow) {
-            decoderEnded_ = true;
-            return false;
         }
     }
 }
@@ -301,102 +642,49 @@ bool MediaSource::Next(SourceFrame* out) {
         if (!DecodeOne(&pending_)) return false;
         havePending_ = true;
     }
+    if (pending_.damaged && codec_ == threaded_) {
+        // Frame threads may conceal damage differently from run to run: its group is decoded again on
+        // one thread, now and whenever it is read again, so the picture is the same in any order.
+        const int32_t wanted = pending_.index;
+        damagedStarts_.insert(index_->StartPacketFor(wanted));
+        if (SeekTo(wanted)) {
+            while (PeekIndex() < wanted) {
+                SourceFrame skipped;
+                if (!Next(&skipped)) break;
+            }
+        }
+        if (!havePending_) return false;
+    }
     *out = std::move(pending_);
     havePending_ = false;
-    SourceFrame next;
-    if (DecodeOne(&next)) {
-        // A picture lasts until the next one, unless the stream says it lasts less and the gap holds at
-        // least one more picture: then pictures there did not decode, and nothing is shown for them.
-        const int64_t own = out->end - out->start;
-        if (!out->ownDuration || next.start - out->start < SaturatingAdd(own, own / 2)) out->end = next.start;
-        pending_ = std::move(next);
-        havePending_ = true;
-    } else if (demuxEnded_) {
-        knownEnd_ = out->end;
-    }
     return true;
 }
 
-int64_t MediaSource::PeekStart() {
+int32_t MediaSource::PeekIndex() {
     if (!havePending_) {
-        if (!DecodeOne(&pending_)) return INT64_MAX;
+        if (!DecodeOne(&pending_)) return INT32_MAX;
         havePending_ = true;
     }
-    return pending_.start;
+    return pending_.index;
 }
 
-bool MediaSource::ShouldSeekFor(int64_t target) {
-    int64_t next = PeekStart();
-    if (next == INT64_MAX || target < next) return true;
-    AVStream* st = format_->streams[streamIndex_];
-    int entries = avformat_index_get_entries_count(st);
-    if (entries > 0) {
-        const AVIndexEntry* key = avformat_index_get_entry_from_timestamp(st, SaturatingAdd(origin_, target),
-                                                                          AVSEEK_FLAG_BACKWARD);
-        // A key frame between here and the target: decoding from it beats decoding up to it.
-        if (key && key->timestamp > SaturatingAdd(origin_, next)) return true;
-        const AVIndexEntry* last = avformat_index_get_entry(st, entries - 1);
-        if (key && last && last->timestamp >= SaturatingAdd(origin_, target)) return false;
-    }
-    // No index that covers the target: seek only when it is well ahead.
-    int64_t far = std::max(SecondsToTicks(5.0), 125 * periodTicks_);
-    return target - next > far;
+bool MediaSource::ShouldSeekFor(int32_t picture) {
+    if (!index_ || picture < 0 || picture >= index_->PictureCount()) return false;
+    const int32_t start = index_->StartPacketFor(picture);
+    if (damagedStarts_.count(start) && codec_ == threaded_) return true;
+    const int32_t next = PeekIndex();
+    if (next == INT32_MAX || picture < next) return true;
+    // A key frame past where decoding stands: decoding from it beats decoding up to it.
+    return start > nextPacket_;
 }
 
-bool MediaSource::SeekRaw(int64_t streamTs) {
-    ++seeks_;
-    if (!format_ || av_seek_frame(format_, streamIndex_, streamTs, AVSEEK_FLAG_BACKWARD) < 0) return false;
-    avcodec_flush_buffers(codec_);
-    ResetPosition();
-    return true;
-}
-
-bool MediaSource::Rewind() {
-    ++seeks_;
-    // Back to the first picture. Some demuxers land after it when asked for its own time (MPEG-TS
-    // seeks by decode time and ignores key frames), so try further back, then by bytes, and as the
-    // last resort open the file again.
-    auto atFirst = [this] { return PeekStart() <= 0; };
-    if (format_) {
-        const int64_t lowest = std::numeric_limits<int64_t>::min();
-        if (avformat_seek_file(format_, streamIndex_, lowest, origin_, origin_, 0) >= 0) {
-            avcodec_flush_buffers(codec_);
-            ResetPosition();
-            if (atFirst()) return true;
-        }
-        if (SeekRaw(SaturatingAdd(origin_, -SecondsToTicks(10.0))) && atFirst()) return true;
-        if (!(format_->iformat->flags & AVFMT_NO_BYTE_SEEK) && av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE) >= 0) {
-            avcodec_flush_buffers(codec_);
-            ResetPosition();
-            if (atFirst()) return true;
-        }
-    }
-    int64_t origin = origin_;
-    int index = streamIndex_;
-    Close();
-    std::string ignored;
-    if (!OpenDemuxer(path_.c_str(), &ignored) || streamIndex_ != index || !OpenDecoder(&ignored)) {
-        Close();
-        return false;
-    }
-    origin_ = origin;
-    haveOrigin_ = true;
-    return true;
-}
-
-bool MediaSource::Seek(int64_t target) {
-    if (!format_) return false;
-    target = std::max<int64_t>(0, target);
-    int64_t back = 0;
-    const int64_t firstStep = std::max(SecondsToTicks(1.0), 4 * periodTicks_);
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        int64_t ts = SaturatingAdd(SaturatingAdd(origin_, target), -back);
-        if (ts <= origin_) break;
-        if (!SeekRaw(ts)) break;
-        int64_t start = PeekStart();
-        if (start <= target) return true;
-        // Landed on a key frame shown after the target (its decode time was earlier): go further back.
-        back = back == 0 ? firstStep : back * 4;
-    }
-    return Rewind();
+bool MediaSource::SeekTo(int32_t picture) {
+    if (!index_ || picture < 0 || picture >= index_->PictureCount()) return false;
+    const int32_t start = index_->StartPacketFor(picture);
+    if (start < 0 || !UseFrameThreads(damagedStarts_.count(start) == 0)) return false;
+    // The key frame's own picture is the first handed out: pictures leading it are decoded from the
+    // group before.
+    const int32_t own = index_->packets[size_t(start)].picture;
+    const int32_t first = own >= 0 ? own : index_->FirstPictureFrom(start);
+    return PositionAtPacket(start, (first >= 0 ? first : 0) - 1);
 }

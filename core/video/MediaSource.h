@@ -1,18 +1,24 @@
 // The decoding half of the media detector: one video stream of a file, demuxed and decoded with
-// FFmpeg, handed out picture by picture in display order. Every picture carries its display
-// interval in stream ticks counted from the stream's first picture, so callers can ask "which
-// picture is shown at time t" without caring about container start times or frame reordering.
+// FFmpeg, handed out picture by picture in presentation order. Every decoded frame is matched to its
+// picture in the picture index (by the position of the packet it came from), so picture N is the
+// same whichever order pictures are asked for in: decoding always starts at the key frame the index
+// names for it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/rational.h>
 }
+
+#include "video/MediaIndex.h"
+#include "video/MediaIndexBuild.h"
+#include "video/MediaOrientation.h"
 
 struct AVFormatContext;
 struct AVCodecContext;
@@ -23,12 +29,12 @@ struct AVFrameDeleter {
 };
 using AVFramePtr = std::unique_ptr<AVFrame, AVFrameDeleter>;
 
-// A decoded picture shown from start (inclusive) to end (exclusive), in ticks from the first picture.
+// A decoded picture and its number in presentation order.
 struct SourceFrame {
     AVFramePtr frame;
-    int64_t start = 0;
-    int64_t end = 0;
-    bool ownDuration = false;  // the stream told how long the picture lasts (end - start on decoding)
+    int32_t index = -1;
+    bool damaged = false;    // the decoder reported errors in it
+    bool repeatable = true;  // decoding it again gives the same pixels (not damaged, or on one thread)
 };
 
 class MediaSource {
@@ -38,70 +44,85 @@ public:
     MediaSource(const MediaSource&) = delete;
     MediaSource& operator=(const MediaSource&) = delete;
 
-    // Opens the file's best video stream and decodes its first picture. False with a reason on failure.
-    bool Open(const char* path, std::string* error);
+    // Opens the file's best video stream, finds or builds its picture index and decodes its first
+    // picture. progress (may be empty) hears how far the index is and can cancel. False with a reason.
+    bool Open(const char* path, const IndexProgress& progress, std::string* error);
 
+    // Size of the pictures as stored (before turning them upright).
     int32_t Width() const { return width_; }
     int32_t Height() const { return height_; }
-    double FrameRate() const { return frameRate_; }        // frames per second
-    double StreamLength() const { return streamLength_; }  // seconds, first picture to end of the last
-    int64_t FramePeriodTicks() const { return periodTicks_; }
+    const Orientation& GetOrientation() const { return orientation_; }
+    double FrameRate() const { return frameRate_; }  // frames per second
+    const MediaIndex& Index() const { return *index_; }
+    int32_t PictureCount() const { return index_ ? index_->PictureCount() : 0; }
+    double PictureSeconds(int32_t picture) const;  // presentation time from picture 0
+    double StreamLength() const;                   // seconds from picture 0 to the end of the last
+    int32_t PictureAtSeconds(double seconds) const;
 
-    // Stream time in seconds to ticks, to the nearest tick: containers round timestamps to their
-    // time base, so truncating could land just before a picture's own (rounded) start.
-    int64_t SecondsToTicks(double seconds) const;
-
-    // The next picture in display order; false at the end of the stream or on a fatal error.
+    // The next picture in presentation order; pictures the decoder never hands out are passed over.
+    // False at the end of the stream.
     bool Next(SourceFrame* out);
-    // Start of the picture Next would hand out (decoding it if needed); INT64_MAX at the end.
-    int64_t PeekStart();
-    // End of the stream's last picture once it has been seen, else INT64_MAX.
-    int64_t KnownEnd() const { return knownEnd_; }
-
-    // Whether reaching target is cheaper by seeking than by decoding forward from here.
-    bool ShouldSeekFor(int64_t target);
-    // Positions the source so that Next gives the picture shown at target or one before it.
-    bool Seek(int64_t target);
+    // Number of the picture Next would hand out (decoding it if needed); INT32_MAX at the end.
+    int32_t PeekIndex();
+    // Whether reaching picture is cheaper by seeking than by decoding forward from here.
+    bool ShouldSeekFor(int32_t picture);
+    // Positions decoding at the key frame of picture: Next then hands out the pictures from that key
+    // frame's own on (picture among them unless the decoder drops it).
+    bool SeekTo(int32_t picture);
 
     // Work done so far (readable from any thread)
     int64_t DecodedCount() const { return decoded_.load(); }
     int64_t SeekCount() const { return seeks_.load(); }
+    bool IndexFromCache() const { return indexFromCache_; }
 
 private:
     bool OpenDemuxer(const char* path, std::string* error);
-    bool OpenDecoder(std::string* error);
-    bool CountFrames(const char* path, int64_t* count);
+    AVCodecContext* OpenDecoder(bool frameThreads, std::string* error);
+    bool BuildIndex(const IndexProgress& progress, std::string* error);
+    bool CheckDecodedOrder(MediaIndex* index);
+    bool DecodeWholeIndex(const IndexProgress& progress, MediaIndex* index, std::string* error);
     void Close();
-    // One more decoded picture with its start filled in; false at the end.
+
     bool DecodeOne(SourceFrame* out);
-    bool SeekRaw(int64_t streamTs);
-    bool Rewind();
-    void ResetPosition();
+    bool FeedPacket();
+    int32_t PacketNumber(const AVPacket* packet);
+    bool PositionAtPacket(int32_t packet, int32_t lastShown);
+    bool LandAt(int32_t packet);
+    bool Reopen();
+    void ResetDecoding();
+    bool UseFrameThreads(bool on);
 
     std::string path_;
     AVFormatContext* format_ = nullptr;
-    AVCodecContext* codec_ = nullptr;
+    AVCodecContext* threaded_ = nullptr;  // frame threads: clean streams
+    AVCodecContext* single_ = nullptr;    // one thread: groups with damaged pictures, made when needed
+    AVCodecContext* codec_ = nullptr;     // the one in use
     AVPacket* packet_ = nullptr;
     int streamIndex_ = -1;
     AVRational timeBase_{1, 1};
+    double headerRate_ = 0;
+
+    std::shared_ptr<const MediaIndex> index_;
+    MediaIndex* building_ = nullptr;  // the index being checked while it is built
+    bool indexFromCache_ = false;
+    std::set<int32_t> damagedStarts_;  // key packets whose groups decode on one thread
 
     int32_t width_ = 0;
     int32_t height_ = 0;
+    Orientation orientation_;
     double frameRate_ = 0;
-    double streamLength_ = 0;
-    int64_t periodTicks_ = 1;
-    int64_t origin_ = 0;  // raw timestamp of the first picture
-    bool haveOrigin_ = false;
 
     // Decoding position
     SourceFrame pending_;  // decoded, not yet handed out
     bool havePending_ = false;
-    bool demuxEnded_ = false;    // flush packet sent
-    bool decoderEnded_ = false;  // decoder drained
-    int64_t lastStart_ = 0;      // start of the last decoded picture
-    int64_t lastDuration_ = 0;
-    bool haveLast_ = false;
-    int64_t knownEnd_ = INT64_MAX;
+    bool haveHeldPacket_ = false;  // packet_ holds the next packet to send
+    int32_t nextPacket_ = 0;       // number of the next packet to send
+    int32_t lastShown_ = -1;       // pictures up to this one are not handed out again
+    int32_t orderNext_ = 0;        // counting identity: the number of the next frame out
+    int32_t floor_ = -1;           // lastShown_ where decoding started
+    bool outOfOrder_ = false;      // a picture came out after a later one
+    bool demuxEnded_ = false;
+    bool decoderEnded_ = false;
 
     std::atomic<int64_t> decoded_{0};
     std::atomic<int64_t> seeks_{0};

@@ -12,7 +12,6 @@
 #include "image/dib.h"
 #include "video/AviReader.h"
 #include "video/MediaDetector.h"
-#include "video/MediaTiming.h"
 
 namespace {
 
@@ -20,6 +19,9 @@ constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
     return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 | uint32_t(uint8_t(d)) << 24;
 }
 constexpr uint32_t kStreamTypeVideo = MakeFourCC('v', 'i', 'd', 's');
+
+// A negative frame number asks for the first frame.
+int32_t MediaFrame(int32_t frameIndex) { return frameIndex < 0 ? 0 : frameIndex; }
 
 }  // namespace
 
@@ -40,26 +42,18 @@ void InterpolateLines(uint8_t* block, int32_t width, int32_t height) {
     }
 }
 
-int32_t MediaFrameCount(double streamLength, double framesPerSecond, double framePeriod) {
-    if (!(framesPerSecond > 0) || !(framePeriod > 0) || !(streamLength >= framePeriod)) return 0;
-    double count = (streamLength + 0.5 * framePeriod) / framePeriod;
-    if (!(count < double(std::numeric_limits<int32_t>::max()))) return std::numeric_limits<int32_t>::max();
-    return int32_t(count);
-}
-
-bool MediaRequestTime(int32_t frameIndex, double framePeriod, double streamLength, double* requestTime) {
-    double t = double(frameIndex) * framePeriod;
-    if (t > streamLength) return false;
-    if (t < 0) t = 0;
-    *requestTime = t + 0.01 * framePeriod;
-    return true;
-}
-
 VideoFrameReader::VideoFrameReader() = default;
 
 VideoFrameReader::~VideoFrameReader() = default;
 
 void VideoFrameReader::SetDeinterlace(int flag) { deinterlace = flag; }
+
+void VideoFrameReader::SetOpenProgress(IndexProgress progress) { openProgress = std::move(progress); }
+
+void VideoFrameReader::SetStepBackMemory(int64_t bytes) {
+    stepBackMemory = bytes;
+    if (detector) detector->SetStepBackMemory(bytes);
+}
 
 FrameInfo& VideoFrameReader::Open(const char* path) {
     Release();
@@ -86,6 +80,8 @@ FrameInfo& VideoFrameReader::Open(const char* path) {
             lastError = detector->LastError().empty() ? otherwise : detector->LastError();
             return info;
         };
+        detector->SetOpenProgress(openProgress);
+        detector->SetStepBackMemory(stepBackMemory);
         detector->SetFilename(path);
         info.framesPerSecond = detector->FrameRate();
         if (info.framesPerSecond < 1e-30) return fail("the video stream has no frame rate");
@@ -95,7 +91,10 @@ FrameInfo& VideoFrameReader::Open(const char* path) {
         if (!detector->GetVideoFormat(&width, &height) || !FrameSizeAllowed(width, height)) return fail("");
         info.width = width;
         info.height = height;
-        info.frameCount = MediaFrameCount(info.streamLength, info.framesPerSecond, info.framePeriod);
+        info.frameCount = detector->FrameCount();
+        const Orientation orientation = detector->GetOrientation();
+        info.rotation = orientation.Rotation();
+        info.mirrored = orientation.Mirrored();
         std::free(ReadFrame(info, 0));  // warm-up
         info.succeeded = true;
         return info;
@@ -137,9 +136,9 @@ uint8_t* VideoFrameReader::ReadFrame(FrameInfo& frameInfo, int32_t frameIndex) {
     frameBlock = nullptr;
     if (info.useMediaDetector) {
         if (!detector) return nullptr;
-        double time = 0;
-        if (!MediaRequestTime(frameIndex, info.framePeriod, info.streamLength, &time)) return nullptr;
-        const uint8_t* picture = detector->PeekBitmapPart(time, info.width, info.height, 0, 0, info.width, info.height);
+        if (frameIndex >= info.frameCount) return nullptr;
+        const uint8_t* picture = detector->PeekBitmapPart(MediaFrame(frameIndex), info.width, info.height, 0, 0,
+                                                          info.width, info.height);
         if (!picture) {
             frameInfo.succeeded = true;
             return nullptr;
@@ -176,9 +175,9 @@ const uint8_t* VideoFrameReader::PeekFrame(FrameInfo& frameInfo, int32_t frameIn
     if (info.useMediaDetector && !deinterlace) {
         frameBlock = nullptr;
         if (!detector) return nullptr;
-        double time = 0;
-        if (!MediaRequestTime(frameIndex, info.framePeriod, info.streamLength, &time)) return nullptr;
-        const uint8_t* picture = detector->PeekBitmapPart(time, info.width, info.height, 0, 0, info.width, info.height);
+        if (frameIndex >= info.frameCount) return nullptr;
+        const uint8_t* picture = detector->PeekBitmapPart(MediaFrame(frameIndex), info.width, info.height, 0, 0,
+                                                          info.width, info.height);
         frameInfo.succeeded = true;
         if (picture) frameInfo.frameBlockSize = int32_t(FrameBlockSize(info.width, info.height));
         return picture;
@@ -195,9 +194,9 @@ const uint8_t* VideoFrameReader::ReadFramePart(FrameInfo& frameInfo, int32_t fra
     const int32_t partSize = int32_t(FrameBlockSize(width, height));
     if (info.useMediaDetector && !deinterlace) {
         if (!detector) return nullptr;
-        double time = 0;
-        if (!MediaRequestTime(frameIndex, info.framePeriod, info.streamLength, &time)) return nullptr;
-        const uint8_t* part = detector->PeekBitmapPart(time, info.width, info.height, left, top, width, height);
+        if (frameIndex >= info.frameCount) return nullptr;
+        const uint8_t* part = detector->PeekBitmapPart(MediaFrame(frameIndex), info.width, info.height, left, top,
+                                                       width, height);
         frameInfo.succeeded = true;
         if (part && blockSize) *blockSize = partSize;
         return part;
@@ -234,30 +233,28 @@ const uint8_t* VideoFrameReader::ReadFramePart(FrameInfo& frameInfo, int32_t fra
 double VideoFrameReader::FrameTime(int32_t frameIndex) const {
     if (info.frameCount <= 0) return 0;
     frameIndex = std::clamp(frameIndex, 0, info.frameCount - 1);
-    const double period = info.framePeriod > 0       ? info.framePeriod
-                          : info.framesPerSecond > 0 ? 1 / info.framesPerSecond
-                                                     : 0;
-    return frameIndex * period;
+    if (detector) return detector->FrameTime(frameIndex);
+    return info.framesPerSecond > 0 ? frameIndex / info.framesPerSecond : 0;
 }
 
 int32_t VideoFrameReader::FrameAtTime(double seconds) const {
     if (info.frameCount <= 0) return -1;
-    const double period = info.framePeriod > 0       ? info.framePeriod
-                          : info.framesPerSecond > 0 ? 1 / info.framesPerSecond
-                                                     : 0;
-    if (!(period > 0) || !(seconds > 0)) return 0;
-    const double n = std::floor(seconds / period + 1e-9);
+    if (detector) return detector->FrameAtTime(seconds);
+    if (!(info.framesPerSecond > 0) || !(seconds > 0)) return 0;
+    // A time typed or computed in seconds lands on the frame it names despite rounding.
+    const double n = std::floor(seconds * info.framesPerSecond + 1e-6);
     return n >= double(info.frameCount - 1) ? info.frameCount - 1 : int32_t(n);
 }
 
 bool VideoFrameReader::IsKeyFrame(int32_t frameIndex) const {
-    if (aviFile) return frameIndex >= 0 && frameIndex < info.frameCount;
-    return frameIndex == 0;
+    if (frameIndex < 0 || frameIndex >= info.frameCount) return false;
+    return detector ? detector->IsKeyFrame(frameIndex) : true;
 }
 
 int32_t VideoFrameReader::KeyFrameAtOrBefore(int32_t frameIndex) const {
     if (info.frameCount <= 0) return -1;
-    return std::clamp(frameIndex, 0, info.frameCount - 1);
+    frameIndex = std::clamp(frameIndex, 0, info.frameCount - 1);
+    return detector ? detector->KeyFrameAtOrBefore(frameIndex) : frameIndex;
 }
 
 void VideoFrameReader::Release() {

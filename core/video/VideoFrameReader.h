@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "video/FrameLuma.h"
+#include "video/MediaIndexBuild.h"
 
 class MediaDetector;
 class AviReader;
@@ -21,7 +22,9 @@ struct FrameInfo {
     int32_t firstFrame = 0;  // informational only
     double framesPerSecond = 0;
     double framePeriod = 0;   // seconds per frame (media detector)
-    double streamLength = 0;  // seconds (media detector)
+    double streamLength = 0;  // seconds from the first frame to the end of the last (media detector)
+    int32_t rotation = 0;     // degrees clockwise the stored pictures are turned to be upright
+    bool mirrored = false;    // and mirrored left to right (width and height are the upright size)
     bool useMediaDetector = false;
     bool succeeded = false;
 };
@@ -40,6 +43,12 @@ public:
     VideoFrameReader& operator=(const VideoFrameReader&) = delete;
 
     void SetDeinterlace(int flag);
+    // Told how far Open is while it builds a file's picture index (a long file not seen before);
+    // returning false cancels the open (LastError then says "cancelled").
+    void SetOpenProgress(IndexProgress progress);
+    // Memory for pictures kept for stepping back through the media detector (0, the default, keeps
+    // none); takes effect at once and for later opens.
+    void SetStepBackMemory(int64_t bytes);
     // Always returns info; the caller tests info.succeeded. path is UTF-8.
     FrameInfo& Open(const char* path);
     // A fresh std::malloc'd frame block owned by the caller (free with std::free), or null.
@@ -95,6 +104,8 @@ private:
     std::unique_ptr<MediaDetector> detector;
     std::string lastError;
     int deinterlace = 0;
+    IndexProgress openProgress;
+    int64_t stepBackMemory = 0;
 
     void Release();
 };

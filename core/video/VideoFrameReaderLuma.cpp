@@ -4,7 +4,6 @@
 #include <new>
 
 #include "video/MediaDetector.h"
-#include "video/MediaTiming.h"
 #include "video/VideoFrameReader.h"
 
 namespace {
@@ -32,10 +31,9 @@ LumaRead VideoFrameReader::PeekLuma(FrameInfo& frameInfo, int32_t frameIndex, in
     if (!detector || left < 0 || top < 0 || width <= 0 || height <= 0 || width > info.width - left ||
         height > info.height - top)
         return LumaRead::Unreadable;
-    double time = 0;
-    if (!MediaRequestTime(frameIndex, info.framePeriod, info.streamLength, &time)) return LumaRead::Unreadable;
+    if (frameIndex >= info.frameCount) return LumaRead::Unreadable;
     LumaPlane whole;
-    const LumaRead read = detector->PeekLuma(time, &whole);
+    const LumaRead read = detector->PeekLuma(frameIndex < 0 ? 0 : frameIndex, &whole);
     frameInfo.succeeded = true;
     if (read != LumaRead::Plane) return read;
     if (whole.width != info.width || whole.height != info.height) return LumaRead::NoPlane;

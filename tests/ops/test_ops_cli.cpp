@@ -202,13 +202,17 @@ TEST(CliRank, ScoreKindsAndTheBoxAsTheLibraryScoresThem) {
     ExpectOneLineError(Cli("pick " + ShellQuote(path) + " --best 2 --box 5,5,5,40"), "empty", 1);
 }
 
-TEST(CliRank, UnreadableFramePrintsWhatWasScoredAndFails) {
+// A chunk whose id is damaged is no picture to FFmpeg: the frames are the 23 pictures there are, all
+// read. Our own AVI reader goes by the file's index, which still lists the chunk.
+TEST(CliRank, AChunkLeftOutOfAnAviIsNoFrame) {
     const std::string path = DamagedVideo();
     ASSERT_FALSE(path.empty());
-    const Result r = Cli("rank " + ShellQuote(path));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 23);
-    EXPECT_NE(r.err.find("cannot handle frames beyond frame 23"), std::string::npos) << r.err;
+    for (bool media : {true, false}) {
+        const Result r = Cli("rank " + ShellQuote(path), media);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), media ? 23 : 24);
+        EXPECT_EQ(r.err.find("could not be read"), std::string::npos) << r.err;
+    }
 }
 
 TEST(CliRank, DamagedFrameInTheMiddleIsSkippedAndNamed) {
@@ -310,14 +314,14 @@ TEST(CliCrop, RefusesBadBoxes) {
 }
 
 TEST(CliCrop, OmittedFramesOnStandardError) {
-    const std::string source = DamagedVideo();
+    const std::string source = DamagedPacketMp4(320, 240, 60, 34);
     ASSERT_FALSE(source.empty());
     const uint64_t hash = FileHash(source);
     const std::string out = Scratch("cli-crop-damaged.avi");
     const Result r = Cli("crop " + ShellQuote(source) + " --box 0,0,65,48 -o " + ShellQuote(out));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Frames that could not be read, left out:\n23\n"), std::string::npos) << r.err;
-    EXPECT_EQ(Probe(out).decodedFrames, 23);
+    EXPECT_NE(r.err.find("Frames that could not be read, left out:\n34\n"), std::string::npos) << r.err;
+    EXPECT_EQ(Probe(out).decodedFrames, 59);
     EXPECT_TRUE(SameTime(ModificationTime(out), ModificationTime(source)));
     EXPECT_EQ(FileHash(source), hash);
 }

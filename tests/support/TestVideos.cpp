@@ -276,6 +276,23 @@ std::string MakeCachedFile(const std::string& name, const std::string& extension
     return Publish(temp, final) ? final.string() : std::string();
 }
 
+std::string MakeScriptedFile(const std::string& name, const std::string& extension, const std::string& script) {
+    fs::path final = CachedPath(name, extension);
+    if (Usable(final)) return final.string();
+    const std::string temp = UniqueTempName(final);
+    const std::string work = temp + ".work";
+    std::error_code ec;
+    fs::create_directories(work, ec);
+    const int status = RunCommand("OUT=" + ShellQuote(temp) + " WORK=" + ShellQuote(work) + " bash -euc " +
+                                  ShellQuote(script) + " </dev/null");
+    fs::remove_all(work, ec);
+    if (status != 0) {
+        fs::remove(temp, ec);
+        return {};
+    }
+    return Publish(temp, final) ? final.string() : std::string();
+}
+
 std::string DamagedPacketMp4(int width, int height, int frames, int damaged) {
     const std::string name = "damaged-packet-" + std::to_string(width) + "x" + std::to_string(height) + "-" +
                              std::to_string(frames) + "-" + std::to_string(damaged);

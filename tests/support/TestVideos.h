@@ -74,6 +74,10 @@ std::string MakeTestVideo(const std::string& name, int width, int height, int fr
 std::string MakeCachedFile(const std::string& name, const std::string& extension, const std::string& format,
                            const std::string& ffmpegArgs);
 
+// A file made by a bash script that writes $OUT (and may keep intermediate files in $WORK, a folder
+// of its own), cached under name.extension. Empty when the script fails.
+std::string MakeScriptedFile(const std::string& name, const std::string& extension, const std::string& script);
+
 // An H.264 MP4 (no B-frames, a key frame every 25) of frames pictures of width x height whose packet
 // number damaged (0-based, in presentation order) has its slice data overwritten, so that the decoder
 // rejects that picture and no other: a damaged frame in the middle of a video. Cached; empty on failure.
