@@ -205,7 +205,21 @@ bool OpenVideo(VideoFrameReader& reader, const std::string& path, FrameInfo** in
         *reason = "cannot read the file";
         return false;
     }
+    // A long file seen for the first time is indexed at open: say so on a terminal, after a moment.
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    const double start = Now();
+    bool shown = false;
+    const std::string name = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+    reader.SetOpenProgress([&](double fraction) {
+        if (terminal && (shown || Now() - start > 0.5)) {
+            shown = true;
+            std::fprintf(stderr, "\r\033[Kindexing %s: %.0f %%", name.c_str(), 100 * fraction);
+        }
+        return !StopSignals::Requested();
+    });
     FrameInfo& opened = reader.Open(path.c_str());
+    reader.SetOpenProgress({});
+    if (shown) std::fputs("\r\033[K", stderr);
     *info = &opened;
     if (opened.succeeded) return true;
     if (!opened.useMediaDetector) {

@@ -57,7 +57,7 @@ int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const 
     // Every file is checked before a frame is decoded: a name the file system cannot take, anything but
     // a regular file in the way, the video itself (an existing file without --force the export refuses).
     std::string planError;
-    for (const std::string& path : PlannedImagePaths(info, items, job.settings, &planError)) {
+    for (const std::string& path : PlannedImagePaths(reader, info, items, job.settings, &planError)) {
         const std::string problem = OutputPathProblem(path, sourcePath, true);
         if (!problem.empty()) {
             if (message) *message = problem;

@@ -98,13 +98,16 @@ std::string ScoreText(ScoreKind kind, const JpegScore& score) {
 
 namespace {
 
-// The first frame of the range end: a frame number as it is, a time as the first frame at or after it.
-int32_t FrameOfEnd(const RangeEnd& end, double period, int32_t otherwise) {
+// The first frame of the range end: a frame number as it is, a time as the first frame at or after it
+// (by the pictures' own times).
+int32_t FrameOfEnd(const RangeEnd& end, const VideoFrameReader& reader, int32_t frameCount, int32_t otherwise) {
     if (!end.set) return otherwise;
     if (!end.isTime) return int32_t(end.value);
-    if (!(period > 0)) return otherwise;
-    const double frame = std::ceil(end.value / period - 1e-9);
-    return frame >= double(INT32_MAX) ? INT32_MAX : int32_t(std::max(frame, 0.0));
+    if (frameCount <= 0) return otherwise;
+    const int32_t shown = reader.FrameAtTime(end.value);
+    if (shown < 0) return otherwise;
+    if (reader.FrameTime(shown) >= end.value - 1e-9) return shown;
+    return shown + 1 < frameCount ? shown + 1 : INT32_MAX;
 }
 
 // Tells a failure once on standard error and keeps the first for the outcome.
@@ -137,12 +140,9 @@ PickOutcome RunPick(PickJob& job, const std::string& path, const PickRun& run) {
     outcome.frameCount = info->frameCount;
     if (const std::string bad = CheckImageBox(image, *info); !bad.empty())
         return Told(outcome, run, path + ": " + bad, kExitFailed);
-    const double period = info->framePeriod > 0       ? info->framePeriod
-                          : info->framesPerSecond > 0 ? 1 / info->framesPerSecond
-                                                      : 0;
     FrameSpan span;
-    span.begin = FrameOfEnd(job.range.from, period, 0);
-    span.end = FrameOfEnd(job.range.to, period, INT32_MAX);
+    span.begin = FrameOfEnd(job.range.from, reader, info->frameCount, 0);
+    span.end = FrameOfEnd(job.range.to, reader, info->frameCount, INT32_MAX);
     const int32_t frames = std::max(std::min(info->frameCount, span.end) - span.begin, 0);
     if (job.range.from.set && span.begin >= info->frameCount)
         return Told(outcome, run, path + ": the range starts after the video's last frame", kExitFailed);
@@ -195,7 +195,7 @@ PickOutcome RunPick(PickJob& job, const std::string& path, const PickRun& run) {
         if (!scores[at].readable) continue;
         const int32_t frame = span.begin + int32_t(at);
         indexOf[at] = outcome.scored.size();
-        outcome.scored.push_back({frame, FrameSeconds(*info, frame), rankOf[at], scores[at].score});
+        outcome.scored.push_back({frame, reader.FrameTime(frame), rankOf[at], scores[at].score});
     }
     if (run.rankOnly) return outcome;
 
@@ -203,7 +203,10 @@ PickOutcome RunPick(PickJob& job, const std::string& path, const PickRun& run) {
     outcome.rule = DescribePickRule(job.pick);
     outcome.chosen = true;
     std::vector<ImageItem> items;
-    for (int32_t at : PickFrames(scores, period, job.pick)) {
+    std::vector<double> times(scores.size());
+    for (size_t at = 0; at < times.size(); ++at)
+        times[at] = reader.FrameTime(span.begin + int32_t(at)) - reader.FrameTime(span.begin);
+    for (int32_t at : PickFrames(scores, times, job.pick)) {
         outcome.picked.push_back(indexOf[size_t(at)]);
         items.push_back({span.begin + at, rankOf[size_t(at)], WholeScore(job.scoring.kind, scores[size_t(at)].score)});
     }
@@ -212,7 +215,7 @@ PickOutcome RunPick(PickJob& job, const std::string& path, const PickRun& run) {
         image.settings.folder = image.folder;
         image.settings.stem = FileStem(path);
         std::string error;
-        const std::vector<std::string> planned = PlannedImagePaths(*info, items, image.settings, &error);
+        const std::vector<std::string> planned = PlannedImagePaths(reader, *info, items, image.settings, &error);
         for (size_t i = 0; i < items.size() && i < planned.size(); ++i) outcome.files[i] = planned[i];
         std::string message;
         const int status = WriteImages(image, reader, *info, path, items, run.progress ? stderr : nullptr, &message,

@@ -13,8 +13,10 @@ const char kUsage[] =
     "usage: tessaron-cli info FILE [--json]\n"
     "\n"
     "Opens FILE as the program does and prints the back end (media or avi), the frame width and\n"
-    "height, the frame count, the frames per second and the first frame. --json prints one JSON\n"
-    "object with the keys backend, width, height, frameCount, framesPerSecond and firstFrame.\n";
+    "height (upright), the frame count (the pictures of the video), the frames per second, the first\n"
+    "frame, the rotation (degrees clockwise that turn the stored pictures upright) and whether they\n"
+    "are mirrored. --json prints one JSON object with the keys backend, width, height, frameCount,\n"
+    "framesPerSecond, firstFrame, rotation and mirrored.\n";
 
 }  // namespace
 
@@ -45,10 +47,15 @@ int CmdInfo(const std::vector<std::string>& args) {
         out["frameCount"] = info->frameCount;
         out["framesPerSecond"] = info->framesPerSecond;
         out["firstFrame"] = info->firstFrame;
+        out["rotation"] = info->rotation;
+        out["mirrored"] = info->mirrored;
         std::printf("%s\n", cli::JsonText(out, cli::JsonLayout::Compact).c_str());
     } else {
-        std::printf("backend: %s\nwidth: %d\nheight: %d\nframeCount: %d\nframesPerSecond: %s\nfirstFrame: %d\n",
-                    backend, info->width, info->height, info->frameCount, fps.c_str(), info->firstFrame);
+        std::printf(
+            "backend: %s\nwidth: %d\nheight: %d\nframeCount: %d\nframesPerSecond: %s\nfirstFrame: %d\nrotation: %d\n"
+            "mirrored: %s\n",
+            backend, info->width, info->height, info->frameCount, fps.c_str(), info->firstFrame, info->rotation,
+            info->mirrored ? "yes" : "no");
     }
     reader.Close(*info);
     return std::fflush(stdout) == 0 ? 0 : cli::Fail("info", "cannot write to standard output", cli::kExitTempFail);

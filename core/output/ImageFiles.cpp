@@ -400,19 +400,15 @@ std::string FileStem(const std::string& path) {
     return name;
 }
 
-double FrameSeconds(const FrameInfo& info, int32_t frame) {
-    if (info.framePeriod > 0) return frame * info.framePeriod;
-    return info.framesPerSecond > 0 ? frame / info.framesPerSecond : 0;
-}
-
-std::vector<std::string> PlannedImagePaths(const FrameInfo& info, const std::vector<ImageItem>& items,
-                                           const ImageExportSettings& settings, std::string* error) {
+std::vector<std::string> PlannedImagePaths(const VideoFrameReader& reader, const FrameInfo& info,
+                                           const std::vector<ImageItem>& items, const ImageExportSettings& settings,
+                                           std::string* error) {
     const std::string pattern = settings.pattern.empty() ? DefaultImagePattern(settings.encoding.format)
                                                          : settings.pattern;
     std::vector<std::string> paths;
     std::set<std::string> seen{"frames.csv"};
     for (const ImageItem& item : items) {
-        ImageNameFields fields{settings.stem, item.frame, info.frameCount, FrameSeconds(info, item.frame),
+        ImageNameFields fields{settings.stem, item.frame, info.frameCount, reader.FrameTime(item.frame),
                                item.rank,     item.score};
         const std::string name = ExpandImageName(pattern, fields);
         if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
@@ -516,7 +512,7 @@ ExportOutcome ExportImageFiles(VideoFrameReader& reader, FrameInfo& info, const 
     };
     if (items.empty()) return refuse(ExportStop::Refused, "no frames to write");
     std::string error;
-    const std::vector<std::string> paths = PlannedImagePaths(info, items, settings, &error);
+    const std::vector<std::string> paths = PlannedImagePaths(reader, info, items, settings, &error);
     if (paths.empty()) return refuse(ExportStop::Refused, error);
     struct stat st {};
     if (::stat(settings.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
@@ -607,7 +603,7 @@ ExportOutcome ExportImageFiles(VideoFrameReader& reader, FrameInfo& info, const 
             if (!written[i]) continue;
             const std::string& path = paths[i];
             char line[160];
-            std::snprintf(line, sizeof line, ",%d,%.6f,%d,%d,%d\n", items[i].frame, FrameSeconds(info, items[i].frame),
+            std::snprintf(line, sizeof line, ",%d,%.6f,%d,%d,%d\n", items[i].frame, reader.FrameTime(items[i].frame),
                           items[i].score, box.Width(), box.Height());
             csv += CsvField(path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1)) +
                    line;

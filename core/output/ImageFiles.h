@@ -69,13 +69,11 @@ struct ImageExportSettings {
     bool replace = false;  // existing files may be replaced
 };
 
-// The frame's time in seconds (frame x period; 1 / rate when the back end gives no period).
-double FrameSeconds(const FrameInfo& info, int32_t frame);
-
 // The paths the export writes: one per item, then folder/frames.csv. Empty with *error when two items
-// would get the same name or a pattern gives no usable name.
-std::vector<std::string> PlannedImagePaths(const FrameInfo& info, const std::vector<ImageItem>& items,
-                                           const ImageExportSettings& settings, std::string* error);
+// would get the same name or a pattern gives no usable name. Times ({time}) are the frames' own.
+std::vector<std::string> PlannedImagePaths(const VideoFrameReader& reader, const FrameInfo& info,
+                                           const std::vector<ImageItem>& items, const ImageExportSettings& settings,
+                                           std::string* error);
 
 // Writes every item's frame as an image and then frames.csv (file, frame, time, score, width, height)
 // for the files written. Without replace, an existing file among them refuses the export before

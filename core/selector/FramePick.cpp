@@ -55,14 +55,24 @@ std::string Number(double value) {
 }  // namespace
 
 std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double framePeriod, const PickSettings& s) {
+    std::vector<double> times;
+    if (s.rule == PickRule::EverySeconds && framePeriod > 0 && std::isfinite(framePeriod)) {
+        times.resize(scores.size());
+        for (size_t f = 0; f < times.size(); ++f) times[f] = double(f) * framePeriod;
+    }
+    return PickFrames(scores, times, s);
+}
+
+std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, const std::vector<double>& frameTimes,
+                                const PickSettings& s) {
     std::vector<int32_t> picked;
     const int32_t frames = int32_t(std::min<size_t>(scores.size(), INT32_MAX));
     switch (s.rule) {
     case PickRule::EverySeconds: {
-        if (!(s.seconds > 0) || !(framePeriod > 0) || !std::isfinite(s.seconds / framePeriod)) return picked;
-        // Window of a frame: floor(frame x period / T); the tiny allowance keeps a frame whose time is
-        // a whole multiple of T (30 x 1/30 s) in the window it starts, despite rounding.
-        const auto window = [&](int32_t f) { return std::floor(double(f) * framePeriod / s.seconds + 1e-9); };
+        if (!(s.seconds > 0) || frameTimes.size() < size_t(frames) || !std::isfinite(s.seconds)) return picked;
+        // Window of a frame: floor(time / T); the tiny allowance keeps a frame whose time is a whole
+        // multiple of T (30 x 1/30 s) in the window it starts, despite rounding.
+        const auto window = [&](int32_t f) { return std::floor(frameTimes[size_t(f)] / s.seconds + 1e-9); };
         for (int32_t begin = 0; begin < frames;) {
             int32_t end = begin + 1;
             while (end < frames && window(end) == window(begin)) ++end;

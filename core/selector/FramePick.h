@@ -11,7 +11,7 @@
 #include "selector/FrameScore.h"
 
 enum class PickRule {
-    EverySeconds,  // best of every window [kT, (k+1)T) of frame times (frame x period)
+    EverySeconds,  // best of every window [kT, (k+1)T) of frame times (each picture's own time)
     EveryFrames,   // best of every window of K frames: kK ... kK+K-1
     Count,         // best of each of N equal windows [floor(kF/N), floor((k+1)F/N))
     Best,          // best N in sort order, skipping frames fewer than minGap frames from one taken
@@ -36,8 +36,12 @@ struct PickScore {
 };
 
 // The best frame is the one first in the sort: the smallest score (the biggest JPEG), or the highest
-// sharpness; equal scores go to the earlier frame. The result is in frame order. framePeriod is seconds per frame
-// (EverySeconds only); an invalid setting (T, N or K not positive, no period) gives nothing.
+// sharpness; equal scores go to the earlier frame. The result is in frame order. frameTimes holds each
+// frame's time in seconds from the first (EverySeconds only); an invalid setting (T, N or K not
+// positive, no times) gives nothing.
+std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, const std::vector<double>& frameTimes,
+                                const PickSettings& settings);
+// The same for frames framePeriod seconds apart.
 std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double framePeriod, const PickSettings& settings);
 
 // "every 0.5s", "every 12 frames", "count 30", "best 30 min-gap 10", with " min-relative 0.8" when set.

@@ -161,7 +161,7 @@ std::string IndexCacheFolder() {
 }
 
 std::shared_ptr<const MediaIndex> FindCachedIndex(const std::string& key) {
-    if (key.empty() || !CacheOn()) return nullptr;
+    if (key.empty()) return nullptr;
     {
         std::lock_guard<std::mutex> lock(MemoryMutex());
         for (auto& e : Memory())
@@ -186,7 +186,7 @@ std::shared_ptr<const MediaIndex> FindCachedIndex(const std::string& key) {
 }
 
 void StoreIndex(const std::string& key, const std::shared_ptr<const MediaIndex>& index) {
-    if (key.empty() || !index || !CacheOn()) return;
+    if (key.empty() || !index) return;
     KeepInMemory(key, index);
     const std::string folder = IndexCacheFolder();
     if (folder.empty() || !MakeFolder(folder)) return;

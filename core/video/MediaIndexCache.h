@@ -2,7 +2,8 @@
 // beside the video, and for the process's life in memory, so a file is indexed once. An entry
 // belongs to one file as it is now: its real path, size, modification time and inode; a changed
 // file is indexed again. The folder is kept under 256 MB (oldest entries go first); a damaged or
-// foreign entry is ignored and replaced. TESSARON_INDEX_CACHE=0 turns the cache off.
+// foreign entry is ignored and replaced. TESSARON_INDEX_CACHE=0 turns the folder off (the process
+// still keeps what it indexed).
 #pragma once
 
 #include <cstdint>

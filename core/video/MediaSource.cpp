@@ -552,6 +552,13 @@ bool MediaSource::UseFrameThreads(bool on) {
         std::string ignored;
         single_ = OpenDecoder(false, &ignored);
         wanted = single_;
+        // Some streams say things once, in the file's first packets (an MPEG-4 stream's packed
+        // B-frames, say), which every later decoding relies on: the new decoder reads them first.
+        if (single_) {
+            codec_ = single_;
+            SourceFrame first;
+            if (PositionAtPacket(0, -1)) DecodeOne(&first);
+        }
     }
     if (!wanted) return false;
     codec_ = wanted;

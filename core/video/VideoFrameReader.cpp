@@ -237,6 +237,17 @@ double VideoFrameReader::FrameTime(int32_t frameIndex) const {
     return info.framesPerSecond > 0 ? frameIndex / info.framesPerSecond : 0;
 }
 
+std::vector<double> VideoFrameReader::FrameTimes() const {
+    std::vector<double> times;
+    try {
+        times.resize(size_t(std::max(info.frameCount, 0)));
+    } catch (...) {
+        return {};
+    }
+    for (size_t i = 0; i < times.size(); ++i) times[i] = FrameTime(int32_t(i));
+    return times;
+}
+
 int32_t VideoFrameReader::FrameAtTime(double seconds) const {
     if (info.frameCount <= 0) return -1;
     if (detector) return detector->FrameAtTime(seconds);

@@ -78,6 +78,8 @@ public:
     // The frame shown at seconds from the first frame: the last one whose time is at most seconds,
     // frame 0 before it; -1 when the video has no frames.
     int32_t FrameAtTime(double seconds) const;
+    // FrameTime of every frame, in frame order.
+    std::vector<double> FrameTimes() const;
     // True when decoding can start at this frame, so showing it costs one picture's decoding.
     bool IsKeyFrame(int32_t frameIndex) const;
     // The nearest frame at or before frameIndex that is cheap to show (a key frame), for quick

@@ -22,10 +22,7 @@ LRESULT CTessaronView::OnCheckBest(WPARAM wParam, LPARAM lParam) {
     if (m_pickQuality < 0) return 0;  // the sort was terminated
     PickSettings pick = *settings;
     pick.score = m_pickScoring.kind;
-    const double period = m_pFrameInfo->framePeriod > 0       ? m_pFrameInfo->framePeriod
-                          : m_pFrameInfo->framesPerSecond > 0 ? 1 / m_pFrameInfo->framesPerSecond
-                                                              : 0;
-    *frames = PickFrames(m_pickScores, period, pick);
+    *frames = PickFrames(m_pickScores, m_pReader->FrameTimes(), pick);
     return static_cast<LRESULT>(frames->size());
 }
 
@@ -55,7 +52,7 @@ LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
 
     // One question for all the files that are there already.
     std::string error;
-    const std::vector<std::string> paths = PlannedImagePaths(*m_pFrameInfo, items, settings, &error);
+    const std::vector<std::string> paths = PlannedImagePaths(*m_pReader, *m_pFrameInfo, items, settings, &error);
     if (paths.empty()) {
         framework.MessageBox(this, QString::fromUtf8(error.c_str()), QStringLiteral("Cannot save images..."), MB_OK);
         return 0;

@@ -22,12 +22,12 @@ TEST(CliInfo, JsonOnBothBackEnds) {
     EXPECT_EQ(media.status, 0) << media.err;
     EXPECT_EQ(media.out,
               "{\"backend\":\"media\",\"width\":65,\"height\":48,\"frameCount\":24,\"framesPerSecond\":25,"
-              "\"firstFrame\":0}\n");
+              "\"firstFrame\":0,\"rotation\":0,\"mirrored\":false}\n");
     Result avi = Cli("info --json " + ShellQuote(path), false);
     EXPECT_EQ(avi.status, 0) << avi.err;
     EXPECT_EQ(avi.out,
               "{\"backend\":\"avi\",\"width\":65,\"height\":48,\"frameCount\":24,\"framesPerSecond\":25,"
-              "\"firstFrame\":0}\n");
+              "\"firstFrame\":0,\"rotation\":0,\"mirrored\":false}\n");
 
     // A referee parses it, and a fractional rate reads back exactly.
     const std::string webm = TestVideoPath(TestVideo::Vp9Webm);
@@ -36,7 +36,7 @@ TEST(CliInfo, JsonOnBothBackEnds) {
                             " --json >" + ShellQuote(json)));
     EXPECT_EQ(0, RunCommand("/usr/bin/python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); "
                             "assert sorted(d)==sorted(['backend','width','height','frameCount','framesPerSecond',"
-                            "'firstFrame']), d; assert d['framesPerSecond']==30000/1001, d; "
+                            "'firstFrame','rotation','mirrored']), d; assert d['framesPerSecond']==30000/1001, d; "
                             "assert (d['backend'],d['width'],d['height'],d['frameCount'],d['firstFrame'])=="
                             "('media',64,48,50,0), d\" " +
                             ShellQuote(json)));
@@ -46,7 +46,9 @@ TEST(CliInfo, JsonOnBothBackEnds) {
 TEST(CliInfo, PlainText) {
     Result r = Cli("info " + ShellQuote(TestVideoPath(TestVideo::H264Mp4)));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "backend: media\nwidth: 64\nheight: 48\nframeCount: 50\nframesPerSecond: 25\nfirstFrame: 0\n");
+    EXPECT_EQ(r.out,
+              "backend: media\nwidth: 64\nheight: 48\nframeCount: 50\nframesPerSecond: 25\nfirstFrame: 0\nrotation: 0\n"
+              "mirrored: no\n");
 }
 
 TEST(CliFrame, SavesTheFrameTheReaderGives) {

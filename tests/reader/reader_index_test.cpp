@@ -41,6 +41,10 @@ const Row kRows[] = {
     {"h264-bframes-mp4", "mp4", FF SRC30 " -frames:v 60 " X264 "-g 12 $OUT", true},
     {"h264-one-gop-mp4", "mp4", FF SRC30 " -frames:v 50 " X264 "-bf 3 -g 250 $OUT", true},
     {"mpeg4-bframes-avi", "avi", FF SRC30 " -frames:v 60 -c:v mpeg4 -vtag XVID -bf 2 -g 12 $OUT", false},
+    {"xvid-packed-bframes-avi", "avi",
+     FF SRC30 " -frames:v 60 -c:v mpeg4 -bf 1 -g 12 -f m4v $WORK/es.m4v && /usr/bin/python3 " TESSARON_SOURCE_DIR
+              "/tests/support/pack_bframes.py $WORK/es.m4v $OUT 160 120",
+     false},
     {"mjpeg-avi", "avi", FF SRC30 " -frames:v 30 -c:v mjpeg $OUT", true},
     {"vp9-webm", "webm", FF "-f lavfi -i testsrc2=size=160x120:rate=30000/1001 -frames:v 40 -c:v libvpx-vp9 -g 20 $OUT",
      true},
