@@ -16,6 +16,10 @@
 
 namespace cli {
 
+namespace {
+double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+}  // namespace
+
 int Fail(const std::string& command, const std::string& message, int status) {
     std::fprintf(stderr, "tessaron-cli %s: %s\n", command.c_str(), message.c_str());
     return status;
@@ -264,10 +268,6 @@ StopSignals::~StopSignals() {
 }
 
 bool StopSignals::Requested() { return stopRequested.load(std::memory_order_relaxed); }
-
-namespace {
-double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
-}  // namespace
 
 ProgressLine::ProgressLine(const char* what, bool allowed)
     : what_(what), on_(allowed && ::isatty(STDERR_FILENO) == 1), start_(Now()) {}

@@ -101,15 +101,16 @@ int main() {
         Folder().c_str(), kRounds, bench::LoadAverage(), ::sysconf(_SC_NPROCESSORS_ONLN));
 
     const auto copyPass = [](const std::string& f) {
-        return std::vector<std::string>{"ffmpeg", "-nostdin", "-v", "error", "-i", f, "-map", "0:v:0",
-                                        "-c",     "copy",     "-f", "null",  "-"};
+        return std::vector<std::string>{"ffmpeg", "-nostdin", "-v",   "error", "-i",   f,  "-map",
+                                        "0:v:0",  "-c",       "copy", "-f",    "null", "-"};
     };
     const auto info = [&](const std::string& f, bool cached) {
         return Env({cache, std::string("TESSARON_INDEX_CACHE=") + (cached ? "1" : "0")}, {TESSARON_CLI, "info", f});
     };
     int status = 0;
     std::printf("index of a 20-minute 1080p file never opened before / ffmpeg's copy pass (goal <= 1.2):\n");
-    for (const auto& [name, file] : {std::pair<const char*, std::string>{"MPEG-TS", ts}, {"MP4", mp4}, {"Matroska", mkv}}) {
+    for (const auto& [name, file] :
+         {std::pair<const char*, std::string>{"MPEG-TS", ts}, {"MP4", mp4}, {"Matroska", mkv}}) {
         const auto runs = bench::Alternate({info(file, false), copyPass(file)}, kRounds);
         if (runs.empty()) {
             std::printf("  %s: a command failed\n", name);
@@ -137,8 +138,9 @@ int main() {
 
     const char* baseline = std::getenv("TESSARON_BASELINE_CLI");
     if (!baseline || !*baseline) {
-        std::printf("\n(set TESSARON_BASELINE_CLI to an older tessaron-cli to compare random access, in-order "
-                    "reading and rank with it)\n");
+        std::printf(
+            "\n(set TESSARON_BASELINE_CLI to an older tessaron-cli to compare random access, in-order "
+            "reading and rank with it)\n");
         return status;
     }
     const std::string out = (Folder() / "frame.bmp").string(), avi = (Folder() / "range.avi").string();

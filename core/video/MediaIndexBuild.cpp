@@ -112,8 +112,8 @@ bool OrderPicturesByTime(const AVFormatContext* format, int stream, MediaIndex* 
     try {
         std::vector<int32_t> run;
         int64_t last = kNoTimestamp;
-        int64_t offset = 0;       // where the current run starts on the time line
-        int64_t lastStep = 0;     // ticks between the last two pictures
+        int64_t offset = 0;    // where the current run starts on the time line
+        int64_t lastStep = 0;  // ticks between the last two pictures
         const auto closeRun = [&] {
             if (run.empty()) return;
             std::stable_sort(run.begin(), run.end(), [index](int32_t a, int32_t b) {

@@ -83,8 +83,10 @@ bool ReadWholeFile(const std::string& path, std::string* out) {
     while (ok && done < out->size()) {
         const ssize_t n = ::read(fd, out->data() + done, out->size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += size_t(n);
+        if (n <= 0)
+            ok = false;
+        else
+            done += size_t(n);
     }
     ::close(fd);
     return ok;
@@ -109,7 +111,8 @@ void PruneFolder(const std::string& folder) {
             struct stat st {};
             const std::string path = folder + "/" + name;
             if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-            entries.push_back({path, int64_t(st.st_size), int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
+            entries.push_back(
+                {path, int64_t(st.st_size), int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
             total += int64_t(st.st_size);
         }
     } catch (...) {

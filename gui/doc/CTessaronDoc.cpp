@@ -21,7 +21,8 @@ public:
         if (!dialog_ && clock_.elapsed() < 400) return true;
         if (!dialog_) {
             dialog_ = std::make_unique<QProgressDialog>(QStringLiteral("Indexing %1...").arg(name_),
-                                                        QStringLiteral("Cancel"), 0, 1000, QApplication::activeWindow());
+                                                        QStringLiteral("Cancel"), 0, 1000,
+                                                        QApplication::activeWindow());
             dialog_->setWindowTitle(QStringLiteral("Opening"));
             dialog_->setWindowModality(Qt::ApplicationModal);
             dialog_->setMinimumDuration(0);

@@ -32,9 +32,10 @@ struct Row {
 #define FF "ffmpeg -nostdin -v error -y "
 #define X264 "-c:v libx264 -preset veryfast -bf 2 "
 // Two pieces of MPEG-TS whose clocks start at $1 and $2 seconds, joined.
-#define TS_JOIN(a, b)                                                                                  \
-    FF SRC30 " -frames:v 40 " X264 "-g 15 -output_ts_offset " a " $WORK/a.ts && " FF SRC30            \
-             " -frames:v 40 -vf hflip " X264 "-g 15 -output_ts_offset " b " $WORK/b.ts && cat $WORK/a.ts " \
+#define TS_JOIN(a, b)                                                                      \
+    FF SRC30 " -frames:v 40 " X264 "-g 15 -output_ts_offset " a " $WORK/a.ts && " FF SRC30 \
+             " -frames:v 40 -vf hflip " X264 "-g 15 -output_ts_offset " b                  \
+             " $WORK/b.ts && cat $WORK/a.ts "                                              \
              "$WORK/b.ts > $OUT"
 
 const Row kRows[] = {
@@ -52,8 +53,8 @@ const Row kRows[] = {
      true},
     {"audio-first-mp4", "mp4",
      FF "-f lavfi -i anullsrc=r=8000:cl=mono " SRC30 " -map 0:a -map 1:v -t 1.5 -c:a aac " X264 "$OUT", true},
-    {"interlaced-mpeg2-ts", "ts",
-     FF SRC30 " -frames:v 40 -c:v mpeg2video -flags +ilme+ildct -top 1 -g 12 -bf 2 $OUT", false},
+    {"interlaced-mpeg2-ts", "ts", FF SRC30 " -frames:v 40 -c:v mpeg2video -flags +ilme+ildct -top 1 -g 12 -bf 2 $OUT",
+     false},
     {"vfr-drops-mp4", "mp4",
      FF SRC30 " -frames:v 70 -vf \"select='not(between(n,20,24))*not(eq(mod(n,7),3))'\" -fps_mode passthrough " X264
               "$OUT",
@@ -64,19 +65,24 @@ const Row kRows[] = {
      true},
     {"avi-empty-chunks", "avi",
      FF SRC30 " -frames:v 50 -vf \"select='not(eq(mod(n,5),2))'\" -fps_mode passthrough -c:v mpeg4 $OUT", false},
-    {"ts-cut-mid-gop", "ts", FF SRC30 " -frames:v 90 " X264 "-g 30 $WORK/a.ts && tail -c $((188 * 180)) $WORK/a.ts > $OUT",
-     false},
-    {"mp4-edit-list-trim", "mp4", FF SRC30 " -frames:v 90 " X264 "-g 30 $WORK/a.mp4 && " FF "-ss 1.3 -i $WORK/a.mp4 -c copy $OUT",
-     true},
+    {"ts-cut-mid-gop", "ts",
+     FF SRC30 " -frames:v 90 " X264 "-g 30 $WORK/a.ts && tail -c $((188 * 180)) $WORK/a.ts > $OUT", false},
+    {"mp4-edit-list-trim", "mp4",
+     FF SRC30 " -frames:v 90 " X264 "-g 30 $WORK/a.mp4 && " FF "-ss 1.3 -i $WORK/a.mp4 -c copy $OUT", true},
     {"mkv-copied-from-mid-gop", "mkv",
      FF SRC30 " -frames:v 90 " X264 "-g 30 $WORK/a.mp4 && " FF "-ss 1.3 -i $WORK/a.mp4 -c copy $OUT", false},
     {"h264-raw", "h264", FF SRC30 " -frames:v 50 " X264 "-g 20 $OUT", false},
     {"hevc-raw", "hevc", FF SRC30 " -frames:v 40 -c:v libx265 -x265-params log-level=none:bframes=2:keyint=15 $OUT",
      false},
     {"mpeg2-raw", "m2v", FF SRC30 " -frames:v 40 -c:v mpeg2video -bf 2 -g 12 $OUT", false},
-    {"rotate-90-mp4", "mp4", FF SRC30 " -frames:v 30 " X264 "$WORK/a.mp4 && " FF "-i $WORK/a.mp4 -c copy -metadata:s:v:0 rotate=90 $OUT", true},
-    {"rotate-270-mov", "mov", FF SRC30 " -frames:v 30 " X264 "$WORK/a.mov && " FF "-i $WORK/a.mov -c copy -metadata:s:v:0 rotate=270 $OUT", true},
-    {"rotate-180-mp4", "mp4", FF SRC30 " -frames:v 30 " X264 "$WORK/a.mp4 && " FF "-i $WORK/a.mp4 -c copy -metadata:s:v:0 rotate=180 $OUT", true},
+    {"rotate-90-mp4", "mp4",
+     FF SRC30 " -frames:v 30 " X264 "$WORK/a.mp4 && " FF "-i $WORK/a.mp4 -c copy -metadata:s:v:0 rotate=90 $OUT", true},
+    {"rotate-270-mov", "mov",
+     FF SRC30 " -frames:v 30 " X264 "$WORK/a.mov && " FF "-i $WORK/a.mov -c copy -metadata:s:v:0 rotate=270 $OUT",
+     true},
+    {"rotate-180-mp4", "mp4",
+     FF SRC30 " -frames:v 30 " X264 "$WORK/a.mp4 && " FF "-i $WORK/a.mp4 -c copy -metadata:s:v:0 rotate=180 $OUT",
+     true},
     {"jitter-2ms-mp4", "mp4",
      FF SRC30 " -frames:v 90 -vf \"settb=1/90000,setpts='(N/30+0.002*sin(N*1.7))/TB'\" -fps_mode passthrough "
               "-enc_time_base 1/90000 -video_track_timescale 90000 " X264 "$OUT",
@@ -86,8 +92,9 @@ const Row kRows[] = {
               "-enc_time_base 1/90000 " X264 "$OUT",
      true},
     {"slow-30-to-10-mkv", "mkv",
-     FF SRC30 " -frames:v 70 -vf \"settb=1/90000,setpts='if(lt(N,35),N/30,35/30+(N-35)/10)/TB'\" -fps_mode passthrough "
-              X264 "$OUT",
+     FF SRC30
+     " -frames:v 70 -vf \"settb=1/90000,setpts='if(lt(N,35),N/30,35/30+(N-35)/10)/TB'\" -fps_mode passthrough " X264
+     "$OUT",
      true},
     {"burst-mp4", "mp4",
      FF SRC30 " -frames:v 60 -vf \"settb=1/90000,setpts='if(between(N,20,29),20/30+(N-20)/300,N/30)/TB'\" "
@@ -133,7 +140,8 @@ Reference ReferencePictures(const std::string& path, int width, int height) {
                desc->comp[0].step <= 2;
     if (!ref.luma) format = "bgr24";
     const int frameBytes = av_image_get_buffer_size(av_get_pix_fmt(format.c_str()), width, height, 1);
-    const size_t keep = ref.luma ? size_t(width) * height * (desc->comp[0].depth > 8 ? 2 : 1) : size_t(width) * height * 3;
+    const size_t keep = ref.luma ? size_t(width) * height * (desc->comp[0].depth > 8 ? 2 : 1)
+                                 : size_t(width) * height * 3;
     const Bytes all = FfmpegOutput(path, "-map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " + format);
     for (size_t at = 0; frameBytes > 0 && at + size_t(frameBytes) <= all.size(); at += size_t(frameBytes))
         ref.pictures.emplace_back(all.begin() + std::ptrdiff_t(at), all.begin() + std::ptrdiff_t(at + keep));
@@ -204,7 +212,9 @@ TEST_P(PictureIndex, EveryPictureOnceInOrderWhateverTheAccessOrder) {
             const Bytes ours = OurPicture(reader, opened, n, ref.luma);
             if (ours != ref.pictures[size_t(n)] && ++wrong <= 3)
                 ADD_FAILURE() << "frame " << n << " differs from ffmpeg's picture "
-                              << (order == &ascending ? "(ascending)" : order == &descending ? "(descending)" : "(shuffled)");
+                              << (order == &ascending    ? "(ascending)"
+                                  : order == &descending ? "(descending)"
+                                                         : "(shuffled)");
         }
         EXPECT_EQ(wrong, 0);
     }
