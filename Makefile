@@ -4,6 +4,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= 2
+# Tests keep the picture indexes they make in the build folder, not in the user's ~/.cache.
 # test-asan: leaks, stack use after return and initialisation order reported; every report fails the test.
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -31,12 +32,12 @@ run: build $(SAMPLE)
 	@bash scripts/run.sh $(BUILD) $(SAMPLE)
 
 test: build
-	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD) && XDG_CACHE_HOME=$(abspath $(BUILD))/test-cache QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSARON_SANITIZE=ON -DTESSARON_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
-	@cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+	@cd $(ASAN_BUILD) && XDG_CACHE_HOME=$(abspath $(ASAN_BUILD))/test-cache QT_QPA_PLATFORM=offscreen $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
 
 # tessaron-cli batch under a private single-node Slurm (installed and started by the script, stopped
 # after) and under GNU parallel; about half a minute.

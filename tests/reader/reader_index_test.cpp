@@ -222,4 +222,72 @@ TEST_P(PictureIndex, EveryPictureOnceInOrderWhateverTheAccessOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Files, PictureIndex, testing::ValuesIn(kRows), RowName);
 
+// The file with its track matrix (ISO BMFF tkhd) set to a, b, c, d (each -1, 0 or 1).
+std::string WithTrackMatrix(const std::string& path, int a, int b, int c, int d, const std::string& out) {
+    Bytes bytes = ReadFileBytes(path);
+    const std::string tag = "tkhd";
+    const auto at = std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end());
+    if (at == bytes.end()) return {};
+    size_t matrix = size_t(at - bytes.begin()) + (at[4] == 1 ? 56 : 44);
+    for (int value : {a << 16, b << 16, 0, c << 16, d << 16, 0, 0, 0, 1 << 30}) {
+        for (int shift = 24; shift >= 0; shift -= 8) bytes[matrix++] = uint8_t(uint32_t(value) >> shift);
+    }
+    return WriteFileBytes(out, bytes) ? out : std::string();
+}
+
+// Every quarter turn and mirroring of the display matrix: each frame is the stored picture moved as the
+// matrix moves its pixels (stored (p, q) is shown at (a p + c q, b p + d q), shifted into the frame),
+// in the BGR block and in the luma plane alike.
+TEST(Orientation, EveryQuarterTurnAndMirroringOfTheMatrix) {
+    const std::string plain = MakeScriptedFile("orientation-plain", "mp4",
+                                               FF "-f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 3 " X264 "$OUT");
+    ASSERT_FALSE(plain.empty());
+    UseMediaDetector(true);
+    VideoFrameReader stored;
+    FrameInfo& storedInfo = stored.Open(plain.c_str());
+    ASSERT_TRUE(storedInfo.succeeded);
+    const int w = storedInfo.width, h = storedInfo.height;
+    TempDir dir;
+    struct Turn {
+        int a, b, c, d, rotation;
+    };
+    const Turn turns[] = {{1, 0, 0, 1, 0},   {0, 1, -1, 0, 90}, {-1, 0, 0, -1, 180}, {0, -1, 1, 0, 270},
+                          {-1, 0, 0, 1, -1}, {1, 0, 0, -1, -1}, {0, 1, 1, 0, -1},    {0, -1, -1, 0, -1}};
+    for (const Turn& t : turns) {
+        SCOPED_TRACE(testing::Message() << "matrix " << t.a << " " << t.b << " " << t.c << " " << t.d);
+        const std::string path = WithTrackMatrix(plain, t.a, t.b, t.c, t.d,
+                                                 dir / ("m" + std::to_string(&t - turns) + ".mp4"));
+        ASSERT_FALSE(path.empty());
+        VideoFrameReader reader;
+        FrameInfo& info = reader.Open(path.c_str());
+        ASSERT_TRUE(info.succeeded);
+        const bool swapped = t.a == 0;
+        ASSERT_EQ(info.width, swapped ? h : w);
+        ASSERT_EQ(info.height, swapped ? w : h);
+        EXPECT_EQ(info.mirrored, t.a * t.d - t.b * t.c < 0);
+        if (t.rotation >= 0) {
+            EXPECT_EQ(info.rotation, t.rotation);
+        }
+        const int tx = -std::min({0, t.a * (w - 1), t.c * (h - 1), t.a * (w - 1) + t.c * (h - 1)});
+        const int ty = -std::min({0, t.b * (w - 1), t.d * (h - 1), t.b * (w - 1) + t.d * (h - 1)});
+        for (int32_t n = 0; n < info.frameCount; ++n) {
+            const Bytes want = ReadBlock(stored, storedInfo, n), got = ReadBlock(reader, info, n);
+            const Bytes wantLuma = OurPicture(stored, storedInfo, n, true), gotLuma = OurPicture(reader, info, n, true);
+            ASSERT_FALSE(got.empty());
+            ASSERT_EQ(gotLuma.size(), wantLuma.size());
+            int wrong = 0;
+            for (int q = 0; q < h; ++q) {
+                for (int p = 0; p < w; ++p) {
+                    const int x = t.a * p + t.c * q + tx, y = t.b * p + t.d * q + ty;
+                    wrong += std::memcmp(PictureRow(got, info.width, info.height, y) + 3 * x,
+                                         PictureRow(want, w, h, q) + 3 * p, 3) != 0;
+                    wrong += gotLuma[size_t(y) * size_t(info.width) + size_t(x)] !=
+                             wantLuma[size_t(q) * size_t(w) + size_t(p)];
+                }
+            }
+            EXPECT_EQ(wrong, 0) << "frame " << n;
+        }
+    }
+}
+
 }  // namespace
