@@ -196,7 +196,11 @@ void MediaDetector::SetOpenProgress(IndexProgress progress) {
     if (impl_) impl_->progress = std::move(progress);
 }
 
-bool MediaDetector::SetFilename(const char* path) {
+bool MediaDetector::SetFilename(const char* path) { return Open(path, nullptr, 0); }
+
+bool MediaDetector::SetMemoryFile(const uint8_t* data, size_t size) { return data && Open(nullptr, data, size); }
+
+bool MediaDetector::Open(const char* path, const uint8_t* data, size_t size) {
     if (!impl_) return false;
     try {
         impl_->StopAhead();
@@ -206,7 +210,8 @@ bool MediaDetector::SetFilename(const char* path) {
         impl_->kept.Clear();
         impl_->inOrderRun = 0;
         impl_->error.clear();
-        impl_->open = impl_->source.Open(path, impl_->progress, &impl_->error);
+        impl_->open = data ? impl_->source.OpenMemory(data, size, impl_->progress, &impl_->error)
+                           : impl_->source.Open(path, impl_->progress, &impl_->error);
         if (impl_->open)
             UprightSize(impl_->source.GetOrientation(), impl_->source.Width(), impl_->source.Height(), &impl_->width,
                         &impl_->height);

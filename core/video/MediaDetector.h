@@ -26,6 +26,8 @@ public:
     // Opens path (UTF-8). False when it is no file, has no video stream, none of it decodes or the
     // open was cancelled; the reason is in LastError.
     bool SetFilename(const char* path);
+    // The same for a file held in memory (it stays the caller's while the detector is open).
+    bool SetMemoryFile(const uint8_t* data, size_t size);
 
     double FrameRate() const;     // frames per second; 0 when nothing is open
     double StreamLength() const;  // seconds from the first picture to the end of the last
@@ -73,6 +75,8 @@ public:
     Counters GetCounters() const;
 
 private:
+    bool Open(const char* path, const uint8_t* data, size_t size);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -73,9 +73,18 @@ void MediaSource::Close() {
     codec_ = nullptr;
     if (threaded_) avcodec_free_context(&threaded_);
     if (single_) avcodec_free_context(&single_);
-    if (format_) avformat_close_input(&format_);
+    CloseDemuxer();
     if (packet_) av_packet_free(&packet_);
     streamIndex_ = -1;
+}
+
+void MediaSource::CloseDemuxer() {
+    if (format_) avformat_close_input(&format_);
+    // Our own I/O is ours to free: FFmpeg leaves it alone.
+    if (io_) {
+        av_freep(&io_->buffer);
+        avio_context_free(&io_);
+    }
 }
 
 void MediaSource::ResetDecoding() {
@@ -89,7 +98,54 @@ void MediaSource::ResetDecoding() {
     if (single_) avcodec_flush_buffers(single_);
 }
 
+namespace {
+
+// Reading a file held in memory, for FFmpeg's I/O.
+int ReadMemory(void* opaque, uint8_t* buffer, int size) {
+    auto* file = static_cast<MediaSource::MemoryFile*>(opaque);
+    if (file->pos >= int64_t(file->size)) return AVERROR_EOF;
+    const int n = int(std::min<int64_t>(size, int64_t(file->size) - file->pos));
+    std::memcpy(buffer, file->data + file->pos, size_t(n));
+    file->pos += n;
+    return n;
+}
+
+int64_t SeekMemory(void* opaque, int64_t offset, int whence) {
+    auto* file = static_cast<MediaSource::MemoryFile*>(opaque);
+    int64_t base = 0;
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE: return int64_t(file->size);
+    case SEEK_SET: base = 0; break;
+    case SEEK_CUR: base = file->pos; break;
+    case SEEK_END: base = int64_t(file->size); break;
+    default: return AVERROR(EINVAL);
+    }
+    if (offset > int64_t(file->size) - base || offset < -base) return AVERROR(EINVAL);
+    file->pos = base + offset;
+    return file->pos;
+}
+
+}  // namespace
+
 bool MediaSource::OpenDemuxer(const char* path, std::string* error) {
+    if (memory_.data) {
+        // The file is in memory: FFmpeg reads it through callbacks of ours.
+        constexpr int kBufferSize = 32768;
+        memory_.pos = 0;
+        format_ = avformat_alloc_context();
+        uint8_t* buffer = format_ ? static_cast<uint8_t*>(av_malloc(kBufferSize)) : nullptr;
+        io_ = buffer ? avio_alloc_context(buffer, kBufferSize, 0, &memory_, ReadMemory, nullptr, SeekMemory) : nullptr;
+        if (!io_) {
+            av_free(buffer);
+            avformat_free_context(format_);
+            format_ = nullptr;
+            if (error) *error = "out of memory";
+            return false;
+        }
+        format_->pb = io_;
+        format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        path = nullptr;
+    }
     int r = avformat_open_input(&format_, path, nullptr, nullptr);
     if (r < 0) {
         format_ = nullptr;
@@ -154,16 +210,33 @@ AVCodecContext* MediaSource::OpenDecoder(bool frameThreads, std::string* error) 
     return codec;
 }
 
+bool MediaSource::OpenMemory(const uint8_t* data, size_t size, const IndexProgress& progress, std::string* error) {
+    Close();
+    if (!data) {
+        if (error) *error = "no file";
+        return false;
+    }
+    memory_ = MemoryFile{data, size, 0};
+    const bool opened = OpenInput(nullptr, progress, error);
+    if (!opened) memory_ = MemoryFile{};
+    return opened;
+}
+
 bool MediaSource::Open(const char* path, const IndexProgress& progress, std::string* error) {
     Close();
-    index_.reset();
-    damagedStarts_.clear();
-    indexFromCache_ = false;
+    memory_ = MemoryFile{};
     if (!path || !*path) {
         if (error) *error = "no file name";
         return false;
     }
-    path_ = path;
+    return OpenInput(path, progress, error);
+}
+
+bool MediaSource::OpenInput(const char* path, const IndexProgress& progress, std::string* error) {
+    index_.reset();
+    damagedStarts_.clear();
+    indexFromCache_ = false;
+    path_ = path ? path : "";
     if (!OpenDemuxer(path, error) || !(threaded_ = OpenDecoder(true, error))) {
         Close();
         return false;
@@ -181,7 +254,8 @@ bool MediaSource::Open(const char* path, const IndexProgress& progress, std::str
                        ? OrientationFromMatrix(reinterpret_cast<const int32_t*>(matrix))
                        : Orientation();
 
-    const std::string key = IndexCacheKey(path, streamIndex_);
+    // A file in memory has no name to keep its index under.
+    const std::string key = path ? IndexCacheKey(path, streamIndex_) : std::string();
     index_ = FindCachedIndex(key);
     indexFromCache_ = index_ != nullptr;
     if (!index_ && !BuildIndex(progress, error)) {
@@ -479,10 +553,10 @@ bool MediaSource::LandAt(int32_t packet) {
 
 bool MediaSource::Reopen() {
     const int stream = streamIndex_;
-    if (format_) avformat_close_input(&format_);
+    CloseDemuxer();
     std::string ignored;
     if (!OpenDemuxer(path_.c_str(), &ignored) || streamIndex_ != stream) {
-        if (format_) avformat_close_input(&format_);
+        CloseDemuxer();
         streamIndex_ = stream;
         return false;
     }

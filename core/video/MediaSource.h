@@ -21,6 +21,7 @@ extern "C" {
 #include "video/MediaOrientation.h"
 
 struct AVFormatContext;
+struct AVIOContext;
 struct AVCodecContext;
 struct AVPacket;
 
@@ -47,6 +48,14 @@ public:
     // Opens the file's best video stream, finds or builds its picture index and decodes its first
     // picture. progress (may be empty) hears how far the index is and can cancel. False with a reason.
     bool Open(const char* path, const IndexProgress& progress, std::string* error);
+    // The same for a file held in memory (data stays the caller's until Close); its index is not kept.
+    bool OpenMemory(const uint8_t* data, size_t size, const IndexProgress& progress, std::string* error);
+
+    struct MemoryFile {
+        const uint8_t* data = nullptr;
+        size_t size = 0;
+        int64_t pos = 0;
+    };
 
     // Size of the pictures as stored (before turning them upright).
     int32_t Width() const { return width_; }
@@ -76,7 +85,9 @@ public:
     bool IndexFromCache() const { return indexFromCache_; }
 
 private:
+    bool OpenInput(const char* path, const IndexProgress& progress, std::string* error);
     bool OpenDemuxer(const char* path, std::string* error);
+    void CloseDemuxer();
     AVCodecContext* OpenDecoder(bool frameThreads, std::string* error);
     bool BuildIndex(const IndexProgress& progress, std::string* error);
     bool CheckDecodedOrder(MediaIndex* index);
@@ -93,6 +104,8 @@ private:
     bool UseFrameThreads(bool on);
 
     std::string path_;
+    MemoryFile memory_;          // the file when it is held in memory
+    AVIOContext* io_ = nullptr;  // our reading of it
     AVFormatContext* format_ = nullptr;
     AVCodecContext* threaded_ = nullptr;  // frame threads: clean streams
     AVCodecContext* single_ = nullptr;    // one thread: groups with damaged pictures, made when needed

@@ -68,37 +68,7 @@ FrameInfo& VideoFrameReader::Open(const char* path) {
         return info;
     }
 
-    if (info.useMediaDetector) {
-        try {
-            detector = std::make_unique<MediaDetector>();
-        } catch (...) {
-            detector.reset();
-        }
-        if (!detector) return info;
-        // A failed open leaves the detector in place (the caller closes), its error copied for after Close.
-        const auto fail = [this](const char* otherwise) -> FrameInfo& {
-            lastError = detector->LastError().empty() ? otherwise : detector->LastError();
-            return info;
-        };
-        detector->SetOpenProgress(openProgress);
-        detector->SetStepBackMemory(stepBackMemory);
-        detector->SetFilename(path);
-        info.framesPerSecond = detector->FrameRate();
-        if (info.framesPerSecond < 1e-30) return fail("the video stream has no frame rate");
-        info.framePeriod = info.framesPerSecond > 0 ? 1.0 / info.framesPerSecond : 1.0 / 30.0;
-        info.streamLength = detector->StreamLength();
-        int32_t width = 0, height = 0;
-        if (!detector->GetVideoFormat(&width, &height) || !FrameSizeAllowed(width, height)) return fail("");
-        info.width = width;
-        info.height = height;
-        info.frameCount = detector->FrameCount();
-        const Orientation orientation = detector->GetOrientation();
-        info.rotation = orientation.Rotation();
-        info.mirrored = orientation.Mirrored();
-        std::free(ReadFrame(info, 0));  // warm-up
-        info.succeeded = true;
-        return info;
-    }
+    if (info.useMediaDetector) return OpenMedia(path, nullptr, 0);
 
     // Our own AVI reader: uncompressed frames by number.
     aviFile = AviReader::OpenFile(path);
@@ -119,6 +89,52 @@ FrameInfo& VideoFrameReader::Open(const char* path) {
         info.succeeded = true;
         break;
     }
+    return info;
+}
+
+FrameInfo& VideoFrameReader::OpenMemory(const uint8_t* data, size_t size) {
+    Release();
+    info = FrameInfo();
+    lastError.clear();
+    info.useMediaDetector = true;
+    if (!data) return info;
+    return OpenMedia(nullptr, data, size);
+}
+
+// Opens through the media detector: path, or the file held in data.
+FrameInfo& VideoFrameReader::OpenMedia(const char* path, const uint8_t* data, size_t size) {
+    try {
+        detector = std::make_unique<MediaDetector>();
+    } catch (...) {
+        detector.reset();
+    }
+    if (!detector) return info;
+    // A failed open leaves the detector in place (the caller closes), its error copied for after Close.
+    const auto fail = [this](const char* otherwise) -> FrameInfo& {
+        lastError = detector->LastError().empty() ? otherwise : detector->LastError();
+        return info;
+    };
+    detector->SetOpenProgress(openProgress);
+    detector->SetStepBackMemory(stepBackMemory);
+    if (data) {
+        detector->SetMemoryFile(data, size);
+    } else {
+        detector->SetFilename(path);
+    }
+    info.framesPerSecond = detector->FrameRate();
+    if (info.framesPerSecond < 1e-30) return fail("the video stream has no frame rate");
+    info.framePeriod = info.framesPerSecond > 0 ? 1.0 / info.framesPerSecond : 1.0 / 30.0;
+    info.streamLength = detector->StreamLength();
+    int32_t width = 0, height = 0;
+    if (!detector->GetVideoFormat(&width, &height) || !FrameSizeAllowed(width, height)) return fail("");
+    info.width = width;
+    info.height = height;
+    info.frameCount = detector->FrameCount();
+    const Orientation orientation = detector->GetOrientation();
+    info.rotation = orientation.Rotation();
+    info.mirrored = orientation.Mirrored();
+    std::free(ReadFrame(info, 0));  // warm-up
+    info.succeeded = true;
     return info;
 }
 

@@ -51,6 +51,9 @@ public:
     void SetStepBackMemory(int64_t bytes);
     // Always returns info; the caller tests info.succeeded. path is UTF-8.
     FrameInfo& Open(const char* path);
+    // Open for a file held in memory, through the media detector only (for fuzzing the media path);
+    // data stays the caller's until Close.
+    FrameInfo& OpenMemory(const uint8_t* data, size_t size);
     // A fresh std::malloc'd frame block owned by the caller (free with std::free), or null.
     uint8_t* ReadFrame(FrameInfo& frameInfo, int32_t frameIndex);
     // The same frame block as ReadFrame, but it stays the reader's, valid until its next read or Close.
@@ -110,4 +113,5 @@ private:
     int64_t stepBackMemory = 0;
 
     void Release();
+    FrameInfo& OpenMedia(const char* path, const uint8_t* data, size_t size);
 };

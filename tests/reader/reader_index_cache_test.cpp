@@ -73,9 +73,9 @@ TEST_F(IndexCacheTest, ReusedRefusedWhenDamagedRebuiltWhenChangedBoundedAndOff) 
     for (const auto& damage : std::vector<std::function<void(Bytes&)>>{
              [](Bytes& b) { b[b.size() / 2] ^= 0x40; },  // a flipped bit
              [](Bytes& b) { b.resize(b.size() - 9); },   // cut short
-             [](Bytes& b) { b.assign(100, 'x'); },        // foreign
-             [](Bytes& b) { b.clear(); },                 // empty
-             [](Bytes& b) { b[6] ^= 1; },                 // a key for another file
+             [](Bytes& b) { b.assign(100, 'x'); },       // foreign
+             [](Bytes& b) { b.clear(); },                // empty
+             [](Bytes& b) { b[6] ^= 1; },                // a key for another file
          }) {
         Bytes bytes = good;
         damage(bytes);
@@ -184,6 +184,26 @@ TEST_F(IndexCacheTest, PicturesKeptForSteppingBackAreExactAndBounded) {
             EXPECT_LE(c.decoded, 2 * info.frameCount + 8);
         }
     }
+}
+
+// A file held in memory (as the fuzzer gives it) reads as the same file on disk, and no index of it is kept.
+TEST_F(IndexCacheTest, AFileInMemoryReadsAsOnDisk) {
+    for (TestVideo kind : {TestVideo::H264Mp4, TestVideo::Interlaced, TestVideo::MjpegAvi}) {
+        SCOPED_TRACE(Info(kind).name);
+        const Bytes bytes = ReadFileBytes(TestVideoPath(kind));
+        ASSERT_FALSE(bytes.empty());
+        VideoFrameReader disk, memory;
+        FrameInfo& a = disk.Open(TestVideoPath(kind).c_str());
+        FrameInfo& b = memory.OpenMemory(bytes.data(), bytes.size());
+        ASSERT_TRUE(a.succeeded && b.succeeded) << memory.LastError();
+        ASSERT_EQ(a.frameCount, b.frameCount);
+        for (int32_t n = b.frameCount - 1; n >= 0; n -= 3) EXPECT_EQ(ReadBlock(memory, b, n), ReadBlock(disk, a, n));
+    }
+    const Bytes junk(5000, 'x');
+    VideoFrameReader reader;
+    EXPECT_FALSE(reader.OpenMemory(junk.data(), junk.size()).succeeded);
+    EXPECT_FALSE(reader.LastError().empty());
+    EXPECT_EQ(Entries().size(), 3u) << "the three files on disk only";
 }
 
 // A picture the decoder reports damaged is decoded again on one thread: its pixels are the same
