@@ -233,6 +233,7 @@ bool MediaSource::Open(const char* path, const IndexProgress& progress, std::str
 }
 
 bool MediaSource::OpenInput(const char* path, const IndexProgress& progress, std::string* error) {
+    atStart_ = false;
     index_.reset();
     damagedStarts_.clear();
     indexFromCache_ = false;
@@ -265,8 +266,10 @@ bool MediaSource::OpenInput(const char* path, const IndexProgress& progress, std
     if (!indexFromCache_) StoreIndex(key, index_);
     frameRate_ = index_->nominalRate;
 
-    // The first picture gives the true picture size.
-    if (index_->PictureCount() == 0 || !SeekTo(0) || PeekIndex() == INT32_MAX) {
+    // The first picture gives the true picture size. Building the index may have left it decoded.
+    const bool decoded = atStart_ && havePending_ && pending_.index == 0;
+    atStart_ = false;
+    if (index_->PictureCount() == 0 || (!decoded && !SeekTo(0)) || PeekIndex() == INT32_MAX) {
         if (error) *error = "no picture of the video stream decodes";
         Close();
         return false;
@@ -322,7 +325,7 @@ bool MediaSource::BuildIndex(const IndexProgress& progress, std::string* error) 
     }
     index->nominalRate = ChooseFrameRate(format_, streamIndex_, headerRate_, *index);
     index_ = index;
-    ResetDecoding();
+    if (!atStart_) ResetDecoding();
     return true;
 }
 
@@ -349,8 +352,6 @@ bool MediaSource::CheckDecodedOrder(MediaIndex* index) {
             expected = got + 1;
         }
     };
-    // Head: nothing before the first picture out.
-    if (!decodeFrom(0, 0, 0, false)) return false;
     // Joins of pieces whose clocks differ (MPEG-TS only): from the key frame before to the first after.
     const AVFormatContext* format = format_;
     if (format->iformat && (format->iformat->flags & AVFMT_TS_DISCONT)) {
@@ -385,6 +386,20 @@ bool MediaSource::CheckDecodedOrder(MediaIndex* index) {
     const int32_t tailFrom = index->packets[size_t(lastKey)].picture;
     if (tailPackets <= kTailCheckPackets && tailBytes <= kTailCheckBytes && tailFrom >= 0) {
         if (!decodeFrom(lastKey, tailFrom, INT32_MAX, true)) return false;
+    }
+    // Head, last: nothing before the first picture out. When that is picture 0, decoding stays there
+    // and the open shows it without decoding it again.
+    const size_t dropsBefore = drop.size();
+    if (PositionAtPacket(0, -1)) {
+        SourceFrame first;
+        const bool more = DecodeOne(&first);
+        if (outOfOrder_) return false;
+        for (int32_t p = 0; more && p < first.index; ++p) drop.push_back(p);
+        if (more && first.index == 0) {
+            pending_ = std::move(first);
+            havePending_ = true;
+            atStart_ = drop.size() == dropsBefore;
+        }
     }
     std::sort(drop.begin(), drop.end());
     drop.erase(std::unique(drop.begin(), drop.end()), drop.end());

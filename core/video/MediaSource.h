@@ -134,6 +134,7 @@ private:
     int32_t orderNext_ = 0;        // counting identity: the number of the next frame out
     int32_t floor_ = -1;           // lastShown_ where decoding started
     bool outOfOrder_ = false;      // a picture came out after a later one
+    bool atStart_ = false;         // indexing left picture 0 decoded and pending
     bool demuxEnded_ = false;
     bool decoderEnded_ = false;
 
