@@ -6,7 +6,7 @@
 namespace {
 
 constexpr char kMagic[8] = {'T', 'S', 'X', 'I', 'D', 'X', '\r', '\n'};
-constexpr uint32_t kFormatVersion = 2;
+constexpr uint32_t kFormatVersion = 3;
 constexpr size_t kPaletteBytes = 1024;
 
 uint64_t Fnv1a(const char* data, size_t size) {
@@ -93,11 +93,20 @@ bool MediaIndex::Finish() {
         if (i > 0 && times[size_t(i)] < times[size_t(i) - 1]) return false;
         packets[size_t(k)].picture = i;
     }
+    anchors_.clear();
     try {
-        if (identity == FrameIdentity::Position) {
-            byPosition_.reserve(packets.size());
-            for (int32_t k = 0; k < packetCount; ++k)
-                if (!byPosition_.emplace(packets[size_t(k)].pos, k).second || packets[size_t(k)].pos < 0) return false;
+        // Positions of exactly one packet tell packets apart; every packet needs one for Position.
+        byPosition_.reserve(packets.size());
+        std::vector<int64_t> shared;
+        for (int32_t k = 0; k < packetCount; ++k) {
+            const int64_t pos = packets[size_t(k)].pos;
+            if (pos >= 0 && !byPosition_.emplace(pos, k).second) shared.push_back(pos);
+        }
+        for (int64_t pos : shared) byPosition_.erase(pos);
+        if (identity == FrameIdentity::Position && byPosition_.size() != packets.size()) return false;
+        for (int32_t k = 0; k < packetCount; ++k) {
+            auto it = byPosition_.find(packets[size_t(k)].pos);
+            if (it != byPosition_.end() && it->second == k) anchors_.push_back(k);
         }
         for (int32_t k = 0; k < packetCount; ++k)
             if (packets[size_t(k)].flags & kPacketKey) keyPackets_.push_back(k);
@@ -112,6 +121,18 @@ bool MediaIndex::Finish() {
 int32_t MediaIndex::PacketAtPosition(int64_t pos) const {
     auto it = byPosition_.find(pos);
     return it == byPosition_.end() ? -1 : it->second;
+}
+
+int32_t MediaIndex::PacketMatching(int64_t pos, int32_t size, int64_t dts, int64_t pts) const {
+    const int32_t k = PacketAtPosition(pos);
+    if (k < 0) return -1;
+    const IndexPacket& p = packets[size_t(k)];
+    return p.size == size && p.dts == dts && p.pts == pts ? k : -1;
+}
+
+int32_t MediaIndex::AnchorAtOrBefore(int32_t packet) const {
+    auto it = std::upper_bound(anchors_.begin(), anchors_.end(), packet);
+    return it == anchors_.begin() ? -1 : *(it - 1);
 }
 
 int32_t MediaIndex::PictureAtPosition(int64_t pos) const {
@@ -211,6 +232,7 @@ std::string MediaIndex::Serialize() const {
         w.I64(p.pos);
         w.I64(p.dts);
         w.I64(p.pts);
+        w.U32(uint32_t(p.size));
         w.U8(p.flags);
     }
     for (size_t i = 0; i < pictures.size(); ++i) {
@@ -227,7 +249,7 @@ std::string MediaIndex::Serialize() const {
 }
 
 bool MediaIndex::Parse(const std::string& bytes, MediaIndex* out) {
-    constexpr size_t kPacketBytes = 25, kPictureBytes = 12;
+    constexpr size_t kPacketBytes = 29, kPictureBytes = 12;
     if (bytes.size() < sizeof kMagic + 8 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) return false;
     const size_t body = bytes.size() - 8;
     Reader check(bytes, bytes.size());
@@ -255,7 +277,9 @@ bool MediaIndex::Parse(const std::string& bytes, MediaIndex* out) {
         return false;
     }
     for (IndexPacket& p : index.packets) {
-        if (!r.I64(&p.pos) || !r.I64(&p.dts) || !r.I64(&p.pts) || !r.U8(&p.flags)) return false;
+        uint32_t size = 0;
+        if (!r.I64(&p.pos) || !r.I64(&p.dts) || !r.I64(&p.pts) || !r.U32(&size) || !r.U8(&p.flags)) return false;
+        p.size = int32_t(size);
     }
     for (uint32_t i = 0; i < pictureCount; ++i) {
         uint32_t packet = 0;

@@ -16,6 +16,7 @@ struct IndexPacket {
     int64_t pos = -1;            // byte position in the file; -1 when the demuxer does not tell
     int64_t dts = kNoTimestamp;  // raw stream timestamps
     int64_t pts = kNoTimestamp;
+    int32_t size = 0;
     int32_t picture = -1;  // the picture this packet carries, -1 for none (discarded, empty, not decoded)
     uint8_t flags = 0;     // kPacketKey, kPacketDiscard
 };
@@ -49,8 +50,14 @@ public:
     // agree (a picture naming a packet that does not exist, say).
     bool Finish();
 
-    // The packet read at pos, -1 when none is known there.
+    // The packet read at pos, -1 when none is known there (or several packets claim it).
     int32_t PacketAtPosition(int64_t pos) const;
+    // The index's packet that a packet just read is: found by its position, and its size and
+    // timestamps the same (a demuxer that starts reading in the middle of a picture may hand out the
+    // rest of it at the same position). -1 when it is none of them.
+    int32_t PacketMatching(int64_t pos, int32_t size, int64_t dts, int64_t pts) const;
+    // The last packet at or before packet that a byte position tells apart; -1 when none.
+    int32_t AnchorAtOrBefore(int32_t packet) const;
     // The picture a decoded frame shows, from the byte position of its packet; -1 when none.
     int32_t PictureAtPosition(int64_t pos) const;
     // The key packet to start decoding at so that picture is decoded correctly: the last key packet
@@ -75,7 +82,8 @@ public:
     static bool Parse(const std::string& bytes, MediaIndex* out);
 
 private:
-    std::unordered_map<int64_t, int32_t> byPosition_;  // packet position -> packet
+    std::unordered_map<int64_t, int32_t> byPosition_;  // packet position -> packet, for positions of one packet
+    std::vector<int32_t> anchors_;                     // the packets byPosition_ holds, in order
     std::vector<int32_t> keyPackets_;                  // decoding order
     std::vector<int32_t> keyPictures_;                 // presentation order
 };

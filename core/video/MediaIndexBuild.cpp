@@ -61,6 +61,7 @@ IndexPass ReadPacketIndex(AVFormatContext* format, int stream, const IndexProgre
             p.pos = packet->pos;
             p.dts = packet->dts == AV_NOPTS_VALUE ? kNoTimestamp : packet->dts;
             p.pts = packet->pts == AV_NOPTS_VALUE ? kNoTimestamp : packet->pts;
+            p.size = packet->size;
             if (packet->flags & AV_PKT_FLAG_KEY) p.flags |= kPacketKey;
             if (packet->flags & AV_PKT_FLAG_DISCARD) p.flags |= kPacketDiscard;
             if (packet->size <= 0) p.flags |= kPacketEmpty;

@@ -50,6 +50,12 @@ int ChooseStream(AVFormatContext* format) {
     return best;
 }
 
+// The index's packet that a packet read now is, or -1.
+int32_t Identify(const MediaIndex& index, const AVPacket* packet) {
+    return index.PacketMatching(packet->pos, packet->size, packet->dts == AV_NOPTS_VALUE ? kNoTimestamp : packet->dts,
+                                packet->pts == AV_NOPTS_VALUE ? kNoTimestamp : packet->pts);
+}
+
 bool IsDamaged(const AVFrame* frame) {
     return frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT);
 }
@@ -434,20 +440,12 @@ bool MediaSource::DecodeWholeIndex(const IndexProgress& progress, MediaIndex* in
     const bool positioned = frame && PositionAtPacket(0, -1);
     building_ = nullptr;
     if (!positioned) ok = false;
-    int32_t counted = 0;
+    // Every packet sent carries its number; the frame made from it comes back with it.
+    int32_t number = 0;
     const auto take = [&]() {
         while (avcodec_receive_frame(counter, frame) == 0) {
-            int32_t packet = -1;
-            if (index->identity == FrameIdentity::Position) {
-                packet = index->PacketAtPosition(frame->pkt_pos);
-            } else {
-                // No positions to go by: the frames are taken to come in packet order.
-                while (counted < index->PacketCount() &&
-                       (index->packets[size_t(counted)].flags & (kPacketDiscard | kPacketEmpty)))
-                    ++counted;
-                packet = counted < index->PacketCount() ? counted++ : -1;
-            }
-            if (packet >= 0 && index->packets[size_t(packet)].picture == -1) {
+            const int64_t packet = frame->reordered_opaque;
+            if (packet >= 0 && packet < index->PacketCount() && index->packets[size_t(packet)].picture == -1) {
                 index->packets[size_t(packet)].picture = int32_t(order.size());
                 order.push_back(packet);
                 stamps.push_back(frame->best_effort_timestamp);
@@ -456,6 +454,7 @@ bool MediaSource::DecodeWholeIndex(const IndexProgress& progress, MediaIndex* in
         }
     };
     int errors = 0;
+    bool first = true;
     for (uint64_t round = 1; ok; ++round) {
         if (!haveHeldPacket_) {
             const int r = av_read_frame(format_, packet_);
@@ -464,8 +463,11 @@ bool MediaSource::DecodeWholeIndex(const IndexProgress& progress, MediaIndex* in
                 av_packet_unref(packet_);
                 continue;
             }
+            number = index->identity == FrameIdentity::Position ? Identify(*index, packet_) : first ? 0 : number + 1;
         }
+        first = false;
         haveHeldPacket_ = false;
+        counter->reordered_opaque = number;
         const int r = avcodec_send_packet(counter, packet_);
         if (r == AVERROR(EAGAIN)) {
             haveHeldPacket_ = true;  // take frames first, then send it again
@@ -533,13 +535,16 @@ int32_t MediaSource::PictureAtSeconds(double seconds) const {
 
 int32_t MediaSource::PacketNumber(const AVPacket* packet) {
     const MediaIndex* index = building_ ? building_ : index_.get();
-    if (index->identity == FrameIdentity::Position) return index->PacketAtPosition(packet->pos);
-    return nextPacket_;  // counted from where reading started
+    if (index->identity == FrameIdentity::Position) return Identify(*index, packet);
+    return nextPacket_;  // counted from where reading landed
 }
 
-// Reads up to packet `packet` and holds it as the next to send; false when the demuxer passes it by.
-bool MediaSource::LandAt(int32_t packet) {
+// Reads up to packet `packet` and holds it as the next to send: first to the anchor packet, told by its
+// byte position (anchor -1: the first packet read is packet 0), then counting packets. False when the
+// demuxer passes the anchor by.
+bool MediaSource::LandAt(int32_t anchor, int32_t packet) {
     const MediaIndex* index = building_ ? building_ : index_.get();
+    int32_t number = anchor < 0 ? 0 : -1;  // of the packet read next, once known
     for (int again = 0;;) {
         const int r = av_read_frame(format_, packet_);
         if (r == AVERROR(EAGAIN) && ++again < 1000) continue;
@@ -548,10 +553,17 @@ bool MediaSource::LandAt(int32_t packet) {
             av_packet_unref(packet_);
             continue;
         }
-        int32_t number = PacketNumber(packet_);
-        if (index->identity == FrameIdentity::Order) ++nextPacket_;
-        if (number == packet) {
+        if (number < 0) {
+            const int32_t at = Identify(*index, packet_);
+            if (at > anchor) {
+                av_packet_unref(packet_);
+                return false;
+            }
+            if (at == anchor) number = anchor;
+        }
+        if (number >= 0 && number == packet) {
             haveHeldPacket_ = true;
+            heldNumber_ = packet;
             nextPacket_ = packet;
             // The demuxer sent the colour table with the file's first packet only.
             const std::string* palette = index->PaletteAt(packet);
@@ -562,6 +574,7 @@ bool MediaSource::LandAt(int32_t packet) {
             return true;
         }
         av_packet_unref(packet_);
+        if (number >= 0) ++number;
         if (number > packet) return false;
     }
 }
@@ -589,27 +602,28 @@ bool MediaSource::PositionAtPacket(int32_t packet, int32_t lastShown) {
     lastShown_ = lastShown;
     floor_ = lastShown;
     outOfOrder_ = false;
-    orderNext_ = lastShown + 1;
     AVStream* st = format_->streams[streamIndex_];
-    const IndexPacket& target = index->packets[size_t(packet)];
-    const bool byOrder = index->identity == FrameIdentity::Order;
-
-    const auto landed = [&]() {
+    // The demuxer is moved to a packet whose byte position is its own (the packet itself where every
+    // packet has one), found there by it, and read on to the packet wanted.
+    const int32_t anchor = index->AnchorAtOrBefore(packet);
+    const auto landed = [&](int32_t from) {
         avcodec_flush_buffers(codec_);
-        return LandAt(packet);
+        return LandAt(from, packet);
     };
-    if (!byOrder) {
-        if (SeeksByBytes(format_) && target.pos >= 0) {
-            if (av_seek_frame(format_, -1, target.pos, AVSEEK_FLAG_BYTE) >= 0 && landed()) return true;
+    if (anchor >= 0) {
+        const IndexPacket& target = index->packets[size_t(anchor)];
+        if (SeeksByBytes(format_)) {
+            if (av_seek_frame(format_, -1, target.pos, AVSEEK_FLAG_BYTE) >= 0 && landed(anchor)) return true;
         } else if (avformat_index_get_entries_count(st) > 0) {
             // The demuxer's own index entry at or before the packet, found by either timestamp.
             const AVIndexEntry* best = nullptr;
             for (int64_t ts : {target.dts, target.pts}) {
                 if (ts == kNoTimestamp) continue;
                 const AVIndexEntry* e = avformat_index_get_entry_from_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
-                if (e && (target.pos < 0 || e->pos <= target.pos) && (!best || e->pos > best->pos)) best = e;
+                if (e && e->pos <= target.pos && (!best || e->pos > best->pos)) best = e;
             }
-            if (best && av_seek_frame(format_, streamIndex_, best->timestamp, AVSEEK_FLAG_BACKWARD) >= 0 && landed())
+            if (best && av_seek_frame(format_, streamIndex_, best->timestamp, AVSEEK_FLAG_BACKWARD) >= 0 &&
+                landed(anchor))
                 return true;
         }
         // By time, further back each time the demuxer lands after the packet.
@@ -618,21 +632,18 @@ bool MediaSource::PositionAtPacket(int32_t packet, int32_t lastShown) {
         int64_t back = 0;
         for (int attempt = 0; ts != kNoTimestamp && attempt < 4; ++attempt) {
             const int64_t at = ts - back;
-            if (av_seek_frame(format_, streamIndex_, at, AVSEEK_FLAG_BACKWARD) >= 0 && landed()) return true;
+            if (av_seek_frame(format_, streamIndex_, at, AVSEEK_FLAG_BACKWARD) >= 0 && landed(anchor)) return true;
             back = back == 0 ? av_rescale_q(1, AVRational{1, 1}, timeBase_) : back * 8;
         }
     }
-    // From the very start.
-    nextPacket_ = 0;
+    // From the very start, counting packets.
     if (!(format_->iformat->flags & AVFMT_NO_BYTE_SEEK)) {
-        if (av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE) >= 0 && landed()) return true;
-        nextPacket_ = 0;
+        if (av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE) >= 0 && landed(-1)) return true;
     }
     const int64_t lowest = std::numeric_limits<int64_t>::min();
-    if (avformat_seek_file(format_, streamIndex_, lowest, lowest, lowest, 0) >= 0 && landed()) return true;
-    nextPacket_ = 0;
+    if (avformat_seek_file(format_, streamIndex_, lowest, lowest, lowest, 0) >= 0 && landed(-1)) return true;
     if (!Reopen()) return false;
-    return landed();
+    return landed(-1);
 }
 
 bool MediaSource::UseFrameThreads(bool on) {
@@ -655,7 +666,6 @@ bool MediaSource::UseFrameThreads(bool on) {
 }
 
 bool MediaSource::FeedPacket() {
-    const MediaIndex* index = building_ ? building_ : index_.get();
     if (!haveHeldPacket_) {
         for (int again = 0;;) {
             const int r = av_read_frame(format_, packet_);
@@ -664,19 +674,19 @@ bool MediaSource::FeedPacket() {
             if (packet_->stream_index == streamIndex_) break;
             av_packet_unref(packet_);
         }
-        if (index->identity == FrameIdentity::Position) {
-            const int32_t number = index->PacketAtPosition(packet_->pos);
-            if (number >= 0) nextPacket_ = number;
-        }
+        heldNumber_ = PacketNumber(packet_);
+        if (heldNumber_ >= 0) nextPacket_ = heldNumber_;
     }
     haveHeldPacket_ = false;
+    // The frame made from the packet comes back with its number: that tells its picture.
+    codec_->reordered_opaque = heldNumber_;
     const int r = avcodec_send_packet(codec_, packet_);
     if (r == AVERROR(EAGAIN)) {
         haveHeldPacket_ = true;  // the decoder wants its frames taken first
         return true;
     }
     av_packet_unref(packet_);
-    ++nextPacket_;
+    nextPacket_ = (heldNumber_ >= 0 ? heldNumber_ : nextPacket_) + 1;
     return true;
 }
 
@@ -692,9 +702,10 @@ bool MediaSource::DecodeOne(SourceFrame* out) {
         if (r == 0) {
             errors = 0;
             ++decoded_;
-            const int32_t picture = index->identity == FrameIdentity::Position
-                                        ? index->PictureAtPosition(frame->pkt_pos)
-                                        : orderNext_++;
+            const int64_t packet = frame->reordered_opaque;
+            const int32_t picture = packet >= 0 && packet < index->PacketCount()
+                                        ? index->packets[size_t(packet)].picture
+                                        : -1;
             // Frames that are no picture of the index (a discarded packet's), pictures leading the key
             // frame decoding started at, and ones already handed out are passed over.
             if (picture > floor_ && picture <= lastShown_) outOfOrder_ = true;

@@ -98,7 +98,7 @@ private:
     bool FeedPacket();
     int32_t PacketNumber(const AVPacket* packet);
     bool PositionAtPacket(int32_t packet, int32_t lastShown);
-    bool LandAt(int32_t packet);
+    bool LandAt(int32_t anchor, int32_t packet);
     bool Reopen();
     void ResetDecoding();
     bool UseFrameThreads(bool on);
@@ -131,7 +131,7 @@ private:
     bool haveHeldPacket_ = false;  // packet_ holds the next packet to send
     int32_t nextPacket_ = 0;       // number of the next packet to send
     int32_t lastShown_ = -1;       // pictures up to this one are not handed out again
-    int32_t orderNext_ = 0;        // counting identity: the number of the next frame out
+    int32_t heldNumber_ = -1;      // number of the held packet (-1: not in the index)
     int32_t floor_ = -1;           // lastShown_ where decoding started
     bool outOfOrder_ = false;      // a picture came out after a later one
     bool atStart_ = false;         // indexing left picture 0 decoded and pending

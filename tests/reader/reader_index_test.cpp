@@ -1,6 +1,7 @@
 // Frame N is picture N of the decoder's own sequence, on footage with irregular timing: for every file
 // of the table, the frame count is ffprobe's and every frame is pixel for pixel the picture
-// `ffmpeg -fps_mode passthrough` gives, read in ascending, descending and shuffled order.
+// `ffmpeg -fps_mode passthrough` gives, read in ascending, descending and shuffled order. (ffmpeg runs
+// on one thread: a damaged picture is concealed alike then, as the reader conceals it.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -108,6 +109,24 @@ const Row kRows[] = {
      FF "-f lavfi -i testsrc=size=160x120:rate=1000 -vf \"setpts=(round(N*1000/60)+1000*floor(N/75))/1000/TB\" "
         "-fps_mode vfr -frames:v 160 " X264 "$OUT",
      true},
+    {"mpeg2-program-stream-vob", "vob", FF SRC30 " -frames:v 60 -c:v mpeg2video -bf 2 -g 12 -f vob $OUT", false},
+    {"h264-flv", "flv", FF SRC30 " -frames:v 50 " X264 "-g 25 $OUT", true},
+    {"h264-open-gop-mp4", "mp4", FF SRC30 " -frames:v 60 " X264 "-bf 3 -g 25 -x264-params open-gop=1 $OUT", true},
+    {"h264-open-gop-ts", "ts", FF SRC30 " -frames:v 60 " X264 "-bf 3 -g 25 -x264-params open-gop=1 $OUT", false},
+    {"hevc-open-gop-mp4", "mp4",
+     FF SRC30 " -frames:v 50 -c:v libx265 -x265-params log-level=none:keyint=20:open-gop=1 $OUT", true},
+    {"wmv-asf", "wmv", FF SRC30 " -frames:v 50 -c:v wmv2 -f asf $OUT", true},
+    {"vp8-webm", "webm", FF SRC30 " -frames:v 50 -c:v libvpx -g 15 $OUT", true},
+    {"mp4-negative-cts", "mp4", FF SRC30 " -frames:v 50 " X264 "-movflags negative_cts_offsets $OUT", true},
+    {"mov-timescale-600-vfr", "mov",
+     FF SRC30 " -frames:v 50 -vf \"setpts='N/30/TB+if(gt(N,30),0.5/TB,0)'\" -fps_mode passthrough "
+              "-video_track_timescale 600 " X264 "$OUT",
+     true},
+    {"mjpeg-avi-drops", "avi",
+     FF SRC30 " -frames:v 40 -vf \"select='not(eq(mod(n,4),1))'\" -fps_mode passthrough -c:v mjpeg $OUT", false},
+    {"ts-clock-wraps", "ts", FF SRC30 " -frames:v 50 " X264 "-g 20 -output_ts_offset 95442.5 $OUT", false},
+    {"ts-cut-at-the-end", "ts",
+     FF SRC30 " -frames:v 90 " X264 "-g 30 $WORK/a.ts && head -c $((188 * 150)) $WORK/a.ts > $OUT", false},
     {"ts-join-clock-back", "ts", TS_JOIN("20", "3"), false},
     {"ts-join-clock-restart", "ts", TS_JOIN("0", "0"), false},
     {"ts-join-clock-forward", "ts", TS_JOIN("3", "60"), false},
@@ -142,7 +161,11 @@ Reference ReferencePictures(const std::string& path, int width, int height) {
     const int frameBytes = av_image_get_buffer_size(av_get_pix_fmt(format.c_str()), width, height, 1);
     const size_t keep = ref.luma ? size_t(width) * height * (desc->comp[0].depth > 8 ? 2 : 1)
                                  : size_t(width) * height * 3;
-    const Bytes all = FfmpegOutput(path, "-map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " + format);
+    const std::string raw = Scratch("reference.raw");
+    Bytes all;
+    if (RunCommand("ffmpeg -nostdin -v error -y -threads 1 -i " + ShellQuote(path) +
+                   " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " + format + " " + ShellQuote(raw)) == 0)
+        all = ReadFileBytes(raw);
     for (size_t at = 0; frameBytes > 0 && at + size_t(frameBytes) <= all.size(); at += size_t(frameBytes))
         ref.pictures.emplace_back(all.begin() + std::ptrdiff_t(at), all.begin() + std::ptrdiff_t(at + keep));
     return ref;
