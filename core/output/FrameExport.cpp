@@ -410,7 +410,7 @@ std::string ExportOutcomeText(const ExportOutcome& outcome, const std::string& p
 
 std::string OmittedFramesReport(const std::vector<int32_t>& omitted) {
     if (omitted.empty()) return std::string();
-    std::string text = "Frames omitted due to file size limits:\n";
+    std::string text = "Frames that could not be read:\n";
     const size_t shown = std::min(omitted.size(), kReportedNumbers);
     for (size_t i = 0; i < shown; ++i) text += std::to_string(omitted[i]) + "\n";
     if (omitted.size() > shown) text += "... and " + std::to_string(omitted.size() - shown) + " more";

@@ -94,7 +94,7 @@ ExportOutcome CropAndSave(VideoFrameReader& reader, FrameInfo& info, int32_t x1,
 // omitted-frame report and a failed time stamp are told separately).
 std::string ExportOutcomeText(const ExportOutcome& outcome, const std::string& path);
 
-// "Frames omitted due to file size limits:\n" followed by the numbers, a line break after each; past 20
+// "Frames that could not be read:\n" followed by the numbers, a line break after each; past 20
 // numbers the rest is summed up as "... and N more". Empty when nothing was omitted.
 std::string OmittedFramesReport(const std::vector<int32_t>& omitted);
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
@@ -14,6 +15,7 @@
 #include <QProgressBar>
 #include <QUrl>
 #include <QWhatsThis>
+#include <QWindow>
 
 #include "framework/ChildFrame.h"
 #include "framework/DocTemplate.h"
@@ -342,6 +344,15 @@ void CMainFrame::UpdateMenus() {
         if (QAction* a = Action(id)) a->setEnabled(document && view && view->IsCommandEnabled(id));
     }
     UpdateFrameTitle();
+}
+
+void CMainFrame::WaitUntilFramed() {
+    QWindow* window = windowHandle();
+    if (!window) return;
+    QDeadlineTimer deadline(1000);
+    while (!window->isExposed() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QCoreApplication::processEvents();
 }
 
 void CMainFrame::UpdateFrameTitle() {

@@ -40,6 +40,9 @@ public:
     void UpdateRecentFileMenu(const QStringList& files);
     // Caption: the program name, then the active document's title.
     void UpdateFrameTitle();
+    // After show: lets the window system put its frame around the window (a window manager does so
+    // after the window is mapped), so that frameGeometry() is the real one. Waits a second at most.
+    void WaitUntilFramed();
 
     QToolBar* ToolBar() const { return m_wndToolBar; }
     CStatusBar* StatusBar() const { return m_wndStatusBar; }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QPrinter>
@@ -92,6 +93,15 @@ bool CTessaronApp::InitInstance() {
     // Files dropped on the main window are opened.
     m_pMainWnd->setAcceptDrops(true);
 
+    // The settings come first: a file opened from the command line is shown as they say.
+    startDirectory = QDir::currentPath();
+    LoadSettings();
+
+    // Shown before a file opens, so that the window's frame is known when it is sized to the video.
+    m_pMainWnd->show();
+    m_pMainWnd->WaitUntilFramed();
+    FitWindowIntoScreen(m_pMainWnd.get(), m_pMainWnd->size());
+
     // The command line: a file name asks to open it. A file that cannot be opened has been reported
     // by then; the program goes on without it.
     for (int i = 1; i < m_arguments.size(); ++i) {
@@ -100,19 +110,33 @@ bool CTessaronApp::InitInstance() {
         OpenDocumentFile(arg);
         break;
     }
-
-    m_pMainWnd->show();
-
-    startDirectory = QDir::currentPath();
-    SetImageSetIniPath(IniPath());
-    deinterlaceEnabled = static_cast<uint8_t>(ReadDeinterlaceFlag(IniPath().toUtf8().toStdString()));
-    fitLargeVideos = ReadFitLargeVideos(IniPath().toUtf8().toStdString());
     return true;
+}
+
+QString CTessaronApp::ConfigFolder() {
+    // An XDG_CONFIG_HOME that is not an absolute path is to be ignored.
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/tessaron");
+}
+
+void CTessaronApp::LoadSettings() {
+    const QString ini = IniPath();
+    const QString left = startDirectory + QLatin1Char('/') + QString::fromLatin1(kIniFileName);
+    QDir().mkpath(ConfigFolder());
+    // Earlier versions kept the file in the folder they were started from: taken over once.
+    bool readLeft = false;
+    if (!QFileInfo::exists(ini) && QFileInfo(left).isFile() && QFileInfo(left).absoluteFilePath() != ini)
+        readLeft = !QFile::copy(left, ini);  // a settings folder that cannot be written: read it where it is
+    SetImageSetIniPath(ini);
+    const std::string path = (readLeft ? left : ini).toUtf8().toStdString();
+    deinterlaceEnabled = static_cast<uint8_t>(ReadDeinterlaceFlag(path));
+    fitLargeVideos = ReadFitLargeVideos(path);
 }
 
 int CTessaronApp::Run() { return QApplication::exec(); }
 
-QString CTessaronApp::IniPath() const { return startDirectory + QLatin1Char('/') + QString::fromLatin1(kIniFileName); }
+QString CTessaronApp::IniPath() const { return ConfigFolder() + QLatin1Char('/') + QString::fromLatin1(kIniFileName); }
 
 void CTessaronApp::ShowPreferences() {
     std::string iniPath = IniPath().toUtf8().toStdString();

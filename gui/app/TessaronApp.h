@@ -39,9 +39,13 @@ public:
     CDocument* OpenDocumentFile(const QString& path);
     void OpenRecentFile(int index);
 
-    // Working directory at start-up; the INI file lives there.
+    // Working directory at start-up. A Tessaron.ini found there is taken over once, when there is no
+    // settings file of the user's own yet.
     QString startDirectory;
+    // The settings file: $XDG_CONFIG_HOME/tessaron/Tessaron.ini (~/.config/tessaron/ by default), the
+    // same wherever the program is started from.
     QString IniPath() const;
+    static QString ConfigFolder();
 
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
     CDocTemplate* DocTemplate() const { return m_pDocTemplate.get(); }
@@ -58,6 +62,9 @@ public:
 
 private:
     void LoadStdProfileSettings();
+    // Reads the preferences from the settings file, importing the working directory's file first when
+    // the user has none yet.
+    void LoadSettings();
     void SaveRecentFileList() const;
 
     std::unique_ptr<QApplication> m_ownedApplication;

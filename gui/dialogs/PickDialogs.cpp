@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -80,9 +81,20 @@ void StorePickSettings(const PickSettings& s) {
     Write("minRelative", Number(s.minRelative));
 }
 
-ImageSaveChoices LoadImageSaveChoices() {
+QString DefaultImageFolder(const QString& videoPath) {
+    if (videoPath.isEmpty()) return QDir::currentPath();
+    const QFileInfo video(videoPath);
+    return video.absolutePath() + QLatin1Char('/') + video.completeBaseName() + QStringLiteral("_frames");
+}
+
+ImageSaveChoices LoadImageSaveChoices(const QString& videoPath) {
     ImageSaveChoices c;
-    c.folder = QString::fromUtf8(Read("folder", QDir::currentPath().toUtf8().toStdString()));
+    // The last folder used, unless it was another video's own folder of frames: then this video's.
+    const QString fallback = DefaultImageFolder(videoPath);
+    c.folder = QString::fromUtf8(Read("folder", std::string()));
+    if (c.folder.isEmpty() || (QFileInfo(c.folder).fileName().endsWith(QStringLiteral("_frames")) &&
+                               QFileInfo(c.folder).absoluteFilePath() != fallback))
+        c.folder = fallback;
     if (!ParseImageFormat(Read("format", "png"), &c.encoding.format)) c.encoding.format = ImageFormat::Png;
     c.encoding.jpegQuality = ReadInt("jpegQuality", 95, 1, 100);
     c.encoding.tiffDeflate = ReadInt("tiffDeflate", 0, 0, 1) != 0;

@@ -28,10 +28,13 @@ struct ImageSaveChoices {
     bool useBox = false;
 };
 
-// The choices as last kept (defaults: the best frame of every second; PNG into the current folder).
+// The choices as last kept (defaults: the best frame of every second; PNG into <stem>_frames beside
+// the video). The folder is the last one used, but a "..._frames" folder of another video gives way to
+// this video's own.
 PickSettings LoadPickSettings();
 void StorePickSettings(const PickSettings& settings);
-ImageSaveChoices LoadImageSaveChoices();
+QString DefaultImageFolder(const QString& videoPath);
+ImageSaveChoices LoadImageSaveChoices(const QString& videoPath = QString());
 void StoreImageSaveChoices(const ImageSaveChoices& choices);
 
 class CheckBestDialog : public QDialog {

@@ -259,6 +259,7 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
     connect(m_saveImagesButton, &QPushButton::clicked, this, &SelectVideoFrames::OnSaveImages);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_scoreBox, &QComboBox::activated, this, [this] { StoreScoreChoice(); });
+    connect(m_scoreBox, &QComboBox::currentIndexChanged, this, [this] { ShowScoreChoice(); });
     connect(m_boxOnlyCheck, &QCheckBox::clicked, this, [this](bool on) {
         m_boxOnly = on;
         StoreScoreChoice();
@@ -352,7 +353,10 @@ bool SelectVideoFrames::OnInitDialog() {
     }
     m_boxOnlyCheck->setEnabled(m_boxAvailable);
     m_boxOnlyCheck->setChecked(m_boxOnly);
+    ShowScoreChoice();
     FillFrameList();
+    // The list opens at the frame the video shows.
+    if (m_viewFrame >= 0) CaretToFrame(m_viewFrame);
     RefreshScores();
 
     // The quality kept from the last opening, shown as the encoder will use it.
@@ -532,12 +536,20 @@ void SelectVideoFrames::OnPlotRange(int first, int last) {
     OnFrameListChange();
 }
 
-void SelectVideoFrames::CaretToFirstItem() {
-    if (m_frameList.GetCount() == 0) return;
-    const QModelIndex first = m_frameList.model()->index(0, 0);
-    m_frameList.setCurrentIndex(first);
-    m_frameList.scrollTo(first);
-    m_displayedFrame = m_frameList.Model()->Frame(0);
+void SelectVideoFrames::CaretToFrame(int frame) {
+    const FrameListModel& model = *m_frameList.Model();
+    if (model.rowCount() == 0) return;
+    int row = 0;
+    for (int i = 0; i < model.rowCount(); ++i) {
+        if (model.Frame(i) == frame) {
+            row = i;
+            break;
+        }
+    }
+    const QModelIndex item = model.index(row);
+    m_frameList.setCurrentIndex(item);
+    m_frameList.scrollTo(item);
+    m_displayedFrame = model.Frame(row);
     m_plot->SetCurrentFrame(m_displayedFrame);
     SetStatusText(QString::asprintf("Displaying frame:  %d", m_displayedFrame));
 }
@@ -546,7 +558,7 @@ void SelectVideoFrames::OnNormal() {
     m_orderReset = 0;
     Send(UWM_ORDER_ORIGINAL, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
     FillFrameList();
-    CaretToFirstItem();
+    CaretToFrame(0);
     if (!m_orderReset) setWindowTitle(QString::fromLatin1(kCaptionOriginal));
     m_orderCaption = windowTitle();
     m_orderReset = 0;
@@ -556,9 +568,10 @@ void SelectVideoFrames::OnNormal() {
 
 void SelectVideoFrames::OnSort() {
     m_orderReset = 0;
-    Send(UWM_SORT_JPEG_SIZE, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
+    // The frame the view shows afterwards: the best one, or after a terminated sort the one it showed before.
+    const LRESULT shown = Send(UWM_SORT_JPEG_SIZE, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
     FillFrameList();
-    CaretToFirstItem();
+    CaretToFrame(static_cast<int>(shown) - 1);
     ShowOrderCaption();
     m_orderReset = 0;
     RefreshScores();
@@ -567,10 +580,19 @@ void SelectVideoFrames::OnSort() {
 }
 
 void SelectVideoFrames::ShowOrderCaption() {
-    setWindowTitle(QString::fromLatin1(m_orderReset                      ? kCaptionOriginal
-                                       : Score() == ScoreKind::Sharpness ? kCaptionSortedSharpness
-                                                                         : kCaptionSorted));
+    // A terminated sort left the order as it was, and its caption with it.
+    if (m_orderReset) return;
+    setWindowTitle(QString::fromLatin1(Score() == ScoreKind::Sharpness ? kCaptionSortedSharpness : kCaptionSorted));
     m_orderCaption = windowTitle();
+}
+
+void SelectVideoFrames::ShowScoreChoice() {
+    const bool sharpness = Score() == ScoreKind::Sharpness;
+    m_sortGroup->setTitle(sharpness ? QStringLiteral("Apply \"Sharpness\" frame sorting algorithm")
+                                    : QStringLiteral("Apply \"JPEG-size\" frame sorting algorithm"));
+    // The quality counts for the JPEG size only.
+    m_qualitySpin->setEnabled(!sharpness);
+    m_qualityLabel->setEnabled(!sharpness);
 }
 
 void SelectVideoFrames::OnView() { Send(UWM_QUALITY_PREVIEW, m_viewButton.isChecked() ? 1 : 0, 1); }
@@ -640,7 +662,7 @@ void SelectVideoFrames::OnSaveImages() {
         return;
     }
     const bool boxAvailable = Send(UWM_EXPORT_IMAGES, 0, 0) != 0;
-    SaveImagesDialog dialog(this, LoadImageSaveChoices(), boxAvailable);
+    SaveImagesDialog dialog(this, LoadImageSaveChoices(m_videoPath), boxAvailable);
     if (AppFramework().DoModal(&dialog) != QDialog::Accepted) return;
     const ImageSaveChoices choices = dialog.Choices();
     StoreImageSaveChoices(choices);

@@ -135,8 +135,12 @@ public:
     // The JPEG quality for scoring and the preview, as set (the view uses its low 8 bits).
     int Quality() const { return m_quality; }
     void SetQuality(int quality) { m_quality = quality; }
-    // A long operation was terminated and put the frame order back into original order.
+    // The sort was terminated: the order, and so the list and its caption, stay as they were.
     void MarkOrderReset() { m_orderReset = 1; }
+    // The frame the view shows, taken at the next opening: the list opens at its item.
+    void SetViewFrame(int frame) { m_viewFrame = frame; }
+    // The video's path, for the folder image sets go to by default.
+    void SetVideoPath(const QString& path) { m_videoPath = path; }
     int OrderReset() const { return m_orderReset; }
     // Original frame number of the caret item.
     int DisplayedFrame() const { return m_displayedFrame; }
@@ -152,7 +156,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    int m_orderReset = 0;                           // a long operation was terminated and reset the order
+    int m_orderReset = 0;                           // the sort was terminated; the order is as it was
+    int m_viewFrame = -1;                           // the frame the view showed when it opened the dialog
+    QString m_videoPath;                            // the view's video
     int m_displayedFrame = 0;                       // original frame number of the caret item
     const std::vector<std::string>* m_pFrameOrder;  // the view's frame order
     int m_checkedCount = 0;                         // checked items
@@ -172,9 +178,11 @@ private:
     // Reads the check marks from the list into the checked arrays, the per-frame marks, the count and
     // the plot.
     void CollectChecks();
-    // After Normal or Sort the view shows the frame at list position 0 (frame 0, or the best frame): the
-    // caret goes there, so what is saved and plotted is what is displayed.
-    void CaretToFirstItem();
+    // The caret goes to the item of frame (the first item when no item has it), so what is saved and
+    // plotted is what the view displays.
+    void CaretToFrame(int frame);
+    // The sort group's caption names the chosen score; the quality is enabled for the JPEG size only.
+    void ShowScoreChoice();
     LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam);
     // The number after "Frame Number" in an item's text, read as atoi reads it.
     static int FrameNumberOf(const QString& text);

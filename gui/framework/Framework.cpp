@@ -10,6 +10,9 @@
 #include <QPrinter>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QWidget>
+#include <algorithm>
 
 #include "framework/StatusBar.h"
 
@@ -35,6 +38,24 @@ QString PatternsForToolkit(const QString& patterns) {
 }
 
 }  // namespace
+
+void FitWindowIntoScreen(QWidget* window, QSize wanted) {
+    if (!window || !window->isWindow() || window->isMaximized() || window->isFullScreen()) return;
+    const QScreen* screen = window->screen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    if (!available.isValid()) {
+        window->resize(wanted);
+        return;
+    }
+    const QSize decoration = (window->frameGeometry().size() - window->size()).expandedTo(QSize(0, 0));
+    wanted = wanted.boundedTo(available.size() - decoration).expandedTo(window->minimumSize());
+    if (wanted != window->size()) window->resize(wanted);
+    const QSize outer = window->size() + decoration;
+    QPoint pos = window->pos();
+    pos.setX(std::max(available.left(), std::min(pos.x(), available.right() + 1 - outer.width())));
+    pos.setY(std::max(available.top(), std::min(pos.y(), available.bottom() + 1 - outer.height())));
+    if (pos != window->pos()) window->move(pos);
+}
 
 QStringList NameFiltersFromFilterString(const QString& filter) {
     QStringList parts = filter.split(QLatin1Char('|'));

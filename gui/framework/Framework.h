@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QSize>
 #include <QString>
 #include <functional>
 
@@ -90,6 +91,11 @@ public:
     bool PrintDialog(QWidget* owner, QPrinter* printer) override;
     bool PageSetupDialog(QWidget* owner, QPrinter* printer) override;
 };
+
+// Gives a top-level window the size wanted, as far as its screen's available area holds it with the
+// window's frame (the real margins once the window system has framed it), and moves it so that the
+// frame lies inside that area.
+void FitWindowIntoScreen(QWidget* window, QSize wanted);
 
 // The application's printer (made on first use), or null when no application has set one up.
 QPrinter* AppPrinter();

@@ -22,6 +22,7 @@ struct ExportCallbacks;
 struct ExportOutcome;
 struct ExportTarget;
 struct FrameInfo;
+struct SortOutcome;
 class VideoFrameReader;
 class SelectVideoFrames;
 class QPainter;
@@ -113,6 +114,9 @@ public:
     void SetBox(int x1, int y1, int x2, int y2);
     // "Frame N of M", the frame's time, its score after a sort and the zoom, for the status bar.
     QString FrameStatusText() const;
+    // The shown frame's score in words, with its place in the sort: "JPEG 52,570 bytes at quality 25,
+    // rank 3 of 500" or "sharpness 812.4, rank 1 of 500"; empty without a finished sort.
+    QString ScoreStatusText() const;
     // Puts FrameStatusText in the status bar when this view's window is the current one.
     void ShowFrameStatus();
 
@@ -124,6 +128,9 @@ public:
     std::vector<std::string> m_frameOrder;  // "%010d %d" keys, one per list position
     std::vector<PickScore> m_pickScores;    // the last sort's scores by frame number, for "Check best..."
     int m_pickQuality = -1;                 // the quality they were scored at; -1: no finished sort
+    std::vector<int> m_pickRanks;           // each frame's place in that sort, from 1; 0: not ranked
+    int m_rankedCount = 0;                  // frames that sort ranked
+    int m_sorting = 0;                      // a sort runs
     ScoreSettings m_pickScoring;            // the score, quality and box they were scored with
     int m_selectorBox[4] = {0, 0, 0, 0};    // the crop box's corners when the selector was last opened
     int m_maxFrameWidth = 0;                // largest outer size of the child frame
@@ -139,7 +146,6 @@ public:
     int m_captureTitle = 1;      // until the first draw has taken m_baseTitle
     int m_imageWidth = 0, m_imageHeight = 0;
     int m_previewOn = 0;                // quality preview on
-    int m_cancelKeepsOrder = 0;         // a terminated loop leaves the frame order as it is (the writes)
     FrameInfo* m_pFrameInfo = nullptr;  // what the reader's Open returned; lives in the reader
     std::unique_ptr<VideoFrameReader> m_pReader;
     uint8_t m_videoOpen = 0;  // the video opened at initial update
@@ -198,6 +204,10 @@ private:
     JpegScore ScoreAndDraw(const uint8_t* pixels, int width, int height, int bytesPerLine, int quality, bool preview);
     // Shows bottom-up rows (or the round trip decoded, when given) as ScoreAndDraw does, with the status.
     void ShowScoredRows(const uint8_t* pixels, int width, int height, int bytesPerLine, CxImage* decoded, bool preview);
+    // The frames the sort could not read, and why it stopped early, told to the user.
+    void ReportSortTrouble(const SortOutcome& outcome);
+    // m_pickRanks and m_rankedCount from the frame order a sort has just made.
+    void TakeRanks();
     // The selector's quality, low 8 bits.
     int ScoringQuality() const;
     // What Sort and "Check best..." rank by: the selector's score and quality, and the crop box drawn
@@ -205,10 +215,12 @@ private:
     ScoreSettings ScoringSettings() const;
     // Runs one of the library's writing loops to path (rounds: its length) under the cancel check with
     // progress texts, and tells the user how it ended.
-    // note: said after what was written (a corrected file name).
+    // note: said after what was written (a corrected file name); failureCaption: the caption of a
+    // failure's message.
     void RunWriteLoop(const QString& path, int rounds, bool crop,
                       const std::function<ExportOutcome(const ExportTarget&, const ExportCallbacks&)>& write,
-                      const QString& note = QString());
+                      const QString& note = QString(),
+                      const QString& failureCaption = QStringLiteral("Cannot create AVI file..."));
     // A chosen output name with the written format's suffix (frame7.png becomes frame7.bmp, take.v2
     // take.v2.avi); asks before replacing a file under the corrected name. False: the user said No.
     bool TakeOutputName(QString* path, const QString& suffix, QString* note);

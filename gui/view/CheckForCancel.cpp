@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "framework/Framework.h"
-#include "dialogs/SelectVideoFrames.h"
 #include "view/CTessaronView.h"
 #include "view/LoopGuard.h"
 
@@ -26,15 +25,9 @@ int CTessaronView::CheckForCancel() {
         if (answer == IDYES)
             framework.MessageBox(this, QStringLiteral("Operation terminated."), QString(), MB_OK | MB_SETFOREGROUND);
         if (qApp) QGuiApplication::restoreOverrideCursor();
-        if (answer == IDYES) {
-            // A terminated sort leaves a partial order behind, which goes back to the original; a
-            // terminated write changes nothing the user arranged.
-            if (!m_cancelKeepsOrder) {
-                BuildOriginalOrder(0, 0);
-                if (m_pSelector) m_pSelector->MarkOrderReset();
-            }
-            result = 0;
-        }
+        // A terminated operation changes nothing the user arranged: each loop keeps the order, the
+        // scores and the frame shown as they were before it began.
+        if (answer == IDYES) result = 0;
     }
 
     ownGuard.reset();

@@ -4,6 +4,8 @@
 // asks for the file name, runs the loop under its cancel check with progress texts and a frame drawn a
 // few times a second, and tells the user how it went.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,7 +13,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPainter>
-#include <QScopedValueRollback>
 
 #include "framework/Document.h"
 #include "framework/Framework.h"
@@ -119,7 +120,7 @@ void CTessaronView::NoteSaved(const QString& path, const QString& what, const QS
 
 void CTessaronView::RunWriteLoop(const QString& path, int rounds, bool crop,
                                  const std::function<ExportOutcome(const ExportTarget&, const ExportCallbacks&)>& write,
-                                 const QString& note) {
+                                 const QString& note, const QString& failureCaption) {
     Framework& framework = AppFramework();
     const std::string utf8 = ToUtf8(path);
     CDocument* doc = GetDocument();
@@ -132,7 +133,6 @@ void CTessaronView::RunWriteLoop(const QString& path, int rounds, bool crop,
     // While the loop runs the view shows a frame of it now and then, drawn straight from the loop's block
     // (the reader reads the few frames it shows whole, the others only as far as the output needs
     // them); afterwards it shows again what it showed before.
-    const QScopedValueRollback keepOrder(m_cancelKeepsOrder, 1);
     const QImage shownBefore = m_frameImage;
     const int drawnBefore = m_drawnFrame;
     bool drew = false;
@@ -194,22 +194,25 @@ void CTessaronView::RunWriteLoop(const QString& path, int rounds, bool crop,
                                              : QStringLiteral("%1 frames").arg(outcome.framesWritten),
                   note);
     }
+    // A write the file system refused for the file's size is told as such; other failures under the
+    // caption of the output.
+    const bool sizeLimit =
+        outcome.stop == ExportStop::WriteFailed && outcome.reason.find(std::strerror(EFBIG)) != std::string::npos;
     switch (outcome.stop) {
-    case ExportStop::Done:
-        if (!outcome.written)
-            framework.MessageBox(this, FromUtf8(ExportOutcomeText(outcome, utf8)), kCannotCreate, MB_OK);
-        break;
     case ExportStop::Cancelled:  // the cancel check has told the user
         break;
+    case ExportStop::Done:
+        if (outcome.written) break;
+        [[fallthrough]];
     case ExportStop::WriteFailed:
     case ExportStop::CreateFailed:
     case ExportStop::Refused:
-        framework.MessageBox(this, FromUtf8(ExportOutcomeText(outcome, utf8)), kCannotCreate, MB_OK);
+        framework.MessageBox(this, FromUtf8(ExportOutcomeText(outcome, utf8)),
+                             sizeLimit ? QStringLiteral("File size limit exceeded") : failureCaption, MB_OK);
         break;
     }
     if (!outcome.omitted.empty())
-        framework.MessageBox(this, FromUtf8(OmittedFramesReport(outcome.omitted)),
-                             QStringLiteral("File size limit exceeded"), MB_OK);
+        framework.MessageBox(this, FromUtf8(OmittedFramesReport(outcome.omitted)), QStringLiteral("Info"), MB_OK);
     // Only a file that was made is to carry the source's time.
     if (!outcome.stampError.empty() && outcome.written)
         framework.MessageBox(this,

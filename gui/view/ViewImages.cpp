@@ -4,6 +4,11 @@
 // as the AVI export, with its progress, cancel check and reports.
 #include <sys/stat.h>
 
+#include <QDir>
+#include <QFileInfo>
+#include <filesystem>
+#include <system_error>
+
 #include "dialogs/PickDialogs.h"
 #include "doc/CTessaronDoc.h"
 #include "framework/Document.h"
@@ -18,8 +23,9 @@ LRESULT CTessaronView::OnCheckBest(WPARAM wParam, LPARAM lParam) {
     if (!settings || !frames || !m_videoOpen || !m_pReader || !m_pFrameInfo) return 0;
     frames->clear();
     // The last sort's scores serve when they were made as the selector now asks.
-    if (m_pickQuality < 0 || !(m_pickScoring == ScoringSettings())) SortByJpegSize(0, 0);
-    if (m_pickQuality < 0) return 0;  // the sort was terminated
+    const ScoreSettings wanted = ScoringSettings();
+    if (m_pickQuality < 0 || !(m_pickScoring == wanted)) SortByJpegSize(0, 0);
+    if (m_pickQuality < 0 || !(m_pickScoring == wanted)) return 0;  // the sort was terminated
     PickSettings pick = *settings;
     pick.score = m_pickScoring.kind;
     *frames = PickFrames(m_pickScores, m_pReader->FrameTimes(), pick);
@@ -50,11 +56,34 @@ LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
                          scored ? WholeScore(m_pickScoring.kind, m_pickScores[size_t(frame)].score) : 0});
     }
 
+    // A folder that is not there yet is made, when the user agrees.
+    const QString caption = QStringLiteral("Cannot save images...");
+    const QFileInfo folder(choices->folder);
+    if (!folder.isDir()) {
+        const QString shown = QDir::toNativeSeparators(choices->folder);
+        if (folder.exists() || folder.isSymLink()) {
+            framework.MessageBox(this, QStringLiteral("%1 is not a folder.").arg(shown), caption, MB_OK);
+            return 0;
+        }
+        if (framework.MessageBox(this, QStringLiteral("The folder %1 does not exist.\nCreate it?").arg(shown),
+                                 QStringLiteral("Save images"), MB_YESNO | MB_ICONQUESTION) != IDYES)
+            return 0;
+        std::error_code failed;
+        std::filesystem::create_directories(std::filesystem::path(choices->folder.toUtf8().toStdString()), failed);
+        if (failed) {
+            framework.MessageBox(
+                this,
+                QStringLiteral("Cannot create the folder %1: %2.").arg(shown, QString::fromLocal8Bit(failed.message())),
+                caption, MB_OK);
+            return 0;
+        }
+    }
+
     // One question for all the files that are there already.
     std::string error;
     const std::vector<std::string> paths = PlannedImagePaths(*m_pReader, *m_pFrameInfo, items, settings, &error);
     if (paths.empty()) {
-        framework.MessageBox(this, QString::fromUtf8(error.c_str()), QStringLiteral("Cannot save images..."), MB_OK);
+        framework.MessageBox(this, QString::fromUtf8(error.c_str()), caption, MB_OK);
         return 0;
     }
     int existing = 0;
@@ -75,7 +104,8 @@ LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
                  [&](const ExportTarget&, const ExportCallbacks& callbacks) {
                      outcome = ExportImageFiles(*m_pReader, *m_pFrameInfo, items, settings, callbacks);
                      return outcome;
-                 });
+                 },
+                 QString(), caption);
     if (outcome.written)
         framework.SetStatusText(QStringLiteral("%1 %2 written to %3")
                                     .arg(outcome.framesWritten)

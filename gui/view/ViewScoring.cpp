@@ -2,7 +2,9 @@
 // quality preview. The scoring and the sort itself live
 // in the library (selector/FrameScore.h, selector/FrameSort.h), shared with tessaron-cli rank; here the
 // view hangs its cancel check, status texts, frame copy, title and drawing on them.
+#include <QLocale>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include "doc/CTessaronDoc.h"
 #include "image/ximage.h"
 #include "output/FrameExport.h"
+#include "selector/FrameOrder.h"
 #include "selector/FrameSort.h"
 #include "dialogs/SelectVideoFrames.h"
 #include "video/FrameBitmap.h"
@@ -223,8 +226,9 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
     }
     framework.BeginWaitCursor();
     if (m_videoOpen && m_pReader && m_pFrameInfo) {
-        // Kept when no frame gets scored; a terminated sort has already made frame 0 current.
-        int unscored = m_currentFrame;
+        // A sort the user ends changes nothing: the order, the scores of the plot and the frame shown
+        // stay as they were. So the new order and scores are made aside and taken only at the end.
+        const int shownBefore = m_currentFrame;
         const int quality = ScoringQuality();
         const ScoreSettings scoring = ScoringSettings();
         // A JPEG sort of whole frames scores and draws in one step (with the preview's round trip); the
@@ -239,17 +243,15 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
         const uint8_t* current = nullptr;
         int32_t currentLength = 0;
         SortOutcome outcome;
-        m_pickQuality = -1;
-        m_pickScores.assign(static_cast<size_t>(std::max(m_pFrameInfo->frameCount, 0)), PickScore{});
+        std::vector<std::string> order;
+        std::vector<PickScore> scores;
+        scores.assign(static_cast<size_t>(std::max(m_pFrameInfo->frameCount, 0)), PickScore{});
         {
+            const QScopedValueRollback sorting(m_sorting, 1);
             LoopGuard guard(this, m_pFrameInfo->frameCount);
             int round = 0;
             SortCallbacks callbacks;
-            callbacks.keepGoing = [&] {
-                if (guard.Round(round++)) return true;
-                unscored = m_currentFrame;
-                return false;
-            };
+            callbacks.keepGoing = [&] { return guard.Round(round++) != 0; };
             callbacks.frameRead = [&](int32_t frame, const uint8_t* block, int32_t length) {
                 framework.SetStatusText(QString::asprintf("Processing Frame %4d", frame));
                 int32_t width = 0, height = 0;
@@ -273,10 +275,13 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
                     ShowScoredRows(current + kDibHeaderSize, width, height, static_cast<int>(DibStride24(width)),
                                    nullptr, false);
                 }
+                // The picture, both titles and the frame pane name the same frame at every moment.
                 if (CDocument* doc = GetDocument())
                     doc->SetTitle(m_baseTitle + QString::asprintf(" - Frame %d", frame));
-                if (frame >= 0 && static_cast<size_t>(frame) < m_pickScores.size())
-                    m_pickScores[static_cast<size_t>(frame)] = {score, true};
+                ShowFrameStatus();
+                viewport()->repaint();
+                if (frame >= 0 && static_cast<size_t>(frame) < scores.size())
+                    scores[static_cast<size_t>(frame)] = {score, true};
                 if (scoring.kind == ScoreKind::Sharpness ? !(score.sharpness > bestSharpness)
                                                          : score.score >= bestScore)
                     return;
@@ -292,40 +297,35 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
             };
             callbacks.unreadable = [&](int32_t frame) {
                 framework.MessageBox(this, QString::asprintf("%s %d", "Cannot handle frames beyond frame", frame),
-                                     QStringLiteral("File size limit exceeded"), MB_OK);
+                                     QStringLiteral("Info"), MB_OK);
             };
-            outcome = ScoreAndSortFrames(*m_pReader, *m_pFrameInfo, scoring, m_frameOrder, callbacks);
+            outcome = ScoreAndSortFrames(*m_pReader, *m_pFrameInfo, scoring, order, callbacks);
         }
-        // "Check best..." chooses among the frames of a sort that went to the end (or to an unreadable frame).
-        if (outcome.stop == SortStop::Done || outcome.stop == SortStop::Unreadable) {
-            m_pickQuality = quality;
-            m_pickScoring = scoring;
-        }
-        if (!outcome.skipped.empty()) {
-            // Told once the sort is over: the frames in the middle that did not decode.
-            const std::string list = OmittedFramesReport(outcome.skipped);
-            framework.MessageBox(this,
-                                 QStringLiteral("These frames could not be read and are left out of the sort:\n") +
-                                     QString::fromStdString(list.substr(list.find('\n') + 1)),
-                                 QStringLiteral("Info"), MB_OK);
-        }
-        if (outcome.stop == SortStop::OutOfMemory)
-            framework.MessageBox(this,
-                                 QString::asprintf("Not enough memory to sort the frames; %d of them were sorted.",
-                                                   outcome.framesScored),
-                                 QStringLiteral("Info"), MB_OK);
-        else if (outcome.stop == SortStop::Failed)
-            framework.MessageBox(this,
-                                 QString::asprintf("Cannot sort the frames (%s); %d of them were sorted.",
-                                                   outcome.reason.c_str(), outcome.framesScored),
-                                 QStringLiteral("Info"), MB_OK);
-        m_currentFrame = outcome.bestFrame >= 0 ? outcome.bestFrame : unscored;
-        if (outcome.bestFrame >= 0 && bestHeld == outcome.bestFrame &&
-            CopyFrameBlock(best.get(), bestLength, bestHeld)) {
-            // The best frame is what the next paint shows.
-            PreviewFrameCopy();
-        } else {
+        if (outcome.stop == SortStop::Cancelled) {
+            // Everything as before the sort; the selector keeps its list and caption.
+            m_currentFrame = shownBefore;
             m_drawnFrame = -1;
+            if (m_pSelector) m_pSelector->MarkOrderReset();
+        } else {
+            m_frameOrder.swap(order);
+            m_pickScores.swap(scores);
+            m_pickQuality = -1;
+            m_pickRanks.clear();
+            // "Check best..." and the ranks use a sort that went to the end (or to an unreadable frame).
+            if (outcome.stop == SortStop::Done || outcome.stop == SortStop::Unreadable) {
+                m_pickQuality = quality;
+                m_pickScoring = scoring;
+                TakeRanks();
+            }
+            ReportSortTrouble(outcome);
+            m_currentFrame = outcome.bestFrame >= 0 ? outcome.bestFrame : shownBefore;
+            if (outcome.bestFrame >= 0 && bestHeld == outcome.bestFrame &&
+                CopyFrameBlock(best.get(), bestLength, bestHeld)) {
+                // The best frame is what the next paint shows.
+                PreviewFrameCopy();
+            } else {
+                m_drawnFrame = -1;
+            }
         }
     } else {
         m_drawnFrame = -1;
@@ -335,4 +335,56 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
     ShowFrameStatus();
     framework.EndWaitCursor();
     return m_videoOpen ? static_cast<LRESULT>(m_currentFrame) + 1 : 0;
+}
+
+void CTessaronView::ReportSortTrouble(const SortOutcome& outcome) {
+    Framework& framework = AppFramework();
+    if (!outcome.skipped.empty()) {
+        // Told once the sort is over: the frames in the middle that did not decode.
+        const std::string list = OmittedFramesReport(outcome.skipped);
+        framework.MessageBox(this,
+                             QStringLiteral("These frames could not be read and are left out of the sort:\n") +
+                                 QString::fromStdString(list.substr(list.find('\n') + 1)),
+                             QStringLiteral("Info"), MB_OK);
+    }
+    if (outcome.stop == SortStop::OutOfMemory)
+        framework.MessageBox(
+            this, QString::asprintf("Not enough memory to sort the frames; %d of them were sorted.", outcome.framesScored),
+            QStringLiteral("Info"), MB_OK);
+    else if (outcome.stop == SortStop::Failed)
+        framework.MessageBox(this,
+                             QString::asprintf("Cannot sort the frames (%s); %d of them were sorted.",
+                                               outcome.reason.c_str(), outcome.framesScored),
+                             QStringLiteral("Info"), MB_OK);
+}
+
+void CTessaronView::TakeRanks() {
+    m_pickRanks.assign(m_pickScores.size(), 0);
+    m_rankedCount = static_cast<int>(m_frameOrder.size());
+    for (size_t position = 0; position < m_frameOrder.size(); ++position) {
+        int32_t score = 0, frame = 0;
+        if (ParseFrameOrderKey(m_frameOrder[position].c_str(), &score, &frame) == 2 && frame >= 0 &&
+            static_cast<size_t>(frame) < m_pickRanks.size())
+            m_pickRanks[static_cast<size_t>(frame)] = static_cast<int>(position) + 1;
+    }
+}
+
+QString CTessaronView::ScoreStatusText() const {
+    // Nothing while a sort runs (the scores of the last sort are kept until it ends) or without one.
+    if (m_sorting || m_pickQuality < 0 || m_currentFrame < 0 ||
+        static_cast<size_t>(m_currentFrame) >= m_pickScores.size())
+        return QString();
+    const PickScore& pick = m_pickScores[static_cast<size_t>(m_currentFrame)];
+    if (!pick.readable) return QString();
+    const QLocale english(QLocale::English);
+    QString text = m_pickScoring.kind == ScoreKind::Sharpness
+                       ? QStringLiteral("sharpness %1").arg(pick.score.sharpness, 0, 'f', 1)
+                       : QStringLiteral("JPEG %1 bytes at quality %2")
+                             .arg(english.toString(static_cast<qlonglong>(pick.score.jpegBytes)))
+                             .arg(std::clamp(m_pickQuality, 1, 100));
+    if (m_pickScoring.useBox) text += QStringLiteral(" in the box");
+    const size_t at = static_cast<size_t>(m_currentFrame);
+    if (at < m_pickRanks.size() && m_pickRanks[at] > 0)
+        text += QStringLiteral(", rank %1 of %2").arg(m_pickRanks[at]).arg(m_rankedCount);
+    return text;
 }

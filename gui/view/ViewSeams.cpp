@@ -2,6 +2,7 @@
 // messages live with their subsystems (selector/ViewScoring.cpp, output/ViewExport.cpp).
 #include "view/CTessaronView.h"
 
+#include "framework/Document.h"
 #include "framework/Framework.h"
 #include "dialogs/SelectVideoFrames.h"
 
@@ -15,6 +16,8 @@ void CTessaronView::OnFrameSelector() {
     Invalidate();
     if (!m_pSelector) return;
     m_pSelector->SetListRange(m_frameStart, m_frameEnd);
+    m_pSelector->SetViewFrame(m_currentFrame);
+    m_pSelector->SetVideoPath(GetDocument() ? GetDocument()->GetPathName() : QString());
     AppFramework().DoModal(m_pSelector);
     // The quality preview belongs to the selector: closing it shows the frame plainly again.
     if (m_previewOn) ShowQualityPreview(0, 1);

@@ -136,30 +136,18 @@ void CTessaronView::PlaceWindow() {
     const QSize margins = frame->CalcWindowSize(QSize(edge, edge));
     const QSize whole = frame->CalcWindowSize(LogicalFrameSize() + QSize(edge, edge));
 
-    // The main window grows to hold the whole video at 100 %, as far as its screen allows; it never shrinks.
+    // The main window grows to hold the whole video at 100 %, as far as its screen allows (with the
+    // window's frame), and is kept inside the screen.
     // (Before the main window is first shown its parts have their places but have not been told, so
     // the room is measured from the area's own geometry.)
     QWidget* main = area->window();
     if (main && main->layout()) main->layout()->activate();
     auto measureRoom = [area] { return area->contentsRect().size(); };
     QSize room = measureRoom();
-    if (main && main->isWindow() && !main->isMaximized() && !main->isFullScreen() &&
-        (whole.width() > room.width() || whole.height() > room.height())) {
-        const QScreen* screen = main->screen();
-        const QRect available = screen ? screen->availableGeometry() : QRect();
-        const QSize decoration = main->frameGeometry().size() - main->size();
-        QSize wanted = main->size() + (whole - room).expandedTo(QSize(0, 0));
-        if (available.isValid()) wanted = wanted.boundedTo(available.size() - decoration);
-        wanted = wanted.expandedTo(main->size());
-        if (wanted != main->size()) {
-            main->resize(wanted);
-            QPoint pos = main->pos();
-            if (available.isValid()) {
-                const QSize outer = wanted + decoration;
-                pos.setX(std::max(available.left(), std::min(pos.x(), available.right() + 1 - outer.width())));
-                pos.setY(std::max(available.top(), std::min(pos.y(), available.bottom() + 1 - outer.height())));
-            }
-            main->move(pos);
+    if (main && main->isWindow()) {
+        const QSize before = main->size();
+        FitWindowIntoScreen(main, main->size() + (whole - room).expandedTo(QSize(0, 0)));
+        if (main->size() != before) {
             if (main->layout()) main->layout()->activate();
             room = measureRoom();
         }
@@ -235,14 +223,7 @@ QString CTessaronView::FrameStatusText() const {
                        .arg(m_currentFrame)
                        .arg(m_pFrameInfo->frameCount)
                        .arg(ClockTimeText(fps > 0 ? m_currentFrame / fps : 0));
-    if (m_pickQuality >= 0 && m_currentFrame >= 0 && static_cast<size_t>(m_currentFrame) < m_pickScores.size()) {
-        const PickScore& score = m_pickScores[static_cast<size_t>(m_currentFrame)];
-        if (score.readable)
-            text += QStringLiteral("   score %1 (JPEG %2 bytes at quality %3)")
-                        .arg(score.score.score)
-                        .arg(score.score.jpegBytes)
-                        .arg(m_pickQuality);
-    }
+    if (const QString score = ScoreStatusText(); !score.isEmpty()) text += QStringLiteral("   ") + score;
     text += QStringLiteral("   %1%2 %").arg(m_fit ? QStringLiteral("Fit ") : QString()).arg(std::lround(m_zoom * 100));
     return text;
 }

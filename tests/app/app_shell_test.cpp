@@ -95,10 +95,10 @@ TEST_F(AppTest, StartUpPlacesTheMainWindowAndOpensNothing) {
     EXPECT_TRUE(fw.messages.empty());
 }
 
-TEST_F(AppTest, StartUpReadsTheIniFileLastAndNeverCreatesIt) {
+TEST_F(AppTest, StartUpReadsTheSettingsFileAndNeverCreatesIt) {
     Start();
     EXPECT_EQ(deinterlaceEnabled, 0);
-    EXPECT_FALSE(QFile::exists(WorkFile("Tessaron.ini")));
+    EXPECT_FALSE(QFile::exists(ConfigFile("Tessaron.ini")));
     runner.reset();
 
     const struct {
@@ -106,7 +106,7 @@ TEST_F(AppTest, StartUpReadsTheIniFileLastAndNeverCreatesIt) {
         int flag;
     } cases[] = {{"ERROR", 0}, {"0", 0}, {"1", 1}, {"2", 1}, {"-1", 1}, {" 1", 1}, {"abc", 0}, {"error", 0}};
     for (const auto& c : cases) {
-        WriteFile(WorkFile("Tessaron.ini"), QByteArray("[Tessaron]\ndeinterlaceFlag=") + c.value + "\n");
+        WriteFile(ConfigFile("Tessaron.ini"), QByteArray("[Tessaron]\ndeinterlaceFlag=") + c.value + "\n");
         deinterlaceEnabled = 7;  // anything: start-up must set it
         Start();
         EXPECT_EQ(deinterlaceEnabled, c.flag) << c.value;
@@ -114,18 +114,36 @@ TEST_F(AppTest, StartUpReadsTheIniFileLastAndNeverCreatesIt) {
     }
 }
 
-TEST_F(AppTest, TheIniFileBelongsToTheStartDirectory) {
+TEST_F(AppTest, SettingsLiveInTheConfigFolderAndAFileLeftInTheStartFolderIsTakenOverOnce) {
     QTemporaryDir other;
-    WriteFile(WorkFile("Tessaron.ini"), "[Tessaron]\ndeinterlaceFlag=1\n");
+    // A settings file left in the start folder by an earlier version, and the window's fit turned off.
+    WriteFile(WorkFile("Tessaron.ini"), "; mine\n[Tessaron]\ndeinterlaceFlag=1\nfitLargeVideos=0\n");
+    const QString large = WorkFile("large.avi");
+    ASSERT_TRUE(MakeRawAvi(large, 1600, 1200, 1));
+    Start({large});
+    EXPECT_EQ(deinterlaceEnabled, 1);
+    EXPECT_EQ(ReadFile(ConfigFile("Tessaron.ini")), "; mine\n[Tessaron]\ndeinterlaceFlag=1\nfitLargeVideos=0\n");
+    // Read before the command line's file opened: the large frame is shown at 100 %.
+    auto* view = qobject_cast<CTessaronView*>(app()->DocTemplate()->GetDocuments().first()->GetViews().first());
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->m_fit, 0);
+
+    // Started again with the old file changed: it is not read again. Then, from another folder,
+    // Preferences writes the config folder's file.
+    WriteFile(WorkFile("Tessaron.ini"), "[Tessaron]\ndeinterlaceFlag=0\n");
+    runner.reset();
     Start();
     EXPECT_EQ(deinterlaceEnabled, 1);
-    // Moving elsewhere later changes nothing: Preferences reads and writes the start directory's file.
     QDir::setCurrent(other.path());
     fw.dialogs.push_back(AnswerPreferences(true, Close::Ok));
     app()->ShowPreferences();
     EXPECT_EQ(deinterlaceEnabled, 0);
-    EXPECT_EQ(ReadFile(WorkFile("Tessaron.ini")), "[Tessaron]\ndeinterlaceFlag=0\n");
+    EXPECT_EQ(ReadFile(ConfigFile("Tessaron.ini")), "; mine\n[Tessaron]\ndeinterlaceFlag=0\nfitLargeVideos=0\n");
     EXPECT_FALSE(QFile::exists(other.path() + "/Tessaron.ini"));
+    EXPECT_EQ(ReadFile(WorkFile("Tessaron.ini")), "[Tessaron]\ndeinterlaceFlag=0\n");
+    // The recent-file list stays where it was.
+    EXPECT_EQ(app()->RecentFiles(), QStringList{QFileInfo(large).absoluteFilePath()});
+    EXPECT_FALSE(QFile::exists(ConfigFile("Tessaron.conf")));
 }
 
 TEST_F(AppTest, PreferencesOkStoresAndWritesTheFlag) {
@@ -135,7 +153,7 @@ TEST_F(AppTest, PreferencesOkStoresAndWritesTheFlag) {
     app()->ShowPreferences();
     EXPECT_FALSE(shown);
     EXPECT_EQ(deinterlaceEnabled, 1);
-    EXPECT_EQ(ReadFile(WorkFile("Tessaron.ini")), "[Tessaron]\ndeinterlaceFlag=1\n");
+    EXPECT_EQ(ReadFile(ConfigFile("Tessaron.ini")), "[Tessaron]\ndeinterlaceFlag=1\n");
     ASSERT_EQ(fw.dialogTitles.size(), 1u);
     EXPECT_EQ(fw.dialogTitles[0], "Preferences");
     EXPECT_TRUE(fw.unexpected.empty());
@@ -146,26 +164,26 @@ TEST_F(AppTest, PreferencesCancelAndCloseBoxDiscardTheClick) {
     fw.dialogs.push_back(AnswerPreferences(true, Close::Cancel));
     app()->ShowPreferences();
     EXPECT_EQ(deinterlaceEnabled, 0);
-    EXPECT_FALSE(QFile::exists(WorkFile("Tessaron.ini")));
+    EXPECT_FALSE(QFile::exists(ConfigFile("Tessaron.ini")));
 
     fw.dialogs.push_back(AnswerPreferences(true, Close::CloseBox));
     app()->ShowPreferences();
     EXPECT_EQ(deinterlaceEnabled, 0);
-    EXPECT_FALSE(QFile::exists(WorkFile("Tessaron.ini")));
+    EXPECT_FALSE(QFile::exists(ConfigFile("Tessaron.ini")));
 }
 
 TEST_F(AppTest, AnIniFileEditedWhileRunningCountsFromTheNextPreferences) {
-    WriteFile(WorkFile("Tessaron.ini"), "[Tessaron]\ndeinterlaceFlag=0\n");
+    WriteFile(ConfigFile("Tessaron.ini"), "[Tessaron]\ndeinterlaceFlag=0\n");
     Start();
     EXPECT_EQ(deinterlaceEnabled, 0);
-    WriteFile(WorkFile("Tessaron.ini"), "; edited\n[Tessaron]\ndeinterlaceFlag=1\n");
+    WriteFile(ConfigFile("Tessaron.ini"), "; edited\n[Tessaron]\ndeinterlaceFlag=1\n");
     EXPECT_EQ(deinterlaceEnabled, 0) << "not before Preferences is opened";
     bool shown = false;
     fw.dialogs.push_back(AnswerPreferences(false, Close::Cancel, &shown));
     app()->ShowPreferences();
     EXPECT_TRUE(shown);
     EXPECT_EQ(deinterlaceEnabled, 1);
-    EXPECT_EQ(ReadFile(WorkFile("Tessaron.ini")), "; edited\n[Tessaron]\ndeinterlaceFlag=1\n");
+    EXPECT_EQ(ReadFile(ConfigFile("Tessaron.ini")), "; edited\n[Tessaron]\ndeinterlaceFlag=1\n");
 }
 
 TEST_F(AppTest, PreferencesUpdatesEveryViewOfEveryDocument) {

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QCoreApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -28,6 +29,9 @@ protected:
         ASSERT_TRUE(work.isValid());
         previousDir = QDir::currentPath();
         QDir::setCurrent(work.path());
+        // Settings of this test's own, never the user's.
+        previousConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(WorkFile("config")));
         deinterlaceEnabled = 0;
         // Each test starts with an empty recent-file list.
         QSettings("Local AppWizard-Generated Applications", "Tessaron").clear();
@@ -35,6 +39,7 @@ protected:
     void TearDown() override {
         runner.reset();
         QDir::setCurrent(previousDir);
+        qputenv("XDG_CONFIG_HOME", previousConfig);
         qunsetenv("TESSARON_MEDIA_DETECTOR");
     }
 
@@ -62,7 +67,10 @@ protected:
     }
 
     QString WorkFile(const QString& name) const { return work.path() + QLatin1Char('/') + name; }
+    // A file in the program's settings folder.
+    QString ConfigFile(const QString& name) const { return WorkFile("config/tessaron/") + name; }
     static void WriteFile(const QString& path, const QByteArray& bytes) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
@@ -74,6 +82,7 @@ protected:
 
     QTemporaryDir work;
     QString previousDir;
+    QByteArray previousConfig;
     ScriptedFramework fw;
     std::unique_ptr<AppRunner> runner;
 };

@@ -302,7 +302,7 @@ int main(int argc, char** argv) {
     g_work = QDir(g_work).absolutePath();
     QDir().mkpath(g_out);
     QDir().mkpath(g_work);
-    // The program keeps its INI file in the folder it starts from; the user's recent files stay untouched.
+    // The settings file and the recent files go to the work folder, never the user's.
     QDir::setCurrent(g_work);
     qputenv("XDG_CONFIG_HOME", (g_work + QStringLiteral("/config")).toLocal8Bit());
     // The toolkit's own file dialog, the same on every desktop, so it can be typed into.

@@ -66,7 +66,7 @@ TEST(Walkthrough, EveryStepOfAUsersWayWorks) {
         "/usr/bin/python3 -c \"import sys; from PIL import Image; print(Image.open(sys.argv[1]).size)\" " +
         (work + QStringLiteral("/frame.bmp")).toStdString());
     EXPECT_EQ(pillow.out, "(160, 120)\n");
-    QFile ini(work + QStringLiteral("/Tessaron.ini"));
+    QFile ini(work + QStringLiteral("/config/tessaron/Tessaron.ini"));
     ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
     EXPECT_TRUE(ini.readAll().contains("deinterlaceFlag=1"));
 }
