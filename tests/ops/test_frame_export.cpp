@@ -298,7 +298,7 @@ TEST(ExportStops, UnreadableFramesAreOmittedAndReported) {
     EXPECT_EQ(outcome.framesWritten, 2);
     EXPECT_EQ(outcome.omitted, (std::vector<int32_t>{40, 99}));
     EXPECT_EQ(events, (std::vector<std::string>{"progress 0 5", "progress 1 7", "omitted 1 40", "omitted 3 99"}));
-    EXPECT_EQ(OmittedFramesReport(outcome.omitted), "Frames omitted due to file size limits:\n40\n99\n");
+    EXPECT_EQ(OmittedFramesReport(outcome.omitted), "Frames that could not be read:\n40\n99\n");
     const std::vector<Bytes> src = SourceFrames(source);
     const std::vector<Bytes> got = FfmpegFrames(out, 65, 48);
     ASSERT_EQ(got.size(), 2u);
@@ -420,10 +420,10 @@ TEST(ExportHelpers, FramePeriodKeepsTheSourceSpeed) {
 
 TEST(ExportHelpers, OmittedReportListsTwentyNumbersEachOnItsLine) {
     EXPECT_EQ(OmittedFramesReport({}), "");
-    EXPECT_EQ(OmittedFramesReport({2}), "Frames omitted due to file size limits:\n2\n");
+    EXPECT_EQ(OmittedFramesReport({2}), "Frames that could not be read:\n2\n");
     std::vector<int32_t> many;
     for (int32_t i = 100; i < 125; ++i) many.push_back(i);
-    std::string expected = "Frames omitted due to file size limits:\n";
+    std::string expected = "Frames that could not be read:\n";
     for (int32_t i = 100; i < 120; ++i) expected += std::to_string(i) + "\n";
     EXPECT_EQ(OmittedFramesReport(many), expected + "... and 5 more");
     many.resize(20);

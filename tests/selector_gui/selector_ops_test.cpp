@@ -90,7 +90,7 @@ TEST_F(SelectorTest, ACompletedSortListsTheSortedOrderUnderItsCaption) {
     EXPECT_TRUE(fw.messages.empty());
 }
 
-TEST_F(SelectorTest, ATerminatedSortShowsOriginalOrderAndAnUnansweredOneGoesOn) {
+TEST_F(SelectorTest, ATerminatedSortLeavesTheListAsItWasAndAnUnansweredOneGoesOn) {
     RunSelector([&](SelectVideoFrames* dlg) {
         // Escape while the sort runs, answered Yes.
         fw.messageAnswers = {IDYES};
@@ -98,7 +98,7 @@ TEST_F(SelectorTest, ATerminatedSortShowsOriginalOrderAndAnUnansweredOneGoesOn) 
         QTest::mouseClick(dlg->SortButton(), Qt::LeftButton);
         EXPECT_EQ(fw.MessageTexts(), (std::vector<QString>{"Terminate the Action?", "Operation terminated."}));
         EXPECT_TRUE(dlg->isVisible());
-        EXPECT_EQ(dlg->windowTitle(), kOriginalCaption);
+        EXPECT_EQ(dlg->windowTitle(), "Video Frame Selector");
         EXPECT_EQ(dlg->OrderReset(), 0);
         ASSERT_EQ(dlg->FrameList().GetCount(), kFrames);
         for (int i = 0; i < kFrames; ++i)

@@ -3,6 +3,7 @@
 // loop after a chosen number of frames, as a user would.
 #pragma once
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -227,8 +227,8 @@ TEST_F(ExportTest, CheckedFramesAreWrittenInListOrderAndUnreadableOnesReported) 
                                                 "Processing Frame    1 [Original frame:     5]",
                                                 "Processing Frame    2 [Original frame:     7]"}));
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "Frames omitted due to file size limits:\n99\n");
-    EXPECT_EQ(ui.messages[0].caption, "File size limit exceeded");
+    EXPECT_EQ(ui.messages[0].text, "Frames that could not be read:\n99\n");
+    EXPECT_EQ(ui.messages[0].caption, "Info");
 
     EXPECT_EQ(Indices(out), (std::vector<int>{7, 2, 5}));
     const opstest::ProbeInfo probe = opstest::Probe(out);
@@ -281,7 +281,7 @@ TEST_F(ExportTest, AnOutputThatCannotBeCreatedIsToldAtOnce) {
     EXPECT_EQ(ui.MessageTexts(), std::vector<QString>{"Nothing written: the output file is the video being read."});
 }
 
-TEST_F(ExportTest, AFullDiskEndsTheExportWithTheFramesWrittenSoFar) {
+TEST_F(ExportTest, AFileSizeLimitEndsTheExportWithTheFramesWrittenSoFar) {
     const std::string out = WorkFile("full.avi").toStdString();
     ui.fileAnswers.push_back(QString::fromStdString(out));
     // Files of this process may grow to 40 kB: room for about four frames of 9 kB.
@@ -297,7 +297,7 @@ TEST_F(ExportTest, AFullDiskEndsTheExportWithTheFramesWrittenSoFar) {
 
     ASSERT_EQ(ui.messages.size(), 1u);
     const QString text = ui.messages[0].text;
-    EXPECT_EQ(ui.messages[0].caption, "Cannot create AVI file...");
+    EXPECT_EQ(ui.messages[0].caption, "File size limit exceeded");
     ASSERT_TRUE(text.startsWith(QString::fromStdString("Writing " + out + " stopped after "))) << text.toStdString();
     EXPECT_TRUE(text.contains("File too large")) << text.toStdString();
     const int written = text.section(' ', 4, 4).toInt();

@@ -164,26 +164,30 @@ TEST_F(ViewOpsTest, TheSelectorsQualityDecidesTheScoresThroughItsLowEightBits) {
     EXPECT_NE(at25.keys, at90.keys);
 }
 
-TEST_F(ViewOpsTest, ATerminatedSortKeepsTheOriginalOrderAndShowsTheBestOfTheFramesScored) {
+TEST_F(ViewOpsTest, ATerminatedSortKeepsThePreviousOrderScoresAndFrame) {
     const std::string video = DetailVideo();
     ASSERT_FALSE(video.empty());
     CTessaronView* view = OpenVideo(video);
     ASSERT_NE(view, nullptr);
-    // Escape while frame 3 is scored: frames 0 to 3 are scored, the question comes before frame 4.
+    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    const std::vector<std::string> sorted = view->m_frameOrder;
+    const std::vector<PickScore> scores = view->m_pickScores;
+    view->SendMessage(UWM_SHOW_FRAME, 5, 0);
+    // A sharpness sort, ended by Escape while frame 3 is scored: the question comes before frame 4.
+    view->m_pSelector->ScoreBox()->setCurrentIndex(1);
     PressEscapeAt(view, "Processing Frame    3");
     view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
 
     EXPECT_EQ(ui.MessageTexts(), (std::vector<QString>{"Terminate the Action?", "Operation terminated."}));
     EXPECT_EQ(view->m_pSelector->OrderReset(), 1);
-    std::vector<std::string> original;
-    for (int i = 0; i <= view->m_frameEnd; ++i) original.push_back(MakeFrameOrderKey(i, i));
-    EXPECT_EQ(view->m_frameOrder, original);
-    const Ranked cli = Rank(video, 25);
-    EXPECT_EQ(view->m_currentFrame, BestOf(cli, 4));
-    EXPECT_EQ(view->m_currentFrame, 3);
+    EXPECT_EQ(view->m_frameOrder, sorted);
+    ASSERT_EQ(view->m_pickScores.size(), scores.size());
+    EXPECT_EQ(view->m_pickScores[7].score.jpegBytes, scores[7].score.jpegBytes);
+    EXPECT_EQ(view->m_pickScoring.kind, ScoreKind::Jpeg);
+    EXPECT_EQ(view->m_currentFrame, 5);
     int progress = 0;
     for (const QString& text : ui.statusTexts) progress += text.startsWith("Processing") ? 1 : 0;
-    EXPECT_EQ(progress, 4);
+    EXPECT_EQ(progress, 12 + 4);
 }
 
 TEST_F(ViewOpsTest, AFileCutInTheMiddleOfAFrameEndsWithTheLastWholeOne) {
