@@ -246,6 +246,8 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
         std::vector<std::string> order;
         std::vector<PickScore> scores;
         scores.assign(static_cast<size_t>(std::max(m_pFrameInfo->frameCount, 0)), PickScore{});
+        // What is waiting to be painted is painted now, before the titles start naming the frames scored.
+        if (viewport()->isVisible()) viewport()->repaint();
         {
             const QScopedValueRollback sorting(m_sorting, 1);
             LoopGuard guard(this, m_pFrameInfo->frameCount);

@@ -365,3 +365,55 @@ TEST_F(ViewOpsTest, SortWithThePreviewOnShowsRoundTripsAndEndsWithThePreviewOff)
 }
 
 }  // namespace
+
+// After a sort by either score the status bar gives the shown frame's score in words and its rank; while
+// the sort runs, every paint shows the frame that both titles and the frame pane name.
+TEST_F(ViewOpsTest, TheStatusBarGivesTheScoreInWordsAndStaysInStepDuringTheSort) {
+    const std::string video = DetailVideo();
+    ASSERT_FALSE(video.empty());
+    CTessaronView* view = OpenVideo(video);
+    ASSERT_NE(view, nullptr);
+    SelectVideoFrames* selector = view->m_pSelector;
+    struct Row {
+        int scoreIndex;
+        const char* group;
+        bool qualityEnabled;
+    } rows[] = {{0, "Apply \"JPEG-size\" frame sorting algorithm", true},
+                {1, "Apply \"Sharpness\" frame sorting algorithm", false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.group);
+        selector->ScoreBox()->setCurrentIndex(row.scoreIndex);
+        EXPECT_EQ(selector->SortGroup()->title(), row.group);
+        EXPECT_EQ(selector->QualitySpin()->isEnabled(), row.qualityEnabled);
+
+        struct Seen {
+            QString title, mainTitle, pane;
+            int drawn;
+        };
+        std::vector<Seen> seen;
+        PaintWatcher watcher(view->viewport(), [&] {
+            if (view->m_sorting)
+                seen.push_back({view->GetDocument()->GetTitle(), frame()->windowTitle(), mainStatusBar->FrameText(),
+                                view->m_currentFrame});
+        });
+        view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+        ASSERT_GE(seen.size(), size_t(kFrames));  // each frame at least once
+        for (const Seen& s : seen) {
+            EXPECT_TRUE(s.title.endsWith(QString(" - Frame %1").arg(s.drawn))) << s.title.toStdString();
+            EXPECT_TRUE(s.mainTitle.endsWith(s.title)) << s.mainTitle.toStdString();
+            EXPECT_TRUE(s.pane.startsWith(QString("Frame %1 of %2 ").arg(s.drawn).arg(kFrames))) << s.pane.toStdString();
+        }
+
+        int score = 0, third = 0;
+        ASSERT_EQ(ParseFrameOrderKey(view->m_frameOrder[2].c_str(), &score, &third), 2);
+        view->SendMessage(UWM_SHOW_FRAME, static_cast<WPARAM>(third), 0);
+        const JpegScore& s = view->m_pickScores[static_cast<size_t>(third)].score;
+        const QString words = row.scoreIndex == 0
+                                  ? QString("JPEG %1 bytes at quality 25").arg(QLocale(QLocale::English).toString(s.jpegBytes))
+                                  : QString("sharpness %1").arg(s.sharpness, 0, 'f', 1);
+        ASSERT_GT(s.jpegBytes + s.sharpness, 0);
+        EXPECT_TRUE(view->FrameStatusText().endsWith(QString("   %1, rank 3 of %2   100 %").arg(words).arg(kFrames)))
+            << view->FrameStatusText().toStdString();
+    }
+    EXPECT_FALSE(SaveScreenshot(frame(), QStringLiteral("status-after-sharpness-sort")).isEmpty());
+}
