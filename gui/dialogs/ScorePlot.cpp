@@ -42,6 +42,11 @@ void ScorePlot::SetChecked(std::vector<uint8_t> checked) {
     update();
 }
 
+void ScorePlot::SetPicks(std::vector<int32_t> frames) {
+    m_picks = std::move(frames);
+    update();
+}
+
 void ScorePlot::SetCurrentFrame(int frame) {
     if (frame == m_current) return;
     m_current = frame;
@@ -157,6 +162,17 @@ void ScorePlot::paintEvent(QPaintEvent*) {
                 if (m_checked[static_cast<size_t>(f)] && !std::isnan(s))
                     painter.drawEllipse(QPointF(XOf(f), yOf(s)), 2.5, 2.5);
             }
+        }
+        // The picks of "Check best...": a ring on the curve and a tick along the top, so they stand out
+        // from frames checked by hand even where the frames lie close together.
+        const QColor pick(0, 140, 60);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(pick, 1.5));
+        for (int32_t f : m_picks) {
+            if (f < 0 || f >= frames) continue;
+            const double s = m_scores[static_cast<size_t>(f)];
+            if (!std::isnan(s)) painter.drawEllipse(QPointF(XOf(f), yOf(s)), 4, 4);
+            painter.drawLine(QPointF(XOf(f), area.top()), QPointF(XOf(f), area.top() + 4));
         }
         painter.setRenderHint(QPainter::Antialiasing, false);
     }

@@ -21,6 +21,9 @@ public:
     bool HasScores() const { return m_scored > 0; }
     // Check marks by frame number (nonzero: checked); missing entries count as unchecked.
     void SetChecked(std::vector<uint8_t> checked);
+    // The frames "Check best..." chose, drawn as rings on the curve and ticks above it; empty for none.
+    void SetPicks(std::vector<int32_t> frames);
+    const std::vector<int32_t>& Picks() const { return m_picks; }
     // The frame drawn as a vertical line; -1 for none.
     void SetCurrentFrame(int frame);
     int CurrentFrame() const { return m_current; }
@@ -53,6 +56,7 @@ protected:
 private:
     std::vector<double> m_scores;
     std::vector<uint8_t> m_checked;
+    std::vector<int32_t> m_picks;
     int m_scored = 0;  // frames with a score
     double m_low = 0, m_high = 0;
     int m_current = -1;

@@ -327,6 +327,20 @@ void SelectVideoFrames::Relayout() {
     m_closeButton->setGeometry(at(kClose, 0, dw / 2));
 }
 
+void SelectVideoFrames::keyPressEvent(QKeyEvent* event) {
+    // Keys no control of the dialog took: Ctrl+Z and Ctrl+Shift+Z undo and redo check marks.
+    const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+    if (event->key() == Qt::Key_Z && (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier))) {
+        if (mods & Qt::ShiftModifier)
+            RedoChecks();
+        else
+            UndoChecks();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void SelectVideoFrames::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     Relayout();
@@ -459,7 +473,45 @@ int SelectVideoFrames::FrameNumberOf(const QString& text) {
     return std::atoi(text.mid(at + kKey.size()).toLatin1().constData());
 }
 
+namespace {
+
+// Two sets of marks by frame; missing entries count as unchecked.
+bool SameMarks(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    const size_t common = std::min(a.size(), b.size());
+    if (!std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(common), b.begin())) return false;
+    const std::vector<uint8_t>& longer = a.size() > b.size() ? a : b;
+    return std::all_of(longer.begin() + static_cast<std::ptrdiff_t>(common), longer.end(),
+                       [](uint8_t mark) { return mark == 0; });
+}
+
+// Steps of undo kept; each holds one mark per frame.
+constexpr size_t kUndoSteps = 100;
+
+}  // namespace
+
+void SelectVideoFrames::UndoChecks() { StepChecks(m_undo, m_redo); }
+
+void SelectVideoFrames::RedoChecks() { StepChecks(m_redo, m_undo); }
+
+void SelectVideoFrames::StepChecks(std::vector<std::vector<uint8_t>>& from, std::vector<std::vector<uint8_t>>& to) {
+    if (from.empty()) return;
+    to.push_back(m_checkedByFrame);
+    m_checkedByFrame = std::move(from.back());
+    from.pop_back();
+    FrameListModel& model = *m_frameList.Model();
+    model.SetChecks(0, model.rowCount() - 1, [&](int row, uint8_t) {
+        const int frame = model.Frame(row);
+        return frame >= 0 && static_cast<size_t>(frame) < m_checkedByFrame.size() &&
+               m_checkedByFrame[static_cast<size_t>(frame)];
+    });
+    m_stepping = true;
+    CollectChecks();
+    m_stepping = false;
+}
+
 void SelectVideoFrames::CollectChecks() {
+    // Any change of the marks, however it came, can be undone.
+    const std::vector<uint8_t> before = m_stepping ? std::vector<uint8_t>() : m_checkedByFrame;
     const int n = m_frameList.GetCount();
     const size_t room = static_cast<size_t>(std::max(n, 1));
     m_checkedPositions.reset(new (std::nothrow) int[room]);
@@ -488,6 +540,11 @@ void SelectVideoFrames::CollectChecks() {
     }
     m_checkedLabel->setText(QStringLiteral("%1 checked").arg(m_checkedCount));
     m_plot->SetChecked(m_checkedByFrame);
+    if (!m_stepping && !SameMarks(before, m_checkedByFrame)) {
+        m_undo.push_back(before);
+        if (m_undo.size() > kUndoSteps) m_undo.erase(m_undo.begin());
+        m_redo.clear();
+    }
 }
 
 void SelectVideoFrames::OnFrameListChange() {
@@ -572,6 +629,8 @@ void SelectVideoFrames::OnSort() {
     const LRESULT shown = Send(UWM_SORT_JPEG_SIZE, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
     FillFrameList();
     CaretToFrame(static_cast<int>(shown) - 1);
+    // Picks made on other scores no longer stand.
+    if (!m_orderReset) m_plot->SetPicks({});
     ShowOrderCaption();
     m_orderReset = 0;
     RefreshScores();
@@ -644,6 +703,7 @@ void SelectVideoFrames::OnCheckBest() {
     }
     m_orderReset = 0;
     RefreshScores();
+    m_plot->SetPicks(frames);
     CheckFrames(frames);
     SetStatusText(QString::asprintf("%zu frames checked: %s", frames.size(), DescribePickRule(settings).c_str()));
 }

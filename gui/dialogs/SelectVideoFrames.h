@@ -77,6 +77,10 @@ public:
     void OnSaveImages();
     // Checks exactly the listed frames (original numbers), unchecks the rest.
     void CheckFrames(const std::vector<int32_t>& frames);
+    // Ctrl+Z and Ctrl+Shift+Z: the check marks as they were before the last change (a click, Space, a
+    // range, Check all, None, Invert, Check best, a drag on the plot), and again after it.
+    void UndoChecks();
+    void RedoChecks();
     // Check all, none, invert.
     void OnCheckAll();
     void OnCheckNone();
@@ -154,6 +158,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     int m_orderReset = 0;                           // the sort was terminated; the order is as it was
@@ -212,6 +217,10 @@ private:
     QCheckBox* m_boxOnlyCheck = nullptr;
     bool m_boxOnly = false;       // as chosen, also while no box is drawn
     bool m_boxAvailable = false;  // the view had a crop box when the selector was opened
+    // Marks back from one undo stack, the present ones onto the other.
+    void StepChecks(std::vector<std::vector<uint8_t>>& from, std::vector<std::vector<uint8_t>>& to);
+    std::vector<std::vector<uint8_t>> m_undo, m_redo;  // marks by frame before each change, and undone
+    bool m_stepping = false;                           // marks are being put back: not a new change
     // Writes the score choice to the INI file.
     void StoreScoreChoice();
 };

@@ -3,11 +3,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QComboBox>
 #include <QMouseEvent>
+#include <QSpinBox>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "dialogs/PickDialogs.h"
 #include "dialogs/ScorePlot.h"
 #include "tests/selector_gui/SelectorTestFixture.h"
 
@@ -165,6 +168,94 @@ TEST_F(SelectorTest, AfterSortTheCaretIsOnTheShownFrameAndThatOneIsSaved) {
         ASSERT_EQ(bytes.size(), 54 + 3 * kWidth * kHeight);
         EXPECT_EQ(testsupport::ReadFrameIndex(reinterpret_cast<const uint8_t*>(bytes.constData()) + 14), shown);
     });
+}
+
+}  // namespace
+
+namespace {
+
+// Check marks by frame, one per frame.
+std::vector<uint8_t> Marks(const SelectVideoFrames* dlg, int frames) {
+    std::vector<uint8_t> marks = dlg->CheckedByFrame();
+    marks.resize(static_cast<size_t>(frames), 0);
+    return marks;
+}
+
+TEST_F(SelectorTest, EveryKindOfCheckChangeIsUndoneAndRedone) {
+    RunSelector([&](SelectVideoFrames* dlg) {
+        QTest::mouseClick(dlg->SortButton(), Qt::LeftButton);
+        myCheckListBox& list = dlg->FrameList();
+        ScorePlot* plot = dlg->Plot();
+        ASSERT_TRUE(plot->isVisible());
+        const int y = plot->PlotArea().center().y();
+        std::vector<int32_t> picked;
+        const struct {
+            const char* change;
+            std::function<void()> make;
+        } rows[] = {
+            {"click", [&] { ClickCheck(list, 2); }},
+            {"Space",
+             [&] {
+                 list.setCurrentIndex(list.model()->index(4, 0));
+                 QTest::keyClick(&list, Qt::Key_Space);
+             }},
+            {"range",
+             [&] {
+                 list.setCurrentIndex(list.model()->index(8, 0));
+                 QTest::keyClick(&list, Qt::Key_Space, Qt::ShiftModifier);
+             }},
+            {"None", [&] { QTest::mouseClick(dlg->CheckNoneButton(), Qt::LeftButton); }},
+            {"Invert", [&] { QTest::mouseClick(dlg->InvertButton(), Qt::LeftButton); }},
+            {"Check all", [&] { QTest::mouseClick(dlg->CheckAllButton(), Qt::LeftButton); }},
+            {"Check best",
+             [&] {
+                 fw.dialogs.push_back([](QDialog* dialog) {
+                     auto* best = dynamic_cast<CheckBestDialog*>(dialog);
+                     if (!best) return int(QDialog::Rejected);
+                     best->RuleBox()->setCurrentIndex(int(PickRule::EveryFrames));
+                     best->CountBox()->setValue(4);
+                     return int(QDialog::Accepted);
+                 });
+                 QTest::mouseClick(dlg->CheckBestButton(), Qt::LeftButton);
+                 picked = plot->Picks();
+             }},
+            {"plot drag",
+             [&] {
+                 QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(5), y));
+                 QMouseEvent move(QEvent::MouseMove, QPointF(plot->XOf(9), y), plot->mapToGlobal(QPointF(plot->XOf(9), y)),
+                                  Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+                 QCoreApplication::sendEvent(plot, &move);
+                 QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(9), y));
+             }},
+        };
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.change);
+            if (std::string(row.change) == "Check all") dlg->CheckNoneButton()->click();
+            const std::vector<uint8_t> before = Marks(dlg, kFrames);
+            row.make();
+            const std::vector<uint8_t> after = Marks(dlg, kFrames);
+            ASSERT_NE(after, before);
+            QTest::keyClick(&list, Qt::Key_Z, Qt::ControlModifier);
+            EXPECT_EQ(Marks(dlg, kFrames), before);
+            EXPECT_EQ(dlg->CheckedCount(), std::count(before.begin(), before.end(), 1));
+            QTest::keyClick(&list, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+            EXPECT_EQ(Marks(dlg, kFrames), after);
+        }
+        // "Check best..." marked its picks in the plot: the frames it checked.
+        EXPECT_EQ(picked.size(), 3u);
+        for (int32_t f : picked) EXPECT_EQ(Marks(dlg, kFrames)[static_cast<size_t>(f)] + 0, 1) << f;
+    });
+}
+
+TEST_F(SelectorTest, ReopenedTheSelectorShowsTheFrameTheVideoShows) {
+    RunSelector([&](SelectVideoFrames* dlg) { EXPECT_EQ(dlg->DisplayedFrame(), 0); });
+    view->StepTo(7);
+    RunSelector([&](SelectVideoFrames* dlg) {
+        EXPECT_EQ(dlg->DisplayedFrame(), 7);
+        EXPECT_EQ(dlg->StatusText(), "Displaying frame:  7");
+        EXPECT_EQ(dlg->FrameList().Model()->Frame(dlg->FrameList().GetCaretIndex()), 7);
+    });
+    EXPECT_EQ(view->m_currentFrame, 7);
 }
 
 }  // namespace
