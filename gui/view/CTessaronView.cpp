@@ -32,6 +32,7 @@ CTessaronView::CTessaronView(CDocument* document, QWidget* parent) : CScrollView
     viewport()->setMouseTracking(true);
     viewport()->setCursor(Qt::CrossCursor);
     m_pSelector = new SelectVideoFrames(this, this, &m_frameOrder);
+    MakeSeekSlider();
 }
 
 CTessaronView::~CTessaronView() {
@@ -82,6 +83,8 @@ void CTessaronView::OnInitialUpdate() {
     m_imageHeight = info.height;
     m_zoom = 1.0;
     m_fit = 0;
+    m_videoOpen = 1;  // the slider's row counts from here on
+    ShowSeekSlider();
     PlaceWindow();
 
     m_videoOpen = 1;
@@ -137,6 +140,7 @@ void CTessaronView::OnDraw(QPainter& painter) {
                 GetDocument()->SetTitle(m_baseTitle + QStringLiteral(" - %1").arg(m_currentFrame) + PreviewNote());
         }
         if (onScreen && !LoopGuard::Active()) ShowFrameStatus();
+        if (onScreen) SyncSeekSlider();
     }
 
     if (onScreen) {

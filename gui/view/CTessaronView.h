@@ -25,7 +25,9 @@ struct FrameInfo;
 struct SortOutcome;
 class VideoFrameReader;
 class SelectVideoFrames;
+class QLabel;
 class QPainter;
+class QSlider;
 class CxImage;
 
 // path with the suffix of the format written: the same when it has it, another picture or video type's
@@ -120,6 +122,14 @@ public:
     // Puts FrameStatusText in the status bar when this view's window is the current one.
     void ShowFrameStatus();
 
+    // The seek slider under the picture (view/SeekSlider.cpp): as wide as the window; dragged, it shows
+    // the key frame at or before its place, released the exact frame; it shows the frame number and
+    // time, and follows the frame shown.
+    QSlider* SeekSlider() const { return m_seekSlider; }
+    QLabel* SeekLabel() const { return m_seekLabel; }
+    // Sets the slider and its label to the frame shown (not while the user drags it).
+    void SyncSeekSlider();
+
     // The view's state. Public so that the frame selector's tests and the walk-through can watch it.
     CFileStatus m_sourceStatus;             // status of the video file, read when it was opened
     int m_dragging = 0;                     // a crop box drag is in progress
@@ -163,7 +173,24 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // The room around the picture inside the window: the sunken edge, and the seek slider's row.
+    QSize ViewExtra() const;
+    // Makes the slider's row (hidden until a video opens).
+    void MakeSeekSlider();
+    // Shows the row for the open video and keeps room for it under the picture.
+    void ShowSeekSlider();
+    // Places the row under the viewport, as wide as it.
+    void PlaceSeekSlider();
+    void OnSeekMoved(int value);
+    // "Frame 120   00:00:04.800" for the slider's label.
+    QString SeekText(int frame) const;
+    QWidget* m_seekRow = nullptr;
+    QSlider* m_seekSlider = nullptr;
+    QLabel* m_seekLabel = nullptr;
+
     // Frame pixel coordinate to device pixels of the shown picture.
     int ToDevice(int framePixel) const;
     // Sets the zoom, keeping the frame point under anchor (a viewport point; the middle when null) where it is.

@@ -65,8 +65,7 @@ double CTessaronView::FitZoom() const {
 void CTessaronView::UpdateFrameLimits() {
     CChildFrame* frame = GetParentFrame();
     if (!frame) return;
-    const int edge = 2 * frameWidth();
-    const QSize outer = frame->CalcWindowSize(LogicalFrameSize() + QSize(edge, edge));
+    const QSize outer = frame->CalcWindowSize(LogicalFrameSize() + ViewExtra());
     m_maxFrameWidth = outer.width();
     m_maxFrameHeight = outer.height();
     frame->UpdateSizeLimits();
@@ -85,9 +84,8 @@ void CTessaronView::ApplyZoom(double zoom, const QPointF* anchor) {
     CChildFrame* frame = GetParentFrame();
     QMdiArea* area = frame ? frame->mdiArea() : nullptr;
     if (!m_fit && area && !frame->isMaximized() && !frame->isMinimized()) {
-        const int edge = 2 * frameWidth();
         const QSize room = area->viewport()->size() - QSize(frame->x(), frame->y());
-        const QSize wanted = frame->CalcWindowSize(LogicalFrameSize() + QSize(edge, edge)).boundedTo(room);
+        const QSize wanted = frame->CalcWindowSize(LogicalFrameSize() + ViewExtra()).boundedTo(room);
         if (wanted.width() > frame->width() || wanted.height() > frame->height())
             frame->resize(wanted.expandedTo(frame->size()));
     }
@@ -132,9 +130,8 @@ void CTessaronView::PlaceWindow() {
         SetScrollSizes(LogicalFrameSize(), QSize(1, 1), QSize(10, 10));
         return;
     }
-    const int edge = 2 * frameWidth();
-    const QSize margins = frame->CalcWindowSize(QSize(edge, edge));
-    const QSize whole = frame->CalcWindowSize(LogicalFrameSize() + QSize(edge, edge));
+    const QSize margins = frame->CalcWindowSize(ViewExtra());
+    const QSize whole = frame->CalcWindowSize(LogicalFrameSize() + ViewExtra());
 
     // The main window grows to hold the whole video at 100 %, as far as its screen allows (with the
     // window's frame), and is kept inside the screen.
@@ -165,7 +162,7 @@ void CTessaronView::PlaceWindow() {
     }
     SetScrollSizes(LogicalFrameSize(), QSize(1, 1), QSize(10, 10));
     UpdateFrameLimits();
-    const QSize size = frame->CalcWindowSize(LogicalFrameSize() + QSize(edge, edge)).boundedTo(room);
+    const QSize size = frame->CalcWindowSize(LogicalFrameSize() + ViewExtra()).boundedTo(room);
 
     // Cascaded below the windows already open, by a caption's height each, and moved back inside the room.
     int others = 0;
@@ -182,6 +179,7 @@ void CTessaronView::StepTo(int frame) {
     m_currentFrame = std::clamp(frame, 0, m_pFrameInfo->frameCount - 1);
     Invalidate();
     ShowFrameStatus();
+    SyncSeekSlider();
 }
 
 void CTessaronView::keyPressEvent(QKeyEvent* event) {

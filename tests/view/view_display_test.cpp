@@ -1,4 +1,5 @@
 // Opening a video in the view, drawing frames, the title and the frame order.
+#include <QSlider>
 #include <QCheckBox>
 #include <QTest>
 
@@ -19,7 +20,8 @@ TEST_F(ViewTest, OpeningSizesTheWindowSoTheViewShowsExactlyTheFrame) {
     CChildFrame* frame = Frame(view);
     EXPECT_EQ(frame->pos(), QPoint(0, 0));
     EXPECT_EQ(view->viewport()->size(), QSize(kWidth, kHeight));
-    EXPECT_EQ(view->size(), QSize(kWidth + 4, kHeight + 4));
+    // The seek slider's row lies under the picture.
+    EXPECT_EQ(view->size(), QSize(kWidth + 4, kHeight + 4 + view->SeekSlider()->parentWidget()->height()));
     EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
     EXPECT_FALSE(view->verticalScrollBar()->isVisible());
     EXPECT_EQ(frame->size(), QSize(view->m_maxFrameWidth, view->m_maxFrameHeight));

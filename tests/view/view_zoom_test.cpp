@@ -1,6 +1,9 @@
 // Seeing and moving through a video: zoom (100 % by default, fit, in and out, Ctrl+wheel), where windows
 // open, maximizing, stepping with keys, Go to Frame and the status bar's frame pane.
+#include <QLabel>
 #include <QLineEdit>
+#include <QSlider>
+#include <QStyleOptionSlider>
 #include <QMdiArea>
 #include <QTest>
 #include <QWheelEvent>
@@ -10,6 +13,7 @@
 #include "doc/CTessaronDoc.h"
 #include "framework/StatusBar.h"
 #include "video/VideoFrameReader.h"
+#include "tests/support/TestVideos.h"
 #include "tests/view/ViewTestFixture.h"
 
 namespace {
@@ -201,6 +205,52 @@ TEST_F(ZoomTest, AFrameLargerThanTheMainWindowIsFittedUnlessThePreferenceIsOff) 
         ProcessPendingEvents();
     }
     fitLargeVideos = 1;
+}
+
+// The slider under a video with a key frame every 5 frames: dragged it shows the reader's key frame at or
+// before its place, released the exact frame; its label gives number and time; keys move it.
+TEST_F(ZoomTest, TheSeekSliderShowsKeyFramesWhileDraggedAndTheExactFrameOnRelease) {
+    testsupport::TestVideoRecipe recipe;
+    recipe.name = "gop5-h264";
+    recipe.width = 160;
+    recipe.height = 120;
+    recipe.outputArgs = "-c:v libx264 -g 5 -bf 0 -pix_fmt yuv420p";
+    recipe.extension = "mp4";
+    CTessaronView* gop = OpenView(QString::fromStdString(testsupport::MakeTestVideo(recipe)));
+    ASSERT_NE(gop, nullptr);
+    QSlider* slider = gop->SeekSlider();
+    ASSERT_TRUE(slider->isVisible());
+    EXPECT_EQ(slider->maximum(), 11);
+    EXPECT_GE(slider->parentWidget()->width(), gop->viewport()->width());
+    EXPECT_EQ(gop->SeekLabel()->text(), "Frame 0   00:00:00.000");
+
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = Qt::Horizontal;
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = option.sliderValue = slider->value();
+    const QRect handle = slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider);
+    const QRect groove = slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, slider);
+    const int span = groove.width() - handle.width();
+    const QPoint to(handle.center().x() + QStyle::sliderPositionFromValue(0, 11, 8, span), handle.center().y());
+    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handle.center());
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), slider->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(slider, &move);
+    ASSERT_EQ(slider->value(), 8);
+    EXPECT_EQ(gop->m_currentFrame, gop->m_pReader->KeyFrameAtOrBefore(8));
+    EXPECT_EQ(gop->SeekLabel()->text(), "Frame 8   " + ClockTimeText(8 / 25.0));
+    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, to);
+    EXPECT_EQ(gop->m_currentFrame, 8);
+    SaveScreenshot(Frame(gop), QStringLiteral("seek-slider"));
+
+    // Stepping moves the slider.
+    QTest::keyClick(gop, Qt::Key_Right);
+    EXPECT_EQ(slider->value(), 9);
+    EXPECT_EQ(gop->SeekLabel()->text(), "Frame 9   " + ClockTimeText(9 / 25.0));
+    QTest::keyClick(gop, Qt::Key_Home);
+    EXPECT_EQ(slider->value(), 0);
 }
 
 }  // namespace
