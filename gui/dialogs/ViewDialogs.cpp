@@ -26,7 +26,8 @@ QString ClockTimeText(double seconds) {
     return QString::asprintf("%02lld:%02lld:%02lld.%03lld", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
 }
 
-bool ParseFrameOrTime(const QString& text, double framesPerSecond, int frameCount, int* frame, QString* reason) {
+bool ParseFrameOrTime(const QString& text, const std::function<int(double seconds)>& frameAtTime, double lastTime,
+                      int frameCount, int* frame, QString* reason) {
     const QString t = text.trimmed();
     long long number = -1;
     static const QRegularExpression kNumber(QStringLiteral("^\\d{1,10}$"));
@@ -41,12 +42,15 @@ bool ParseFrameOrTime(const QString& text, double framesPerSecond, int frameCoun
         } else if (m.hasCaptured(1)) {
             seconds += 60.0 * m.captured(1).toDouble();
         }
-        if (!(framesPerSecond > 0)) {
-            if (reason) *reason = QStringLiteral("This video has no frame rate, so a time cannot be used.");
+        if (!frameAtTime) {
+            if (reason) *reason = QStringLiteral("This video has no frame times, so a time cannot be used.");
             return false;
         }
-        // The frame on the screen at that moment; a hair's tolerance for times typed from the status bar.
-        number = static_cast<long long>(std::floor(seconds * framesPerSecond + 1e-6));
+        // The frame on the screen at that moment; half a millisecond's tolerance for times typed as the
+        // status bar shows them (rounded to the millisecond).
+        // A time past the last frame's own span (one mean frame period after its start) is outside the video.
+        const double period = frameCount > 1 ? lastTime / (frameCount - 1) : 0;
+        number = seconds + 0.0005 >= lastTime + period && period > 0 ? frameCount : frameAtTime(seconds + 0.0005);
     } else {
         if (reason) *reason = QStringLiteral("\"%1\" is neither a frame number nor a time.").arg(t);
         return false;
@@ -56,19 +60,18 @@ bool ParseFrameOrTime(const QString& text, double framesPerSecond, int frameCoun
             *reason = QStringLiteral("The video has frames 0 to %1 (%2 to %3).")
                           .arg(frameCount - 1)
                           .arg(ClockTimeText(0))
-                          .arg(ClockTimeText(framesPerSecond > 0 ? (frameCount - 1) / framesPerSecond : 0));
+                          .arg(ClockTimeText(lastTime));
         return false;
     }
     if (frame) *frame = static_cast<int>(number);
     return true;
 }
 
-GoToFrameDialog::GoToFrameDialog(QWidget* parent, int current, int frameCount, double framesPerSecond)
-    : QDialog(parent) {
+GoToFrameDialog::GoToFrameDialog(QWidget* parent, int current, int frameCount, double lastTime) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Go to Frame"));
     setObjectName(QStringLiteral("GoToFrame"));
     auto* layout = new QVBoxLayout(this);
-    const QString last = ClockTimeText(framesPerSecond > 0 ? (frameCount - 1) / framesPerSecond : 0);
+    const QString last = ClockTimeText(lastTime);
     auto* label = new QLabel(QStringLiteral(
                                  "Frame number (0 to %1) or time (00:00:00.000 to %2, or seconds such as 12.5s):")
                                  .arg(frameCount - 1)

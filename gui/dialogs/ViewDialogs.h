@@ -3,14 +3,17 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 class QLineEdit;
 class QSpinBox;
 
 // Reads what a user types for a frame: a frame number ("120"), or a time ("1:02.5", "00:01:02.500",
-// "62.5s", "2.5" with a decimal point). A time gives the frame shown at that moment. False, with a
-// reason, for text that is neither, or a frame outside 0 to frameCount - 1.
-bool ParseFrameOrTime(const QString& text, double framesPerSecond, int frameCount, int* frame, QString* reason);
+// "62.5s", "2.5" with a decimal point). A time gives the frame shown at that moment, as frameAtTime (the
+// reader's) says; lastTime is the last frame's time, for the reason. False, with a reason, for text that
+// is neither, or a frame outside 0 to frameCount - 1.
+bool ParseFrameOrTime(const QString& text, const std::function<int(double seconds)>& frameAtTime, double lastTime,
+                      int frameCount, int* frame, QString* reason);
 
 // A time in seconds as hh:mm:ss.mmm.
 QString ClockTimeText(double seconds);
@@ -18,8 +21,8 @@ QString ClockTimeText(double seconds);
 class GoToFrameDialog : public QDialog {
     Q_OBJECT
 public:
-    // frameCount and framesPerSecond say what can be typed; current is offered at first.
-    GoToFrameDialog(QWidget* parent, int current, int frameCount, double framesPerSecond);
+    // frameCount and the last frame's time say what can be typed; current is offered at first.
+    GoToFrameDialog(QWidget* parent, int current, int frameCount, double lastTime);
 
     QLineEdit* Field() const { return m_field; }
     // The field's text when the dialog was accepted.

@@ -216,11 +216,10 @@ void CTessaronView::wheelEvent(QWheelEvent* event) {
 
 QString CTessaronView::FrameStatusText() const {
     if (!m_videoOpen || !m_pFrameInfo) return QString();
-    const double fps = m_pFrameInfo->framesPerSecond;
     QString text = QStringLiteral("Frame %1 of %2   %3")
                        .arg(m_currentFrame)
                        .arg(m_pFrameInfo->frameCount)
-                       .arg(ClockTimeText(fps > 0 ? m_currentFrame / fps : 0));
+                       .arg(ClockTimeText(m_pReader ? m_pReader->FrameTime(m_currentFrame) : 0));
     if (const QString score = ScoreStatusText(); !score.isEmpty()) text += QStringLiteral("   ") + score;
     text += QStringLiteral("   %1%2 %").arg(m_fit ? QStringLiteral("Fit ") : QString()).arg(std::lround(m_zoom * 100));
     return text;
@@ -236,11 +235,15 @@ void CTessaronView::ShowFrameStatus() {
 
 void CTessaronView::OnGoToFrame() {
     if (!m_videoOpen || !m_pFrameInfo) return;
-    GoToFrameDialog dialog(window(), m_currentFrame, m_pFrameInfo->frameCount, m_pFrameInfo->framesPerSecond);
+    const int count = m_pFrameInfo->frameCount;
+    const double lastTime = m_pReader->FrameTime(count - 1);
+    GoToFrameDialog dialog(window(), m_currentFrame, count, lastTime);
     if (AppFramework().DoModal(&dialog) != QDialog::Accepted) return;
     int frame = 0;
     QString reason;
-    if (!ParseFrameOrTime(dialog.Text(), m_pFrameInfo->framesPerSecond, m_pFrameInfo->frameCount, &frame, &reason)) {
+    // Times are the reader's own: each frame has the time it is presented at.
+    const auto frameAtTime = [this](double seconds) { return static_cast<int>(m_pReader->FrameAtTime(seconds)); };
+    if (!ParseFrameOrTime(dialog.Text(), frameAtTime, lastTime, count, &frame, &reason)) {
         AppFramework().MessageBox(this, reason, QStringLiteral("Go to Frame"), MB_OK | MB_ICONWARNING);
         return;
     }
