@@ -148,7 +148,9 @@ void CMainFrame::BuildMenus() {
     connect(exitAction, &QAction::triggered, this, &QWidget::close);
 
     QAction* crop = MakeAction(ID_CROP_AND_SAVE, QStringLiteral("Crop and Save"));
+    // The menu's text stays as it is; the shortcut shows beside it.
     QAction* selector = MakeAction(ID_FRAME_SELECTOR, QStringLiteral("Frame Selector..."));
+    selector->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     QAction* goTo = MakeAction(ID_GO_TO_FRAME, QStringLiteral("&Go to Frame...\tCtrl+G"),
                                QStringLiteral("Show the frame of a number or a time"));
     goTo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
@@ -193,6 +195,11 @@ void CMainFrame::BuildMenus() {
                                      QStringLiteral("List Help topics"));
     connect(helpTopics, &QAction::triggered, this, [app] {
         if (app) app->OnHelpFinder();
+    });
+    QAction* keys = MakeAction(ID_HELP_KEYS, QStringLiteral("&Keyboard Shortcuts"),
+                               QStringLiteral("List every key the program takes"));
+    connect(keys, &QAction::triggered, this, [app] {
+        if (app) app->OnHelpKeys();
     });
     QAction* about = MakeAction(ID_APP_ABOUT, QStringLiteral("&About Tessaron..."),
                                 QStringLiteral("Display program information, version number and copyright"));
@@ -239,6 +246,7 @@ void CMainFrame::BuildMenus() {
 
     m_helpMenu = bar->addMenu(QStringLiteral("&Help"));
     m_helpMenu->addAction(helpTopics);
+    m_helpMenu->addAction(keys);
     m_helpMenu->addSeparator();
     m_helpMenu->addAction(about);
 

@@ -58,6 +58,7 @@ CTessaronApp::CTessaronApp(int& argc, char** argv) {
 CTessaronApp::~CTessaronApp() {
     if (m_pDocTemplate) m_pDocTemplate->CloseAllDocuments();
     m_help.reset();
+    m_shortcuts.reset();
     m_pMainWnd.reset();
     m_pDocTemplate.reset();
     m_printer.reset();
@@ -212,6 +213,13 @@ void CTessaronApp::OnHelpFinder() {
     m_help->show();
     m_help->raise();
     m_help->activateWindow();
+}
+
+void CTessaronApp::OnHelpKeys() {
+    if (!m_shortcuts) m_shortcuts = std::make_unique<ShortcutsWindow>(m_pMainWnd.get());
+    m_shortcuts->show();
+    m_shortcuts->raise();
+    m_shortcuts->activateWindow();
 }
 
 QPrinter* CTessaronApp::Printer() {

@@ -14,6 +14,7 @@ class CDocTemplate;
 class CDocument;
 class CMainFrame;
 class HelpWindow;
+class ShortcutsWindow;
 class QApplication;
 class QPrinter;
 
@@ -35,6 +36,8 @@ public:
     void OnFileOpen();
     void OnFilePrintSetup();
     void OnHelpFinder();
+    // Help > Keyboard Shortcuts.
+    void OnHelpKeys();
     // Opens path in its own window; null (and a message) when it cannot be shown.
     CDocument* OpenDocumentFile(const QString& path);
     void OpenRecentFile(int index);
@@ -51,6 +54,7 @@ public:
     CDocTemplate* DocTemplate() const { return m_pDocTemplate.get(); }
     QPrinter* Printer();
     HelpWindow* Help() const { return m_help.get(); }
+    ShortcutsWindow* Shortcuts() const { return m_shortcuts.get(); }
 
     const QStringList& RecentFiles() const { return m_recentFiles; }
     void AddToRecentFileList(const QString& path);
@@ -73,6 +77,7 @@ private:
     std::unique_ptr<CMainFrame> m_pMainWnd;
     std::unique_ptr<QPrinter> m_printer;
     std::unique_ptr<HelpWindow> m_help;
+    std::unique_ptr<ShortcutsWindow> m_shortcuts;
     QStringList m_recentFiles;
 };
 

@@ -11,6 +11,7 @@ enum CommandId : int {
     ID_ZOOM_ACTUAL = 143,
     ID_ZOOM_IN = 144,
     ID_ZOOM_OUT = 145,
+    ID_HELP_KEYS = 146,
     ID_PREFERENCES = 32776,
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,

@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QTest>
 
@@ -80,8 +81,18 @@ public:
 
 TEST_F(AppTest, StartUpPlacesTheMainWindowAndOpensNothing) {
     Start();
-    EXPECT_EQ(frame()->pos(), QPoint(50, 50));
-    EXPECT_EQ(frame()->size(), QSize(750, 650));
+    // At (50, 50), 750 x 650, as far as the screen holds it with its frame; always inside the screen.
+    const QRect screen = frame()->screen()->availableGeometry();
+    const QMargins margins(frame()->geometry().left() - frame()->frameGeometry().left(),
+                           frame()->geometry().top() - frame()->frameGeometry().top(),
+                           frame()->frameGeometry().right() - frame()->geometry().right(),
+                           frame()->frameGeometry().bottom() - frame()->geometry().bottom());
+    const QRect wanted = QRect(50, 50, 750, 650).marginsAdded(margins);
+    EXPECT_TRUE(screen.contains(frame()->frameGeometry()));
+    EXPECT_EQ(frame()->size(), QSize(750, 650).boundedTo(screen.size().shrunkBy(margins)));
+    if (screen.contains(wanted)) {
+        EXPECT_EQ(frame()->pos(), QPoint(50, 50));
+    }
     EXPECT_TRUE(frame()->isVisible());
     EXPECT_EQ(frame()->windowTitle(), "Tessaron");
     EXPECT_EQ(WindowCount(), 0);
@@ -235,7 +246,7 @@ TEST_F(AppTest, MenusSwitchWhenADocumentOpensAndCloses) {
     EXPECT_FALSE(frame()->Action(ID_FILE_MRU_FILE1)->isEnabled()) << "grey until there are recent files";
     EXPECT_FALSE(frame()->Action(ID_FILE_CLOSE)->isEnabled());
     EXPECT_EQ(MenuItems(frame(), "&View"), QStringList({"&Toolbar", "&Status Bar"}));
-    EXPECT_EQ(MenuItems(frame(), "&Help"), QStringList({"&Help Topics", "-", "&About Tessaron..."}));
+    EXPECT_EQ(MenuItems(frame(), "&Help"), QStringList({"&Help Topics", "&Keyboard Shortcuts", "-", "&About Tessaron..."}));
 
     app()->OnFileNew();
     EXPECT_EQ(VisibleMenus(frame()), QStringList({"&File", "Tools", "&View", "&Zoom", "&Window", "&Help"}));
@@ -371,8 +382,32 @@ TEST_F(AppTest, HelpTopicsShowsTheUserGuide) {
     ASSERT_NE(app()->Help(), nullptr);
     EXPECT_TRUE(app()->Help()->isVisible());
     QString text = app()->Help()->Browser()->toPlainText();
-    EXPECT_TRUE(text.contains("Crop and Save")) << text.left(200).toStdString();
-    EXPECT_TRUE(text.contains("Deinterlace images"));
+    for (const char* topic : {"Crop and Save", "Deinterlace images", "Zoom In", "Page Up", "Go to Frame", "handles",
+                              "Sharpness", "Check best", "image set", "plot", "slider", "Ctrl+Z"})
+        EXPECT_TRUE(text.contains(topic)) << topic;
+    EXPECT_FALSE(text.contains("one screen pixel per image pixel"));
+}
+
+TEST_F(AppTest, KeyboardShortcutsListEveryKeyOfTheMenusAndWindows) {
+    Start();
+    // Frame Selector has a key of its own; its menu text stays.
+    QAction* selector = frame()->Action(ID_FRAME_SELECTOR);
+    EXPECT_EQ(selector->text(), "Frame Selector...");
+    EXPECT_EQ(selector->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+
+    frame()->Action(ID_HELP_KEYS)->trigger();
+    ASSERT_NE(app()->Shortcuts(), nullptr);
+    EXPECT_TRUE(app()->Shortcuts()->isVisible());
+    const QString shown = app()->Shortcuts()->Browser()->toPlainText();
+    QStringList used;
+    for (const QAction* action : frame()->actions())
+        for (const QKeySequence& keys : action->shortcuts()) used << keys.toString(QKeySequence::NativeText);
+    EXPECT_GE(used.size(), 20);
+    for (const QString& keys : used) EXPECT_TRUE(shown.contains(keys)) << keys.toStdString();
+    for (const char* keys : {"Left, Right", "Page Up, Page Down", "Home, End", "Shift+Space", "Ctrl+Shift+Z", "Escape"})
+        EXPECT_TRUE(shown.contains(keys)) << keys;
+    app()->Shortcuts()->resize(620, 700);
+    SaveScreenshot(app()->Shortcuts(), QStringLiteral("help-keyboard-shortcuts"));
 }
 
 TEST_F(AppTest, ChildFrameNeverGrowsBeyondItsViewsLimits) {
