@@ -46,7 +46,10 @@ QList<QPair<QString, QString>> KeyboardShortcuts(const CMainFrame* frame) {
             QStringList shown;
             for (const QKeySequence& sequence : sequences) shown << sequence.toString(QKeySequence::NativeText);
             QString what = PlainText(action);
-            if (!action->isEnabled() && action->data().toInt() != ID_FRAME_SELECTOR) what += QStringLiteral(" (inactive)");
+            // The editing keys and Save are known but do nothing in the main window (the video is only read).
+            const int id = action->data().toInt();
+            if (id == ID_FILE_SAVE || id == ID_EDIT_UNDO || id == ID_EDIT_CUT || id == ID_EDIT_COPY || id == ID_EDIT_PASTE)
+                what += QStringLiteral(" (no effect in the main window)");
             keys.append({shown.join(QStringLiteral(", ")), what});
         }
     }
