@@ -48,7 +48,8 @@ QList<QPair<QString, QString>> KeyboardShortcuts(const CMainFrame* frame) {
             QString what = PlainText(action);
             // The editing keys and Save are known but do nothing in the main window (the video is only read).
             const int id = action->data().toInt();
-            if (id == ID_FILE_SAVE || id == ID_EDIT_UNDO || id == ID_EDIT_CUT || id == ID_EDIT_COPY || id == ID_EDIT_PASTE)
+            if (id == ID_FILE_SAVE || id == ID_EDIT_UNDO || id == ID_EDIT_CUT || id == ID_EDIT_COPY ||
+                id == ID_EDIT_PASTE)
                 what += QStringLiteral(" (no effect in the main window)");
             keys.append({shown.join(QStringLiteral(", ")), what});
         }
@@ -81,7 +82,8 @@ ShortcutsWindow::ShortcutsWindow(const CMainFrame* frame, QWidget* parent) : QWi
     m_browser = new QTextBrowser(this);
     QString html = QStringLiteral("<table cellspacing=0 cellpadding=3>");
     for (const auto& [keys, what] : KeyboardShortcuts(frame))
-        html += QStringLiteral("<tr><td><b>%1</b></td><td>%2</td></tr>").arg(keys.toHtmlEscaped(), what.toHtmlEscaped());
+        html +=
+            QStringLiteral("<tr><td><b>%1</b></td><td>%2</td></tr>").arg(keys.toHtmlEscaped(), what.toHtmlEscaped());
     html += QStringLiteral("</table>");
     m_browser->setHtml(html);
     auto* layout = new QVBoxLayout(this);

@@ -358,8 +358,7 @@ void CMainFrame::WaitUntilFramed() {
     QWindow* window = windowHandle();
     if (!window) return;
     QDeadlineTimer deadline(1000);
-    while (!window->isExposed() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (!window->isExposed() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     QCoreApplication::processEvents();
 }
 

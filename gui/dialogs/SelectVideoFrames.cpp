@@ -330,7 +330,8 @@ void SelectVideoFrames::Relayout() {
 void SelectVideoFrames::keyPressEvent(QKeyEvent* event) {
     // Keys no control of the dialog took: Ctrl+Z and Ctrl+Shift+Z undo and redo check marks.
     const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
-    if (event->key() == Qt::Key_Z && (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier))) {
+    if (event->key() == Qt::Key_Z &&
+        (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier))) {
         if (mods & Qt::ShiftModifier)
             RedoChecks();
         else

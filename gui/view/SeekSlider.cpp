@@ -74,8 +74,7 @@ void CTessaronView::PlaceSeekSlider() {
 }
 
 bool CTessaronView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
-        PlaceSeekSlider();
+    if (watched == viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) PlaceSeekSlider();
     return CScrollView::eventFilter(watched, event);
 }
 

@@ -196,8 +196,8 @@ void CTessaronView::RunWriteLoop(const QString& path, int rounds, bool crop,
     }
     // A write the file system refused for the file's size is told as such; other failures under the
     // caption of the output.
-    const bool sizeLimit =
-        outcome.stop == ExportStop::WriteFailed && outcome.reason.find(std::strerror(EFBIG)) != std::string::npos;
+    const bool sizeLimit = outcome.stop == ExportStop::WriteFailed &&
+                           outcome.reason.find(std::strerror(EFBIG)) != std::string::npos;
     switch (outcome.stop) {
     case ExportStop::Cancelled:  // the cancel check has told the user
         break;

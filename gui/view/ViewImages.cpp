@@ -100,12 +100,13 @@ LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
 
     m_pReader->SetDeinterlace(deinterlaceEnabled);
     ExportOutcome outcome;
-    RunWriteLoop(choices->folder, static_cast<int>(items.size()), false,
-                 [&](const ExportTarget&, const ExportCallbacks& callbacks) {
-                     outcome = ExportImageFiles(*m_pReader, *m_pFrameInfo, items, settings, callbacks);
-                     return outcome;
-                 },
-                 QString(), caption);
+    RunWriteLoop(
+        choices->folder, static_cast<int>(items.size()), false,
+        [&](const ExportTarget&, const ExportCallbacks& callbacks) {
+            outcome = ExportImageFiles(*m_pReader, *m_pFrameInfo, items, settings, callbacks);
+            return outcome;
+        },
+        QString(), caption);
     if (outcome.written)
         framework.SetStatusText(QStringLiteral("%1 %2 written to %3")
                                     .arg(outcome.framesWritten)

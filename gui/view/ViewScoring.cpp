@@ -350,9 +350,10 @@ void CTessaronView::ReportSortTrouble(const SortOutcome& outcome) {
                              QStringLiteral("Info"), MB_OK);
     }
     if (outcome.stop == SortStop::OutOfMemory)
-        framework.MessageBox(
-            this, QString::asprintf("Not enough memory to sort the frames; %d of them were sorted.", outcome.framesScored),
-            QStringLiteral("Info"), MB_OK);
+        framework.MessageBox(this,
+                             QString::asprintf("Not enough memory to sort the frames; %d of them were sorted.",
+                                               outcome.framesScored),
+                             QStringLiteral("Info"), MB_OK);
     else if (outcome.stop == SortStop::Failed)
         framework.MessageBox(this,
                              QString::asprintf("Cannot sort the frames (%s); %d of them were sorted.",

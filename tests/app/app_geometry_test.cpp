@@ -48,7 +48,8 @@ TEST_F(AppTest, ALargeVideoOpensInsideTheScreenHoweverItIsOpened) {
         EXPECT_EQ(view->m_fit, 1);
         EXPECT_LE(view->GetTotalSize().width(), view->viewport()->width());
         EXPECT_LE(view->GetTotalSize().height(), view->viewport()->height());
-        if (commandLine) SaveScreenshot(frame(), QStringLiteral("fitted-uhd-command-line-%1x").arg(frame()->devicePixelRatioF()));
+        if (commandLine)
+            SaveScreenshot(frame(), QStringLiteral("fitted-uhd-command-line-%1x").arg(frame()->devicePixelRatioF()));
         runner.reset();
     }
 }
@@ -60,11 +61,12 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     QFile config(dir.filePath("screens.json"));
     if (!config.open(QIODevice::WriteOnly)) return 1;
-    config.write(QStringLiteral("{\"screens\": [{\"name\": \"small\", \"x\": 0, \"y\": 0, \"width\": %1, \"height\": %2, "
-                                "\"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}")
-                     .arg(kScreenWidth)
-                     .arg(kScreenHeight)
-                     .toUtf8());
+    config.write(
+        QStringLiteral("{\"screens\": [{\"name\": \"small\", \"x\": 0, \"y\": 0, \"width\": %1, \"height\": %2, "
+                       "\"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}")
+            .arg(kScreenWidth)
+            .arg(kScreenHeight)
+            .toUtf8());
     config.close();
     qputenv("QT_QPA_PLATFORM", QStringLiteral("offscreen:configfile=%1").arg(config.fileName()).toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());

@@ -246,7 +246,8 @@ TEST_F(AppTest, MenusSwitchWhenADocumentOpensAndCloses) {
     EXPECT_FALSE(frame()->Action(ID_FILE_MRU_FILE1)->isEnabled()) << "grey until there are recent files";
     EXPECT_FALSE(frame()->Action(ID_FILE_CLOSE)->isEnabled());
     EXPECT_EQ(MenuItems(frame(), "&View"), QStringList({"&Toolbar", "&Status Bar"}));
-    EXPECT_EQ(MenuItems(frame(), "&Help"), QStringList({"&Help Topics", "&Keyboard Shortcuts", "-", "&About Tessaron..."}));
+    EXPECT_EQ(MenuItems(frame(), "&Help"),
+              QStringList({"&Help Topics", "&Keyboard Shortcuts", "-", "&About Tessaron..."}));
 
     app()->OnFileNew();
     EXPECT_EQ(VisibleMenus(frame()), QStringList({"&File", "Tools", "&View", "&Zoom", "&Window", "&Help"}));

@@ -222,8 +222,9 @@ TEST_F(SelectorTest, EveryKindOfCheckChangeIsUndoneAndRedone) {
             {"plot drag",
              [&] {
                  QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(5), y));
-                 QMouseEvent move(QEvent::MouseMove, QPointF(plot->XOf(9), y), plot->mapToGlobal(QPointF(plot->XOf(9), y)),
-                                  Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+                 QMouseEvent move(QEvent::MouseMove, QPointF(plot->XOf(9), y),
+                                  plot->mapToGlobal(QPointF(plot->XOf(9), y)), Qt::NoButton, Qt::LeftButton,
+                                  Qt::NoModifier);
                  QCoreApplication::sendEvent(plot, &move);
                  QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(9), y));
              }},

@@ -401,16 +401,18 @@ TEST_F(ViewOpsTest, TheStatusBarGivesTheScoreInWordsAndStaysInStepDuringTheSort)
         for (const Seen& s : seen) {
             EXPECT_TRUE(s.title.endsWith(QString(" - Frame %1").arg(s.drawn))) << s.title.toStdString();
             EXPECT_TRUE(s.mainTitle.endsWith(s.title)) << s.mainTitle.toStdString();
-            EXPECT_TRUE(s.pane.startsWith(QString("Frame %1 of %2 ").arg(s.drawn).arg(kFrames))) << s.pane.toStdString();
+            EXPECT_TRUE(s.pane.startsWith(QString("Frame %1 of %2 ").arg(s.drawn).arg(kFrames)))
+                << s.pane.toStdString();
         }
 
         int score = 0, third = 0;
         ASSERT_EQ(ParseFrameOrderKey(view->m_frameOrder[2].c_str(), &score, &third), 2);
         view->SendMessage(UWM_SHOW_FRAME, static_cast<WPARAM>(third), 0);
         const JpegScore& s = view->m_pickScores[static_cast<size_t>(third)].score;
-        const QString words = row.scoreIndex == 0
-                                  ? QString("JPEG %1 bytes at quality 25").arg(QLocale(QLocale::English).toString(s.jpegBytes))
-                                  : QString("sharpness %1").arg(s.sharpness, 0, 'f', 1);
+        const QString words =
+            row.scoreIndex == 0
+                ? QString("JPEG %1 bytes at quality 25").arg(QLocale(QLocale::English).toString(s.jpegBytes))
+                : QString("sharpness %1").arg(s.sharpness, 0, 'f', 1);
         ASSERT_GT(s.jpegBytes + s.sharpness, 0);
         EXPECT_TRUE(view->FrameStatusText().endsWith(QString("   %1, rank 3 of %2   100 %").arg(words).arg(kFrames)))
             << view->FrameStatusText().toStdString();

@@ -29,6 +29,9 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -43,6 +46,7 @@
 #include "app/MainFrame.h"
 #include "dialogs/Preferences.h"
 #include "dialogs/ScorePlot.h"
+#include "app/HelpWindow.h"
 #include "app/TessaronApp.h"
 #include "dialogs/SelectVideoFrames.h"
 #include "dialogs/ViewDialogs.h"
@@ -224,6 +228,25 @@ void SelectorSteps(CMainFrame* frame, CTessaronView* view, SelectVideoFrames* se
          QStringLiteral("caption %1, first item %2, status %3")
              .arg(Quoted(sel->windowTitle()), Quoted(list.GetText(0)), Quoted(sel->StatusText())));
     Check(sel->Plot()->isVisible() && sel->Plot()->HasScores(), QStringLiteral("the score plot shows after Sort"));
+    // The status bar gives the best frame's score in words and its rank, for either score.
+    Check(mainStatusBar->FrameText().contains(QStringLiteral(" bytes at quality 25, rank 1 of ")),
+          QStringLiteral("the JPEG size in words"));
+    Shot(mainStatusBar, QStringLiteral("09a-status-jpeg"),
+         QStringLiteral("frame pane ") + Quoted(mainStatusBar->FrameText()));
+    sel->ScoreBox()->setCurrentIndex(1);
+    QTest::mouseClick(sel->SortButton(), Qt::LeftButton);
+    Settle(200);
+    Check(mainStatusBar->FrameText().contains(QStringLiteral("sharpness ")) &&
+              mainStatusBar->FrameText().contains(QStringLiteral(", rank 1 of ")),
+          QStringLiteral("the sharpness in words"));
+    Check(!sel->QualitySpin()->isEnabled(), QStringLiteral("the quality is off for the sharpness"));
+    Shot(frame, QStringLiteral("09b-sorted-sharpness"), Describe(frame));
+    Shot(mainStatusBar, QStringLiteral("09b-status-sharpness"),
+         QStringLiteral("frame pane ") + Quoted(mainStatusBar->FrameText()));
+    Shot(sel, QStringLiteral("09b-sorted-sharpness-selector"), Quoted(sel->SortGroup()->title()));
+    sel->ScoreBox()->setCurrentIndex(0);
+    QTest::mouseClick(sel->SortButton(), Qt::LeftButton);
+    Settle(200);
 
     // The quality down to 5 and then up to 95 with the arrow keys of the quality field.
     sel->QualitySpin()->setFocus();
@@ -402,6 +425,13 @@ int main(int argc, char** argv) {
         Check(viewA->m_currentFrame == std::min(12, frameCount - 1), QStringLiteral("the keys stepped to frame 12"));
         Shot(frame, QStringLiteral("16a-stepped-keys"),
              Describe(frame) + QStringLiteral(", frame pane ") + Quoted(mainStatusBar->FrameText()));
+        Check(viewA->SeekSlider()->value() == viewA->m_currentFrame, QStringLiteral("the slider follows the keys"));
+        // The slider clicked near its right end: the frame there shows.
+        QSlider* slider = viewA->SeekSlider();
+        QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() - 4, slider->height() / 2));
+        Settle(100);
+        Check(viewA->m_currentFrame == slider->value() && slider->value() > 12, QStringLiteral("the slider moved on"));
+        Shot(frame, QStringLiteral("16c-slider"), QStringLiteral("slider label ") + Quoted(viewA->SeekLabel()->text()));
         WhenShown<GoToFrameDialog>([](GoToFrameDialog* go) {
             go->Field()->setText(QStringLiteral("5"));
             QTest::keyClick(go->Field(), Qt::Key_Return);
@@ -481,6 +511,15 @@ int main(int argc, char** argv) {
         Check(QTest::qWaitForWindowExposed(help), QStringLiteral("help shown"));
         Shot(help, QStringLiteral("25-help"), Quoted(help->windowTitle()));
         help->close();
+    }
+    frame->Action(ID_HELP_KEYS)->trigger();
+    Settle(300);
+    if (QWidget* keys = app.Shortcuts(); keys && keys->isVisible()) {
+        keys->resize(keys->width(), 720);
+        Shot(keys, QStringLiteral("25a-keyboard-shortcuts"), Quoted(keys->windowTitle()));
+        keys->close();
+    } else {
+        Check(false, QStringLiteral("Help > Keyboard Shortcuts shows the keys"));
     }
 
     // 9. A file that is no video, through File > Open: refused with a message, nothing else changes.
