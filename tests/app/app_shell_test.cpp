@@ -405,8 +405,6 @@ TEST_F(AppTest, KeyboardShortcutsListEveryKeyOfTheMenusAndWindows) {
         for (const QKeySequence& keys : action->shortcuts()) used << keys.toString(QKeySequence::NativeText);
     EXPECT_GE(used.size(), 20);
     for (const QString& keys : used) EXPECT_TRUE(shown.contains(keys)) << keys.toStdString();
-    for (const char* keys : {"Left, Right", "Page Up, Page Down", "Home, End", "Shift+Space", "Ctrl+Shift+Z", "Escape"})
-        EXPECT_TRUE(shown.contains(keys)) << keys;
     app()->Shortcuts()->resize(620, 700);
     SaveScreenshot(app()->Shortcuts(), QStringLiteral("help-keyboard-shortcuts"));
 }

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QMouseEvent>
+#include <QTest>
 #include <QPixmap>
 #include <QProcess>
 #include <QWidget>
@@ -77,4 +79,13 @@ void ProcessPendingEvents() {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
     }
+}
+
+void Drag(QWidget* widget, const QPoint& from, const QPoint& to, bool release) {
+    QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, from);
+    // A move that carries the pressed button (QTest's own move does not).
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), widget->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &move);
+    if (release) QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, to);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 class CTessaronApp;
+class QPoint;
 class QWidget;
 
 // Saves what widget shows as a PNG in the screenshot folder (made when missing) and returns the full
@@ -37,6 +38,9 @@ private:
     int m_argc = 0;
     std::unique_ptr<CTessaronApp> m_app;
 };
+
+// A left-button drag on widget from one point to another; release false leaves the button down.
+void Drag(QWidget* widget, const QPoint& from, const QPoint& to, bool release = true);
 
 // Lets deferred deletions and queued calls run.
 void ProcessPendingEvents();

@@ -98,8 +98,7 @@ std::vector<int> Range(int first, int end, int skip = -1) {
     return v;
 }
 
-std::string Omitted(const std::vector<int>& frames,
-                    const std::string& heading = "Frames omitted due to file size limits:") {
+std::string Omitted(const std::vector<int>& frames, const std::string& heading = "Frames that could not be read:") {
     std::string text = heading + "\n";
     for (int f : frames) text += std::to_string(f) + "\n";
     return text;
@@ -117,7 +116,7 @@ const std::string kNoDetector =
     "FFmpeg is free and may be obtained from the FFmpeg Web Site:\n"
     "https://ffmpeg.org/download.html\n\n"
     "Please try again after installing FFmpeg.\n\n";
-const std::string kSizeLimit = "[File size limit exceeded] ";
+const std::string kUnreadable = "[Info] ";  // the frames that could not be read, in the GUI
 const std::string kCannotCreate = "[Cannot create AVI file...] ";
 const std::string kNotMedia = ": %SRC%: not a media file this build can read\n";
 const std::string kNotAvi = ": %SRC%: the AVI reader cannot play it: not an AVI file\n";
@@ -139,16 +138,16 @@ const std::vector<Row>& Table() {
          Expected{{kNoDetector}, {}, 1, "tessaron-cli export: %SRC%: the AVI video stream has no frames\n", {}}},
         // Half the file holds one whole frame.
         {"truncated_50_percent", Input::Truncated50, Action::Export, kExportArgs,
-         {{kSizeLimit + Omitted(Range(1, 10))}, std::vector<int>{0}, 1,
+         {{kUnreadable + Omitted(Range(1, 10))}, std::vector<int>{0}, 1,
           "tessaron-cli export: %SRC%: frame 1 is outside the video (frames 0 to 0)\n", {}}, {}},
         // Both back ends leave out the picture the file ends in the middle of.
         {"truncated_99_percent", Input::Truncated99, Action::Export, kExportArgs,
-         {{kSizeLimit + Omitted({9})}, Range(0, 9), 1,
+         {{kUnreadable + Omitted({9})}, Range(0, 9), 1,
           "tessaron-cli export: %SRC%: frame 9 is outside the video (frames 0 to 8)\n", {}}, {}},
         // FFmpeg finds the frames without the index; our reader trusts the index.
         {"index_past_end", Input::IndexPastEnd, Action::Export, kExportArgs,
          {{}, Range(0, 10), 0, "", Range(0, 10)},
-         Expected{{kSizeLimit + Omitted(Range(6, 10))}, Range(0, 6), 1, CliOmitted(Range(6, 10)), Range(0, 6)}},
+         Expected{{kUnreadable + Omitted(Range(6, 10))}, Range(0, 6), 1, CliOmitted(Range(6, 10)), Range(0, 6)}},
         {"huge_frame_header", Input::HugeFrame, Action::None, {"info", "%ARG%"},
          {{kUnableToLoad}, {}, 1, "tessaron-cli info: %SRC%: no picture of the video stream decodes\n", {}},
          Expected{{kNoDetector}, {}, 1,
@@ -160,7 +159,7 @@ const std::vector<Row>& Table() {
         {"stream_length_2G", Input::LengthMax, Action::Sort, {"rank", "%ARG%"},
          {{"status: Displaying frame:  6", "order: 10 keys"}, {}, 0, "", {}}, {}},
         {"broken_frame_export", Input::BrokenFrame, Action::Export, kExportArgs,
-         {{kSizeLimit + Omitted({4})}, Range(0, 10, 4), 1, CliOmitted({4}), Range(0, 10, 4)}, {}},
+         {{kUnreadable + Omitted({4})}, Range(0, 10, 4), 1, CliOmitted({4}), Range(0, 10, 4)}, {}},
         {"broken_frame_bmp", Input::BrokenFrame, Action::Bmp, {"frame", "%ARG%", "4", "-o", "%OUT%"},
          {{"status: Frame 4 could not be saved to %OUT%.\nThe frame cannot be read."}, {}, 1,
           "tessaron-cli frame: %SRC%: frame 4 cannot be decoded\n", {}},
@@ -175,7 +174,7 @@ const std::vector<Row>& Table() {
         {"overwritten_while_open", Input::OverwrittenWhileOpen, Action::Export, kExportArgs,
          {{}, {}, 1, "tessaron-cli export" + kNotMedia, {}, nullptr, true},
          Expected{{kCannotCreate + "Nothing was written to %OUT%: no frame could be read.",
-                   kSizeLimit + Omitted(Range(0, 10))},
+                   kUnreadable + Omitted(Range(0, 10))},
                   {}, 1, "tessaron-cli export" + kNotAvi, {}}},
         {"read_only_output_folder", Input::ReadOnlyFolder, Action::Export, kExportArgs,
          {{kCannotCreate + "Cannot create %OUT%: Permission denied."}, {}, 75,

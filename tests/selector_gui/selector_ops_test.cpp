@@ -78,11 +78,7 @@ TEST_F(SelectorTest, ACompletedSortListsTheSortedOrderUnderItsCaption) {
         EXPECT_EQ(DrawnFrame(), 9);
         EXPECT_EQ(plot->CurrentFrame(), 9);
         // A drag from frame 3 to frame 6 checks them, besides frame 1.
-        QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(3), y.y()));
-        QMouseEvent move(QEvent::MouseMove, QPointF(plot->XOf(6), y.y()),
-                         plot->mapToGlobal(QPointF(plot->XOf(6), y.y())), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(plot, &move);
-        QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(6), y.y()));
+        Drag(plot, QPoint(plot->XOf(3), y.y()), QPoint(plot->XOf(6), y.y()));
         std::vector<int> frames = Checked(dlg->CheckedFrames(), dlg->CheckedCount());
         std::sort(frames.begin(), frames.end());
         EXPECT_EQ(frames, (std::vector<int>{1, 3, 4, 5, 6}));
@@ -219,15 +215,7 @@ TEST_F(SelectorTest, EveryKindOfCheckChangeIsUndoneAndRedone) {
                  QTest::mouseClick(dlg->CheckBestButton(), Qt::LeftButton);
                  picked = plot->Picks();
              }},
-            {"plot drag",
-             [&] {
-                 QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(5), y));
-                 QMouseEvent move(QEvent::MouseMove, QPointF(plot->XOf(9), y),
-                                  plot->mapToGlobal(QPointF(plot->XOf(9), y)), Qt::NoButton, Qt::LeftButton,
-                                  Qt::NoModifier);
-                 QCoreApplication::sendEvent(plot, &move);
-                 QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->XOf(9), y));
-             }},
+            {"plot drag", [&] { Drag(plot, QPoint(plot->XOf(5), y), QPoint(plot->XOf(9), y)); }},
         };
         for (const auto& row : rows) {
             SCOPED_TRACE(row.change);

@@ -236,10 +236,7 @@ TEST_F(ZoomTest, TheSeekSliderShowsKeyFramesWhileDraggedAndTheExactFrameOnReleas
     const QRect groove = slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, slider);
     const int span = groove.width() - handle.width();
     const QPoint to(handle.center().x() + QStyle::sliderPositionFromValue(0, 11, 8, span), handle.center().y());
-    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handle.center());
-    QMouseEvent move(QEvent::MouseMove, QPointF(to), slider->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(slider, &move);
+    Drag(slider, handle.center(), to, false);
     ASSERT_EQ(slider->value(), 8);
     EXPECT_EQ(gop->m_currentFrame, gop->m_pReader->KeyFrameAtOrBefore(8));
     EXPECT_EQ(gop->SeekLabel()->text(), "Frame 8   " + ClockTimeText(8 / 25.0));

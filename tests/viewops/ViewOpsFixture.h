@@ -36,29 +36,6 @@ public:
     }
 };
 
-// Calls back after every paint event of a widget, for as long as it lives.
-class PaintWatcher : public QObject {
-public:
-    PaintWatcher(QWidget* widget, std::function<void()> after) : m_widget(widget), m_after(std::move(after)) {
-        widget->installEventFilter(this);
-    }
-    ~PaintWatcher() override { m_widget->removeEventFilter(this); }
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == m_widget && event->type() == QEvent::Paint) {
-            m_widget->removeEventFilter(this);
-            QCoreApplication::sendEvent(m_widget, event);
-            m_widget->installEventFilter(this);
-            m_after();
-            return true;
-        }
-        return false;
-    }
-
-private:
-    QWidget* m_widget;
-    std::function<void()> m_after;
-};
-
 class ViewOpsTest : public AppTest {
 protected:
     void SetUp() override {

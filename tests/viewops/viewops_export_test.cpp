@@ -403,13 +403,16 @@ TEST_F(ExportTest, CheckBestAndSaveImagesGoThroughTheSelector) {
     EXPECT_EQ(LoadPickSettings().rule, PickRule::EveryFrames);
     EXPECT_FALSE(SaveScreenshot(selector, QStringLiteral("selector_check_best")).isEmpty());
 
-    const QString folder = WorkFile("images");
-    ASSERT_TRUE(QDir().mkpath(folder));
+    // The folder offered is <stem>_frames beside the video; one that is not there is made after asking.
+    selector->SetVideoPath(QString::fromStdString(video));
+    const QString folder = WorkFile("images/set");
+    QString offered;
     const auto save = [&](const char* pattern) {
         ui.dialogs.push_back([&, pattern](QDialog* dialog) {
             auto* images = dynamic_cast<SaveImagesDialog*>(dialog);
             if (!images) return int(QDialog::Rejected);
             EXPECT_FALSE(images->BoxCheck()->isEnabled());  // no crop box drawn
+            offered = images->FolderEdit()->text();
             images->FolderEdit()->setText(folder);
             images->FormatBox()->setCurrentIndex(2);  // TIFF
             images->PatternEdit()->setText(QString::fromLatin1(pattern));
@@ -417,7 +420,13 @@ TEST_F(ExportTest, CheckBestAndSaveImagesGoThroughTheSelector) {
         });
         selector->SaveImagesButton()->click();
     };
+    ui.messageAnswers.push_back(IDYES);
     save("f{frame}.tif");
+    const QFileInfo source(QString::fromStdString(video));
+    EXPECT_EQ(offered, source.absolutePath() + "/" + source.completeBaseName() + "_frames");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "The folder " + folder + " does not exist.\nCreate it?");
+    ui.messages.clear();
     EXPECT_EQ(testsupport::FilesIn(folder.toStdString()).size(), expected.size() + 1);
     EXPECT_EQ(ui.statusTexts.back(), QString("%1 images written to %2").arg(expected.size()).arg(folder));
     const auto written = [&] {
@@ -435,6 +444,7 @@ TEST_F(ExportTest, CheckBestAndSaveImagesGoThroughTheSelector) {
     EXPECT_EQ(written(), progressBefore);
     EXPECT_EQ(LoadImageSaveChoices().encoding.format, ImageFormat::Tiff);
     EXPECT_EQ(LoadImageSaveChoices().pattern, "f{frame}.tif");
+    EXPECT_EQ(LoadImageSaveChoices(QString::fromStdString(video)).folder, folder);  // the last one used
     selector->hide();
     SetImageSetIniPath(QString());
 }
