@@ -697,6 +697,11 @@ void SelectVideoFrames::OnCheckBest() {
     const std::vector<std::string> before = m_pFrameOrder ? *m_pFrameOrder : std::vector<std::string>();
     m_orderReset = 0;
     Send(UWM_CHECK_BEST, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(&frames));
+    // The sort it needed was terminated: nothing was chosen, and the check marks stay as they were.
+    if (m_orderReset) {
+        m_orderReset = 0;
+        return;
+    }
     // A sort ran: the list shows the new order.
     if (m_pFrameOrder && *m_pFrameOrder != before) {
         FillFrameList();
