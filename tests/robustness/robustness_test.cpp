@@ -118,6 +118,7 @@ const std::string kNoDetector =
     "Please try again after installing FFmpeg.\n\n";
 const std::string kUnreadable = "[Info] ";  // the frames that could not be read, in the GUI
 const std::string kCannotCreate = "[Cannot create AVI file...] ";
+const std::string kSizeLimit = "[File size limit exceeded] ";  // a write the file's size limit stopped
 const std::string kNotMedia = ": %SRC%: not a media file this build can read\n";
 const std::string kNotAvi = ": %SRC%: the AVI reader cannot play it: not an AVI file\n";
 
@@ -181,8 +182,8 @@ const std::vector<Row>& Table() {
           "tessaron-cli export: Cannot create %OUT%: Permission denied.\n", {}},
          {}},
         {"full_disk", Input::FullDisk, Action::Export, kExportArgs,
-         {{kCannotCreate + "Writing %OUT% stopped after 3 frames: File too large. The 3 frames written before stay "
-                           "readable."},
+         {{kSizeLimit + "Writing %OUT% stopped after 3 frames: File too large. The 3 frames written before stay "
+                        "readable."},
           Range(0, 3), 75,
           "tessaron-cli export: Writing %OUT% stopped after 3 frames: File too large. The 3 frames written before "
           "stay readable.\n",
