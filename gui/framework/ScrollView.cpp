@@ -48,8 +48,10 @@ void CScrollView::SetScrollSizes(const QSize& total, const QSize& page, const QS
 
 QSize CScrollView::sizeHint() const {
     if (m_totalSize.isEmpty()) return QAbstractScrollArea::sizeHint();
+    // The edge, and what the view keeps beside its picture (a row under it).
     const int edge = 2 * frameWidth();
-    return m_totalSize + QSize(edge, edge);
+    const QMargins beside = viewportMargins();
+    return m_totalSize + QSize(edge + beside.left() + beside.right(), edge + beside.top() + beside.bottom());
 }
 
 QPoint CScrollView::GetScrollPosition() const {
