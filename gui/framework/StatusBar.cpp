@@ -67,6 +67,7 @@ CStatusBar::CStatusBar(QWidget* parent) : QStatusBar(parent) {
 void CStatusBar::SetPaneText(int pane, const QString& text, bool update) {
     if (pane < 0 || pane >= 4) return;
     m_panes[pane]->setText(text);
+    if (pane == 0) FitFramePane();
     if (update && m_panes[pane]->isVisible()) m_panes[pane]->repaint();
 }
 
@@ -83,13 +84,23 @@ bool CStatusBar::IndicatorOn(int pane) const { return pane >= 1 && pane < 4 && m
 void CStatusBar::SetFrameText(const QString& text) {
     m_framePane->setText(text);
     m_framePane->setVisible(!text.isEmpty());
+    FitFramePane();
+}
+
+void CStatusBar::FitFramePane() {
+    // The frame pane takes what the message pane's text leaves, but never more than leaves the message
+    // pane two fifths: the message (the crop box's corners, what was written) stays readable.
+    int others = 0;
+    for (int i = 1; i < 4; ++i) others += m_panes[i]->isVisible() ? m_panes[i]->width() : 0;
+    if (m_progress->isVisible()) others += m_progress->width();
+    const int message = m_panes[0]->fontMetrics().horizontalAdvance(m_panes[0]->text()) + 24;
+    const int room = std::max(width() * 2 / 5, width() - others - message);
+    if (m_framePane->maximumWidth() != std::max(1, room)) m_framePane->setMaximumWidth(std::max(1, room));
 }
 
 QString CStatusBar::FrameText() const { return m_framePane->text(); }
 
 void CStatusBar::resizeEvent(QResizeEvent* event) {
-    // The frame pane never takes more than two fifths: the message pane (the crop box's corners, what
-    // was written) stays readable in a narrow window.
-    m_framePane->setMaximumWidth(std::max(1, width() * 2 / 5));
     QStatusBar::resizeEvent(event);
+    FitFramePane();
 }

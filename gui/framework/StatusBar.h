@@ -32,6 +32,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The frame pane's greatest width for the texts shown now.
+    void FitFramePane();
     QLabel* m_framePane = nullptr;
     QLabel* m_panes[4] = {};
     QProgressBar* m_progress = nullptr;
