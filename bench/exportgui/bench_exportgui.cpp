@@ -154,9 +154,7 @@ int main(int argc, char** argv) {
     const std::vector<int> shuffled = bench::SixtyShuffledFrames();
     std::vector<int> sorted = shuffled;
     std::sort(sorted.begin(), sorted.end());
-    const auto exportChecked = [&](const std::vector<int>& frames) {
-        exportView->OnExportCheckedFrames(reinterpret_cast<WPARAM>(frames.data()), LPARAM(frames.size()));
-    };
+    const auto exportChecked = [&](const std::vector<int>& frames) { exportView->ExportChecked(frames); };
     const auto cliExport = [&](const std::vector<int>& frames) {
         return std::vector<std::string>{TESSARON_CLI, "export", clip20, "--frames", bench::FrameList(frames),
                                         "-o",         cliOut};

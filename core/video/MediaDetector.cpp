@@ -163,10 +163,14 @@ bool MediaDetector::Impl::LocateAhead(int32_t target, bool* found) {
 const AVFrame* MediaDetector::Impl::DecodeTo(int32_t target) {
     if (const AVFrame* frame = AtHand(target)) return frame;
     if (target < 0 || target >= source.PictureCount()) return nullptr;
+    // Kept on a step back or a jump: the pictures before the target are what Left asks for next. Reading
+    // on in order (a sort, an export) passes each picture once; keeping those would only fill memory.
+    const bool inOrder = haveHeld && target > held.index && target - held.index <= kInOrderPictures;
+    const bool keep = kept.Enabled() && !inOrder;
     if (source.ShouldSeekFor(target) && !source.SeekTo(target)) return nullptr;
     haveHeld = false;
     while (source.Next(&held)) {
-        if (held.repeatable) kept.Add(held.index, held.frame.get());
+        if (keep && held.repeatable) kept.Add(held.index, held.frame.get());
         if (held.index >= target) {
             haveHeld = true;
             return held.index == target ? held.frame.get() : nullptr;

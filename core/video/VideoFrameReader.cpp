@@ -12,6 +12,7 @@
 #include "image/dib.h"
 #include "video/AviReader.h"
 #include "video/MediaDetector.h"
+#include "video/MediaPictureCache.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ bool IsMediaDetectorAvailable() {
     const char* env = std::getenv("TESSARON_MEDIA_DETECTOR");
     return !(env && std::strcmp(env, "0") == 0);
 }
+
+int64_t DefaultStepBackMemory() { return DefaultPictureCacheBytes(); }
 
 void InterpolateLines(uint8_t* block, int32_t width, int32_t height) {
     if (!block || width <= 0 || height < 4) return;

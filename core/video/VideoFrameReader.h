@@ -32,6 +32,10 @@ struct FrameInfo {
 // True when built with FFmpeg, unless TESSARON_MEDIA_DETECTOR=0 is set in the environment.
 bool IsMediaDetectorAvailable();
 
+// The default memory for stepping back (SetStepBackMemory): 1 GB or an eighth of the machine's memory,
+// whichever is less.
+int64_t DefaultStepBackMemory();
+
 // Line interpolation in place on one frame block: odd rows become the mean of their even neighbours.
 void InterpolateLines(uint8_t* block, int32_t width, int32_t height);
 

@@ -8,6 +8,8 @@
 #include <QIcon>
 #include <QPrinter>
 #include <QSettings>
+#include <algorithm>
+#include <string>
 
 #include "dialogs/AboutBox.h"
 #include "dialogs/PickDialogs.h"
@@ -21,6 +23,7 @@
 #include "dialogs/Preferences.h"
 #include "framework/ScrollView.h"
 #include "doc/CTessaronDoc.h"
+#include "video/VideoFrameReader.h"
 #include "view/CTessaronView.h"
 
 namespace {
@@ -30,10 +33,21 @@ CTessaronApp* theApp = nullptr;
 const char* const kRegistryKey = "Local AppWizard-Generated Applications";
 const char* const kRecentGroup = "Recent File List";
 const char* const kFitLargeKey = "fitLargeVideos";
+const char* const kStepBackKey = "stepBackMemoryMB";
 
 // "Fit large videos to the window": on unless the INI file says 0.
 uint8_t ReadFitLargeVideos(const std::string& iniPath) {
     return IniReadString(iniPath, kIniSection, kFitLargeKey, "1", 16) == "0" ? 0 : 1;
+}
+
+// "Memory for stepping back" in bytes: the INI file's megabytes, the default when the key is missing or
+// not a number.
+int64_t ReadStepBackMemory(const std::string& iniPath) {
+    const std::string text = IniReadString(iniPath, kIniSection, kStepBackKey, "", 32);
+    bool ok = false;
+    const long long megabytes = QString::fromStdString(text).trimmed().toLongLong(&ok);
+    if (!ok || megabytes < 0) return DefaultStepBackMemory();
+    return std::min<int64_t>(megabytes, Preferences::MaxStepBackMegabytes()) << 20;
 }
 
 }  // namespace
@@ -133,6 +147,7 @@ void CTessaronApp::LoadSettings() {
     const std::string path = (readLeft ? left : ini).toUtf8().toStdString();
     deinterlaceEnabled = static_cast<uint8_t>(ReadDeinterlaceFlag(path));
     fitLargeVideos = ReadFitLargeVideos(path);
+    stepBackMemory = ReadStepBackMemory(path);
 }
 
 int CTessaronApp::Run() { return QApplication::exec(); }
@@ -145,10 +160,12 @@ void CTessaronApp::ShowPreferences() {
     deinterlaceEnabled = static_cast<uint8_t>(ReadDeinterlaceFlag(iniPath));
 
     fitLargeVideos = ReadFitLargeVideos(iniPath);
+    stepBackMemory = ReadStepBackMemory(iniPath);
 
     Preferences dialog(nullptr);
     dialog.deinterlaceChecked = deinterlaceEnabled;
     dialog.fitLargeChecked = fitLargeVideos;
+    dialog.stepBackMegabytes = static_cast<int>(stepBackMemory >> 20);
     // Only OK takes the boxes' states; Cancel and the close box leave the preferences as they were.
     if (AppFramework().DoModal(&dialog) == QDialog::Accepted) {
         deinterlaceEnabled = dialog.deinterlaceChecked ? 1 : 0;
@@ -157,6 +174,10 @@ void CTessaronApp::ShowPreferences() {
         if ((dialog.fitLargeChecked ? 1 : 0) != fitLargeVideos) {
             fitLargeVideos = dialog.fitLargeChecked ? 1 : 0;
             IniWriteString(iniPath, kIniSection, kFitLargeKey, fitLargeVideos ? "1" : "0");
+        }
+        if (int64_t(dialog.stepBackMegabytes) != (stepBackMemory >> 20)) {
+            stepBackMemory = int64_t(dialog.stepBackMegabytes) << 20;
+            IniWriteString(iniPath, kIniSection, kStepBackKey, std::to_string(dialog.stepBackMegabytes));
         }
     }
 

@@ -1,6 +1,10 @@
 #include "dialogs/Preferences.h"
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QSpinBox>
+#include <unistd.h>
+#include <algorithm>
 #include <QPushButton>
 
 #include "framework/DialogUnits.h"
@@ -9,7 +13,7 @@ Preferences::Preferences(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Preferences"));
     setObjectName(QStringLiteral("Preferences"));
     DialogUnits du(fontMetrics());
-    setFixedSize(du.X(186), du.Y(95));
+    setFixedSize(du.X(186), du.Y(115));
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("IDOK"));
@@ -39,6 +43,34 @@ Preferences::Preferences(QWidget* parent) : QDialog(parent) {
     m_fitLargeBox->setGeometry(fit);
     if (fit.right() + du.X(7) > width()) setFixedSize(fit.right() + du.X(7), height());
     connect(m_fitLargeBox, &QCheckBox::clicked, this, [this](bool on) { fitLargeChecked = on ? 1 : 0; });
+
+    // Decoded pictures kept so that Left is served from memory; 0 keeps none.
+    auto* label = new QLabel(QStringLiteral("Memory for stepping back:"), this);
+    label->setObjectName(QStringLiteral("IDC_STEP_BACK_LABEL"));
+    QRect labelRect = du.Rect(41, 80, 90, 10);
+    labelRect.setSize(labelRect.size().expandedTo(label->sizeHint()));
+    label->setGeometry(labelRect);
+    m_stepBackBox = new QSpinBox(this);
+    m_stepBackBox->setObjectName(QStringLiteral("IDC_STEP_BACK"));
+    m_stepBackBox->setRange(0, MaxStepBackMegabytes());
+    m_stepBackBox->setSuffix(QStringLiteral(" MB"));
+    m_stepBackBox->setSingleStep(128);
+    m_stepBackBox->setToolTip(
+        QStringLiteral("Pictures decoded on the way to a frame are kept, so that stepping back "
+                       "shows them at once; 0 keeps none"));
+    label->setBuddy(m_stepBackBox);
+    QRect spin = du.Rect(41, 92, 60, 12);
+    spin.setSize(spin.size().expandedTo(m_stepBackBox->sizeHint()));
+    m_stepBackBox->setGeometry(spin);
+    if (labelRect.right() + du.X(7) > width()) setFixedSize(labelRect.right() + du.X(7), height());
+    if (spin.bottom() + du.Y(7) > height()) setFixedSize(width(), spin.bottom() + du.Y(7));
+    connect(m_stepBackBox, &QSpinBox::valueChanged, this, [this](int value) { stepBackMegabytes = value; });
+}
+
+int Preferences::MaxStepBackMegabytes() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return 4096;
+    return static_cast<int>(std::clamp<int64_t>(int64_t(pages) * pageSize >> 20, 256, 65536));
 }
 
 void Preferences::showEvent(QShowEvent* event) {
@@ -52,6 +84,7 @@ void Preferences::showEvent(QShowEvent* event) {
 void Preferences::OnInitDialog() {
     m_deinterlaceBox->setChecked(deinterlaceChecked != 0);
     m_fitLargeBox->setChecked(fitLargeChecked != 0);
+    m_stepBackBox->setValue(stepBackMegabytes);
 }
 
 void Preferences::OnDeinterlaceClicked() { deinterlaceChecked = m_deinterlaceBox->isChecked() ? 1 : 0; }

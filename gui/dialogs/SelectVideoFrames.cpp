@@ -127,7 +127,7 @@ QPushButton* MakeButton(QWidget* dialog, const char* text, int id, const char* n
 
 }  // namespace
 
-SelectVideoFrames::SelectVideoFrames(QWidget* parent, MessageReceiver* receiver,
+SelectVideoFrames::SelectVideoFrames(QWidget* parent, ViewRequests* receiver,
                                      const std::vector<std::string>* frameOrder)
     : QDialog(parent), m_pFrameOrder(frameOrder), m_pView(receiver), m_frameList(this), m_viewButton(this) {
     setObjectName(QStringLiteral("SelectVideoFrames"));
@@ -383,7 +383,7 @@ bool SelectVideoFrames::OnInitDialog() {
 
 void SelectVideoFrames::RefreshScores() {
     FrameScores scores;
-    Send(UWM_FRAME_SCORES, 0, reinterpret_cast<LPARAM>(&scores));
+    if (m_pView) scores = m_pView->SortScores();
     const bool had = m_plot->HasScores();
     m_plot->SetCaption(scores.name);
     m_plot->SetScores(std::move(scores.values));
@@ -554,7 +554,7 @@ void SelectVideoFrames::OnFrameListChange() {
     int caret = m_frameList.GetCaretIndex();
     if (caret >= 0) m_displayedFrame = FrameNumberOf(m_frameList.GetText(caret));
     m_plot->SetCurrentFrame(m_displayedFrame);
-    Send(UWM_SHOW_FRAME, static_cast<WPARAM>(m_displayedFrame), 0);
+    if (m_pView) m_pView->ShowFrame(m_displayedFrame);
     SetStatusText(QString::asprintf("Displaying frame:  %d", m_displayedFrame));
 }
 
@@ -614,29 +614,29 @@ void SelectVideoFrames::CaretToFrame(int frame) {
 
 void SelectVideoFrames::OnNormal() {
     m_orderReset = 0;
-    Send(UWM_ORDER_ORIGINAL, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
+    if (m_pView) m_pView->OrderOriginal();
     FillFrameList();
     CaretToFrame(0);
     if (!m_orderReset) setWindowTitle(QString::fromLatin1(kCaptionOriginal));
     m_orderCaption = windowTitle();
     m_orderReset = 0;
     m_viewButton.setChecked(false);
-    Send(UWM_QUALITY_PREVIEW, 0, 1);
+    if (m_pView) m_pView->QualityPreview(false);
 }
 
 void SelectVideoFrames::OnSort() {
     m_orderReset = 0;
     // The frame the view shows afterwards: the best one, or after a terminated sort the one it showed before.
-    const LRESULT shown = Send(UWM_SORT_JPEG_SIZE, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
+    const int shown = m_pView ? m_pView->SortFrames() : -1;
     FillFrameList();
-    CaretToFrame(static_cast<int>(shown) - 1);
+    CaretToFrame(shown);
     // Picks made on other scores no longer stand.
     if (!m_orderReset) m_plot->SetPicks({});
     ShowOrderCaption();
     m_orderReset = 0;
     RefreshScores();
     m_viewButton.setChecked(false);
-    Send(UWM_QUALITY_PREVIEW, 0, 1);
+    if (m_pView) m_pView->QualityPreview(false);
 }
 
 void SelectVideoFrames::ShowOrderCaption() {
@@ -655,13 +655,15 @@ void SelectVideoFrames::ShowScoreChoice() {
     m_qualityLabel->setEnabled(!sharpness);
 }
 
-void SelectVideoFrames::OnView() { Send(UWM_QUALITY_PREVIEW, m_viewButton.isChecked() ? 1 : 0, 1); }
+void SelectVideoFrames::OnView() {
+    if (m_pView) m_pView->QualityPreview(m_viewButton.isChecked());
+}
 
 void SelectVideoFrames::OnQualityDeltaPos(int position, int delta) {
     // Stored unclamped: a step beyond an end gives 0 or 101, which the encoder takes as 1 or 100.
     m_quality = position + delta;
     m_viewButton.setChecked(true);
-    Send(UWM_QUALITY_PREVIEW, 1, 1);
+    if (m_pView) m_pView->QualityPreview(true);
 }
 
 void SelectVideoFrames::OnQualityEntered(bool returnKey) {
@@ -671,11 +673,11 @@ void SelectVideoFrames::OnQualityEntered(bool returnKey) {
     if (!returnKey && value == qBound(1, m_quality, 100)) return;
     m_quality = value;
     m_viewButton.setChecked(true);
-    Send(UWM_QUALITY_PREVIEW, 1, 1);
+    if (m_pView) m_pView->QualityPreview(true);
 }
 
 void SelectVideoFrames::OnSaveDisplayedFrame() {
-    Send(UWM_SAVE_DISPLAYED_FRAME, static_cast<WPARAM>(m_displayedFrame), 1);
+    if (m_pView) m_pView->SaveDisplayedFrame(m_displayedFrame);
 }
 
 void SelectVideoFrames::OnCreateAvi() {
@@ -684,7 +686,8 @@ void SelectVideoFrames::OnCreateAvi() {
                                   MB_OK);
         return;
     }
-    Send(UWM_EXPORT_CHECKED, reinterpret_cast<WPARAM>(m_checkedFrames.get()), m_checkedCount);
+    if (m_pView)
+        m_pView->ExportChecked(std::vector<int32_t>(m_checkedFrames.get(), m_checkedFrames.get() + m_checkedCount));
 }
 
 void SelectVideoFrames::OnCheckBest() {
@@ -696,7 +699,7 @@ void SelectVideoFrames::OnCheckBest() {
     // A sharpness order's keys hold positions, so only the whole order tells whether a sort changed it.
     const std::vector<std::string> before = m_pFrameOrder ? *m_pFrameOrder : std::vector<std::string>();
     m_orderReset = 0;
-    Send(UWM_CHECK_BEST, reinterpret_cast<WPARAM>(&settings), reinterpret_cast<LPARAM>(&frames));
+    if (m_pView) frames = m_pView->CheckBest(settings);
     // The sort it needed was terminated: nothing was chosen, and the check marks stay as they were.
     if (m_orderReset) {
         m_orderReset = 0;
@@ -727,15 +730,11 @@ void SelectVideoFrames::OnSaveImages() {
                                   MB_OK);
         return;
     }
-    const bool boxAvailable = Send(UWM_EXPORT_IMAGES, 0, 0) != 0;
+    const bool boxAvailable = m_pView && m_pView->HasCropBox();
     SaveImagesDialog dialog(this, LoadImageSaveChoices(m_videoPath), boxAvailable);
     if (AppFramework().DoModal(&dialog) != QDialog::Accepted) return;
     const ImageSaveChoices choices = dialog.Choices();
     StoreImageSaveChoices(choices);
     const std::vector<int32_t> frames(m_checkedFrames.get(), m_checkedFrames.get() + m_checkedCount);
-    Send(UWM_EXPORT_IMAGES, reinterpret_cast<WPARAM>(&choices), reinterpret_cast<LPARAM>(&frames));
-}
-
-LRESULT SelectVideoFrames::Send(UINT message, WPARAM wParam, LPARAM lParam) {
-    return m_pView ? m_pView->SendMessage(message, wParam, lParam) : 0;
+    if (m_pView) m_pView->ExportImages(choices, frames);
 }

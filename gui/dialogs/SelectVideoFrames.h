@@ -1,6 +1,6 @@
 // The "Video Frame Selector": a modal dialog that lists the view's frame order in a check-list, puts it
 // in original order or sorts it by JPEG size, previews the JPEG quality, saves the displayed frame and
-// exports the checked frames. It does no image work itself: every action is a message sent to the view,
+// exports the checked frames. It does no image work itself: every action is a request to the view,
 // which handles it before the send returns.
 #pragma once
 
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "dialogs/myCheckListBox.h"
-#include "dialogs/ViewMessages.h"
+#include "dialogs/ViewRequests.h"
 #include "selector/FrameScore.h"
 
 class QCheckBox;
@@ -48,9 +48,9 @@ public:
         IDC_SCORE_PLOT = 1029,
     };
 
-    // parent: the view's widget; receiver: the view, which handles every message; frameOrder: the view's
+    // parent: the view's widget; receiver: the view, which does every request; frameOrder: the view's
     // frame order, only read.
-    SelectVideoFrames(QWidget* parent, MessageReceiver* receiver, const std::vector<std::string>* frameOrder);
+    SelectVideoFrames(QWidget* parent, ViewRequests* receiver, const std::vector<std::string>* frameOrder);
     ~SelectVideoFrames() override;
 
     // The status field's text. A text too long for the field (a deep path) shows shortened in its
@@ -169,7 +169,7 @@ private:
     int m_checkedCount = 0;                         // checked items
     std::unique_ptr<int[]> m_checkedPositions;      // their list positions, ascending
     std::unique_ptr<int[]> m_checkedFrames;         // their original frame numbers, in list order
-    MessageReceiver* m_pView;                       // receiver of the messages
+    ViewRequests* m_pView;                          // the view, which does the work
     myCheckListBox m_frameList;                     // the check-list, placed at initialisation
     int m_firstPos = 0;                             // first position of the frame order to list
     int m_endPos = 0;                               // end position (exclusive) to list
@@ -188,7 +188,6 @@ private:
     void CaretToFrame(int frame);
     // The sort group's caption names the chosen score; the quality is enabled for the JPEG size only.
     void ShowScoreChoice();
-    LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam);
     // The number after "Frame Number" in an item's text, read as atoi reads it.
     static int FrameNumberOf(const QString& text);
 

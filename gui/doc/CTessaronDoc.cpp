@@ -43,6 +43,7 @@ private:
 
 uint8_t deinterlaceEnabled = 0;
 uint8_t fitLargeVideos = 1;
+int64_t stepBackMemory = DefaultStepBackMemory();
 
 CTessaronDoc::CTessaronDoc() = default;
 

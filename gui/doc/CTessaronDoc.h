@@ -12,6 +12,10 @@ extern uint8_t deinterlaceEnabled;
 // Open a video whose frames are larger than the room in the main window fitted to its window (1, the
 // default) or at 100 % with scroll bars (0). Written by start-up and Preferences.
 extern uint8_t fitLargeVideos;
+// "Memory for stepping back": bytes of decoded pictures each view's reader keeps so that Left is served
+// from memory (0 keeps none). DefaultStepBackMemory() until start-up has read the INI file; written
+// by start-up and Preferences.
+extern int64_t stepBackMemory;
 
 class CTessaronDoc : public CDocument {
     Q_OBJECT

@@ -75,6 +75,8 @@ void CTessaronView::OnInitialUpdate() {
 
     m_pReader = std::make_unique<VideoFrameReader>();
     m_pReader->SetDeinterlace(deinterlaceEnabled);
+    // Pictures decoded on the way to a frame are kept, so that stepping back is served from memory.
+    m_pReader->SetStepBackMemory(stepBackMemory);
     FrameInfo& info = m_pReader->Open(utf8.constData());
     m_pFrameInfo = &info;
     if (!info.succeeded) return;
@@ -89,7 +91,7 @@ void CTessaronView::OnInitialUpdate() {
 
     m_videoOpen = 1;
     m_frameEnd = info.frameCount - 1;
-    BuildOriginalOrder(0, 0);
+    BuildOriginalOrder();
 }
 
 bool CTessaronView::GetFrameLimits(int* width, int* height) const {
@@ -112,24 +114,36 @@ void CTessaronView::OnDraw(QPainter& painter) {
     bool drawn = false;
     if (m_videoOpen) {
         m_pReader->SetDeinterlace(deinterlaceEnabled);
+        m_pReader->SetStepBackMemory(stepBackMemory);  // the preference may have changed
         // A picture that scoring or the preview has just made of the current frame is shown as made; while
         // a long loop runs it stands for every paint, so the reader is not sent back to that frame.
         const bool made = m_drawnFrame >= 0 && m_drawnFrame == m_currentFrame && !m_frameImage.isNull();
         if (!LoopGuard::Active()) m_drawnFrame = -1;
-        FrameBlockPtr block(made ? nullptr : m_pReader->ReadFrame(*m_pFrameInfo, m_currentFrame));
-        const int32_t size = m_pFrameInfo->frameBlockSize;
-        // Only a well-formed 24-bit block is copied and drawn.
-        if (block && IsWholeFrameBlock(block.get(), size)) {
-            m_frameEnd = m_pFrameInfo->frameCount;
-            if (CopyFrameBlock(block.get(), size, m_currentFrame)) {
-                if (m_previewOn)
-                    ShowQualityPreview(1, 1);
-                else
-                    DrawFrameCopy(painter);
-                drawn = true;
-                if (GetDocument())
-                    GetDocument()->SetTitle(m_baseTitle + QStringLiteral(" - %1").arg(m_currentFrame) + PreviewNote());
+        bool copied = false;
+        if (!made) {
+            // A repaint of the frame the copy holds (a scroll, the box moving) needs no reading: the
+            // copy is the frame as the reader gives it, unless deinterlacing was switched since.
+            if (m_frameCopyFrame == m_currentFrame && m_frameCopyDeinterlace == deinterlaceEnabled &&
+                IsWholeFrameBlock(m_pFrameCopy.get(), m_frameCopyBytes)) {
+                sharedFrameBitmap.Attach(m_pFrameCopy.get(), m_frameCopyBytes);
+                copied = true;
+            } else {
+                // Only a well-formed 24-bit block is copied and drawn. The reader's own block is
+                // copied once, straight into the frame copy.
+                const uint8_t* block = m_pReader->PeekFrame(*m_pFrameInfo, m_currentFrame);
+                const int32_t size = m_pFrameInfo->frameBlockSize;
+                copied = block && IsWholeFrameBlock(block, size) && CopyFrameBlock(block, size, m_currentFrame);
             }
+        }
+        if (copied) {
+            m_frameEnd = m_pFrameInfo->frameCount;
+            if (m_previewOn)
+                QualityPreview(true);
+            else
+                DrawFrameCopy(painter);
+            drawn = true;
+            if (GetDocument())
+                GetDocument()->SetTitle(m_baseTitle + QStringLiteral(" - %1").arg(m_currentFrame) + PreviewNote());
         }
         // A frame that cannot be read draws nothing new: the last picture stays as it was.
         if (!drawn && !m_frameImage.isNull()) DrawFrameImage(painter);
@@ -170,8 +184,10 @@ void CTessaronView::DrawFrameCopy(QPainter& painter) {
     if (!header || !bits || header->biWidth <= 0 || header->biHeight <= 0) return;
     const int width = header->biWidth, height = header->biHeight;
     const int64_t stride = DibStride24(width);
-    if (m_frameImage.width() != width || m_frameImage.height() != height)
+    if (m_frameImage.width() != width || m_frameImage.height() != height) {
         m_frameImage = QImage(width, height, QImage::Format_RGB32);
+        m_imageFrame = -1;
+    }
     if (m_frameImage.isNull()) return;
 
     qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
@@ -186,7 +202,20 @@ void CTessaronView::DrawFrameCopy(QPainter& painter) {
         firstRow = qBound(0, static_cast<int>(std::floor(clip.top() * rows)) - margin, height);
         endRow = qBound(firstRow, static_cast<int>(std::ceil(clip.bottom() * rows)) + 1 + margin, height);
     }
-    BgrRowsToImage(bits, width, height, stride, m_frameImage, firstRow, endRow);
+    // Rows converted for this frame by an earlier paint are not converted again.
+    if (m_imageFrame < 0 || m_imageFrame != m_frameCopyFrame || bits != m_pFrameCopy.get() + kDibHeaderSize ||
+        endRow < m_imageRowsFrom || firstRow > m_imageRowsTo) {
+        BgrRowsToImage(bits, width, height, stride, m_frameImage, firstRow, endRow);
+        m_imageRowsFrom = firstRow;
+        m_imageRowsTo = endRow;
+    } else {
+        if (firstRow < m_imageRowsFrom)
+            BgrRowsToImage(bits, width, height, stride, m_frameImage, firstRow, m_imageRowsFrom);
+        if (endRow > m_imageRowsTo) BgrRowsToImage(bits, width, height, stride, m_frameImage, m_imageRowsTo, endRow);
+        m_imageRowsFrom = std::min(m_imageRowsFrom, firstRow);
+        m_imageRowsTo = std::max(m_imageRowsTo, endRow);
+    }
+    m_imageFrame = bits == m_pFrameCopy.get() + kDibHeaderSize ? m_frameCopyFrame : -1;
     DrawFrameImage(painter);
 }
 
@@ -225,33 +254,12 @@ bool CTessaronView::OnCommand(int id) {
 
 bool CTessaronView::IsCommandEnabled(int) const { return m_videoOpen != 0; }
 
-LRESULT CTessaronView::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case UWM_SHOW_FRAME: return OnShowFrame(wParam, lParam);
-    case UWM_EXPORT_CHECKED: return OnExportCheckedFrames(wParam, lParam);
-    case UWM_ORDER_ORIGINAL: return BuildOriginalOrder(wParam, lParam);
-    case UWM_SORT_JPEG_SIZE: return SortByJpegSize(wParam, lParam);
-    case UWM_SAVE_DISPLAYED_FRAME: return OnSaveDisplayedFrame(wParam, lParam);
-    case UWM_QUALITY_PREVIEW: return ShowQualityPreview(wParam, lParam);
-    case UWM_CHECK_BEST: return OnCheckBest(wParam, lParam);
-    case UWM_EXPORT_IMAGES: return OnExportImages(wParam, lParam);
-    case UWM_FRAME_SCORES: return OnFrameScores(wParam, lParam);
-    default: return 0;
-    }
-}
-
-LRESULT CTessaronView::OnShowFrame(WPARAM wParam, LPARAM) {
-    m_currentFrame = static_cast<int>(wParam);
+void CTessaronView::ShowFrame(int frame) {
+    m_currentFrame = frame;
     Invalidate();
-    return 0;
 }
 
-LRESULT CTessaronView::OnEraseBackground(WPARAM, LPARAM) {
-    viewport()->update();
-    return 0;
-}
-
-LRESULT CTessaronView::BuildOriginalOrder(WPARAM, LPARAM) {
+void CTessaronView::BuildOriginalOrder() {
     // A header can claim far more frames than memory holds keys for: then the list stays empty and the
     // user is told, rather than the allocation failure ending the program.
     if (!FillOriginalOrder(m_frameOrder, m_frameEnd)) {
@@ -265,5 +273,4 @@ LRESULT CTessaronView::BuildOriginalOrder(WPARAM, LPARAM) {
     }
     m_currentFrame = 0;
     Invalidate();
-    return 0;
 }

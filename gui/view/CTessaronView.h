@@ -16,7 +16,7 @@
 #include "selector/FrameOrder.h"
 #include "selector/FramePick.h"
 #include "selector/FrameScore.h"
-#include "dialogs/ViewMessages.h"
+#include "dialogs/ViewRequests.h"
 
 struct ExportCallbacks;
 struct ExportOutcome;
@@ -34,7 +34,7 @@ class CxImage;
 // suffix replaced, anything else kept and the suffix added.
 QString PathWithFormatSuffix(const QString& path, const QString& suffix);
 
-class CTessaronView : public CScrollView, public MessageReceiver {
+class CTessaronView : public CScrollView, public ViewRequests {
     Q_OBJECT
 public:
     explicit CTessaronView(CDocument* document, QWidget* parent = nullptr);
@@ -52,30 +52,22 @@ public:
     bool OnCommand(int id) override;
     bool IsCommandEnabled(int id) const override;
 
-    // Delivers one of the selector's messages (UWM_*) and returns the handler's result.
-    LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The selector's requests (dialogs/ViewRequests.h).
+    void ShowFrame(int frame) override;
+    void ExportChecked(const std::vector<int32_t>& frames) override;  // view/ViewExport.cpp
+    void OrderOriginal() override { BuildOriginalOrder(); }
+    int SortFrames() override;                                              // view/ViewScoring.cpp
+    void SaveDisplayedFrame(int frame) override;                            // view/ViewExport.cpp
+    void QualityPreview(bool on) override;                                  // view/ViewScoring.cpp
+    std::vector<int32_t> CheckBest(const PickSettings& settings) override;  // view/ViewImages.cpp
+    bool HasCropBox() const override;
+    void ExportImages(const ImageSaveChoices& choices, const std::vector<int32_t>& frames) override;
+    FrameScores SortScores() const override;  // view/ViewScoring.cpp
 
-    // UWM_SHOW_FRAME: the frame to show; no range check (a frame that cannot be read draws nothing).
-    LRESULT OnShowFrame(WPARAM wParam, LPARAM lParam);
-    // The view never fills the frame's area with a colour between frames.
-    LRESULT OnEraseBackground(WPARAM wParam, LPARAM lParam);
-    // UWM_ORDER_ORIGINAL, and after opening: keys for frames 0 to m_frameEnd, frame 0 current.
-    LRESULT BuildOriginalOrder(WPARAM wParam, LPARAM lParam);
-    // UWM_SORT_JPEG_SIZE; returns the frame shown afterwards + 1 (0 when no video is open).
-    LRESULT SortByJpegSize(WPARAM wParam, LPARAM lParam);
-    // UWM_EXPORT_CHECKED.
-    LRESULT OnExportCheckedFrames(WPARAM wParam, LPARAM lParam);
-    // UWM_CHECK_BEST and UWM_EXPORT_IMAGES (view/ViewImages.cpp).
-    LRESULT OnCheckBest(WPARAM wParam, LPARAM lParam);
-    LRESULT OnExportImages(WPARAM wParam, LPARAM lParam);
-    // UWM_FRAME_SCORES: the finished sort's JPEG sizes by frame, for the selector's plot.
-    LRESULT OnFrameScores(WPARAM wParam, LPARAM lParam);
+    // "Normal", and after opening: keys for frames 0 to m_frameEnd, frame 0 current.
+    void BuildOriginalOrder();
     // The words title and status bar carry while the quality preview is on; empty while it is off.
     QString PreviewNote() const;
-    // UWM_SAVE_DISPLAYED_FRAME.
-    LRESULT OnSaveDisplayedFrame(WPARAM wParam, LPARAM lParam);
-    // UWM_QUALITY_PREVIEW; also called by the paint (1, 1) while the preview is on, to draw it.
-    LRESULT ShowQualityPreview(WPARAM wParam, LPARAM lParam);
     // The JPEG-size score of bottom-up 24-bit rows at quality (its low 8 bits). Shows the rows, after a
     // JPEG round trip when preview is set, at the view's top left in their own size, and writes the
     // selector's status text.
@@ -256,9 +248,14 @@ private:
     // "Wrote 60 frames to clip-crop.avi (1.2 GB)" in the status bar; the folder becomes the last save's.
     void NoteSaved(const QString& path, const QString& what, const QString& note = QString());
 
-    int32_t m_frameCopySize = 0;          // bytes allocated for m_pFrameCopy
-    int32_t m_frameCopyBytes = 0;         // bytes of the frame block it holds
-    int m_frameCopyFrame = -1;            // the frame m_pFrameCopy holds; -1: none or not known
+    int32_t m_frameCopySize = 0;         // bytes allocated for m_pFrameCopy
+    int32_t m_frameCopyBytes = 0;        // bytes of the frame block it holds
+    int m_frameCopyFrame = -1;           // the frame m_pFrameCopy holds; -1: none or not known
+    uint8_t m_frameCopyDeinterlace = 0;  // whether it was read deinterlaced
+    // The frame whose rows m_imageRowsFrom up to m_imageRowsTo m_frameImage holds, converted from the
+    // frame copy; -1 when it holds something else (a picture scoring or the preview made).
+    int m_imageFrame = -1;
+    int m_imageRowsFrom = 0, m_imageRowsTo = 0;
     QImage m_frameImage;                  // what the view shows, top-down: the frame copy's rows, or the
                                           // picture scoring or the preview made; reused from paint to paint
     QPainter* m_pPaintPainter = nullptr;  // the painter of the paint in progress

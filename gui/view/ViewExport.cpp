@@ -163,6 +163,7 @@ void CTessaronView::RunWriteLoop(const QString& path, int rounds, bool crop,
                 m_frameImage.fill(Qt::black);
             }
             if (m_frameImage.isNull()) return;
+            m_imageFrame = -1;
             if (width == frameWidth && height == frameHeight) {
                 BgrRowsToImage(block + kDibHeaderSize, width, height, DibStride24(width), m_frameImage);
             } else {
@@ -183,6 +184,7 @@ void CTessaronView::RunWriteLoop(const QString& path, int rounds, bool crop,
     }
     if (drew) {
         m_frameImage = shownBefore;
+        m_imageFrame = -1;
         m_drawnFrame = drawnBefore;
         Invalidate();
     }
@@ -256,12 +258,10 @@ void CTessaronView::OnCropAndSave() {
         note);
 }
 
-LRESULT CTessaronView::OnExportCheckedFrames(WPARAM wParam, LPARAM lParam) {
-    if (!m_videoOpen || !m_pReader || !m_pFrameInfo) return 0;
-    const auto* checked = reinterpret_cast<const int*>(wParam);
-    if (!checked || lParam <= 0) return 0;
-    // The selector's array is only read; a copy keeps the loop independent of it.
-    const std::vector<int32_t> frames(checked, checked + lParam);
+void CTessaronView::ExportChecked(const std::vector<int32_t>& checked) {
+    if (!m_videoOpen || !m_pReader || !m_pFrameInfo || checked.empty()) return;
+    // The selector's list is only read; a copy keeps the loop independent of it.
+    const std::vector<int32_t> frames = checked;
 
     FileDialogRequest request;
     request.save = true;
@@ -271,9 +271,9 @@ LRESULT CTessaronView::OnExportCheckedFrames(WPARAM wParam, LPARAM lParam) {
     request.filter = kAviFilter;
     request.directory = SaveFolder();
     QString path;
-    if (!AppFramework().FileDialog(window(), request, &path)) return 0;
+    if (!AppFramework().FileDialog(window(), request, &path)) return;
     QString note;
-    if (!TakeOutputName(&path, QStringLiteral("avi"), &note)) return 0;
+    if (!TakeOutputName(&path, QStringLiteral("avi"), &note)) return;
 
     RunWriteLoop(
         path, static_cast<int>(frames.size()), false,
@@ -282,11 +282,10 @@ LRESULT CTessaronView::OnExportCheckedFrames(WPARAM wParam, LPARAM lParam) {
                                        target, callbacks);
         },
         note);
-    return 0;
 }
 
-LRESULT CTessaronView::OnSaveDisplayedFrame(WPARAM wParam, LPARAM) {
-    m_currentFrame = static_cast<int>(wParam);
+void CTessaronView::SaveDisplayedFrame(int frame) {
+    m_currentFrame = frame;
     CDocument* doc = GetDocument();
 
     FileDialogRequest request;
@@ -321,5 +320,4 @@ LRESULT CTessaronView::OnSaveDisplayedFrame(WPARAM wParam, LPARAM) {
         Invalidate();
     }
     if (m_pSelector) m_pSelector->SetStatusText(text);
-    return 0;
 }

@@ -17,40 +17,35 @@
 #include "video/VideoFrameReader.h"
 #include "view/CTessaronView.h"
 
-LRESULT CTessaronView::OnCheckBest(WPARAM wParam, LPARAM lParam) {
-    const auto* settings = reinterpret_cast<const PickSettings*>(wParam);
-    auto* frames = reinterpret_cast<std::vector<int32_t>*>(lParam);
-    if (!settings || !frames || !m_videoOpen || !m_pReader || !m_pFrameInfo) return 0;
-    frames->clear();
+std::vector<int32_t> CTessaronView::CheckBest(const PickSettings& settings) {
+    if (!m_videoOpen || !m_pReader || !m_pFrameInfo) return {};
     // The last sort's scores serve when they were made as the selector now asks.
     const ScoreSettings wanted = ScoringSettings();
-    if (m_pickQuality < 0 || !(m_pickScoring == wanted)) SortByJpegSize(0, 0);
-    if (m_pickQuality < 0 || !(m_pickScoring == wanted)) return 0;  // the sort was terminated
-    PickSettings pick = *settings;
+    if (m_pickQuality < 0 || !(m_pickScoring == wanted)) SortFrames();
+    if (m_pickQuality < 0 || !(m_pickScoring == wanted)) return {};  // the sort was terminated
+    PickSettings pick = settings;
     pick.score = m_pickScoring.kind;
-    *frames = PickFrames(m_pickScores, m_pReader->FrameTimes(), pick);
-    return static_cast<LRESULT>(frames->size());
+    return PickFrames(m_pickScores, m_pReader->FrameTimes(), pick);
 }
 
-LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
-    const bool haveBox = m_boxX1 != m_boxX2 && m_boxY1 != m_boxY2;
-    if (!wParam) return haveBox ? 1 : 0;
-    const auto* choices = reinterpret_cast<const ImageSaveChoices*>(wParam);
-    const auto* frames = reinterpret_cast<const std::vector<int32_t>*>(lParam);
-    if (!frames || frames->empty() || !m_videoOpen || !m_pReader || !m_pFrameInfo) return 0;
+bool CTessaronView::HasCropBox() const { return m_boxX1 != m_boxX2 && m_boxY1 != m_boxY2; }
+
+void CTessaronView::ExportImages(const ImageSaveChoices& choices, const std::vector<int32_t>& frames) {
+    const bool haveBox = HasCropBox();
+    if (frames.empty() || !m_videoOpen || !m_pReader || !m_pFrameInfo) return;
     Framework& framework = AppFramework();
 
     ImageExportSettings settings;
-    settings.folder = choices->folder.toUtf8().toStdString();
+    settings.folder = choices.folder.toUtf8().toStdString();
     CDocument* doc = GetDocument();
     settings.stem = FileStem(doc ? doc->GetPathName().toUtf8().toStdString() : std::string("frames"));
-    settings.pattern = choices->pattern.toUtf8().toStdString();
-    settings.encoding = choices->encoding;
-    settings.useBox = choices->useBox && haveBox;
+    settings.pattern = choices.pattern.toUtf8().toStdString();
+    settings.encoding = choices.encoding;
+    settings.useBox = choices.useBox && haveBox;
     settings.box = NormalizeCropBox(m_boxX1, m_boxY1, m_boxX2, m_boxY2);
     std::vector<ImageItem> items;
-    for (size_t i = 0; i < frames->size(); ++i) {
-        const int32_t frame = (*frames)[i];
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const int32_t frame = frames[i];
         const bool scored = m_pickQuality >= 0 && frame >= 0 && static_cast<size_t>(frame) < m_pickScores.size();
         items.push_back({frame, static_cast<int32_t>(i),
                          scored ? WholeScore(m_pickScoring.kind, m_pickScores[size_t(frame)].score) : 0});
@@ -58,24 +53,24 @@ LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
 
     // A folder that is not there yet is made, when the user agrees.
     const QString caption = QStringLiteral("Cannot save images...");
-    const QFileInfo folder(choices->folder);
+    const QFileInfo folder(choices.folder);
     if (!folder.isDir()) {
-        const QString shown = QDir::toNativeSeparators(choices->folder);
+        const QString shown = QDir::toNativeSeparators(choices.folder);
         if (folder.exists() || folder.isSymLink()) {
             framework.MessageBox(this, QStringLiteral("%1 is not a folder.").arg(shown), caption, MB_OK);
-            return 0;
+            return;
         }
         if (framework.MessageBox(this, QStringLiteral("The folder %1 does not exist.\nCreate it?").arg(shown),
                                  QStringLiteral("Save images"), MB_YESNO | MB_ICONQUESTION) != IDYES)
-            return 0;
+            return;
         std::error_code failed;
-        std::filesystem::create_directories(std::filesystem::path(choices->folder.toUtf8().toStdString()), failed);
+        std::filesystem::create_directories(std::filesystem::path(choices.folder.toUtf8().toStdString()), failed);
         if (failed) {
             framework.MessageBox(
                 this,
                 QStringLiteral("Cannot create the folder %1: %2.").arg(shown, QString::fromLocal8Bit(failed.message())),
                 caption, MB_OK);
-            return 0;
+            return;
         }
     }
 
@@ -84,7 +79,7 @@ LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
     const std::vector<std::string> paths = PlannedImagePaths(*m_pReader, *m_pFrameInfo, items, settings, &error);
     if (paths.empty()) {
         framework.MessageBox(this, QString::fromUtf8(error.c_str()), caption, MB_OK);
-        return 0;
+        return;
     }
     int existing = 0;
     struct stat st {};
@@ -92,16 +87,16 @@ LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
     if (existing > 0) {
         const QString question = QStringLiteral("%1 of the files to write exist already in %2.\nReplace them?")
                                      .arg(existing)
-                                     .arg(choices->folder);
+                                     .arg(choices.folder);
         if (framework.MessageBox(this, question, QStringLiteral("Save images"), MB_YESNO | MB_ICONQUESTION) != IDYES)
-            return 0;
+            return;
         settings.replace = true;
     }
 
     m_pReader->SetDeinterlace(deinterlaceEnabled);
     ExportOutcome outcome;
     RunWriteLoop(
-        choices->folder, static_cast<int>(items.size()), false,
+        choices.folder, static_cast<int>(items.size()), false,
         [&](const ExportTarget&, const ExportCallbacks& callbacks) {
             outcome = ExportImageFiles(*m_pReader, *m_pFrameInfo, items, settings, callbacks);
             return outcome;
@@ -111,7 +106,6 @@ LRESULT CTessaronView::OnExportImages(WPARAM wParam, LPARAM lParam) {
         framework.SetStatusText(QStringLiteral("%1 %2 written to %3")
                                     .arg(outcome.framesWritten)
                                     .arg(outcome.framesWritten == 1 ? "image" : "images")
-                                    .arg(choices->folder));
+                                    .arg(choices.folder));
     Invalidate();
-    return 1;
 }

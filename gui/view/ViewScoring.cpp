@@ -75,6 +75,8 @@ bool CTessaronView::CopyFrameBlock(const uint8_t* block, int32_t length, int fra
     std::memcpy(m_pFrameCopy.get(), block, static_cast<size_t>(length));
     m_frameCopyBytes = length;
     m_frameCopyFrame = frame;
+    m_frameCopyDeinterlace = deinterlaceEnabled;  // what the reader was told when it gave the block
+    m_imageFrame = -1;
     sharedFrameBitmap.Attach(m_pFrameCopy.get(), length);
     return true;
 }
@@ -147,6 +149,7 @@ void CTessaronView::ShowScoredRows(const uint8_t* pixels, int width, int height,
         m_frameImage.format() != QImage::Format_RGB32)
         m_frameImage = QImage(width, height, QImage::Format_RGB32);
     if (m_frameImage.isNull()) return;
+    m_imageFrame = -1;
     if (!decoded) {
         BgrRowsToImage(pixels, width, height, bytesPerLine, m_frameImage);
     } else if (decoded->GetBpp() == 24) {
@@ -171,38 +174,35 @@ QString CTessaronView::PreviewNote() const {
                        : QString();
 }
 
-LRESULT CTessaronView::OnFrameScores(WPARAM, LPARAM lParam) {
-    auto* scores = reinterpret_cast<FrameScores*>(lParam);
-    if (!scores) return 0;
-    scores->values.clear();
-    scores->name.clear();
+FrameScores CTessaronView::SortScores() const {
+    FrameScores scores;
     // Only a sort that went to the end has scored every frame it could read.
-    if (m_pickQuality < 0) return 0;
-    scores->values.reserve(m_pickScores.size());
+    if (m_pickQuality < 0) return scores;
+    scores.values.reserve(m_pickScores.size());
     const bool sharpness = m_pickScoring.kind == ScoreKind::Sharpness;
     for (const PickScore& s : m_pickScores) {
         if (sharpness)
-            scores->values.push_back(s.readable ? s.score.sharpness : std::nan(""));
+            scores.values.push_back(s.readable ? s.score.sharpness : std::nan(""));
         else
-            scores->values.push_back(s.readable && s.score.encoded ? static_cast<double>(s.score.jpegBytes)
-                                                                   : std::nan(""));
+            scores.values.push_back(s.readable && s.score.encoded ? static_cast<double>(s.score.jpegBytes)
+                                                                  : std::nan(""));
     }
     const QString box = m_pickScoring.useBox ? QStringLiteral(" in the crop box") : QString();
-    scores->name = sharpness ? QStringLiteral("Sharpness: variance of the Laplacian of the luma%1, by frame").arg(box)
-                             : QString::asprintf("Detail: JPEG size in bytes at quality %d", m_pickQuality) + box +
-                                   QStringLiteral(", by frame");
-    return 1;
+    scores.name = sharpness ? QStringLiteral("Sharpness: variance of the Laplacian of the luma%1, by frame").arg(box)
+                            : QString::asprintf("Detail: JPEG size in bytes at quality %d", m_pickQuality) + box +
+                                  QStringLiteral(", by frame");
+    return scores;
 }
 
-LRESULT CTessaronView::ShowQualityPreview(WPARAM wParam, LPARAM) {
+void CTessaronView::QualityPreview(bool on) {
     if (m_pPaintPainter) {
         // Called by the paint, which has just copied the current frame: the preview is drawn in its place.
         m_previewOn = 1;
         PreviewFrameCopy();
-        return 0;
+        return;
     }
     const int wasOn = m_previewOn;
-    m_previewOn = wParam ? 1 : 0;
+    m_previewOn = on ? 1 : 0;
     // The main window says so while the view shows frames through the JPEG round trip.
     if (m_previewOn)
         AppFramework().SetStatusText(
@@ -215,10 +215,9 @@ LRESULT CTessaronView::ShowQualityPreview(WPARAM wParam, LPARAM) {
         PreviewFrameCopy();
     else
         Invalidate();
-    return 0;
 }
 
-LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
+int CTessaronView::SortFrames() {
     Framework& framework = AppFramework();
     if (m_captureTitle && GetDocument()) {
         m_baseTitle = GetDocument()->GetTitle();
@@ -336,7 +335,7 @@ LRESULT CTessaronView::SortByJpegSize(WPARAM, LPARAM) {
     Invalidate();
     ShowFrameStatus();
     framework.EndWaitCursor();
-    return m_videoOpen ? static_cast<LRESULT>(m_currentFrame) + 1 : 0;
+    return m_videoOpen ? m_currentFrame : -1;
 }
 
 void CTessaronView::ReportSortTrouble(const SortOutcome& outcome) {

@@ -20,5 +20,5 @@ void CTessaronView::OnFrameSelector() {
     m_pSelector->SetVideoPath(GetDocument() ? GetDocument()->GetPathName() : QString());
     AppFramework().DoModal(m_pSelector);
     // The quality preview belongs to the selector: closing it shows the frame plainly again.
-    if (m_previewOn) ShowQualityPreview(0, 1);
+    if (m_previewOn) QualityPreview(false);
 }

@@ -419,7 +419,7 @@ protected:
         std::vector<int> frames = Range(0, std::min(count, kFrames + 2));
         if (count > kFrames + 2) frames.push_back(count - 1);
         for (int frame : frames) {
-            view->SendMessage(UWM_SHOW_FRAME, WPARAM(frame), 0);
+            view->ShowFrame(frame);
             view->viewport()->repaint();
         }
     }
@@ -427,7 +427,7 @@ protected:
     void Export(CTessaronView* view) {
         const std::vector<int> frames = Range(0, kFrames);
         fw.fileAnswers.push_back(QString::fromStdString(setup.output));
-        view->SendMessage(UWM_EXPORT_CHECKED, reinterpret_cast<WPARAM>(frames.data()), LPARAM(frames.size()));
+        view->ExportChecked(frames);
     }
 
     void Crop(CTessaronView* view) {
@@ -462,7 +462,7 @@ protected:
         case Action::None: break;
         case Action::Sort:
             view->m_pSelector->show();
-            view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+            view->SortFrames();
             break;
         case Action::Export: Export(view); break;
         case Action::Crop: Crop(view); break;
@@ -470,7 +470,7 @@ protected:
             const int frame = row.input == Input::BrokenFrame ? kBrokenFrame : 7;
             view->m_pSelector->show();
             fw.fileAnswers.push_back(QString::fromStdString(setup.output));
-            view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, WPARAM(frame), 1);
+            view->SaveDisplayedFrame(frame);
             break;
         }
         }

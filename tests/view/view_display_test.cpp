@@ -59,15 +59,15 @@ TEST_F(ViewTest, FrameEndAndFrameOrderBeforeAndAfterTheFirstPaint) {
     EXPECT_EQ(view->m_baseTitle, "clip.avi");
 
     // After a paint the original order holds one entry more than there are frames.
-    view->SendMessage(UWM_SHOW_FRAME, 4, 0);
-    EXPECT_EQ(view->SendMessage(UWM_ORDER_ORIGINAL, 0, 0), 0);
+    view->ShowFrame(4);
+    view->OrderOriginal();
     EXPECT_EQ(view->m_currentFrame, 0);
     ASSERT_EQ(view->m_frameOrder.size(), size_t(kFrames + 1));
     EXPECT_EQ(view->m_frameOrder.back(), "0000000012 12");
 
     // A video of no frames gives an empty order and does not loop on.
     view->m_frameEnd = -1;
-    view->BuildOriginalOrder(0, 0);
+    view->BuildOriginalOrder();
     EXPECT_TRUE(view->m_frameOrder.empty());
 }
 
@@ -82,7 +82,7 @@ TEST_F(ViewTest, EachPaintShowsTheCurrentFramePixelForPixel) {
     CTessaronView* view = OpenView(video);
     ASSERT_NE(view, nullptr);
     for (int n : {0, 5, kFrames - 1}) {
-        view->SendMessage(UWM_SHOW_FRAME, n, 0);
+        view->ShowFrame(n);
         Paint(view);
         EXPECT_EQ(Frame(view)->windowTitle(), QStringLiteral("clip.avi - %1").arg(n));
         QByteArray reference = DecodeFrameWithFfmpeg(video, n);
@@ -105,12 +105,12 @@ TEST_F(ViewTest, EachPaintShowsTheCurrentFramePixelForPixel) {
 TEST_F(ViewTest, AFrameBeyondTheStreamDrawsNothingNewAndKeepsTheTitle) {
     CTessaronView* view = OpenView(video);
     ASSERT_NE(view, nullptr);
-    view->SendMessage(UWM_SHOW_FRAME, 3, 0);
+    view->ShowFrame(3);
     Paint(view);
     QImage before = Shown(view);
     uint8_t* copy = view->m_pFrameCopy.get();
     for (int beyond : {kFrames + 40, -5}) {
-        view->SendMessage(UWM_SHOW_FRAME, static_cast<WPARAM>(beyond), 0);
+        view->ShowFrame(beyond);
         Paint(view);
         if (beyond < 0) continue;  // a negative index may show frame 0; only the far end is checked
         EXPECT_EQ(Frame(view)->windowTitle(), "clip.avi - 3");
@@ -123,7 +123,7 @@ TEST_F(ViewTest, AFrameBeyondTheStreamDrawsNothingNewAndKeepsTheTitle) {
 TEST_F(ViewTest, ADeinterlaceChangeTakesEffectAtTheNextPaint) {
     CTessaronView* view = OpenView(video);
     ASSERT_NE(view, nullptr);
-    view->SendMessage(UWM_SHOW_FRAME, 2, 0);
+    view->ShowFrame(2);
     Paint(view);
     const int32_t size = static_cast<int32_t>(FrameBlockSize(kWidth, kHeight));
     QByteArray plain(reinterpret_cast<const char*>(view->m_pFrameCopy.get()), size);

@@ -22,7 +22,7 @@ TEST_F(HiDpiViewTest, FramePixelsAreDevicePixels) {
     CTessaronView* view = OpenView(video);
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->viewport()->size(), QSize(kWidth / 2, kHeight / 2));
-    view->SendMessage(UWM_SHOW_FRAME, 4, 0);
+    view->ShowFrame(4);
     Paint(view);
     QImage shown = Shown(view);
     ASSERT_EQ(shown.size(), QSize(kWidth, kHeight));

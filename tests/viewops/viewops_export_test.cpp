@@ -60,10 +60,7 @@ protected:
         QTest::mouseRelease(surface, Qt::LeftButton, Qt::NoModifier, to);
     }
     void CropAndSave() { frame()->Action(ID_CROP_AND_SAVE)->trigger(); }
-    LRESULT Export(const std::vector<int>& frames) {
-        return view->SendMessage(UWM_EXPORT_CHECKED, reinterpret_cast<WPARAM>(frames.data()),
-                                 static_cast<LPARAM>(frames.size()));
-    }
+    void Export(const std::vector<int>& frames) { view->ExportChecked(frames); }
     std::vector<QString> Progress() const {
         std::vector<QString> texts;
         for (const QString& text : ui.statusTexts)
@@ -202,12 +199,12 @@ TEST_F(ExportTest, ABoxDraggedAt50And200PercentCropsTheSameFileAsAt100) {
     // A frame saved as "frame7.png" is a BMP file named frame7.bmp; an existing one is asked about.
     ui.fileAnswers = {WorkFile("frame7.png"), WorkFile("frame7.png")};
     ui.messageAnswers = {IDNO};
-    view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 7, 1);
+    view->SaveDisplayedFrame(7);
     EXPECT_TRUE(QFile::exists(WorkFile("frame7.bmp")));
     EXPECT_FALSE(QFile::exists(WorkFile("frame7.png")));
     EXPECT_TRUE(ui.statusTexts.back().startsWith("Wrote frame 7 to frame7.bmp ("))
         << ui.statusTexts.back().toStdString();
-    view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 7, 1);
+    view->SaveDisplayedFrame(7);
     EXPECT_EQ(ui.MessageTexts().back(),
               QString("%1 already exists.\nDo you want to replace it?").arg(WorkFile("frame7.bmp")));
     EXPECT_EQ(view->m_pSelector->StatusText(), "Save cancelled.");
@@ -216,7 +213,7 @@ TEST_F(ExportTest, ABoxDraggedAt50And200PercentCropsTheSameFileAsAt100) {
 TEST_F(ExportTest, CheckedFramesAreWrittenInListOrderAndUnreadableOnesReported) {
     const std::string out = WorkFile("checked.avi").toStdString();
     ui.fileAnswers.push_back(QString::fromStdString(out));
-    EXPECT_EQ(Export({7, 2, 99, 5}), 0);
+    Export({7, 2, 99, 5});
 
     ASSERT_EQ(ui.fileRequests.size(), 1u);
     EXPECT_EQ(ui.fileRequests[0].proposedName, "Untitled.avi");
@@ -316,7 +313,7 @@ TEST_F(ExportTest, TheDisplayedFrameIsSavedAsABmpFileOrTheReasonIsGiven) {
     const QString out = WorkFile("frame.bmp");
     ui.fileAnswers = {out, std::nullopt, WorkFile("no-such-folder/frame.bmp")};
     view->m_pSelector->show();
-    view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 3, 1);
+    view->SaveDisplayedFrame(3);
     EXPECT_EQ(view->m_currentFrame, 3);
     EXPECT_EQ(view->m_pSelector->StatusText(), QString("Frame 3 saved to %1.").arg(out));
     ASSERT_EQ(ui.fileRequests.size(), 1u);
@@ -340,9 +337,9 @@ TEST_F(ExportTest, TheDisplayedFrameIsSavedAsABmpFileOrTheReasonIsGiven) {
     for (size_t i = 0; i + 2 < frame3.size(); i += 3) rgb.insert(rgb.end(), {frame3[i + 2], frame3[i + 1], frame3[i]});
     EXPECT_EQ(opstest::Bytes(pillow.out.begin() + long(newline) + 1, pillow.out.end()), rgb);
 
-    view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 5, 1);
+    view->SaveDisplayedFrame(5);
     EXPECT_EQ(view->m_pSelector->StatusText(), "Save cancelled.");
-    view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 6, 1);
+    view->SaveDisplayedFrame(6);
     EXPECT_EQ(view->m_pSelector->StatusText(), QString("Frame 6 could not be saved to %1.\nNo such file or directory")
                                                    .arg(WorkFile("no-such-folder/frame.bmp")));
     view->m_pSelector->hide();
@@ -356,7 +353,7 @@ TEST_F(ViewOpsTest, AThreeByTwoFrameMakesA78ByteBmpFile) {
     ASSERT_NE(view, nullptr);
     const QString out = WorkFile("tiny.bmp");
     ui.fileAnswers.push_back(out);
-    view->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 1, 1);
+    view->SaveDisplayedFrame(1);
     EXPECT_EQ(ui.fileRequests.at(0).proposedName, QString::fromStdString(video.substr(0, video.size() - 4) + "-1.bmp"));
     const opstest::Bytes bmp = opstest::ReadFileBytes(out.toStdString());
     ASSERT_EQ(bmp.size(), 78u);

@@ -80,8 +80,7 @@ TEST_F(ViewOpsTest, TheScoreChoiceDecidesSortAndCheckBestAndIsKept) {
     PickSettings best;
     best.rule = PickRule::Best;
     best.count = 3;
-    std::vector<int32_t> frames;
-    view->SendMessage(UWM_CHECK_BEST, reinterpret_cast<WPARAM>(&best), reinterpret_cast<LPARAM>(&frames));
+    std::vector<int32_t> frames = view->CheckBest(best);
     std::vector<int32_t> expected(sharpBox.begin(), sharpBox.begin() + 3);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(frames, expected);
@@ -100,7 +99,7 @@ TEST_F(ViewOpsTest, TheScoreChoiceDecidesSortAndCheckBestAndIsKept) {
     selector->ScoreBox()->setCurrentIndex(0);
     emit selector->ScoreBox()->activated(0);
     selector->BoxOnlyCheck()->click();
-    view->SendMessage(UWM_CHECK_BEST, reinterpret_cast<WPARAM>(&best), reinterpret_cast<LPARAM>(&frames));
+    frames = view->CheckBest(best);
     EXPECT_EQ(ViewFrames(view), CliFrames(video, ""));
     EXPECT_EQ(IniReadString(path, "Frame Selector", "score", ""), "jpeg");
     selector->hide();

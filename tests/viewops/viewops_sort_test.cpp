@@ -114,7 +114,7 @@ TEST_F(ViewOpsTest, SortGivesTheCliOrderAndShowsTheMostDetailedFrame) {
     ASSERT_FALSE(video.empty());
     CTessaronView* view = OpenVideo(video);
     ASSERT_NE(view, nullptr);
-    view->SendMessage(UWM_SHOW_FRAME, 4, 0);
+    view->ShowFrame(4);
     view->viewport()->repaint();
     const QString baseTitle = view->m_baseTitle;
     // While frame 5 is read the document is titled with the frame scored last.
@@ -123,7 +123,7 @@ TEST_F(ViewOpsTest, SortGivesTheCliOrderAndShowsTheMostDetailedFrame) {
         if (text == "Processing Frame    5") titleDuringSort = view->GetDocument()->GetTitle();
     };
 
-    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    view->SortFrames();
     const Ranked cli = Rank(video, 25);
     ASSERT_EQ(cli.status, 0);
     EXPECT_EQ(Keys(view->m_frameOrder), cli.keys);
@@ -153,12 +153,12 @@ TEST_F(ViewOpsTest, TheSelectorsQualityDecidesTheScoresThroughItsLowEightBits) {
     CTessaronView* view = OpenVideo(video);
     ASSERT_NE(view, nullptr);
     view->m_pSelector->SetQuality(90);
-    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    view->SortFrames();
     const Ranked at90 = Rank(video, 90);
     EXPECT_EQ(Keys(view->m_frameOrder), at90.keys);
 
     view->m_pSelector->SetQuality(256 + 25);
-    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    view->SortFrames();
     const Ranked at25 = Rank(video, 25);
     EXPECT_EQ(Keys(view->m_frameOrder), at25.keys);
     EXPECT_NE(at25.keys, at90.keys);
@@ -169,14 +169,14 @@ TEST_F(ViewOpsTest, ATerminatedSortKeepsThePreviousOrderScoresAndFrame) {
     ASSERT_FALSE(video.empty());
     CTessaronView* view = OpenVideo(video);
     ASSERT_NE(view, nullptr);
-    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    view->SortFrames();
     const std::vector<std::string> sorted = view->m_frameOrder;
     const std::vector<PickScore> scores = view->m_pickScores;
-    view->SendMessage(UWM_SHOW_FRAME, 5, 0);
+    view->ShowFrame(5);
     // A sharpness sort, ended by Escape while frame 3 is scored: the question comes before frame 4.
     view->m_pSelector->ScoreBox()->setCurrentIndex(1);
     PressEscapeAt(view, "Processing Frame    3");
-    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    view->SortFrames();
 
     EXPECT_EQ(ui.MessageTexts(), (std::vector<QString>{"Terminate the Action?", "Operation terminated."}));
     EXPECT_EQ(view->m_pSelector->OrderReset(), 1);
@@ -212,7 +212,7 @@ TEST_F(ViewOpsTest, AFileCutInTheMiddleOfAFrameEndsWithTheLastWholeOne) {
     CTessaronView* view = OpenVideo(cut);
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->m_pFrameInfo->frameCount, wholeFrames);
-    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    view->SortFrames();
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(Keys(view->m_frameOrder), cli.keys);
     EXPECT_EQ(view->m_currentFrame, BestOf(cli, wholeFrames));
@@ -226,7 +226,7 @@ TEST_F(ViewOpsTest, AFrameInTheMiddleThatDoesNotDecodeIsSkippedAndNamedAtTheEnd)
     ASSERT_EQ(cli.keys.size(), 29u);
     CTessaronView* view = OpenVideo(video);
     ASSERT_NE(view, nullptr);
-    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    view->SortFrames();
     EXPECT_EQ(ui.MessageTexts(),
               std::vector<QString>{"These frames could not be read and are left out of the sort:\n12\n"});
     EXPECT_EQ(Keys(view->m_frameOrder), cli.keys);
@@ -242,11 +242,11 @@ TEST_F(ViewOpsTest, ASortThatScoresNoFrameLeavesTheCurrentFrame) {
     CTessaronView* view = OpenVideo(video);
     unsetenv("TESSARON_MEDIA_DETECTOR");
     ASSERT_NE(view, nullptr);
-    view->SendMessage(UWM_SHOW_FRAME, 5, 0);
+    view->ShowFrame(5);
     view->viewport()->repaint();
     ASSERT_TRUE(opstest::WriteFileBytes(video, opstest::Bytes()));
 
-    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    view->SortFrames();
     ASSERT_EQ(ui.MessageTexts(), std::vector<QString>{"Cannot handle frames beyond frame 0"});
     EXPECT_TRUE(view->m_frameOrder.empty());
     EXPECT_EQ(view->m_currentFrame, 5);
@@ -257,9 +257,9 @@ TEST_F(ViewOpsTest, ThePreviewShowsTheJpegRoundTripAndChangesNothingElse) {
     ASSERT_FALSE(video.empty());
     CTessaronView* view = OpenVideo(video);
     ASSERT_NE(view, nullptr);
-    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    view->SortFrames();
     const std::vector<std::string> sorted = view->m_frameOrder;
-    view->SendMessage(UWM_SHOW_FRAME, 3, 0);
+    view->ShowFrame(3);
     view->viewport()->repaint();
     const opstest::Bytes copy = FrameCopy(view);
     const opstest::Bytes plain = opstest::PictureOf(copy.data(), kWidth, kHeight);
@@ -268,7 +268,7 @@ TEST_F(ViewOpsTest, ThePreviewShowsTheJpegRoundTripAndChangesNothingElse) {
     // The selector open, "View" checked at quality 40.
     view->m_pSelector->SetQuality(40);
     view->m_pSelector->show();
-    view->SendMessage(UWM_QUALITY_PREVIEW, 1, 1);
+    view->QualityPreview(true);
     EXPECT_EQ(view->m_previewOn, 1);
     EXPECT_EQ(view->m_pSelector->StatusText(),
               "Viewing effect of quality parameter\non compression/decompression of frame:  3 ");
@@ -284,7 +284,7 @@ TEST_F(ViewOpsTest, ThePreviewShowsTheJpegRoundTripAndChangesNothingElse) {
     EXPECT_EQ(view->m_frameOrder, sorted);
 
     // "View" again: the frame itself.
-    view->SendMessage(UWM_QUALITY_PREVIEW, 0, 1);
+    view->QualityPreview(false);
     EXPECT_EQ(view->m_previewOn, 0);
     EXPECT_EQ(view->m_pSelector->StatusText(), "Displaying frame:  3");
     ProcessPendingEvents();
@@ -293,9 +293,9 @@ TEST_F(ViewOpsTest, ThePreviewShowsTheJpegRoundTripAndChangesNothingElse) {
     view->m_pSelector->hide();
 
     // Sorting with the preview on gives the same scores.
-    view->SendMessage(UWM_QUALITY_PREVIEW, 1, 1);
+    view->QualityPreview(true);
     view->m_pSelector->SetQuality(25);
-    view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+    view->SortFrames();
     EXPECT_EQ(view->m_frameOrder, sorted);
 }
 
@@ -307,25 +307,25 @@ TEST_F(ViewOpsTest, EachViewPreviewsAndSavesItsOwnFrame) {
     CTessaronView* a = OpenVideo(small);
     CTessaronView* b = OpenVideo(large);
     ASSERT_TRUE(a && b);
-    a->SendMessage(UWM_SHOW_FRAME, 2, 0);
+    a->ShowFrame(2);
     a->viewport()->repaint();
     const opstest::Bytes plainA = opstest::FfmpegFrames(small, kWidth, kHeight).at(2);
     // The larger video paints last: the shared bitmap now holds its frame.
-    b->SendMessage(UWM_SHOW_FRAME, 4, 0);
+    b->ShowFrame(4);
     b->viewport()->repaint();
     ASSERT_EQ(sharedFrameBitmap.GetHeader()->biWidth, 200);
 
-    a->SendMessage(UWM_QUALITY_PREVIEW, 1, 1);
+    a->QualityPreview(true);
     ProcessPendingEvents();
     EXPECT_EQ(Shown(a, kWidth, kHeight), CjpegRoundTrip(plainA, kWidth, kHeight, 25));
-    a->SendMessage(UWM_QUALITY_PREVIEW, 0, 1);
+    a->QualityPreview(false);
 
     // The BMP of A holds A's frame 2, though B painted last.
     b->viewport()->repaint();
     ASSERT_EQ(sharedFrameBitmap.GetHeader()->biWidth, 200);
     const QString out = WorkFile("a-2.bmp");
     ui.fileAnswers.push_back(out);
-    a->SendMessage(UWM_SAVE_DISPLAYED_FRAME, 2, 1);
+    a->SaveDisplayedFrame(2);
     const opstest::Bytes bmp = opstest::ReadFileBytes(out.toStdString());
     ASSERT_EQ(bmp.size(), size_t(54 + 3 * kWidth * kHeight));
     EXPECT_EQ(opstest::PictureOf(bmp.data() + 14, kWidth, kHeight), plainA);
@@ -396,13 +396,13 @@ TEST_F(ViewOpsTest, TheStatusBarGivesTheScoreInWordsAndStaysInStepDuringTheSort)
             EXPECT_TRUE(frame()->windowTitle().endsWith(title));
             EXPECT_TRUE(mainStatusBar->FrameText().startsWith(QString("Frame %1 of ").arg(view->m_currentFrame)));
         };
-        view->SendMessage(UWM_SORT_JPEG_SIZE, 0, 0);
+        view->SortFrames();
         ui.onStatus = nullptr;
         EXPECT_EQ(rounds, kFrames - 1);
 
         int score = 0, third = 0;
         ASSERT_EQ(ParseFrameOrderKey(view->m_frameOrder[2].c_str(), &score, &third), 2);
-        view->SendMessage(UWM_SHOW_FRAME, static_cast<WPARAM>(third), 0);
+        view->ShowFrame(third);
         const JpegScore& s = view->m_pickScores[static_cast<size_t>(third)].score;
         const QString words =
             row.scoreIndex == 0
