@@ -91,8 +91,10 @@ TEST_F(SteppingTest, MemoryForSteppingBackIsAPreferenceKeptInTheSettingsFile) {
     EXPECT_EQ(IniReadString(ini, kIniSection, "stepBackMemoryMB", ""), "256");
 
     // Read back at start-up; a value that is no number gives the default.
-    for (const auto& [text, expected] : std::vector<std::pair<std::string, int64_t>>{
-             {"0", 0}, {"512", int64_t(512) << 20}, {"lots", DefaultStepBackMemory()}, {"-5", DefaultStepBackMemory()}}) {
+    for (const auto& [text, expected] : std::vector<std::pair<std::string, int64_t>>{{"0", 0},
+                                                                                     {"512", int64_t(512) << 20},
+                                                                                     {"lots", DefaultStepBackMemory()},
+                                                                                     {"-5", DefaultStepBackMemory()}}) {
         ASSERT_TRUE(IniWriteString(ini, kIniSection, "stepBackMemoryMB", text));
         stepBackMemory = 1;
         fw.dialogs.push_back([](QDialog*) { return static_cast<int>(QDialog::Rejected); });
