@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "output/ImageFiles.h"
+#include "output/ImageOrigin.h"
 
 #ifndef TESSARON_VERSION
 #define TESSARON_VERSION "unknown"
@@ -129,7 +130,9 @@ int RunBatchVideo(PickJob job, bool rank, const BatchVideo& video, const std::st
     job.image.command = "batch";
     job.image.folder = staging;
     job.image.force = true;
-    job.range = video.range;
+    // A manifest's range end stands over --from and --to for its video.
+    if (video.range.from.set) job.range.from = video.range.from;
+    if (video.range.to.set) job.range.to = video.range.to;
     PickRun run;
     run.command = "batch";
     run.rankOnly = rank;
@@ -150,15 +153,16 @@ int RunBatchVideo(PickJob job, bool rank, const BatchVideo& video, const std::st
 
     // scores.csv: every frame scored, in frame order; frames.csv even when nothing was picked.
     std::string error;
-    std::string scores = kind == ScoreKind::Sharpness ? "frame,time,rank,score\n" : "frame,time,rank,score,jpegBytes\n";
+    std::string scores = IsSharpnessKind(kind) ? "frame,time,rank,score\n" : "frame,time,rank,score,jpegBytes\n";
     for (const ScoredFrame& f : outcome.scored) {
         scores += std::to_string(f.frame) + "," + FormatDouble(f.seconds) + "," + std::to_string(f.rank) + "," +
                   ScoreText(kind, f.score);
-        scores += kind == ScoreKind::Sharpness ? "\n" : "," + std::to_string(f.score.jpegBytes) + "\n";
+        scores += IsSharpnessKind(kind) ? "\n" : "," + std::to_string(f.score.jpegBytes) + "\n";
     }
     bool written = !outcome.opened || WriteText(staging + "/scores.csv", scores, &error);
     if (written && outcome.chosen && outcome.picked.empty())
-        written = WriteText(staging + "/frames.csv", "file,frame,time,score,width,height\n", &error);
+        written = WriteText(staging + "/frames.csv",
+                            std::string("file,frame,time,score,width,height") + OriginCsvHeader() + "\n", &error);
 
     const bool ok = outcome.status == kExitOk;
     Json result = ResultBase(job, rank, video, ok ? "ok" : "failed", ok ? none : Json(outcome.error));
@@ -177,7 +181,7 @@ int RunBatchVideo(PickJob job, bool rank, const BatchVideo& video, const std::st
             item["frame"] = f.frame;
             item["time"] = f.seconds;
             item["rank"] = f.rank;
-            if (kind == ScoreKind::Sharpness)
+            if (IsSharpnessKind(kind))
                 item["score"] = f.score.sharpness;
             else
                 item["score"] = f.score.score;

@@ -89,9 +89,9 @@ Option QualityOption(int32_t* quality) {
 }
 
 Option ScoreOption(ScoreKind* kind) {
-    return {"--score", nullptr, "jpeg or sharpness", [kind](const std::string& value) {
+    return {"--score", nullptr, "jpeg, sharpness or local-sharpness", [kind](const std::string& value) {
                 if (ParseScoreKind(value, kind)) return std::string();
-                return "score '" + value + "' is neither jpeg nor sharpness";
+                return "score '" + value + "' is none of jpeg, sharpness and local-sharpness";
             }};
 }
 

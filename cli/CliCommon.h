@@ -71,7 +71,7 @@ bool ParseBox(const std::string& text, int32_t corners[4]);
 // --quality / -q with a value from 1 to 100 into *quality.
 Option QualityOption(int32_t* quality);
 
-// --score jpeg|sharpness into *kind.
+// --score jpeg|sharpness|local-sharpness into *kind.
 Option ScoreOption(ScoreKind* kind);
 
 // With haveBox, the box with corners (X1,Y1), (X2,Y2) (right and bottom edges outside, either order)

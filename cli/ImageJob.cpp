@@ -32,6 +32,10 @@ void AddImageOptions(CommandLine& line, ImageJob& job) {
                                 return job.haveBox ? std::string() : "'" + box + "' is not a box X1,Y1,X2,Y2";
                             }});
     line.options.push_back(Flag("--tiff-deflate", &job.settings.encoding.tiffDeflate));
+    line.options.push_back({"--no-origin", nullptr, nullptr, [&job](const std::string&) {
+                                job.settings.origin = false;
+                                return std::string();
+                            }});
     line.options.push_back(Flag("--deinterlace", &job.deinterlace));
 }
 
@@ -49,6 +53,7 @@ int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const 
     const std::string command = job.command;
     job.settings.folder = job.folder;
     job.settings.stem = FileStem(sourcePath);
+    job.settings.source = sourcePath;
     job.settings.replace = job.force;
     job.settings.useBox = job.haveBox;
     if (job.haveBox)

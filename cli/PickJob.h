@@ -32,6 +32,14 @@ struct FrameRange {
     RangeEnd from, to;
 };
 
+// The frames [*begin, *end) of range in a video of frameCount frames with these times (frame times in
+// order; a time is the first frame at or after it); an error message when the range holds no frame.
+std::string ResolveRange(const FrameRange& range, const std::vector<double>& times, int32_t frameCount, int32_t* begin,
+                         int32_t* end);
+
+// --from and --to into range.
+void AddRangeOptions(CommandLine& line, FrameRange& range);
+
 struct PickJob {
     PickSettings pick;
     int rules = 0;  // rule options given: pick needs one; batch takes none for rank
@@ -40,13 +48,14 @@ struct PickJob {
     ScoreSettings scoring;
     ImageJob image;  // the folder (-o) and --force are set by the command that runs the job
     FrameRange range;
+    std::string scoresFile;  // pick --scores: the scores come from this file, not from decoding
     // The options given, by their main name, with their values, in the order given: what the job was
     // asked to do, for the record a batch keeps.
     std::vector<std::pair<std::string, std::string>> given;
 };
 
-// Adds every option that decides pick's work (the rule, scores, box, images; not -o, --force, --json
-// and --csv) to line, each noted in job.given when it is taken.
+// Adds every option that decides pick's work (the rule, scores, box, range, images; not -o, --force,
+// --json, --csv and --scores) to line, each noted in job.given when it is taken.
 void AddPickOptions(CommandLine& line, PickJob& job);
 
 // The combinations of options a job cannot take; empty when fine. rankOnly: no rule, no image options
@@ -82,9 +91,10 @@ struct PickRun {
     bool progress = true;          // the progress line on a terminal
 };
 
-// Scores path's frames in job.range as rank does, picks by the rule and, when job.image.folder is set,
-// writes the picked frames there as images with frames.csv (the folder must exist). Messages go to
-// standard error as "tessaron-cli <command>: ...".
+// Scores path's frames in job.range as rank does (or reads job.scoresFile instead), picks by the rule
+// and, when job.image.folder is set, writes the picked frames there as images with frames.csv (the
+// folder must exist). With saved scores and no folder, path may be empty: nothing is opened. Messages
+// go to standard error as "tessaron-cli <command>: ...".
 PickOutcome RunPick(PickJob& job, const std::string& path, const PickRun& run);
 
 // The number printed for a frame's score: the JPEG score, or the sharpness exactly.

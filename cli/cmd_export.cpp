@@ -1,6 +1,7 @@
 // tessaron-cli export FILE --frames 7,2,5 -o OUT.avi [--force]: the chosen frames, whole and in the
 // order given (decoded in ascending order), written to a new uncompressed AVI file, as "Create AVI video file from
 // checked frames" does. Also the part that tessaron-cli crop shares: checking the output and running the write.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "cli/CliCommon.h"
 #include "cli/ImageJob.h"
+#include "cli/PickJob.h"
 #include "cli/WriteJob.h"
 #include "fileio/OutputCheck.h"
 #include "output/FrameExport.h"
@@ -20,9 +22,13 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tessaron-cli export FILE --frames N[,N...] -o OUT.avi [--force]\n"
-    "       tessaron-cli export FILE --frames N[,N...] -o DIR/ [--format png|jpg|tif|bmp] [--jpeg-quality J]\n"
-    "                           [--name PATTERN] [--box X1,Y1,X2,Y2] [--tiff-deflate] [--deinterlace] [--force]\n"
+    "usage: tessaron-cli export FILE (--frames N[,N...] | --from T|F | --to T|F) -o OUT.avi [--force]\n"
+    "       tessaron-cli export FILE (--frames N[,N...] | --from T|F | --to T|F) -o DIR/ [--format png|jpg|tif|bmp]\n"
+    "                           [--jpeg-quality J] [--name PATTERN] [--box X1,Y1,X2,Y2] [--tiff-deflate]\n"
+    "                           [--deinterlace] [--no-origin] [--force]\n"
+    "\n"
+    "--from and --to (a frame number F or a time T such as 4.5s; --to not included) limit the export to a\n"
+    "range: every frame of it, or with --frames the listed frames that lie in it.\n"
     "\n"
     "With --format, or an -o that ends in / or names a folder, the frames are written into that folder\n"
     "as image files instead, as tessaron-cli pick -o writes them ({rank} is the position in the list,\n"
@@ -138,10 +144,30 @@ int CmdExport(const std::vector<std::string>& args) {
     cli::ImageJob images;
     images.command = "export";
     cli::AddImageOptions(line, images);
+    cli::FrameRange range;
+    cli::AddRangeOptions(line, range);
     if (const std::optional<int> status = cli::ParseCommandLine(line, args)) return *status;
     if (positional.size() != 1) return cli::Usage("export", "expected one FILE" + cli::TryHelp("export"));
-    if (!haveFrames) return cli::Usage("export", "no frames given (--frames 7,2,5)");
+    const bool haveRange = range.from.set || range.to.set;
+    if (!haveFrames && !haveRange) return cli::Usage("export", "no frames given (--frames 7,2,5, or --from and --to)");
     job.source = positional[0];
+    if (haveRange) {
+        // The range becomes a list: its frames, or the listed frames inside it.
+        VideoFrameReader reader;
+        FrameInfo* info = cli::OpenVideoOrFail("export", reader, job.source);
+        if (!info) return 1;
+        int32_t begin = 0, end = 0;
+        const std::string bad = cli::ResolveRange(range, reader.FrameTimes(), info->frameCount, &begin, &end);
+        end = std::min(end, info->frameCount);
+        reader.Close(*info);
+        if (!bad.empty()) return cli::Fail("export", job.source + ": " + bad);
+        if (haveFrames) {
+            std::erase_if(frames, [&](int32_t frame) { return frame < begin || frame >= end; });
+            if (frames.empty()) return cli::Fail("export", job.source + ": none of the frames listed is in the range");
+        } else {
+            for (int32_t frame = begin; frame < end; ++frame) frames.push_back(frame);
+        }
+    }
     std::error_code ec;
     if (images.haveFormat || (!job.output.empty() && job.output.back() == '/') ||
         std::filesystem::is_directory(job.output, ec)) {

@@ -10,6 +10,7 @@ packages=(
   libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev
   libgtest-dev libgmock-dev
   nlohmann-json3-dev parallel
+  libexiv2-dev exiv2 libimage-exiftool-perl
   xvfb xauth python3-pil imagemagick
   desktop-file-utils clang-format
 )

@@ -26,6 +26,7 @@
 #include "fileio/TempFile.h"
 #include "fileio/WriteAll.h"
 #include "image/dib.h"
+#include "output/ImageOrigin.h"
 #include "video/VideoFrameReader.h"
 
 namespace {
@@ -525,6 +526,11 @@ ExportOutcome ExportImageFiles(VideoFrameReader& reader, FrameInfo& info, const 
     if (settings.useBox) box = ClampCropBox(settings.box, info.width, info.height);
     if (box.Empty()) return refuse(ExportStop::Refused, "the crop box is empty");
 
+    // Each frame's origin; the times are read here, not on the encoders' threads.
+    const VideoOrigin origin = ReadVideoOrigin(reader.ContainerTags(), settings.source);
+    std::vector<double> times(items.size());
+    for (size_t i = 0; i < items.size(); ++i) times[i] = reader.FrameTime(items[i].frame);
+
     // Decoding goes in ascending frame order; each file keeps the name of its item.
     std::vector<size_t> order(items.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -543,6 +549,11 @@ ExportOutcome ExportImageFiles(VideoFrameReader& reader, FrameInfo& info, const 
             const std::string& path = paths[job.item];
             if (!EncodeImage(job.rows.data(), job.width, job.height, DibStride24(job.width), settings.encoding, &bytes,
                              &why)) {
+                queue.Fail("cannot encode " + path + ": " + why, job.round);
+                break;
+            }
+            if (settings.origin && !AddImageOrigin(&bytes, settings.encoding.format, origin, items[job.item].frame,
+                                                   times[job.item], &why)) {
                 queue.Fail("cannot encode " + path + ": " + why, job.round);
                 break;
             }
@@ -598,15 +609,15 @@ ExportOutcome ExportImageFiles(VideoFrameReader& reader, FrameInfo& info, const 
     if (queue.Failed(&error)) return refuse(ExportStop::WriteFailed, error);
 
     if (outcome.written) {
-        std::string csv = "file,frame,time,score,width,height\n";
+        std::string csv = std::string("file,frame,time,score,width,height") + OriginCsvHeader() + "\n";
         for (size_t i = 0; i < items.size(); ++i) {
             if (!written[i]) continue;
             const std::string& path = paths[i];
             char line[160];
-            std::snprintf(line, sizeof line, ",%d,%.6f,%d,%d,%d\n", items[i].frame, reader.FrameTime(items[i].frame),
-                          items[i].score, box.Width(), box.Height());
+            std::snprintf(line, sizeof line, ",%d,%.6f,%d,%d,%d", items[i].frame, times[i], items[i].score, box.Width(),
+                          box.Height());
             csv += CsvField(path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1)) +
-                   line;
+                   line + OriginCsvFields(origin, times[i]) + "\n";
         }
         if (!WriteFileWhole(paths.back(), csv.data(), csv.size(), settings.replace, &error))
             return refuse(ExportStop::WriteFailed, "cannot write " + error);

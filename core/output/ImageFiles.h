@@ -67,6 +67,9 @@ struct ImageExportSettings {
     bool useBox = false;  // write only box (clamped to the frame)
     CropRect box;
     bool replace = false;  // existing files may be replaced
+    std::string source;    // the video's path: its name and the container's camera, time and place go into
+                           // every image (ImageOrigin.h) and frames.csv
+    bool origin = true;    // false: the images carry no metadata (frames.csv still has the columns)
 };
 
 // The paths the export writes: one per item, then folder/frames.csv. Empty with *error when two items
@@ -75,8 +78,9 @@ std::vector<std::string> PlannedImagePaths(const VideoFrameReader& reader, const
                                            const std::vector<ImageItem>& items, const ImageExportSettings& settings,
                                            std::string* error);
 
-// Writes every item's frame as an image and then frames.csv (file, frame, time, score, width, height)
-// for the files written. Without replace, an existing file among them refuses the export before
+// Writes every item's frame as an image, with its origin in it, and then frames.csv (file, frame,
+// time, score, width, height, source, make, model, recorded, latitude, longitude, altitude) for the
+// files written. Without replace, an existing file among them refuses the export before
 // anything is read. progress is called with the number of items done before the frame; frameRead
 // sees the written part of the frames wantFrame asks for. A write that fails (a full
 // disk) stops the export with the file and the reason; files written before stay whole.

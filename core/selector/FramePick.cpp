@@ -15,7 +15,7 @@ bool Better(const std::vector<PickScore>& scores, int32_t a, int32_t b, ScoreKin
 
 // What min-relative compares: the JPEG size, or the sharpness in a sharpness sort.
 double Detail(const PickScore& s, ScoreKind kind) {
-    return kind == ScoreKind::Sharpness ? s.score.sharpness : double(s.score.jpegBytes);
+    return IsSharpnessKind(kind) ? s.score.sharpness : double(s.score.jpegBytes);
 }
 
 // Median detail of the readable frames in [begin, end); 0 when there are none.
@@ -35,15 +35,44 @@ bool Eligible(const std::vector<PickScore>& scores, int32_t frame, double minRel
     return s.readable && (minRelative <= 0 || Detail(s, kind) >= minRelative * median);
 }
 
-// The best eligible frame of the window [begin, end), appended to picked.
+// Whether frame differs enough from kept (-1: nothing kept yet).
+bool Changed(const ChangeMeasure& change, double minChange, int32_t frame, int32_t kept) {
+    return kept < 0 || minChange <= 0 || !change || change(frame, kept) >= minChange;
+}
+
+// The best eligible frame of the window [begin, end) that differs enough from the last frame picked,
+// appended to picked.
 void PickInWindow(const std::vector<PickScore>& scores, int32_t begin, int32_t end, const PickSettings& s,
-                  std::vector<int32_t>& picked) {
+                  const ChangeMeasure& change, std::vector<int32_t>& picked) {
     const double median = s.minRelative > 0 ? MedianDetail(scores, begin, end, s.score) : 0;
+    const int32_t last = picked.empty() ? -1 : picked.back();
     int32_t best = -1;
     for (int32_t f = begin; f < end; ++f)
-        if (Eligible(scores, f, s.minRelative, median, s.score) && (best < 0 || Better(scores, f, best, s.score)))
+        if (Eligible(scores, f, s.minRelative, median, s.score) && (best < 0 || Better(scores, f, best, s.score)) &&
+            Changed(change, s.minChange, f, last))
             best = f;
     if (best >= 0) picked.push_back(best);
+}
+
+// At most maxPicks of picked (in frame order): the best of those in each of maxPicks equal spans of
+// the frames.
+std::vector<int32_t> Thinned(const std::vector<PickScore>& scores, const std::vector<int32_t>& picked, int32_t frames,
+                             const PickSettings& s) {
+    if (s.maxPicks <= 0 || picked.size() <= size_t(s.maxPicks)) return picked;
+    std::vector<int32_t> kept;
+    int64_t span = -1;
+    for (int32_t f : picked) {
+        // f lies in span k when floor(k F / N) <= f < floor((k + 1) F / N).
+        int64_t k = (int64_t(f) * s.maxPicks) / frames;
+        while (k + 1 < s.maxPicks && (k + 1) * frames / s.maxPicks <= f) ++k;
+        while (k > 0 && k * frames / s.maxPicks > f) --k;
+        if (k != span)
+            kept.push_back(f);
+        else if (Better(scores, f, kept.back(), s.score))
+            kept.back() = f;
+        span = k;
+    }
+    return kept;
 }
 
 std::string Number(double value) {
@@ -54,19 +83,39 @@ std::string Number(double value) {
 
 }  // namespace
 
-std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double framePeriod, const PickSettings& s) {
+std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double framePeriod, const PickSettings& s,
+                                const ChangeMeasure& change) {
     std::vector<double> times;
     if (s.rule == PickRule::EverySeconds && framePeriod > 0 && std::isfinite(framePeriod)) {
         times.resize(scores.size());
         for (size_t f = 0; f < times.size(); ++f) times[f] = double(f) * framePeriod;
     }
-    return PickFrames(scores, times, s);
+    return PickFrames(scores, times, s, change);
 }
 
 std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, const std::vector<double>& frameTimes,
-                                const PickSettings& s) {
+                                const PickSettings& s, const ChangeMeasure& change) {
     std::vector<int32_t> picked;
-    const int32_t frames = int32_t(std::min<size_t>(scores.size(), INT32_MAX));
+    const int32_t all = int32_t(std::min<size_t>(scores.size(), INT32_MAX));
+    const int32_t first = std::clamp(s.first, 0, all), end = std::clamp(s.end, first, all);
+    if (first > 0 || end < all) {
+        // The range as a video of its own; its picks are then numbered in the whole video again.
+        const std::vector<PickScore> part(scores.begin() + first, scores.begin() + end);
+        std::vector<double> times;
+        if (frameTimes.size() >= size_t(end))
+            for (int32_t f = first; f < end; ++f) times.push_back(frameTimes[size_t(f)] - frameTimes[size_t(first)]);
+        PickSettings whole = s;
+        whole.first = 0;
+        whole.end = INT32_MAX;
+        const ChangeMeasure partChange = change ? ChangeMeasure([&](int32_t a, int32_t b) {
+            return change(a + first, b + first);
+        })
+                                                : ChangeMeasure();
+        picked = PickFrames(part, times, whole, partChange);
+        for (int32_t& f : picked) f += first;
+        return picked;
+    }
+    const int32_t frames = all;
     switch (s.rule) {
     case PickRule::EverySeconds: {
         if (!(s.seconds > 0) || frameTimes.size() < size_t(frames) || !std::isfinite(s.seconds)) return picked;
@@ -76,7 +125,7 @@ std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, const std:
         for (int32_t begin = 0; begin < frames;) {
             int32_t end = begin + 1;
             while (end < frames && window(end) == window(begin)) ++end;
-            PickInWindow(scores, begin, end, s, picked);
+            PickInWindow(scores, begin, end, s, change, picked);
             begin = end;
         }
         break;
@@ -84,12 +133,13 @@ std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, const std:
     case PickRule::EveryFrames:
         if (s.count <= 0) return picked;
         for (int64_t begin = 0; begin < frames; begin += s.count)
-            PickInWindow(scores, int32_t(begin), int32_t(std::min<int64_t>(begin + s.count, frames)), s, picked);
+            PickInWindow(scores, int32_t(begin), int32_t(std::min<int64_t>(begin + s.count, frames)), s, change,
+                         picked);
         break;
     case PickRule::Count:
         if (s.count <= 0) return picked;
         for (int64_t k = 0; k < s.count; ++k)
-            PickInWindow(scores, int32_t(k * frames / s.count), int32_t((k + 1) * frames / s.count), s, picked);
+            PickInWindow(scores, int32_t(k * frames / s.count), int32_t((k + 1) * frames / s.count), s, change, picked);
         break;
     case PickRule::Best: {
         if (s.count <= 0) return picked;
@@ -104,13 +154,16 @@ std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, const std:
             const auto next = taken.lower_bound(f);
             if (next != taken.end() && int64_t(*next) - f < s.minGap) continue;
             if (next != taken.begin() && int64_t(f) - *std::prev(next) < s.minGap) continue;
+            // Near-duplicates of the kept frames next to it in time are passed over.
+            if (next != taken.end() && !Changed(change, s.minChange, f, *next)) continue;
+            if (next != taken.begin() && !Changed(change, s.minChange, f, *std::prev(next))) continue;
             taken.insert(f);
         }
         picked.assign(taken.begin(), taken.end());
         break;
     }
     }
-    return picked;
+    return Thinned(scores, picked, frames, s);
 }
 
 std::string DescribePickRule(const PickSettings& s) {
@@ -125,6 +178,8 @@ std::string DescribePickRule(const PickSettings& s) {
         break;
     }
     if (s.minRelative > 0) text += " min-relative " + Number(s.minRelative);
+    if (s.minChange > 0) text += " min-change " + Number(s.minChange);
+    if (s.maxPicks > 0) text += " max " + std::to_string(s.maxPicks);
     return text;
 }
 

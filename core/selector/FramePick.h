@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,19 @@ struct PickSettings {
                              // of the median JPEG size of its window's readable frames (Best: the whole video)
     ScoreKind score = ScoreKind::Jpeg;  // what the scores hold; for sharpness, min-relative compares
                                         // the sharpness with its window's median
+    double minChange = 0;               // > 0: a frame whose picture differs from the last one kept (Best: from the
+                                        // kept frames next to it in time) by less than this is passed over
+    int32_t maxPicks = 0;               // > 0: more picks are thinned to the best pick of each of this many equal
+                                        // spans of frames
+    // The frames the rule sees, [first, end) cut to the video: it works as if the video were cut to
+    // them (windows and times start at first).
+    int32_t first = 0;
+    int32_t end = INT32_MAX;
 };
+
+// How much the picture of frame a differs from that of frame b (frames of the whole video), for
+// minChange; an empty measure leaves minChange out.
+using ChangeMeasure = std::function<double(int32_t a, int32_t b)>;
 
 // The scores of a sort by frame number; frames that were not scored (unreadable, or after the sort
 // stopped) have readable false and are never picked, nor counted in a median.
@@ -36,15 +49,18 @@ struct PickScore {
 };
 
 // The best frame is the one first in the sort: the smallest score (the biggest JPEG), or the highest
-// sharpness; equal scores go to the earlier frame. The result is in frame order. frameTimes holds each
-// frame's time in seconds from the first (EverySeconds only); an invalid setting (T, N or K not
-// positive, no times) gives nothing.
+// sharpness; equal scores go to the earlier frame. A window whose best frame is too little changed
+// takes its best frame that is not, or none. The result is in frame order. frameTimes holds each
+// frame's time in seconds (EverySeconds only); an invalid setting (T, N or K not positive, no times)
+// gives nothing.
 std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, const std::vector<double>& frameTimes,
-                                const PickSettings& settings);
+                                const PickSettings& settings, const ChangeMeasure& change = {});
 // The same for frames framePeriod seconds apart.
-std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double framePeriod, const PickSettings& settings);
+std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double framePeriod, const PickSettings& settings,
+                                const ChangeMeasure& change = {});
 
-// "every 0.5s", "every 12 frames", "count 30", "best 30 min-gap 10", with " min-relative 0.8" when set.
+// "every 0.5s", "every 12 frames", "count 30", "best 30 min-gap 10", with " min-relative 0.8",
+// " min-change 3" and " max 50" when set.
 std::string DescribePickRule(const PickSettings& settings);
 
 // "0.5s", "300ms" (seconds) or "12" (frames) as --every takes them; false for anything else.

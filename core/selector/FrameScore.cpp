@@ -180,19 +180,29 @@ JpegScore JpegScorer::ScoreImage(CxImage& image, const uint8_t* pixels, int32_t 
     return result;
 }
 
-const char* ScoreKindName(ScoreKind kind) { return kind == ScoreKind::Sharpness ? "sharpness" : "jpeg"; }
+const char* ScoreKindName(ScoreKind kind) {
+    switch (kind) {
+    case ScoreKind::Sharpness: return "sharpness";
+    case ScoreKind::LocalSharpness: return "local-sharpness";
+    case ScoreKind::Jpeg: break;
+    }
+    return "jpeg";
+}
 
 bool ParseScoreKind(const std::string& text, ScoreKind* kind) {
-    if (text != "jpeg" && text != "sharpness") return false;
-    if (kind) *kind = text == "jpeg" ? ScoreKind::Jpeg : ScoreKind::Sharpness;
-    return true;
+    for (ScoreKind k : {ScoreKind::Jpeg, ScoreKind::Sharpness, ScoreKind::LocalSharpness})
+        if (text == ScoreKindName(k)) {
+            if (kind) *kind = k;
+            return true;
+        }
+    return false;
 }
 
 bool ScoreBetter(ScoreKind kind, const JpegScore& a, const JpegScore& b) {
-    return kind == ScoreKind::Sharpness ? a.sharpness > b.sharpness : a.score < b.score;
+    return IsSharpnessKind(kind) ? a.sharpness > b.sharpness : a.score < b.score;
 }
 
 int32_t WholeScore(ScoreKind kind, const JpegScore& score) {
-    if (kind != ScoreKind::Sharpness) return score.score;
+    if (!IsSharpnessKind(kind)) return score.score;
     return static_cast<int32_t>(std::llround(std::clamp(score.sharpness, 0.0, double(INT32_MAX))));
 }

@@ -20,11 +20,15 @@ struct JpegScore {
 
 // Which score ranks the frames. The JPEG size is the default everywhere; the sharpness is chosen.
 enum class ScoreKind {
-    Jpeg,       // the JPEG size at a quality: the biggest JPEG (the smallest score) first
-    Sharpness,  // the variance of the Laplacian of the luma: the highest first
+    Jpeg,            // the JPEG size at a quality: the biggest JPEG (the smallest score) first
+    Sharpness,       // the variance of the Laplacian of the luma: the highest first
+    LocalSharpness,  // the highest such variance among windows of the picture: the highest first
 };
 
-// "jpeg" or "sharpness", as --score takes them and JSON and the INI file write them.
+// Whether the score is a variance of the Laplacian (held in JpegScore::sharpness, the highest first).
+inline bool IsSharpnessKind(ScoreKind kind) { return kind != ScoreKind::Jpeg; }
+
+// "jpeg", "sharpness" or "local-sharpness", as --score takes them and JSON and the INI file write them.
 const char* ScoreKindName(ScoreKind kind);
 // The name back; false for anything else.
 bool ParseScoreKind(const std::string& text, ScoreKind* kind);

@@ -135,63 +135,143 @@ bool HaveAvx2() {
 }
 #endif
 
+// Pixels [from, to) of the interior row mid, by the fastest code the processor has.
 template <typename Sample>
-LaplacianSums PlaneSums(const LumaPlane& plane, bool simd) {
-    LaplacianSums sums;
-    const int32_t w = plane.width, h = plane.height;
-    for (int32_t y = 1; y + 1 < h; ++y) {
-        const auto* mid = reinterpret_cast<const Sample*>(plane.data + int64_t(y) * plane.stride);
-        const auto* up = reinterpret_cast<const Sample*>(plane.data + int64_t(y - 1) * plane.stride);
-        const auto* down = reinterpret_cast<const Sample*>(plane.data + int64_t(y + 1) * plane.stride);
-        int64_t sum = 0, squares = 0;
-        int32_t x = 1;
+void RowSums(const Sample* up, const Sample* mid, const Sample* down, int32_t from, int32_t to, bool simd, int depth,
+             int64_t* sum, int64_t* squares) {
+    int32_t x = from;
+    if constexpr (sizeof(Sample) <= 2) {
 #if defined(TESSARON_HAVE_AVX2_PATH)
-        if (simd && plane.depth <= 12 && HaveAvx2()) x = RowAvx2(up, mid, down, x, w - 1, &sum, &squares);
+        if (simd && depth <= 12 && HaveAvx2()) x = RowAvx2(up, mid, down, x, to, sum, squares);
 #endif
 #if defined(__SSE2__)
-        if (simd && plane.depth <= 12) x = RowSse2(up, mid, down, x, w - 1, &sum, &squares);
-#else
-        (void)simd;
+        if (simd && depth <= 12) x = RowSse2(up, mid, down, x, to, sum, squares);
 #endif
-        RowPlain(up, mid, down, x, w - 1, &sum, &squares);
-        sums.sum += sum;
-        sums.squares += squares;
     }
-    sums.count = int64_t(w - 2) * (h - 2);
-    return sums;
+    (void)simd;
+    (void)depth;
+    RowPlain(up, mid, down, x, to, sum, squares);
+}
+
+// A grid of columns x rows windows over a width x height picture: window (i, j) holds the pixels of
+// columns [i width / columns, (i + 1) width / columns) and the rows likewise.
+struct Grid {
+    int32_t columns = 1, rows = 1;
+};
+
+// The sums of every window of the grid over the interior; rowsAt(y) gives the rows y - 1, y, y + 1.
+template <typename Sample, typename RowsAt>
+std::vector<LaplacianSums> GridSums(int32_t w, int32_t h, Grid grid, bool simd, int depth, RowsAt rowsAt) {
+    std::vector<LaplacianSums> cells(size_t(grid.columns) * size_t(grid.rows));
+    int32_t j = 0;
+    for (int32_t y = 1; y + 1 < h; ++y) {
+        while (j + 1 < grid.rows && y >= int32_t(int64_t(j + 1) * h / grid.rows)) ++j;
+        const Sample *up = nullptr, *mid = nullptr, *down = nullptr;
+        rowsAt(y, &up, &mid, &down);
+        for (int32_t i = 0; i < grid.columns; ++i) {
+            const int32_t from = std::max(int32_t(int64_t(i) * w / grid.columns), 1);
+            const int32_t to = std::min(int32_t(int64_t(i + 1) * w / grid.columns), w - 1);
+            if (from >= to) continue;
+            int64_t sum = 0, squares = 0;
+            RowSums(up, mid, down, from, to, simd, depth, &sum, &squares);
+            LaplacianSums& cell = cells[size_t(j) * size_t(grid.columns) + size_t(i)];
+            cell.sum += sum;
+            cell.squares += squares;
+            cell.count += to - from;
+        }
+    }
+    return cells;
+}
+
+template <typename Sample>
+std::vector<LaplacianSums> PlaneSums(const LumaPlane& plane, bool simd, Grid grid) {
+    return GridSums<Sample>(plane.width, plane.height, grid, simd, plane.depth,
+                            [&plane](int32_t y, const Sample** up, const Sample** mid, const Sample** down) {
+                                *mid = reinterpret_cast<const Sample*>(plane.data + int64_t(y) * plane.stride);
+                                *up = reinterpret_cast<const Sample*>(plane.data + int64_t(y - 1) * plane.stride);
+                                *down = reinterpret_cast<const Sample*>(plane.data + int64_t(y + 1) * plane.stride);
+                            });
+}
+
+// The windows of the local score: squares of 200/720 of the picture's height (200 x 200 pixels on a
+// picture scaled to 720 rows), as many as fit across and down, stretched to fill the picture.
+Grid LocalGrid(int32_t width, int32_t height) {
+    const int32_t side = std::max(int32_t(int64_t(height) * 200 / 720), 16);
+    return {std::max((width + side / 2) / side, 1), std::max((height + side / 2) / side, 1)};
+}
+
+// The highest variance among the windows; windows too small to mean anything are left out.
+double HighestVariance(const std::vector<LaplacianSums>& cells, double unit) {
+    double best = 0;
+    for (const LaplacianSums& cell : cells)
+        if (cell.count >= 16) best = std::max(best, cell.Variance(unit));
+    return best;
+}
+
+// BGR rows as luma at 1000 times its value, three rows kept in turn.
+class BgrLumaRows {
+public:
+    BgrLumaRows(const uint8_t* rows, int32_t width, int64_t bytesPerLine)
+        : rows_(rows), width_(width), bytesPerLine_(bytesPerLine), ring_(size_t(width) * 3) {}
+
+    // Rows y - 1, y, y + 1; called with y rising by one from 1.
+    void At(int32_t y, const int32_t** up, const int32_t** mid, const int32_t** down) {
+        if (y == 1) {
+            Convert(0);
+            Convert(1);
+        }
+        Convert(y + 1);
+        *up = Row(y - 1);
+        *mid = Row(y);
+        *down = Row(y + 1);
+    }
+
+private:
+    int32_t* Row(int32_t y) { return ring_.data() + size_t(y % 3) * size_t(width_); }
+    void Convert(int32_t y) {
+        int32_t* out = Row(y);
+        const uint8_t* p = rows_ + int64_t(y) * bytesPerLine_;
+        for (int32_t x = 0; x < width_; ++x, p += 3) out[x] = 114 * p[0] + 587 * p[1] + 299 * p[2];
+    }
+    const uint8_t* rows_;
+    int32_t width_;
+    int64_t bytesPerLine_;
+    std::vector<int32_t> ring_;
+};
+
+std::vector<LaplacianSums> BgrSums(const uint8_t* rows, int32_t width, int32_t height, int64_t bytesPerLine,
+                                   Grid grid) {
+    BgrLumaRows luma(rows, width, bytesPerLine);
+    // The plain code only: the luma at 1000 times its value does not fit the vector code's lanes.
+    return GridSums<int32_t>(width, height, grid, false, 16,
+                             [&luma](int32_t y, const int32_t** up, const int32_t** mid, const int32_t** down) {
+                                 luma.At(y, up, mid, down);
+                             });
 }
 
 }  // namespace
 
 double LaplacianVariance(const LumaPlane& plane, bool simd) {
     if (!plane.data || plane.width < 3 || plane.height < 3 || plane.depth < 8 || plane.depth > 16) return 0;
-    const LaplacianSums sums = plane.depth > 8 ? PlaneSums<uint16_t>(plane, simd) : PlaneSums<uint8_t>(plane, simd);
-    return sums.Variance(double(1 << (plane.depth - 8)));
+    const std::vector<LaplacianSums> sums = plane.depth > 8 ? PlaneSums<uint16_t>(plane, simd, Grid())
+                                                            : PlaneSums<uint8_t>(plane, simd, Grid());
+    return sums[0].Variance(double(1 << (plane.depth - 8)));
 }
 
 double LaplacianVarianceBgr(const uint8_t* rows, int32_t width, int32_t height, int64_t bytesPerLine) {
     if (!rows || width < 3 || height < 3) return 0;
-    // Three rows of luma at 1000 times its value, reused in turn.
-    std::vector<int32_t> ring(size_t(width) * 3);
-    const auto lumaRow = [&](int32_t y) {
-        int32_t* out = ring.data() + size_t(y % 3) * size_t(width);
-        const uint8_t* p = rows + int64_t(y) * bytesPerLine;
-        for (int32_t x = 0; x < width; ++x, p += 3) out[x] = 114 * p[0] + 587 * p[1] + 299 * p[2];
-        return out;
-    };
-    lumaRow(0);
-    lumaRow(1);
-    LaplacianSums sums;
-    for (int32_t y = 1; y + 1 < height; ++y) {
-        lumaRow(y + 1);
-        const int32_t* up = ring.data() + size_t((y - 1) % 3) * size_t(width);
-        const int32_t* mid = ring.data() + size_t(y % 3) * size_t(width);
-        const int32_t* down = ring.data() + size_t((y + 1) % 3) * size_t(width);
-        int64_t sum = 0, squares = 0;
-        RowPlain(up, mid, down, 1, width - 1, &sum, &squares);
-        sums.sum += sum;
-        sums.squares += squares;
-    }
-    sums.count = int64_t(width - 2) * (height - 2);
-    return sums.Variance(1000.0);
+    return BgrSums(rows, width, height, bytesPerLine, Grid())[0].Variance(1000.0);
+}
+
+double LocalLaplacianVariance(const LumaPlane& plane, bool simd) {
+    if (!plane.data || plane.width < 3 || plane.height < 3 || plane.depth < 8 || plane.depth > 16) return 0;
+    const Grid grid = LocalGrid(plane.width, plane.height);
+    const std::vector<LaplacianSums> sums = plane.depth > 8 ? PlaneSums<uint16_t>(plane, simd, grid)
+                                                            : PlaneSums<uint8_t>(plane, simd, grid);
+    return HighestVariance(sums, double(1 << (plane.depth - 8)));
+}
+
+double LocalLaplacianVarianceBgr(const uint8_t* rows, int32_t width, int32_t height, int64_t bytesPerLine) {
+    if (!rows || width < 3 || height < 3) return 0;
+    return HighestVariance(BgrSums(rows, width, height, bytesPerLine, LocalGrid(width, height)), 1000.0);
 }

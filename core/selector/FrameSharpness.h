@@ -17,3 +17,10 @@ double LaplacianVariance(const LumaPlane& plane, bool simd = true);
 // bytesPerLine apart (top-down or bottom-up: the kernel is symmetric). Computed exactly: the luma is
 // held at 1000 times its value in integers.
 double LaplacianVarianceBgr(const uint8_t* rows, int32_t width, int32_t height, int64_t bytesPerLine);
+
+// The local score: the highest of these variances over a grid of square windows, each 200/720 of the
+// picture's height on a side (200 x 200 pixels of a picture scaled to 720 rows; the grid stretched to
+// fill the picture). A sharp subject on a blurred background scores as sharp as its own window, where
+// the variance of the whole picture would average it away with the background.
+double LocalLaplacianVariance(const LumaPlane& plane, bool simd = true);
+double LocalLaplacianVarianceBgr(const uint8_t* rows, int32_t width, int32_t height, int64_t bytesPerLine);

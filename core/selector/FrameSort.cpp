@@ -50,7 +50,8 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, const 
 SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, const ScoreSettings& settings,
                                const FrameSpan& span, std::vector<std::string>& order, const SortCallbacks& callbacks) {
     SortOutcome outcome;
-    const bool sharpness = settings.kind == ScoreKind::Sharpness;
+    const bool sharpness = IsSharpnessKind(settings.kind);
+    const bool local = settings.kind == ScoreKind::LocalSharpness;
     std::vector<std::pair<double, int32_t>> sharp;  // variance and frame of every frame scored
     try {
         order.clear();
@@ -81,7 +82,8 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, const 
                 const LumaRead read = reader.PeekLuma(info, i, boxLeft, boxTop, boxWidth, boxHeight, &luma);
                 readable = read != LumaRead::Unreadable;
                 if (read == LumaRead::Plane) {
-                    score.sharpness = LaplacianVariance(luma);
+                    score.sharpness = local ? LocalLaplacianVariance(luma) : LaplacianVariance(luma);
+                    if (callbacks.thumbnail) callbacks.thumbnail(i, LumaThumbnail(luma));
                     haveScore = true;
                 }
             }
@@ -127,8 +129,11 @@ SortOutcome ScoreAndSortFrames(VideoFrameReader& reader, FrameInfo& info, const 
             }
             outcome.skipped.insert(outcome.skipped.end(), missed.begin(), missed.end());
             missed.clear();
+            if (callbacks.thumbnail && (!sharpness || !haveScore))
+                callbacks.thumbnail(i, BgrThumbnail(rows.pixels, rows.width, rows.height, rows.stride, true));
             if (sharpness && !haveScore)
-                score.sharpness = LaplacianVarianceBgr(rows.pixels, rows.width, rows.height, rows.stride);
+                score.sharpness = local ? LocalLaplacianVarianceBgr(rows.pixels, rows.width, rows.height, rows.stride)
+                                        : LaplacianVarianceBgr(rows.pixels, rows.width, rows.height, rows.stride);
             else if (!sharpness)
                 score = callbacks.score
                             ? callbacks.score(i, rows.pixels, rows.width, rows.height, rows.stride)

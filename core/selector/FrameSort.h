@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "selector/FrameChange.h"
 #include "selector/FrameScore.h"
 
 struct FrameInfo;
@@ -46,6 +47,9 @@ struct SortCallbacks {
     // JpegScorer at the sort's quality. The view draws here (JpegScoreAndDraw). Not called in a
     // sharpness sort.
     std::function<JpegScore(int32_t frame, const uint8_t* pixels, int32_t width, int32_t height, int32_t stride)> score;
+    // When set, the luma thumbnail of what was scored (the box's or the frame's), before scored; only
+    // then is one made.
+    std::function<void(int32_t frame, const Thumbnail& thumbnail)> thumbnail;
     // After scoring, before the key is added (the view titles the document with the frame).
     std::function<void(int32_t frame, const JpegScore& score)> scored;
     // The reader delivered nothing for frame and for every frame after it (the end of the file); called

@@ -262,6 +262,15 @@ Orientation MediaDetector::GetOrientation() const {
     return impl_ && impl_->open ? impl_->source.GetOrientation() : Orientation();
 }
 
+std::vector<std::pair<std::string, std::string>> MediaDetector::Tags() const {
+    if (!impl_ || !impl_->open) return {};
+    try {
+        return impl_->source.Tags();
+    } catch (...) {
+        return {};  // out of memory: no tags rather than none at all of the frame
+    }
+}
+
 bool MediaDetector::IndexFromCache() const { return impl_ && impl_->open && impl_->source.IndexFromCache(); }
 
 const uint8_t* MediaDetector::PeekBitmapPart(int32_t frame, int32_t width, int32_t height, int32_t left, int32_t top,

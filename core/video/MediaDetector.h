@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "video/FrameLuma.h"
 #include "video/MediaIndexBuild.h"
@@ -40,6 +42,8 @@ public:
     int32_t KeyFrameAtOrBefore(int32_t frame) const;
     Orientation GetOrientation() const;
     bool IndexFromCache() const;  // the picture index came from the cache rather than a pass
+    // The container's metadata tags, then the video stream's; empty when nothing is open.
+    std::vector<std::pair<std::string, std::string>> Tags() const;
 
     // Picture frame scaled to width x height, and of that only the box [left, left + boxWidth) x
     // [top, top + boxHeight): a 24-bit bottom-up frame block of boxWidth x boxHeight (header included),

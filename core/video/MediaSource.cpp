@@ -795,3 +795,17 @@ bool MediaSource::SeekTo(int32_t picture) {
     const int32_t first = own >= 0 ? own : index_->FirstPictureFrom(start);
     return PositionAtPacket(start, (first >= 0 ? first : 0) - 1);
 }
+
+std::vector<std::pair<std::string, std::string>> MediaSource::Tags() const {
+    std::vector<std::pair<std::string, std::string>> tags;
+    if (!format_) return tags;
+    const auto add = [&tags](const AVDictionary* dictionary) {
+        const AVDictionaryEntry* entry = nullptr;
+        while ((entry = av_dict_get(dictionary, "", entry, AV_DICT_IGNORE_SUFFIX)))
+            if (entry->key && entry->value) tags.emplace_back(entry->key, entry->value);
+    };
+    add(format_->metadata);
+    if (streamIndex_ >= 0 && unsigned(streamIndex_) < format_->nb_streams)
+        add(format_->streams[streamIndex_]->metadata);
+    return tags;
+}

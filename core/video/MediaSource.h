@@ -10,6 +10,8 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -83,6 +85,8 @@ public:
     int64_t DecodedCount() const { return decoded_.load(); }
     int64_t SeekCount() const { return seeks_.load(); }
     bool IndexFromCache() const { return indexFromCache_; }
+    // The container's metadata and then the video stream's, as key and value (empty when closed).
+    std::vector<std::pair<std::string, std::string>> Tags() const;
 
 private:
     bool OpenInput(const char* path, const IndexProgress& progress, std::string* error);

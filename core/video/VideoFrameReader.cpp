@@ -256,6 +256,10 @@ double VideoFrameReader::FrameTime(int32_t frameIndex) const {
     return info.framesPerSecond > 0 ? frameIndex / info.framesPerSecond : 0;
 }
 
+std::vector<std::pair<std::string, std::string>> VideoFrameReader::ContainerTags() const {
+    return detector ? detector->Tags() : std::vector<std::pair<std::string, std::string>>();
+}
+
 std::vector<double> VideoFrameReader::FrameTimes() const {
     std::vector<double> times;
     try {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "video/FrameLuma.h"
@@ -87,6 +88,9 @@ public:
     int32_t FrameAtTime(double seconds) const;
     // FrameTime of every frame, in frame order.
     std::vector<double> FrameTimes() const;
+    // The metadata tags of the container and then of the video stream (camera, recording time,
+    // location), as FFmpeg names them; empty for the AVI back end and when nothing is open.
+    std::vector<std::pair<std::string, std::string>> ContainerTags() const;
     // True when decoding can start at this frame, so showing it costs one picture's decoding.
     bool IsKeyFrame(int32_t frameIndex) const;
     // The nearest frame at or before frameIndex that is cheap to show (a key frame), for quick

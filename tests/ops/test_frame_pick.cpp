@@ -9,8 +9,13 @@
 
 namespace {
 
-// The best (smallest score, then earliest) eligible frame of a set, or -1.
-int32_t BestOf(const std::vector<PickScore>& scores, const std::vector<int32_t>& window, double minRelative) {
+// The test's picture change: frames carry a position along a random walk that often stands still.
+double Change(const std::vector<int32_t>& walk, int32_t a, int32_t b) { return std::abs(walk[a] - walk[b]); }
+
+// The best (smallest score, then earliest) eligible frame of a set that differs from last by at least
+// minChange, or -1.
+int32_t BestOf(const std::vector<PickScore>& scores, const std::vector<int32_t>& window, double minRelative,
+               const std::vector<int32_t>& walk = {}, double minChange = 0, int32_t last = -1) {
     std::vector<int32_t> bytes;
     for (int32_t f : window)
         if (scores[f].readable) bytes.push_back(scores[f].score.jpegBytes);
@@ -20,12 +25,14 @@ int32_t BestOf(const std::vector<PickScore>& scores, const std::vector<int32_t>&
     int32_t best = -1;
     for (int32_t f : window) {
         if (!scores[f].readable || (minRelative > 0 && scores[f].score.jpegBytes < minRelative * median)) continue;
+        if (last >= 0 && minChange > 0 && Change(walk, f, last) < minChange) continue;
         if (best < 0 || scores[f].score.score < scores[best].score.score) best = f;
     }
     return best;
 }
 
-std::vector<int32_t> Reference(const std::vector<PickScore>& scores, double period, const PickSettings& s) {
+std::vector<int32_t> Reference(const std::vector<PickScore>& scores, double period, const PickSettings& s,
+                               const std::vector<int32_t>& walk) {
     const int32_t frames = int32_t(scores.size());
     std::vector<std::vector<int32_t>> windows;
     if (s.rule == PickRule::EverySeconds) {
@@ -48,7 +55,10 @@ std::vector<int32_t> Reference(const std::vector<PickScore>& scores, double peri
     }
     std::vector<int32_t> picked;
     for (const auto& window : windows)
-        if (const int32_t best = BestOf(scores, window, s.minRelative); best >= 0) picked.push_back(best);
+        if (const int32_t best = BestOf(scores, window, s.minRelative, walk, s.minChange,
+                                        picked.empty() ? -1 : picked.back());
+            best >= 0)
+            picked.push_back(best);
     if (s.rule == PickRule::Best) {
         // Eligibility is judged against the whole video's median.
         std::vector<int32_t> all(static_cast<size_t>(frames)), eligible;
@@ -68,7 +78,14 @@ std::vector<int32_t> Reference(const std::vector<PickScore>& scores, double peri
             int32_t best = -1;
             for (int32_t f : eligible) {
                 bool blocked = false;
-                for (int32_t t : picked) blocked = blocked || std::abs(f - t) < std::max(s.minGap, 1);
+                int32_t before = -1, after = frames;
+                for (int32_t t : picked) {
+                    blocked = blocked || std::abs(f - t) < std::max(s.minGap, 1);
+                    if (t < f) before = std::max(before, t);
+                    if (t > f) after = std::min(after, t);
+                }
+                for (int32_t t : {before, after})
+                    blocked = blocked || (t >= 0 && t < frames && s.minChange > 0 && Change(walk, f, t) < s.minChange);
                 if (!blocked && (best < 0 || scores[f].score.score < scores[best].score.score)) best = f;
             }
             if (best < 0) break;
@@ -76,6 +93,29 @@ std::vector<int32_t> Reference(const std::vector<PickScore>& scores, double peri
         }
         std::sort(picked.begin(), picked.end());
     }
+    if (s.maxPicks > 0 && picked.size() > size_t(s.maxPicks)) {
+        std::vector<int32_t> thinned;
+        for (int32_t k = 0; k < s.maxPicks; ++k) {
+            std::vector<int32_t> span;
+            for (int32_t f : picked)
+                if (f >= k * frames / s.maxPicks && f < (k + 1) * frames / s.maxPicks) span.push_back(f);
+            if (const int32_t best = BestOf(scores, span, 0); best >= 0) thinned.push_back(best);
+        }
+        picked = thinned;
+    }
+    return picked;
+}
+
+// The reference on a range: the frames [first, end) as a video of their own.
+std::vector<int32_t> RangeReference(const std::vector<PickScore>& scores, double period, PickSettings s,
+                                    const std::vector<int32_t>& walk) {
+    const int32_t first = std::min<int32_t>(s.first, int32_t(scores.size()));
+    const int32_t end = std::clamp<int32_t>(s.end, first, int32_t(scores.size()));
+    s.first = 0;
+    s.end = INT32_MAX;
+    std::vector<int32_t> picked = Reference({scores.begin() + first, scores.begin() + end}, period, s,
+                                            {walk.begin() + first, walk.begin() + end});
+    for (int32_t& f : picked) f += first;
     return picked;
 }
 
@@ -106,18 +146,42 @@ TEST(FramePick, MatchesTheBruteForceReferenceOnRandomScores) {
         {"min-relative per count window", 50, 0.04, {PickRule::Count, 1, 5, 0, 1.0}},
         {"min-relative for best", 50, 0.04, {PickRule::Best, 1, 8, 3, 0.95}},
         {"no frames", 0, 0.04, {PickRule::Count, 1, 3}},
+        // Near-duplicates (the walk stands still about half of the time), ranges and the cap.
+        {"min-change per second", 100, 0.125, {PickRule::EverySeconds, 0.5, 1, 0, 0, ScoreKind::Jpeg, 2}},
+        {"min-change every frame", 40, 0.04, {PickRule::EveryFrames, 1, 1, 0, 0, ScoreKind::Jpeg, 1}},
+        {"min-change per count window", 60, 0.04, {PickRule::Count, 1, 9, 0, 0, ScoreKind::Jpeg, 3}},
+        {"min-change for best with a gap", 60, 0.04, {PickRule::Best, 1, 12, 2, 0, ScoreKind::Jpeg, 2}},
+        {"min-change with min-relative", 80, 0.04, {PickRule::EveryFrames, 1, 4, 0, 0.95, ScoreKind::Jpeg, 1}},
+        {"range of frames", 90, 0.125, {PickRule::EverySeconds, 1, 1, 0, 0, ScoreKind::Jpeg, 0, 0, 13, 71}},
+        {"range past the end", 30, 0.04, {PickRule::Count, 1, 4, 0, 0, ScoreKind::Jpeg, 0, 0, 20, 500}},
+        {"range starting after the end", 30, 0.04, {PickRule::EveryFrames, 1, 2, 0, 0, ScoreKind::Jpeg, 0, 0, 40, 50}},
+        {"range for best", 60, 0.04, {PickRule::Best, 1, 6, 3, 0, ScoreKind::Jpeg, 1, 0, 11, 47}},
+        {"max thins every frame", 100, 0.04, {PickRule::EveryFrames, 1, 1, 0, 0, ScoreKind::Jpeg, 0, 7}},
+        {"max above the picks", 50, 0.04, {PickRule::EveryFrames, 1, 10, 0, 0, ScoreKind::Jpeg, 0, 9}},
+        {"max on best", 60, 0.04, {PickRule::Best, 1, 20, 0, 0, ScoreKind::Jpeg, 0, 6}},
+        {"max, range and min-change",
+         120,
+         0.125,
+         {PickRule::EverySeconds, 0.25, 1, 0, 0, ScoreKind::Jpeg, 1, 5, 17, 103}},
     };
     std::mt19937 random(17);
     for (const Row& row : rows) {
         for (int trial = 0; trial < 40; ++trial) {
             std::vector<PickScore> scores(size_t(row.frames));
-            for (PickScore& s : scores) {
+            std::vector<int32_t> walk(size_t(row.frames));
+            int32_t position = 0;
+            for (size_t f = 0; f < scores.size(); ++f) {
+                PickScore& s = scores[f];
                 // Few distinct scores, so ties are common; about one frame in eight unreadable.
                 s.score.score = int32_t(random() % 6);
                 s.score.jpegBytes = 1000 - s.score.score * 20;
                 s.readable = random() % 8 != 0;
+                position += random() % 2 ? 0 : int32_t(random() % 3);
+                walk[f] = position;
             }
-            EXPECT_EQ(PickFrames(scores, row.period, row.settings), Reference(scores, row.period, row.settings))
+            const ChangeMeasure change = [&walk](int32_t a, int32_t b) { return Change(walk, a, b); };
+            EXPECT_EQ(PickFrames(scores, row.period, row.settings, change),
+                      RangeReference(scores, row.period, row.settings, walk))
                 << row.name << ", trial " << trial;
         }
     }
@@ -136,6 +200,8 @@ TEST(FramePick, ParsesEveryAndDescribesRules) {
     for (const char* bad : {"", "0", "-3", "0s", "1.5", "2x", "s", "-1s"})
         EXPECT_FALSE(ParseEveryValue(bad, &s)) << bad;
     EXPECT_EQ(DescribePickRule({PickRule::Best, 1, 30, 10, 0.8}), "best 30 min-gap 10 min-relative 0.8");
+    EXPECT_EQ(DescribePickRule({PickRule::Count, 1, 30, 0, 0, ScoreKind::Jpeg, 2.5, 12}),
+              "count 30 min-change 2.5 max 12");
     // A whole multiple of T starts a new window despite rounding (frame 30 of 30 fps at T = 1 s).
     std::vector<PickScore> scores(60, PickScore{{5, 100, true}, true});
     scores[30].score.score = 1;

@@ -100,8 +100,10 @@ TEST(CliRank, JsonShape) {
         "fs = d['frames']\n"
         "assert len(fs) == 24\n"
         "for i, f in enumerate(fs):\n"
-        "    assert list(f) == ['position', 'frame', 'score', 'jpegBytes'], f\n"
+        "    assert list(f) == ['position', 'frame', 'score', 'jpegBytes', 'time', 'change', 'thumbnail'], f\n"
         "    assert f['position'] == i and f['jpegBytes'] > 0, f\n"
+        "    assert abs(f['time'] - f['frame'] / 25) < 1e-9 and len(f['thumbnail']) == 768, f\n"
+        "    assert (f['change'] is None) == (f['frame'] == 0) and (f['frame'] == 0 or 0 < f['change'] < 255), f\n"
         "    assert f['score'] + f['jpegBytes'] == 40 + 196 * 48 + 100, f\n"
         "keys = ['%010d %d' % (f['score'], f['frame']) for f in fs]\n"
         "assert keys == sorted(keys), keys\n"
@@ -146,8 +148,9 @@ TEST(CliRank, ScoreKindsAndTheBoxAsTheLibraryScoresThem) {
         callbacks.scored = [&](int32_t frame, const JpegScore& score) { scores[size_t(frame)] = score; };
         std::vector<std::string> order;
         ASSERT_EQ(ScoreAndSortFrames(reader, *info, settings, order, callbacks).stop, SortStop::Done);
-        std::string expected = row.kind == ScoreKind::Sharpness ? "position,frame,score\n"
-                                                                : "position,frame,score,jpegBytes\n";
+        std::string expected = row.kind == ScoreKind::Sharpness
+                                   ? "position,frame,score,time,change,thumbnail\n"
+                                   : "position,frame,score,jpegBytes,time,change,thumbnail\n";
         for (size_t position = 0; position < order.size(); ++position) {
             int32_t frame = 0;
             ParseFrameOrderKey(order[position].c_str(), nullptr, &frame);
@@ -164,6 +167,9 @@ TEST(CliRank, ScoreKindsAndTheBoxAsTheLibraryScoresThem) {
         std::string a, b;
         while (std::getline(want, b)) {
             ASSERT_TRUE(std::getline(got, a));
+            // The scores only: time, change and thumbnail have tests of their own.
+            if (a.rfind("position", 0) != 0)
+                for (int cut = 0; cut < 3; ++cut) a.erase(a.rfind(','));
             if (row.kind == ScoreKind::Jpeg || b.rfind("position", 0) == 0) {
                 EXPECT_EQ(a, b);
             } else {
@@ -187,7 +193,7 @@ TEST(CliRank, ScoreKindsAndTheBoxAsTheLibraryScoresThem) {
         "d = json.load(open(sys.argv[1]))\n"
         "assert list(d) == ['quality', 'scoreKind', 'frameCount', 'frames'] and d['scoreKind'] == 'sharpness', d\n"
         "fs = d['frames']\n"
-        "assert all(list(f) == ['position', 'frame', 'score'] for f in fs), fs\n"
+        "assert all(list(f) == ['position', 'frame', 'score', 'time', 'change', 'thumbnail'] for f in fs), fs\n"
         "assert all(a['score'] >= b['score'] for a, b in zip(fs, fs[1:])), fs\n"
         "p = json.load(open(sys.argv[2]))\n"
         "assert p['scoreKind'] == 'sharpness', p\n"

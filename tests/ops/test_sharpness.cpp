@@ -39,6 +39,28 @@ double ReferenceVariance(const Luma& l) {
     return sum / double(response.size());
 }
 
+// The local score read from its definition: square windows of 200/720 of the height (at least 16),
+// as many as round to fit, stretched over the picture; the highest variance of a window's interior
+// pixels (16 at least).
+double ReferenceLocal(const Luma& l) {
+    const int side = std::max(l.height * 200 / 720, 16);
+    const int nx = std::max((l.width + side / 2) / side, 1), ny = std::max((l.height + side / 2) / side, 1);
+    double best = 0;
+    for (int j = 0; j < ny; ++j)
+        for (int i = 0; i < nx; ++i) {
+            std::vector<double> r;
+            for (int y = std::max(j * l.height / ny, 1); y < std::min((j + 1) * l.height / ny, l.height - 1); ++y)
+                for (int x = std::max(i * l.width / nx, 1); x < std::min((i + 1) * l.width / nx, l.width - 1); ++x)
+                    r.push_back(l.At(x, y - 1) + l.At(x, y + 1) + l.At(x - 1, y) + l.At(x + 1, y) - 4 * l.At(x, y));
+            if (r.size() < 16) continue;
+            const double mean = std::accumulate(r.begin(), r.end(), 0.0) / double(r.size());
+            double sum = 0;
+            for (double v : r) sum += (v - mean) * (v - mean);
+            best = std::max(best, sum / double(r.size()));
+        }
+    return best;
+}
+
 Luma Box(const Luma& l, int left, int top, int width, int height) {
     Luma box{width, height, {}};
     for (int y = top; y < top + height; ++y)
@@ -151,7 +173,8 @@ void ExpectClose(double actual, double expected) {
 TEST(Sharpness, PlanesOfEveryDepthAgreeWithTheReference) {
     const struct {
         int width, height, depth;
-    } rows[] = {{3, 3, 8}, {2, 9, 8}, {37, 11, 8}, {1031, 5, 8}, {9000, 4, 8}, {33, 7, 10}, {35, 9, 12}, {19, 5, 16}};
+    } rows[] = {{3, 3, 8},   {2, 9, 8},   {37, 11, 8}, {1031, 5, 8},  {9000, 4, 8},
+                {33, 7, 10}, {35, 9, 12}, {19, 5, 16}, {730, 300, 8}, {403, 161, 10}};
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height) + " depth " +
                      std::to_string(row.depth));
@@ -178,6 +201,10 @@ TEST(Sharpness, PlanesOfEveryDepthAgreeWithTheReference) {
         const double expected = ReferenceVariance(LumaOfPlane(samples, row.width, row.height, row.depth));
         ExpectClose(LaplacianVariance(plane, false), expected);
         EXPECT_EQ(LaplacianVariance(plane, true), LaplacianVariance(plane, false));
+        // The local score: windows of the same sums.
+        ExpectClose(LocalLaplacianVariance(plane, false),
+                    ReferenceLocal(LumaOfPlane(samples, row.width, row.height, row.depth)));
+        EXPECT_EQ(LocalLaplacianVariance(plane, true), LocalLaplacianVariance(plane, false));
     }
 }
 
@@ -311,4 +338,50 @@ TEST(Sharpness, RanksFramesByTheirBlurBetterThanTheJpegSize) {
         EXPECT_GE(sharpCorrelation, 0.9);
         EXPECT_GT(sharpCorrelation, jpegCorrelation);
     }
+}
+
+// A small subject (fine grain of 106 x 90, the size of one window of the local score at 360 rows)
+// blurred by its own known sigma from 1.0 to 1.5 on a background of the same grain blurred more, by a
+// sigma of 1.6 to 2.6 that has nothing to do with the subject's. The local score follows the subject
+// (Spearman with -sigma at least 0.9); the whole picture's variance, mostly background, falls below that.
+TEST(Sharpness, LocalSharpnessFollowsTheSubjectNotTheBackground) {
+    constexpr int kFrames = 60;
+    std::vector<double> minusSigma;
+    std::string commands;
+    uint32_t state = 5;
+    const auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return double(state >> 8) / double(1 << 24);
+    };
+    for (int k = 0; k < kFrames; ++k) {
+        const double subject = 1.0 + 0.5 * next(), background = 1.6 + 1.0 * next();
+        minusSigma.push_back(-subject);
+        char line[96];
+        std::snprintf(line, sizeof line, "%.4f gblur@fg sigma %.4f, gblur@bg sigma %.4f;\n",
+                      std::max(0.0, k * 0.04 - 0.001), subject, background);
+        commands += line;
+    }
+    const std::string commandFile = Scratch("local-blur-commands.txt");
+    ASSERT_TRUE(WriteFileText(commandFile, commands));
+    const std::string grain = ",geq=lum='random(1)*255':cb=128:cr=128";
+    const std::string path = MakeCachedFile(
+        "local-blur", "mp4", "mp4",
+        "-f lavfi -i " + ShellQuote("nullsrc=s=640x360:r=25" + grain) + " -f lavfi -i " +
+            ShellQuote("nullsrc=s=106x90:r=25" + grain) + " -filter_complex " +
+            ShellQuote("[0]sendcmd=f=" + commandFile +
+                       ",gblur@bg=sigma=2[bg];[1]gblur@fg=sigma=1[fg];[bg][fg]overlay=107:90,format=yuv420p") +
+            " -frames:v 60 -c:v libx264 -crf 16 -preset veryfast");
+    ASSERT_FALSE(path.empty());
+    ScoreSettings local, global;
+    local.kind = ScoreKind::LocalSharpness;
+    global.kind = ScoreKind::Sharpness;
+    const SharpSort byLocal = Sort(path, true, local), byGlobal = Sort(path, true, global);
+    ASSERT_EQ(byLocal.sharpness.size(), size_t(kFrames));
+    ASSERT_EQ(byGlobal.sharpness.size(), size_t(kFrames));
+    const double localCorrelation = Spearman(byLocal.sharpness, minusSigma);
+    const double globalCorrelation = Spearman(byGlobal.sharpness, minusSigma);
+    std::printf("Spearman with the subject's -sigma: local sharpness %.3f, sharpness %.3f\n", localCorrelation,
+                globalCorrelation);
+    EXPECT_GE(localCorrelation, 0.9);
+    EXPECT_LT(globalCorrelation, 0.9);
 }
