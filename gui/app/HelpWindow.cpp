@@ -59,6 +59,8 @@ QList<QPair<QString, QString>> KeyboardShortcuts(const CMainFrame* frame) {
         {"Left, Right", "Video window: the previous or next frame"},
         {"Page Up, Page Down", "Video window: ten frames back or on"},
         {"Home, End", "Video window: the first or last frame"},
+        {"I, O",
+         "Video window: mark the frame shown as the first or last for \"Check best...\" (only between the marks)"},
         {"Ctrl+wheel", "Video window: zoom in or out about the pointer"},
         {"Drag the slider", "Video window: look through the video (key frames); let go for the exact frame"},
         {"Up, Down, Page Up, Page Down, Home, End", "Frame selector list: move the caret and show that frame"},

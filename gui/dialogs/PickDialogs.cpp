@@ -70,6 +70,8 @@ PickSettings LoadPickSettings() {
     s.count = ReadInt("count", 30, 1, 1 << 30);
     s.minGap = ReadInt("minGap", 10, 0, 1 << 30);
     s.minRelative = ReadDouble("minRelative", 0, 0, 10);
+    s.minChange = ReadDouble("minChange", 0, 0, 255);
+    if (ReadInt("betweenMarks", 0, 0, 1)) s.first = kPickBetweenMarks;
     return s;
 }
 
@@ -79,6 +81,8 @@ void StorePickSettings(const PickSettings& s) {
     Write("count", std::to_string(s.count));
     Write("minGap", std::to_string(s.minGap));
     Write("minRelative", Number(s.minRelative));
+    Write("minChange", Number(s.minChange));
+    Write("betweenMarks", s.first == kPickBetweenMarks ? "1" : "0");
 }
 
 QString DefaultImageFolder(const QString& videoPath) {
@@ -141,9 +145,24 @@ CheckBestDialog::CheckBestDialog(QWidget* parent, const PickSettings& s) : QDial
     form->addRow(QStringLiteral("Gap (frames):"), m_gap);
     form->addRow(m_useRelative);
     form->addRow(QStringLiteral("Share:"), m_relative);
+    m_useChange =
+        new QCheckBox(QStringLiteral("Skip near-duplicates: frames that differ from the last one by less than"), this);
+    m_useChange->setChecked(s.minChange > 0);
+    m_change = new QDoubleSpinBox(this);
+    m_change->setRange(0.1, 255);
+    m_change->setSingleStep(0.5);
+    m_change->setDecimals(1);
+    m_change->setValue(s.minChange > 0 ? s.minChange : 3);
+    m_change->setToolTip(QStringLiteral("The mean difference of 32x18 luma thumbnails, 0 to 255"));
+    form->addRow(m_useChange);
+    form->addRow(QStringLiteral("Difference (D):"), m_change);
+    m_betweenMarks = new QCheckBox(QStringLiteral("Only between the marks (I and O in the video window)"), this);
+    m_betweenMarks->setChecked(s.first == kPickBetweenMarks);
+    form->addRow(m_betweenMarks);
     LayOutWithOkCancel(this, form);
     connect(m_rule, &QComboBox::currentIndexChanged, this, [this] { UpdateEnabled(); });
     connect(m_useRelative, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
+    connect(m_useChange, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
     UpdateEnabled();
 }
 
@@ -153,6 +172,7 @@ void CheckBestDialog::UpdateEnabled() {
     m_count->setEnabled(rule != PickRule::EverySeconds);
     m_gap->setEnabled(rule == PickRule::Best);
     m_relative->setEnabled(m_useRelative->isChecked());
+    m_change->setEnabled(m_useChange->isChecked());
 }
 
 PickSettings CheckBestDialog::Settings() const {
@@ -162,6 +182,8 @@ PickSettings CheckBestDialog::Settings() const {
     s.count = m_count->value();
     s.minGap = m_gap->value();
     s.minRelative = m_useRelative->isChecked() ? m_relative->value() : 0;
+    s.minChange = m_useChange->isChecked() ? m_change->value() : 0;
+    if (m_betweenMarks->isChecked()) s.first = kPickBetweenMarks;
     return s;
 }
 

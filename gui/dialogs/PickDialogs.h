@@ -37,6 +37,10 @@ QString DefaultImageFolder(const QString& videoPath);
 ImageSaveChoices LoadImageSaveChoices(const QString& videoPath = QString());
 void StoreImageSaveChoices(const ImageSaveChoices& choices);
 
+// PickSettings::first as "Check best..." sends it for "only between the marks": the view puts its marks
+// (I and O in the video window) in its place.
+inline constexpr int32_t kPickBetweenMarks = -1;
+
 class CheckBestDialog : public QDialog {
     Q_OBJECT
 public:
@@ -49,9 +53,15 @@ public:
     QSpinBox* GapBox() const { return m_gap; }
     QCheckBox* RelativeCheck() const { return m_useRelative; }
     QDoubleSpinBox* RelativeBox() const { return m_relative; }
+    QCheckBox* ChangeCheck() const { return m_useChange; }
+    QDoubleSpinBox* ChangeBox() const { return m_change; }
+    QCheckBox* MarksCheck() const { return m_betweenMarks; }
 
 private:
     void UpdateEnabled();
+    QCheckBox* m_useChange;
+    QDoubleSpinBox* m_change;
+    QCheckBox* m_betweenMarks;
     QComboBox* m_rule;
     QDoubleSpinBox* m_seconds;
     QSpinBox* m_count;

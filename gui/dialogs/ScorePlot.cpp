@@ -47,6 +47,13 @@ void ScorePlot::SetPicks(std::vector<int32_t> frames) {
     update();
 }
 
+void ScorePlot::SetMarks(int in, int out) {
+    if (in == m_markIn && out == m_markOut) return;
+    m_markIn = in;
+    m_markOut = out;
+    update();
+}
+
 void ScorePlot::SetCurrentFrame(int frame) {
     if (frame == m_current) return;
     m_current = frame;
@@ -106,6 +113,20 @@ void ScorePlot::paintEvent(QPaintEvent*) {
         QColor band = pal.color(QPalette::Highlight);
         band.setAlpha(70);
         painter.fillRect(QRect(left, area.top(), right - left + 1, area.height() + kMarkStrip), band);
+    }
+
+    // The marks: the span between them shaded, each mark a line across the plot.
+    if (m_markIn >= 0 || m_markOut >= 0) {
+        const int half = std::max(1, area.width() / frames / 2);
+        const int left = m_markIn >= 0 ? XOf(std::min(m_markIn, frames - 1)) - half : area.left();
+        const int right = m_markOut >= 0 ? XOf(std::min(m_markOut, frames - 1)) + half : area.right();
+        const QColor edge(40, 140, 60);
+        QColor span = edge;
+        span.setAlpha(40);
+        if (right > left) painter.fillRect(QRect(left, area.top(), right - left + 1, area.height()), span);
+        painter.setPen(QPen(edge, 1, Qt::DashLine));
+        if (m_markIn >= 0) painter.drawLine(left, area.top(), left, area.bottom());
+        if (m_markOut >= 0) painter.drawLine(right, area.top(), right, area.bottom());
     }
 
     // Checked frames: ticks in the strip below the curve.

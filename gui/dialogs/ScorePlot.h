@@ -24,6 +24,11 @@ public:
     // The frames "Check best..." chose, drawn as rings on the curve and ticks above it; empty for none.
     void SetPicks(std::vector<int32_t> frames);
     const std::vector<int32_t>& Picks() const { return m_picks; }
+    // The marks the video window's I and O set, drawn as a shaded span with its edges; -1 for a mark
+    // not set (the span then reaches that end).
+    void SetMarks(int in, int out);
+    int MarkIn() const { return m_markIn; }
+    int MarkOut() const { return m_markOut; }
     // The frame drawn as a vertical line; -1 for none.
     void SetCurrentFrame(int frame);
     int CurrentFrame() const { return m_current; }
@@ -60,6 +65,7 @@ private:
     int m_scored = 0;  // frames with a score
     double m_low = 0, m_high = 0;
     int m_current = -1;
+    int m_markIn = -1, m_markOut = -1;
     QString m_caption;
     int m_pressX = -1;  // where the left button went down; -1: not pressed
     int m_dragX = -1;   // where a drag has reached; -1: no drag

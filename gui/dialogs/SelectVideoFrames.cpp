@@ -78,6 +78,7 @@ const char* const kCaption = "Video Frame Selector";
 const char* const kCaptionOriginal = "Video Frame Selector - Frames in original order.";
 const char* const kCaptionSorted = "Video Frame Selector - Sorted by 'JPEG size'.";
 const char* const kCaptionSortedSharpness = "Video Frame Selector - Sorted by 'Sharpness'.";
+const char* const kCaptionSortedLocal = "Video Frame Selector - Sorted by 'Local sharpness'.";
 const char* const kScoreSection = "Frame Selector";
 
 // Layout of the dialog at its smallest, in dialog units: x, y, width, height. A bigger dialog gives its
@@ -196,6 +197,7 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, ViewRequests* receiver,
     m_scoreBox->setObjectName(QStringLiteral("IDC_SCORE_KIND"));
     m_scoreBox->addItem(QStringLiteral("JPEG size"));
     m_scoreBox->addItem(QStringLiteral("Sharpness"));
+    m_scoreBox->addItem(QStringLiteral("Local sharpness"));
     m_scoreBox->setGeometry(ToPixels(du, kScoreKind));
     m_boxOnlyCheck = new QCheckBox(QStringLiteral("Score only the crop box"), this);
     m_boxOnlyCheck->setObjectName(QStringLiteral("IDC_SCORE_BOX_ONLY"));
@@ -267,7 +269,11 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, ViewRequests* receiver,
 }
 
 ScoreKind SelectVideoFrames::Score() const {
-    return m_scoreBox->currentIndex() == 1 ? ScoreKind::Sharpness : ScoreKind::Jpeg;
+    switch (m_scoreBox->currentIndex()) {
+    case 1: return ScoreKind::Sharpness;
+    case 2: return ScoreKind::LocalSharpness;
+    default: return ScoreKind::Jpeg;
+    }
 }
 
 bool SelectVideoFrames::ScoreOnlyBox() const { return m_boxOnlyCheck->isEnabled() && m_boxOnlyCheck->isChecked(); }
@@ -363,7 +369,7 @@ bool SelectVideoFrames::OnInitDialog() {
     if (!ini.empty()) {
         ScoreKind kind = Score();
         if (ParseScoreKind(IniReadString(ini, kScoreSection, "score", ScoreKindName(kind)), &kind))
-            m_scoreBox->setCurrentIndex(kind == ScoreKind::Sharpness ? 1 : 0);
+            m_scoreBox->setCurrentIndex(kind == ScoreKind::Sharpness ? 1 : kind == ScoreKind::LocalSharpness ? 2 : 0);
         m_boxOnly = IniReadString(ini, kScoreSection, "scoreOnlyBox", m_boxOnly ? "1" : "0") == "1";
     }
     m_boxOnlyCheck->setEnabled(m_boxAvailable);
@@ -387,6 +393,7 @@ void SelectVideoFrames::RefreshScores() {
     const bool had = m_plot->HasScores();
     m_plot->SetCaption(scores.name);
     m_plot->SetScores(std::move(scores.values));
+    m_plot->SetMarks(scores.markIn, scores.markOut);
     m_plot->SetChecked(m_checkedByFrame);
     m_plot->SetCurrentFrame(m_displayedFrame);
     if (had != m_plot->HasScores()) Relayout();
@@ -642,14 +649,18 @@ void SelectVideoFrames::OnSort() {
 void SelectVideoFrames::ShowOrderCaption() {
     // A terminated sort left the order as it was, and its caption with it.
     if (m_orderReset) return;
-    setWindowTitle(QString::fromLatin1(Score() == ScoreKind::Sharpness ? kCaptionSortedSharpness : kCaptionSorted));
+    setWindowTitle(QString::fromLatin1(Score() == ScoreKind::Sharpness        ? kCaptionSortedSharpness
+                                       : Score() == ScoreKind::LocalSharpness ? kCaptionSortedLocal
+                                                                              : kCaptionSorted));
     m_orderCaption = windowTitle();
 }
 
 void SelectVideoFrames::ShowScoreChoice() {
-    const bool sharpness = Score() == ScoreKind::Sharpness;
-    m_sortGroup->setTitle(sharpness ? QStringLiteral("Apply \"Sharpness\" frame sorting algorithm")
-                                    : QStringLiteral("Apply \"JPEG-size\" frame sorting algorithm"));
+    const bool sharpness = IsSharpnessKind(Score());
+    m_sortGroup->setTitle(Score() == ScoreKind::LocalSharpness
+                              ? QStringLiteral("Apply \"Local sharpness\" frame sorting algorithm")
+                          : sharpness ? QStringLiteral("Apply \"Sharpness\" frame sorting algorithm")
+                                      : QStringLiteral("Apply \"JPEG-size\" frame sorting algorithm"));
     // The quality counts for the JPEG size only.
     m_qualitySpin->setEnabled(!sharpness);
     m_qualityLabel->setEnabled(!sharpness);

@@ -14,6 +14,7 @@ struct ImageSaveChoices;
 struct FrameScores {
     std::vector<double> values;
     QString name;
+    int markIn = -1, markOut = -1;  // the video window's marks (I and O); -1 when not set
 };
 
 // Implemented by the view; the selector knows the view only through this.

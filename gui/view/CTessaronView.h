@@ -14,6 +14,7 @@
 #include "framework/ScrollView.h"
 #include "image/dib.h"
 #include "selector/FrameOrder.h"
+#include "selector/FrameChange.h"
 #include "selector/FramePick.h"
 #include "selector/FrameScore.h"
 #include "dialogs/ViewRequests.h"
@@ -119,23 +120,27 @@ public:
     // time, and follows the frame shown.
     QSlider* SeekSlider() const { return m_seekSlider; }
     QLabel* SeekLabel() const { return m_seekLabel; }
+    // I and O: the frame shown becomes the first (in) or last frame between the marks.
+    void SetMark(bool in);
     // Sets the slider and its label to the frame shown (not while the user drags it).
     void SyncSeekSlider();
 
     // The view's state. Public so that the frame selector's tests and the walk-through can watch it.
-    CFileStatus m_sourceStatus;             // status of the video file, read when it was opened
-    int m_dragging = 0;                     // a crop box drag is in progress
-    int m_boxX2 = 0, m_boxY2 = 0;           // crop box moving corner
-    int m_boxX1 = 0, m_boxY1 = 0;           // crop box anchor corner; a box exists when the corners differ
-    std::vector<std::string> m_frameOrder;  // "%010d %d" keys, one per list position
-    std::vector<PickScore> m_pickScores;    // the last sort's scores by frame number, for "Check best..."
-    int m_pickQuality = -1;                 // the quality they were scored at; -1: no finished sort
-    std::vector<int> m_pickRanks;           // each frame's place in that sort, from 1; 0: not ranked
-    int m_rankedCount = 0;                  // frames that sort ranked
-    int m_sorting = 0;                      // a sort runs
-    ScoreSettings m_pickScoring;            // the score, quality and box they were scored with
-    int m_selectorBox[4] = {0, 0, 0, 0};    // the crop box's corners when the selector was last opened
-    int m_maxFrameWidth = 0;                // largest outer size of the child frame
+    CFileStatus m_sourceStatus;               // status of the video file, read when it was opened
+    int m_dragging = 0;                       // a crop box drag is in progress
+    int m_boxX2 = 0, m_boxY2 = 0;             // crop box moving corner
+    int m_boxX1 = 0, m_boxY1 = 0;             // crop box anchor corner; a box exists when the corners differ
+    std::vector<std::string> m_frameOrder;    // "%010d %d" keys, one per list position
+    std::vector<PickScore> m_pickScores;      // the last sort's scores by frame number, for "Check best..."
+    std::vector<Thumbnail> m_pickThumbnails;  // their frames' thumbnails, for skipping near-duplicates
+    int m_markIn = -1, m_markOut = -1;        // the marks I and O set (first and last frame); -1: not set
+    int m_pickQuality = -1;                   // the quality they were scored at; -1: no finished sort
+    std::vector<int> m_pickRanks;             // each frame's place in that sort, from 1; 0: not ranked
+    int m_rankedCount = 0;                    // frames that sort ranked
+    int m_sorting = 0;                        // a sort runs
+    ScoreSettings m_pickScoring;              // the score, quality and box they were scored with
+    int m_selectorBox[4] = {0, 0, 0, 0};      // the crop box's corners when the selector was last opened
+    int m_maxFrameWidth = 0;                  // largest outer size of the child frame
     int m_maxFrameHeight = 0;
     // The frame selector dialog object, made and deleted with the view.
     SelectVideoFrames* m_pSelector = nullptr;

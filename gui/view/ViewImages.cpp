@@ -25,7 +25,16 @@ std::vector<int32_t> CTessaronView::CheckBest(const PickSettings& settings) {
     if (m_pickQuality < 0 || !(m_pickScoring == wanted)) return {};  // the sort was terminated
     PickSettings pick = settings;
     pick.score = m_pickScoring.kind;
-    return PickFrames(m_pickScores, m_pReader->FrameTimes(), pick);
+    if (pick.first == kPickBetweenMarks) {
+        pick.first = std::max(m_markIn, 0);
+        pick.end = m_markOut >= 0 ? m_markOut + 1 : INT32_MAX;
+    }
+    ChangeMeasure change;
+    if (pick.minChange > 0 && m_pickThumbnails.size() >= m_pickScores.size())
+        change = [this](int32_t a, int32_t b) {
+            return ThumbnailChange(m_pickThumbnails[size_t(a)], m_pickThumbnails[size_t(b)]);
+        };
+    return PickFrames(m_pickScores, m_pReader->FrameTimes(), pick, change);
 }
 
 bool CTessaronView::HasCropBox() const { return m_boxX1 != m_boxX2 && m_boxY1 != m_boxY2; }
@@ -39,6 +48,7 @@ void CTessaronView::ExportImages(const ImageSaveChoices& choices, const std::vec
     settings.folder = choices.folder.toUtf8().toStdString();
     CDocument* doc = GetDocument();
     settings.stem = FileStem(doc ? doc->GetPathName().toUtf8().toStdString() : std::string("frames"));
+    if (doc) settings.source = doc->GetPathName().toUtf8().toStdString();
     settings.pattern = choices.pattern.toUtf8().toStdString();
     settings.encoding = choices.encoding;
     settings.useBox = choices.useBox && haveBox;

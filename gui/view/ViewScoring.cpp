@@ -176,10 +176,12 @@ QString CTessaronView::PreviewNote() const {
 
 FrameScores CTessaronView::SortScores() const {
     FrameScores scores;
+    scores.markIn = m_markIn;
+    scores.markOut = m_markOut;
     // Only a sort that went to the end has scored every frame it could read.
     if (m_pickQuality < 0) return scores;
     scores.values.reserve(m_pickScores.size());
-    const bool sharpness = m_pickScoring.kind == ScoreKind::Sharpness;
+    const bool sharpness = IsSharpnessKind(m_pickScoring.kind);
     for (const PickScore& s : m_pickScores) {
         if (sharpness)
             scores.values.push_back(s.readable ? s.score.sharpness : std::nan(""));
@@ -188,9 +190,12 @@ FrameScores CTessaronView::SortScores() const {
                                                                   : std::nan(""));
     }
     const QString box = m_pickScoring.useBox ? QStringLiteral(" in the crop box") : QString();
-    scores.name = sharpness ? QStringLiteral("Sharpness: variance of the Laplacian of the luma%1, by frame").arg(box)
-                            : QString::asprintf("Detail: JPEG size in bytes at quality %d", m_pickQuality) + box +
-                                  QStringLiteral(", by frame");
+    scores.name =
+        m_pickScoring.kind == ScoreKind::LocalSharpness
+            ? QStringLiteral("Local sharpness: highest variance of the Laplacian among windows%1, by frame").arg(box)
+        : sharpness ? QStringLiteral("Sharpness: variance of the Laplacian of the luma%1, by frame").arg(box)
+                    : QString::asprintf("Detail: JPEG size in bytes at quality %d", m_pickQuality) + box +
+                          QStringLiteral(", by frame");
     return scores;
 }
 
@@ -232,7 +237,7 @@ int CTessaronView::SortFrames() {
         const ScoreSettings scoring = ScoringSettings();
         // A JPEG sort of whole frames scores and draws in one step (with the preview's round trip); the
         // other sorts are scored by the library and the frame is shown as read.
-        const bool libraryScores = scoring.kind == ScoreKind::Sharpness || scoring.useBox;
+        const bool libraryScores = IsSharpnessKind(scoring.kind) || scoring.useBox;
         // The best frame's block so far: shown at the end without sending the reader back to it, which
         // in a video with distant key frames means decoding all the way from the last one again.
         FrameBlockPtr best;
@@ -245,6 +250,7 @@ int CTessaronView::SortFrames() {
         std::vector<std::string> order;
         std::vector<PickScore> scores;
         scores.assign(static_cast<size_t>(std::max(m_pFrameInfo->frameCount, 0)), PickScore{});
+        std::vector<Thumbnail> thumbnails(scores.size());
         // What is waiting to be painted is painted now, before the titles start naming the frames scored.
         if (viewport()->isVisible()) viewport()->repaint();
         {
@@ -283,8 +289,7 @@ int CTessaronView::SortFrames() {
                 viewport()->repaint();
                 if (frame >= 0 && static_cast<size_t>(frame) < scores.size())
                     scores[static_cast<size_t>(frame)] = {score, true};
-                if (scoring.kind == ScoreKind::Sharpness ? !(score.sharpness > bestSharpness)
-                                                         : score.score >= bestScore)
+                if (IsSharpnessKind(scoring.kind) ? !(score.sharpness > bestSharpness) : score.score >= bestScore)
                     return;
                 bestScore = score.score;
                 bestSharpness = score.sharpness;
@@ -295,6 +300,10 @@ int CTessaronView::SortFrames() {
                 bestHeld = best ? frame : -1;
                 bestLength = best ? currentLength : 0;
                 if (best) std::memcpy(best.get(), current, static_cast<size_t>(currentLength));
+            };
+            callbacks.thumbnail = [&](int32_t frame, const Thumbnail& thumbnail) {
+                if (frame >= 0 && static_cast<size_t>(frame) < thumbnails.size())
+                    thumbnails[static_cast<size_t>(frame)] = thumbnail;
             };
             callbacks.unreadable = [&](int32_t frame) {
                 framework.MessageBox(this, QString::asprintf("%s %d", "Cannot handle frames beyond frame", frame),
@@ -310,6 +319,7 @@ int CTessaronView::SortFrames() {
         } else {
             m_frameOrder.swap(order);
             m_pickScores.swap(scores);
+            m_pickThumbnails.swap(thumbnails);
             m_pickQuality = -1;
             m_pickRanks.clear();
             // "Check best..." and the ranks use a sort that went to the end (or to an unreadable frame).
@@ -379,8 +389,11 @@ QString CTessaronView::ScoreStatusText() const {
     const PickScore& pick = m_pickScores[static_cast<size_t>(m_currentFrame)];
     if (!pick.readable) return QString();
     const QLocale english(QLocale::English);
-    QString text = m_pickScoring.kind == ScoreKind::Sharpness
-                       ? QStringLiteral("sharpness %1").arg(pick.score.sharpness, 0, 'f', 1)
+    QString text = IsSharpnessKind(m_pickScoring.kind)
+                       ? QStringLiteral("%1 %2")
+                             .arg(m_pickScoring.kind == ScoreKind::LocalSharpness ? QStringLiteral("local sharpness")
+                                                                                  : QStringLiteral("sharpness"))
+                             .arg(pick.score.sharpness, 0, 'f', 1)
                        : QStringLiteral("JPEG %1 bytes at quality %2")
                              .arg(english.toString(static_cast<qlonglong>(pick.score.jpegBytes)))
                              .arg(std::clamp(m_pickQuality, 1, 100));

@@ -14,6 +14,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "doc/CTessaronDoc.h"
 #include "dialogs/SelectVideoFrames.h"
@@ -192,6 +193,8 @@ void CTessaronView::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_PageDown: StepTo(m_currentFrame + kPageFrames); return;
         case Qt::Key_Home: StepTo(0); return;
         case Qt::Key_End: StepTo(m_pFrameInfo ? m_pFrameInfo->frameCount - 1 : 0); return;
+        case Qt::Key_I: SetMark(true); return;
+        case Qt::Key_O: SetMark(false); return;
         default: break;
         }
     }
@@ -272,4 +275,14 @@ void CTessaronView::OnCropBoxDialog() {
     if (AppFramework().DoModal(&dialog) != QDialog::Accepted) return;
     const int x = dialog.XBox()->value(), y = dialog.YBox()->value();
     SetBox(x, y, x + dialog.WidthBox()->value(), y + dialog.HeightBox()->value());
+}
+
+void CTessaronView::SetMark(bool in) {
+    // A mark that would end the span before it starts moves the other mark out of the way.
+    (in ? m_markIn : m_markOut) = m_currentFrame;
+    if (m_markIn >= 0 && m_markOut >= 0 && m_markOut < m_markIn) (in ? m_markOut : m_markIn) = m_currentFrame;
+    AppFramework().SetStatusText(QString::asprintf("Marks: %s to %s",
+                                                   m_markIn >= 0 ? std::to_string(m_markIn).c_str() : "the start",
+                                                   m_markOut >= 0 ? std::to_string(m_markOut).c_str() : "the end"));
+    if (m_pSelector) m_pSelector->RefreshScores();
 }

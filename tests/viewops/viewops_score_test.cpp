@@ -3,10 +3,13 @@
 // the choice.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QTest>
 #include <cstdlib>
 #include <sstream>
 
 #include "dialogs/PickDialogs.h"
+#include "dialogs/ScorePlot.h"
 #include "fileio/IniFile.h"
 #include "tests/support/TestCli.h"
 #include "tests/viewops/ViewOpsFixture.h"
@@ -104,4 +107,37 @@ TEST_F(ViewOpsTest, TheScoreChoiceDecidesSortAndCheckBestAndIsKept) {
     EXPECT_EQ(IniReadString(path, "Frame Selector", "score", ""), "jpeg");
     selector->hide();
     SetImageSetIniPath(QString());
+}
+
+// I and O in the video window mark the first and last frame; "Check best..." with "only between the
+// marks" picks among them alone, "Skip near-duplicates" leaves out frames too little changed, and the
+// plot shows the marks.
+TEST_F(ViewOpsTest, CheckBestBetweenTheMarksAndWithoutNearDuplicates) {
+    const std::string video = testsupport::TestVideoPath(testsupport::TestVideo::RawAviOddWidth);
+    CTessaronView* view = OpenVideo(video);
+    ASSERT_NE(view, nullptr);
+    SetImageSetIniPath(QString());
+    view->StepTo(14);
+    QTest::keyClick(view, Qt::Key_O);
+    view->StepTo(5);
+    QTest::keyClick(view, Qt::Key_I);
+    EXPECT_EQ(view->m_markIn, 5);
+    EXPECT_EQ(view->m_markOut, 14);
+
+    CheckBestDialog dialog(view, PickSettings{PickRule::EveryFrames, 1, 1});
+    dialog.ChangeCheck()->setChecked(true);
+    dialog.ChangeBox()->setValue(255);
+    dialog.MarksCheck()->setChecked(true);
+    PickSettings best = dialog.Settings();
+    EXPECT_EQ(best.first, kPickBetweenMarks);
+    EXPECT_EQ(best.minChange, 255);
+    // Every frame of its own differs from frame 5 by less than the whole range: only 5 stays.
+    EXPECT_EQ(view->CheckBest(best), std::vector<int32_t>{5});
+    best.minChange = 0;
+    EXPECT_EQ(view->CheckBest(best), (std::vector<int32_t>{5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
+
+    SelectVideoFrames* selector = view->m_pSelector;
+    selector->RefreshScores();
+    EXPECT_EQ(selector->Plot()->MarkIn(), 5);
+    EXPECT_EQ(selector->Plot()->MarkOut(), 14);
 }
