@@ -1,11 +1,14 @@
 #include "output/ImageOrigin.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
+
+#include <zlib.h>
 
 // libexiv2 0.27 hands its images out as std::auto_ptr.
 #pragma GCC diagnostic push
@@ -246,96 +249,181 @@ std::string FrameRecordingTime(const VideoOrigin& origin, double seconds) {
     return text + (origin.haveZone ? ZoneText(origin.zoneMinutes) : std::string());
 }
 
+namespace {
+
+// The origin as EXIF and XMP data (EXIF only when exif is set).
+void FillOrigin(const VideoOrigin& origin, int32_t frame, double seconds, bool exif, Exiv2::ExifData* data,
+                Exiv2::XmpData* xmp) {
+    const std::string recorded = FrameRecordingTime(origin, seconds);
+    const std::string where = origin.source + ", frame " + std::to_string(frame) + ", " +
+                              FormatFrameTime(seconds).replace(2, 1, ":").replace(5, 1, ":");
+    (*xmp)["Xmp.dc.source"] = origin.source;
+    (*xmp)["Xmp.dc.description"] = where;
+    (*xmp)[std::string("Xmp.") + kXmpPrefix + ".SourceVideo"] = origin.source;
+    (*xmp)[std::string("Xmp.") + kXmpPrefix + ".SourceFrame"] = std::to_string(frame);
+    (*xmp)[std::string("Xmp.") + kXmpPrefix + ".SourceTime"] = Number(seconds, "%.6f");
+    if (!origin.make.empty()) (*xmp)["Xmp.tiff.Make"] = origin.make;
+    if (!origin.model.empty()) (*xmp)["Xmp.tiff.Model"] = origin.model;
+    if (!recorded.empty()) {
+        (*xmp)["Xmp.exif.DateTimeOriginal"] = recorded;
+        (*xmp)["Xmp.xmp.CreateDate"] = recorded;
+    }
+    if (origin.haveLocation) {
+        (*xmp)["Xmp.exif.GPSVersionID"] = "2.3.0.0";
+        (*xmp)["Xmp.exif.GPSLatitude"] = XmpDegrees(origin.latitude, 'N', 'S');
+        (*xmp)["Xmp.exif.GPSLongitude"] = XmpDegrees(origin.longitude, 'E', 'W');
+        if (origin.haveAltitude) {
+            (*xmp)["Xmp.exif.GPSAltitudeRef"] = origin.altitude < 0 ? "1" : "0";
+            (*xmp)["Xmp.exif.GPSAltitude"] = Number(std::fabs(origin.altitude) * 1000, "%.0f/1000");
+        }
+    }
+    if (!exif) return;
+    const auto set = [data](const char* key, Exiv2::TypeId type, const std::string& text) {
+        Exiv2::Value::AutoPtr value = Exiv2::Value::create(type);
+        value->read(text);
+        (*data)[key] = *value;
+    };
+    (*data)["Exif.Image.ImageDescription"] = where;
+    if (!origin.make.empty()) (*data)["Exif.Image.Make"] = origin.make;
+    if (!origin.model.empty()) (*data)["Exif.Image.Model"] = origin.model;
+    Moment m;
+    if (FrameMoment(origin, seconds, &m)) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%04lld:%02d:%02d %02d:%02d:%02d", static_cast<long long>(m.year), m.month,
+                      m.day, m.hour, m.minute, m.second);
+        (*data)["Exif.Photo.DateTimeOriginal"] = std::string(text);
+        std::snprintf(text, sizeof text, "%03d", m.millis);
+        (*data)["Exif.Photo.SubSecTimeOriginal"] = std::string(text);
+        if (origin.haveZone) (*data)["Exif.Photo.OffsetTimeOriginal"] = ZoneText(origin.zoneMinutes);
+    }
+    if (origin.haveLocation) {
+        set("Exif.GPSInfo.GPSVersionID", Exiv2::unsignedByte, "2 3 0 0");
+        (*data)["Exif.GPSInfo.GPSLatitudeRef"] = std::string(origin.latitude < 0 ? "S" : "N");
+        set("Exif.GPSInfo.GPSLatitude", Exiv2::unsignedRational, ExifDegrees(origin.latitude));
+        (*data)["Exif.GPSInfo.GPSLongitudeRef"] = std::string(origin.longitude < 0 ? "W" : "E");
+        set("Exif.GPSInfo.GPSLongitude", Exiv2::unsignedRational, ExifDegrees(origin.longitude));
+        if (origin.haveAltitude) {
+            set("Exif.GPSInfo.GPSAltitudeRef", Exiv2::unsignedByte, origin.altitude < 0 ? "1" : "0");
+            set("Exif.GPSInfo.GPSAltitude", Exiv2::unsignedRational,
+                Number(std::fabs(origin.altitude) * 1000, "%.0f/1000"));
+        }
+    }
+}
+
+void PutBigEndian32(std::vector<uint8_t>* out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out->push_back(uint8_t(v >> shift));
+}
+
+// A JPEG APP1 segment of signature and payload; false when it is too long for one segment.
+bool AppendApp1(std::vector<uint8_t>* out, const char* signature, size_t signatureBytes, const uint8_t* payload,
+                size_t size) {
+    const size_t length = 2 + signatureBytes + size;
+    if (length > 0xFFFF) return false;
+    out->insert(out->end(), {0xFF, 0xE1, uint8_t(length >> 8), uint8_t(length)});
+    out->insert(out->end(), signature, signature + signatureBytes);
+    out->insert(out->end(), payload, payload + size);
+    return true;
+}
+
+// The EXIF and XMP segments put into the JPEG bytes after the start marker and the JFIF segment our
+// encoder writes, in place: the caller's buffer keeps its room from image to image, so a large picture
+// is moved once, not copied into fresh memory.
+bool SpliceJpeg(std::vector<uint8_t>* bytes, const Exiv2::Blob& exif, const std::string& xmp, std::string* error) {
+    const std::vector<uint8_t>& in = *bytes;
+    if (in.size() < 4 || in[0] != 0xFF || in[1] != 0xD8) {
+        *error = "the encoder's JPEG has no start marker";
+        return false;
+    }
+    size_t at = 2;
+    if (in.size() >= 6 && in[2] == 0xFF && in[3] == 0xE0) at = 4 + (size_t(in[4]) << 8 | in[5]);
+    if (at > in.size()) {
+        *error = "the encoder's JPEG is cut short";
+        return false;
+    }
+    std::vector<uint8_t> segments;
+    static const char kExif[] = "Exif\0";                       // with the terminating NUL: "Exif" and two NULs
+    static const char kXmp[] = "http://ns.adobe.com/xap/1.0/";  // and its NUL
+    if ((!exif.empty() && !AppendApp1(&segments, kExif, sizeof kExif, exif.data(), exif.size())) ||
+        !AppendApp1(&segments, kXmp, sizeof kXmp, reinterpret_cast<const uint8_t*>(xmp.data()), xmp.size())) {
+        *error = "the metadata is too long for a JPEG segment";
+        return false;
+    }
+    bytes->insert(bytes->begin() + std::ptrdiff_t(at), segments.begin(), segments.end());
+    return true;
+}
+
+// The XMP as an iTXt chunk after the PNG's header chunk.
+bool SplicePng(std::vector<uint8_t>* bytes, const std::string& xmp, std::string* error) {
+    const std::vector<uint8_t>& in = *bytes;
+    static const uint8_t kIhdr[] = {0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    if (in.size() < 33 || !std::equal(std::begin(kIhdr), std::end(kIhdr), in.begin() + 8)) {
+        *error = "the encoder's PNG does not start with its header";
+        return false;
+    }
+    const size_t at = 33;  // signature, IHDR's length, type, 13 bytes and CRC
+    std::vector<uint8_t> chunk = {'i', 'T', 'X', 't'};
+    static const char kKeyword[] = "XML:com.adobe.xmp";
+    chunk.insert(chunk.end(), kKeyword, kKeyword + sizeof kKeyword);  // with its NUL
+    chunk.insert(chunk.end(), {0, 0, 0, 0});  // not compressed, no language, no translated keyword
+    chunk.insert(chunk.end(), xmp.begin(), xmp.end());
+    std::vector<uint8_t> whole;
+    PutBigEndian32(&whole, uint32_t(chunk.size() - 4));
+    whole.insert(whole.end(), chunk.begin(), chunk.end());
+    PutBigEndian32(&whole, uint32_t(crc32(0, chunk.data(), uInt(chunk.size()))));
+    bytes->insert(bytes->begin() + std::ptrdiff_t(at), whole.begin(), whole.end());
+    return true;
+}
+
+}  // namespace
+
 bool AddImageOrigin(std::vector<uint8_t>* bytes, ImageFormat format, const VideoOrigin& origin, int32_t frame,
                     double seconds, std::string* error) {
     if (format == ImageFormat::Bmp || bytes->empty()) return true;
     const bool exif = format != ImageFormat::Png;
-    const std::string recorded = FrameRecordingTime(origin, seconds);
     try {
-        std::lock_guard lock(ExivLock());
-        PrepareExiv();
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(bytes->data(), long(bytes->size()));
-        if (!image.get()) {
-            *error = "the image library cannot read the encoded image";
-            return false;
-        }
-        image->readMetadata();
-        Exiv2::XmpData& xmp = image->xmpData();
-        const std::string where = origin.source + ", frame " + std::to_string(frame) + ", " +
-                                  FormatFrameTime(seconds).replace(2, 1, ":").replace(5, 1, ":");
-        xmp["Xmp.dc.source"] = origin.source;
-        xmp["Xmp.dc.description"] = where;
-        xmp[std::string("Xmp.") + kXmpPrefix + ".SourceVideo"] = origin.source;
-        xmp[std::string("Xmp.") + kXmpPrefix + ".SourceFrame"] = std::to_string(frame);
-        xmp[std::string("Xmp.") + kXmpPrefix + ".SourceTime"] = Number(seconds, "%.6f");
-        if (!origin.make.empty()) xmp["Xmp.tiff.Make"] = origin.make;
-        if (!origin.model.empty()) xmp["Xmp.tiff.Model"] = origin.model;
-        if (!recorded.empty()) {
-            xmp["Xmp.exif.DateTimeOriginal"] = recorded;
-            xmp["Xmp.xmp.CreateDate"] = recorded;
-        }
-        if (origin.haveLocation) {
-            xmp["Xmp.exif.GPSVersionID"] = "2.3.0.0";
-            xmp["Xmp.exif.GPSLatitude"] = XmpDegrees(origin.latitude, 'N', 'S');
-            xmp["Xmp.exif.GPSLongitude"] = XmpDegrees(origin.longitude, 'E', 'W');
-            if (origin.haveAltitude) {
-                xmp["Xmp.exif.GPSAltitudeRef"] = origin.altitude < 0 ? "1" : "0";
-                xmp["Xmp.exif.GPSAltitude"] = Number(std::fabs(origin.altitude) * 1000, "%.0f/1000");
-            }
-        }
-        if (exif) {
-            Exiv2::ExifData& data = image->exifData();
-            data["Exif.Image.ImageDescription"] = where;
-            if (!origin.make.empty()) data["Exif.Image.Make"] = origin.make;
-            if (!origin.model.empty()) data["Exif.Image.Model"] = origin.model;
-            Moment m;
-            if (FrameMoment(origin, seconds, &m)) {
-                char text[32];
-                std::snprintf(text, sizeof text, "%04lld:%02d:%02d %02d:%02d:%02d", static_cast<long long>(m.year),
-                              m.month, m.day, m.hour, m.minute, m.second);
-                data["Exif.Photo.DateTimeOriginal"] = std::string(text);
-                std::snprintf(text, sizeof text, "%03d", m.millis);
-                data["Exif.Photo.SubSecTimeOriginal"] = std::string(text);
-                if (origin.haveZone) data["Exif.Photo.OffsetTimeOriginal"] = ZoneText(origin.zoneMinutes);
-            }
-            if (origin.haveLocation) {
-                Exiv2::Value::AutoPtr version = Exiv2::Value::create(Exiv2::unsignedByte);
-                version->read("2 3 0 0");
-                data["Exif.GPSInfo.GPSVersionID"] = *version;
-                data["Exif.GPSInfo.GPSLatitudeRef"] = std::string(origin.latitude < 0 ? "S" : "N");
-                Exiv2::Value::AutoPtr lat = Exiv2::Value::create(Exiv2::unsignedRational);
-                lat->read(ExifDegrees(origin.latitude));
-                data["Exif.GPSInfo.GPSLatitude"] = *lat;
-                data["Exif.GPSInfo.GPSLongitudeRef"] = std::string(origin.longitude < 0 ? "W" : "E");
-                Exiv2::Value::AutoPtr lon = Exiv2::Value::create(Exiv2::unsignedRational);
-                lon->read(ExifDegrees(origin.longitude));
-                data["Exif.GPSInfo.GPSLongitude"] = *lon;
-                if (origin.haveAltitude) {
-                    Exiv2::Value::AutoPtr ref = Exiv2::Value::create(Exiv2::unsignedByte);
-                    ref->read(origin.altitude < 0 ? "1" : "0");
-                    data["Exif.GPSInfo.GPSAltitudeRef"] = *ref;
-                    Exiv2::Value::AutoPtr alt = Exiv2::Value::create(Exiv2::unsignedRational);
-                    alt->read(Number(std::fabs(origin.altitude) * 1000, "%.0f/1000"));
-                    data["Exif.GPSInfo.GPSAltitude"] = *alt;
+        Exiv2::Blob exifBlob;
+        std::string packet;
+        {
+            std::unique_lock lock(ExivLock());
+            PrepareExiv();
+            Exiv2::ExifData exifData;
+            Exiv2::XmpData xmpData;
+            FillOrigin(origin, frame, seconds, exif, &exifData, &xmpData);
+            if (format == ImageFormat::Tiff) {
+                // TIFF: the library rewrites the file, the picture's own tags and ours in one directory.
+                Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(bytes->data(), long(bytes->size()));
+                if (!image.get()) {
+                    *error = "the image library cannot read the encoded TIFF";
+                    return false;
                 }
+                image->readMetadata();
+                for (const Exiv2::Exifdatum& datum : exifData) image->exifData()[datum.key()] = datum.value();
+                image->setXmpData(xmpData);
+                image->writeMetadata();
+                Exiv2::BasicIo& io = image->io();
+                if (io.open() != 0) {
+                    *error = "the image library cannot give the TIFF back";
+                    return false;
+                }
+                const long size = long(io.size());
+                io.seek(0, Exiv2::BasicIo::beg);
+                Exiv2::DataBuf buffer = io.read(size);
+                io.close();
+                if (buffer.size_ != size || size <= 0) {
+                    *error = "the image library gave back a short TIFF";
+                    return false;
+                }
+                bytes->assign(buffer.pData_, buffer.pData_ + buffer.size_);
+                return true;
+            }
+            if (exif) Exiv2::ExifParser::encode(exifBlob, Exiv2::littleEndian, exifData);
+            if (Exiv2::XmpParser::encode(packet, xmpData) != 0) {
+                *error = "the image library cannot write the XMP";
+                return false;
             }
         }
-        image->writeMetadata();
-        Exiv2::BasicIo& io = image->io();
-        if (io.open() != 0) {
-            *error = "the image library cannot give the image back";
-            return false;
-        }
-        const long size = long(io.size());
-        io.seek(0, Exiv2::BasicIo::beg);
-        Exiv2::DataBuf buffer = io.read(size);
-        io.close();
-        if (buffer.size_ != size || size <= 0) {
-            *error = "the image library gave back a short image";
-            return false;
-        }
-        bytes->assign(buffer.pData_, buffer.pData_ + buffer.size_);
-        return true;
+        return format == ImageFormat::Jpeg ? SpliceJpeg(bytes, exifBlob, packet, error)
+                                           : SplicePng(bytes, packet, error);
     } catch (const std::exception& e) {
         *error = std::string("cannot write the image's metadata: ") + e.what();
     } catch (...) {

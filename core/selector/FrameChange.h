@@ -15,9 +15,9 @@ constexpr int32_t kThumbnailHeight = 18;
 
 using Thumbnail = std::array<uint8_t, size_t(kThumbnailWidth* kThumbnailHeight)>;
 
-// The thumbnail of a luma plane (deeper samples scaled to 8 bits). Each cell averages a sample of its
-// rows and columns (at most 16 of each), enough to be steady and cheap beside decoding. Planes smaller
-// than the thumbnail give cells that repeat pixels.
+// The thumbnail of a luma plane (deeper samples scaled to 8 bits). Each cell averages up to four of its
+// rows, evenly spread, each with all its pixels in the cell: steady, and cheap beside decoding. Planes
+// smaller than the thumbnail give cells that repeat pixels.
 Thumbnail LumaThumbnail(const LumaPlane& plane);
 // The same from width x height 24-bit B, G, R rows bytesPerLine apart, top-down or bottom-up as the
 // caller says, with the BT.601 luma.
