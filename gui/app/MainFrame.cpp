@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
+#include <QDialog>
+#include <QDockWidget>
+#include <QStackedWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
@@ -17,11 +20,15 @@
 #include <QWhatsThis>
 #include <QWindow>
 
+#include "fileio/IniFile.h"
 #include "framework/ChildFrame.h"
+#include "framework/Framework.h"
 #include "framework/DocTemplate.h"
 #include "framework/Document.h"
 #include "framework/ScrollView.h"
 #include "app/TessaronApp.h"
+#include "dialogs/SelectVideoFrames.h"
+#include "view/CTessaronView.h"
 
 namespace {
 
@@ -39,11 +46,28 @@ QStringList LocalFiles(const QMimeData* data) {
     return files;
 }
 
+const char* const kDockStateKey = "windowState";
+
+// The selector's dock: its close box closes the selector shown in it, as the selector's own Close does.
+class ToolDockWidget : public QDockWidget {
+public:
+    ToolDockWidget(const QString& title, QWidget* parent) : QDockWidget(title, parent) {}
+    QStackedWidget* stack = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        if (auto* tool = stack ? qobject_cast<QDialog*>(stack->currentWidget()) : nullptr; tool && tool->isVisible())
+            tool->reject();
+        QDockWidget::closeEvent(event);
+    }
+};
+
 }  // namespace
 
 CMainFrame::CMainFrame() { setWindowTitle(QStringLiteral("Tessaron")); }
 
 CMainFrame::~CMainFrame() {
+    SetToolHost({});
     if (qApp) qApp->removeEventFilter(this);
     if (mainStatusBar == m_wndStatusBar) mainStatusBar = nullptr;
 }
@@ -87,8 +111,27 @@ int CMainFrame::OnCreate() {
         if (sub) connect(sub, &QWidget::windowTitleChanged, this, &CMainFrame::UpdateFrameTitle, Qt::UniqueConnection);
         UpdateFrameTitle();
         UpdateMenus();
+        FollowActiveWindow();
     });
     if (qApp) qApp->installEventFilter(this);
+
+    auto* dock = new ToolDockWidget(QStringLiteral("Video Frame Selector"), this);
+    dock->setObjectName(QStringLiteral("FrameSelectorDock"));
+    dock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
+                      QDockWidget::DockWidgetFloatable);
+    m_toolStack = new QStackedWidget(dock);
+    dock->stack = m_toolStack;
+    dock->setWidget(m_toolStack);
+    addDockWidget(Qt::RightDockWidgetArea, dock);
+    dock->hide();
+    m_toolDock = dock;
+    // A closed video takes its selector with it; an empty dock goes too.
+    connect(m_toolStack, &QStackedWidget::widgetRemoved, this, [this] {
+        if (m_toolStack->count() == 0 || !m_toolStack->currentWidget() || !m_toolStack->currentWidget()->isVisible())
+            m_toolDock->hide();
+    });
+    SetToolHost([this](QDialog* tool) { ShowTool(tool); });
 
     mainStatusBar = m_wndStatusBar;
     UpdateMenus();
@@ -429,7 +472,52 @@ void CMainFrame::dropEvent(QDropEvent* event) {
         Qt::QueuedConnection);
 }
 
+void CMainFrame::ShowTool(QDialog* tool) {
+    if (!tool || !m_toolStack) return;
+    if (m_toolStack->indexOf(tool) < 0) {
+        m_toolStack->addWidget(tool);  // a widget of the dock from now on, no window of its own
+        // Closed (its Close button, Escape, the dock's close box): the dock goes with it.
+        connect(tool, &QDialog::finished, this, [this, tool] {
+            if (m_toolStack->currentWidget() == tool) m_toolDock->hide();
+        });
+        // The dock's caption is the selector's: it names the order the list shows.
+        connect(tool, &QWidget::windowTitleChanged, this, [this, tool](const QString& title) {
+            if (m_toolStack->currentWidget() == tool) m_toolDock->setWindowTitle(title);
+        });
+    }
+    auto* before = qobject_cast<QDialog*>(m_toolStack->currentWidget());
+    m_toolStack->setCurrentWidget(tool);
+    // The selector of another video window was showing: it is closed as if the user had closed it.
+    if (before && before != tool) before->done(QDialog::Rejected);
+    tool->show();  // an opening: the selector initialises itself
+    m_toolDock->setWindowTitle(tool->windowTitle());
+    m_toolDock->show();
+    m_toolDock->raise();
+}
+
+void CMainFrame::FollowActiveWindow() {
+    if (!m_toolDock || !m_toolDock->isVisible()) return;
+    auto* view = qobject_cast<CTessaronView*>(GetActiveView());
+    // The active window's selector is the one showing already, or the window has no video to select from.
+    if (!view || !view->m_pSelector || view->m_pSelector == m_toolStack->currentWidget()) return;
+    if (view->IsCommandEnabled(ID_FRAME_SELECTOR)) view->OnCommand(ID_FRAME_SELECTOR);
+}
+
+void CMainFrame::SaveDockState(const std::string& iniPath) const {
+    if (iniPath.empty()) return;
+    IniWriteString(iniPath, kIniSection, kDockStateKey, saveState().toBase64().toStdString());
+}
+
+void CMainFrame::RestoreDockState(const std::string& iniPath) {
+    if (iniPath.empty()) return;
+    const std::string text = IniReadString(iniPath, kIniSection, kDockStateKey, "", 8192);
+    if (!text.empty()) restoreState(QByteArray::fromBase64(QByteArray::fromStdString(text)));
+    // The place is taken; the dock itself shows when a selector opens.
+    if (m_toolDock) m_toolDock->hide();
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (CTessaronApp* app = TheApp()) SaveDockState(app->IniPath().toStdString());
     if (CTessaronApp* app = TheApp(); app && app->DocTemplate()) app->DocTemplate()->CloseAllDocuments();
     event->accept();
 }

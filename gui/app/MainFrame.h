@@ -6,11 +6,15 @@
 #include <QMap>
 #include <QToolBar>
 #include <functional>
+#include <string>
 
 #include "framework/CommandIds.h"
 #include "framework/StatusBar.h"
 
+class QDialog;
+class QDockWidget;
 class QMdiArea;
+class QStackedWidget;
 class QMdiSubWindow;
 class QMenu;
 class QProgressBar;
@@ -44,6 +48,15 @@ public:
     // after the window is mapped), so that frameGeometry() is the real one. Waits a second at most.
     void WaitUntilFramed();
 
+    // The dock the frame selector sits in: at the right by default, floatable, its place kept by
+    // SaveDockState and RestoreDockState. It shows the selector of the active video window.
+    QDockWidget* ToolDock() const { return m_toolDock; }
+    // Puts tool (a view's frame selector) into the dock and shows it; the one shown before is closed.
+    void ShowTool(QDialog* tool);
+    // The dock's and the toolbar's places, to and from the settings file (base64 of saveState).
+    void SaveDockState(const std::string& iniPath) const;
+    void RestoreDockState(const std::string& iniPath);
+
     QToolBar* ToolBar() const { return m_wndToolBar; }
     CStatusBar* StatusBar() const { return m_wndStatusBar; }
 
@@ -68,6 +81,10 @@ private:
     CStatusBar* m_wndStatusBar = nullptr;
     QToolBar* m_wndToolBar = nullptr;
     QMdiArea* m_mdiArea = nullptr;
+    QDockWidget* m_toolDock = nullptr;
+    QStackedWidget* m_toolStack = nullptr;  // every selector shown so far; the current one is visible
+    // The dock follows the active video window: that window's selector is shown in it.
+    void FollowActiveWindow();
     QMap<int, QAction*> m_actions;
     QMenu* m_fileMenu = nullptr;
     QMenu* m_toolsMenu = nullptr;

@@ -111,6 +111,8 @@ bool CTessaronApp::InitInstance() {
     // The settings come first: a file opened from the command line is shown as they say.
     startDirectory = QDir::currentPath();
     LoadSettings();
+    // The frame selector's dock where the user left it.
+    m_pMainWnd->RestoreDockState(IniPath().toStdString());
 
     // Shown before a file opens, so that the window's frame is known when it is sized to the video.
     m_pMainWnd->show();

@@ -136,7 +136,7 @@ SelectVideoFrames::SelectVideoFrames(QWidget* parent, ViewRequests* receiver,
     // A caption with a close box and a frame that can be resized; no help button.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    setModal(true);
+    // Not modal: the video beside it zooms, scrolls and steps while frames are judged.
     setSizeGripEnabled(true);
 
     DialogUnits du(fontMetrics());
@@ -354,9 +354,34 @@ void SelectVideoFrames::resizeEvent(QResizeEvent* event) {
 }
 
 void SelectVideoFrames::showEvent(QShowEvent* event) {
-    // Every opening initialises the dialog afresh; a window coming back from the task bar does not.
-    if (!event->spontaneous()) OnInitDialog();
+    // Every opening initialises the dialog afresh; a window coming back from the task bar, or the dock
+    // it sits in being floated or docked again, does not.
+    if (!event->spontaneous() && m_initPending) {
+        m_initPending = false;
+        OnInitDialog();
+    }
     QDialog::showEvent(event);
+}
+
+void SelectVideoFrames::hideEvent(QHideEvent* event) {
+    // Hidden as a window of its own, it was closed; inside a dock only the dock moved.
+    if (isWindow() && !event->spontaneous()) m_initPending = true;
+    QDialog::hideEvent(event);
+}
+
+void SelectVideoFrames::done(int result) {
+    m_initPending = true;
+    QDialog::done(result);
+}
+
+void SelectVideoFrames::FollowFrame(int frame) {
+    if (frame == m_displayedFrame) return;
+    const FrameListModel& model = *m_frameList.Model();
+    for (int i = 0; i < model.rowCount(); ++i) {
+        if (model.Frame(i) != frame) continue;
+        CaretToFrame(frame);
+        return;
+    }
 }
 
 bool SelectVideoFrames::OnInitDialog() {

@@ -1,7 +1,7 @@
-// The "Video Frame Selector": a modal dialog that lists the view's frame order in a check-list, puts it
-// in original order or sorts it by JPEG size, previews the JPEG quality, saves the displayed frame and
-// exports the checked frames. It does no image work itself: every action is a request to the view,
-// which handles it before the send returns.
+// The "Video Frame Selector": a dialog beside the video (docked in the main window) that lists the view's frame order
+// in a check-list, puts it in original order or sorts it by JPEG size, previews the JPEG quality, saves the displayed
+// frame and exports the checked frames. It does no image work itself: every action is a request to the view, which
+// has done it when the call returns.
 #pragma once
 
 #include <QDialog>
@@ -81,6 +81,9 @@ public:
     // range, Check all, None, Invert, Check best, a drag on the plot), and again after it.
     void UndoChecks();
     void RedoChecks();
+    // The view stepped to frame: the list's caret and "Displaying frame" follow, nothing is sent back.
+    // A frame the list does not hold leaves the caret where it is.
+    void FollowFrame(int frame);
     // Check all, none, invert.
     void OnCheckAll();
     void OnCheckNone();
@@ -157,10 +160,13 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void done(int result) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    bool m_initPending = true;                      // the next showing is an opening: initialise
     int m_orderReset = 0;                           // the sort was terminated; the order is as it was
     int m_viewFrame = -1;                           // the frame the view showed when it opened the dialog
     QString m_videoPath;                            // the view's video

@@ -190,6 +190,26 @@ bool QtFramework::FileDialog(QWidget* owner, const FileDialogRequest& request, Q
 
 int QtFramework::DoModal(QDialog* dialog) { return dialog ? dialog->exec() : QDialog::Rejected; }
 
+namespace {
+std::function<void(QDialog*)>& ToolHost() {
+    static std::function<void(QDialog*)> host;
+    return host;
+}
+}  // namespace
+
+void SetToolHost(std::function<void(QDialog*)> host) { ToolHost() = std::move(host); }
+
+void Framework::ShowTool(QDialog* tool) {
+    if (!tool) return;
+    if (ToolHost()) {
+        ToolHost()(tool);
+        return;
+    }
+    tool->show();
+    tool->raise();
+    tool->activateWindow();
+}
+
 bool QtFramework::PrintDialog(QWidget* owner, QPrinter* printer) {
     QPrintDialog dialog(printer, owner);
     return dialog.exec() == QDialog::Accepted;

@@ -57,6 +57,10 @@ public:
     virtual bool FileDialog(QWidget* owner, const FileDialogRequest& request, QString* chosenPath) = 0;
     // Runs dialog modally and returns its result code (QDialog::Accepted or QDialog::Rejected).
     virtual int DoModal(QDialog* dialog) = 0;
+    // Shows a tool (the frame selector) beside the documents, not modal: in the tool host's place (the
+    // main window's dock), or as a window of its own when no host is installed. Returns at once; the
+    // tool's finished signal tells when the user closed it.
+    virtual void ShowTool(QDialog* tool);
     // Printer choice before printing, and the page set-up; true unless cancelled.
     virtual bool PrintDialog(QWidget* owner, QPrinter* printer) = 0;
     virtual bool PageSetupDialog(QWidget* owner, QPrinter* printer) = 0;
@@ -101,6 +105,9 @@ void FitWindowIntoScreen(QWidget* window, QSize wanted);
 QPrinter* AppPrinter();
 // Installs the function that AppPrinter asks; an empty one leaves printing without a printer.
 void SetAppPrinterSource(std::function<QPrinter*()> source);
+
+// Where ShowTool puts a tool; installed by the main window, empty: tools are windows of their own.
+void SetToolHost(std::function<void(QDialog*)> host);
 
 // The services in use: the toolkit's unless another implementation was installed.
 Framework& AppFramework();

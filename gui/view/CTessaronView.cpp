@@ -32,6 +32,10 @@ CTessaronView::CTessaronView(CDocument* document, QWidget* parent) : CScrollView
     viewport()->setMouseTracking(true);
     viewport()->setCursor(Qt::CrossCursor);
     m_pSelector = new SelectVideoFrames(this, this, &m_frameOrder);
+    // The quality preview belongs to the selector: closing it shows the frame plainly again.
+    connect(m_pSelector, &QDialog::finished, this, [this] {
+        if (m_previewOn) QualityPreview(false);
+    });
     MakeSeekSlider();
 }
 

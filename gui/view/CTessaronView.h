@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPointF>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -142,8 +143,9 @@ public:
     int m_selectorBox[4] = {0, 0, 0, 0};      // the crop box's corners when the selector was last opened
     int m_maxFrameWidth = 0;                  // largest outer size of the child frame
     int m_maxFrameHeight = 0;
-    // The frame selector dialog object, made and deleted with the view.
-    SelectVideoFrames* m_pSelector = nullptr;
+    // The frame selector dialog object, made and deleted with the view (or with the dock holding it,
+    // when the main window goes first).
+    QPointer<SelectVideoFrames> m_pSelector;
     FrameBlockPtr m_pFrameCopy;  // copy of the last frame block read; the shared bitmap wraps it
     FrameBlockPtr m_pOutPixels;  // pixels of cropped or exported output frames
     int m_frameStart = 0;        // first position handed to the selector

@@ -1,6 +1,7 @@
 #include "view/LoopGuard.h"
 
 #include <QAbstractEventDispatcher>
+#include <QDockWidget>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -68,6 +69,8 @@ bool IsMaximizedWindowButtons(const QWidget* widget) {
 // document windows inside the main window. Popups and tool tips close as they like.
 bool IsProgramWindow(const QWidget* widget) {
     if (qobject_cast<const QMdiSubWindow*>(widget)) return true;
+    // The frame selector's dock, docked or floating: closing it closes the selector.
+    if (qobject_cast<const QDockWidget*>(widget)) return true;
     if (!widget->isWindow()) return false;
     Qt::WindowType type = widget->windowType();
     return type == Qt::Window || type == Qt::Dialog;

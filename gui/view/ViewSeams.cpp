@@ -18,7 +18,5 @@ void CTessaronView::OnFrameSelector() {
     m_pSelector->SetListRange(m_frameStart, m_frameEnd);
     m_pSelector->SetViewFrame(m_currentFrame);
     m_pSelector->SetVideoPath(GetDocument() ? GetDocument()->GetPathName() : QString());
-    AppFramework().DoModal(m_pSelector);
-    // The quality preview belongs to the selector: closing it shows the frame plainly again.
-    if (m_previewOn) QualityPreview(false);
+    AppFramework().ShowTool(m_pSelector);
 }

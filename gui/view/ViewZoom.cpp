@@ -181,6 +181,8 @@ void CTessaronView::StepTo(int frame) {
     Invalidate();
     ShowFrameStatus();
     SyncSeekSlider();
+    // The selector open beside the video shows where the video is.
+    if (m_pSelector && m_pSelector->isVisible()) m_pSelector->FollowFrame(m_currentFrame);
 }
 
 void CTessaronView::keyPressEvent(QKeyEvent* event) {

@@ -54,6 +54,22 @@ int ScriptedFramework::DoModal(QDialog* dialog) {
     return result;
 }
 
+void ScriptedFramework::ShowTool(QDialog* tool) {
+    if (!tool) return;
+    if (dialogs.empty()) {
+        Framework::ShowTool(tool);
+        return;
+    }
+    dialogTitles.push_back(tool->windowTitle());
+    auto handler = std::move(dialogs.front());
+    dialogs.pop_front();
+    Framework::ShowTool(tool);
+    QCoreApplication::processEvents();
+    const int result = handler(tool);
+    tool->done(result);
+    QCoreApplication::processEvents();
+}
+
 bool ScriptedFramework::PrintDialog(QWidget*, QPrinter* printer) {
     if (printAnswers.empty()) {
         unexpected.push_back(QStringLiteral("print dialog"));

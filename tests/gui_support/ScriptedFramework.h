@@ -45,6 +45,10 @@ public:
     int MessageBox(QWidget* owner, const QString& text, const QString& caption, unsigned style) override;
     bool FileDialog(QWidget* owner, const FileDialogRequest& request, QString* chosenPath) override;
     int DoModal(QDialog* dialog) override;
+    // A tool with a handler queued in dialogs runs as a scripted dialog does: shown where the program
+    // shows it (the main window's dock), the handler, then closed with the handler's result. Without
+    // one the tool is shown for real and stays open.
+    void ShowTool(QDialog* tool) override;
     bool PrintDialog(QWidget* owner, QPrinter* printer) override;
     bool PageSetupDialog(QWidget* owner, QPrinter* printer) override;
     void SetStatusText(const QString& text) override;

@@ -2,6 +2,8 @@
 // frame the view drew; the frame selector opens through its menu command with the scripted framework.
 #pragma once
 
+#include <QApplication>
+#include <QDockWidget>
 #include <QTest>
 #include <functional>
 #include <string>

@@ -230,16 +230,23 @@ TEST_F(LoopTest, EveryCloseRequestAsks) {
 
 TEST_F(LoopTest, EscapeAndCloseInTheSelectorAskInsteadOfEndingIt) {
     RunSelector([&](SelectVideoFrames* dlg) {
-        fw.messageAnswers = {IDNO, IDNO};
+        fw.messageAnswers = {IDNO, IDNO, IDNO};
+        QDockWidget* dock = frame()->ToolDock();
         int done = RunLoop(6, [&](int i) {
             if (i == 1) QTest::keyClick(dlg->SortButton(), Qt::Key_Escape);
-            if (i == 3) dlg->close();
+            // The dock's close box, docked and floating.
+            if (i == 2) dock->close();
+            if (i == 3) {
+                dock->setFloating(true);
+                dock->close();
+            }
             // A key that would press the focused button does nothing.
             if (i == 4) QTest::keyClick(dlg->NormalButton(), Qt::Key_Space);
         });
         EXPECT_EQ(done, 6);
-        EXPECT_EQ(fw.MessageTexts(), (std::vector<QString>{"Terminate the Action?", "Terminate the Action?"}));
-        EXPECT_TRUE(dlg->isVisible());
+        EXPECT_EQ(fw.MessageTexts(), (std::vector<QString>(3, "Terminate the Action?")));
+        EXPECT_TRUE(dlg->isVisible() && dock->isVisible());
+        dock->setFloating(false);
         EXPECT_EQ(dlg->windowTitle(), "Video Frame Selector");
         // And once the loop is over, Escape ends the dialog as usual.
         QTest::keyClick(dlg->SortButton(), Qt::Key_Escape);

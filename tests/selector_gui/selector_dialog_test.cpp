@@ -27,7 +27,11 @@ TEST_F(SelectorTest, OpensWithEveryControlOfItsLayout) {
         EXPECT_EQ(view->m_dragging, 0);
 
         EXPECT_EQ(dlg->windowTitle(), "Video Frame Selector");
-        EXPECT_TRUE(dlg->isModal());
+        // Beside the video, docked at the right of the main window; the video window stays usable.
+        EXPECT_FALSE(dlg->isModal());
+        EXPECT_TRUE(frame()->ToolDock()->isAncestorOf(dlg));
+        EXPECT_EQ(frame()->dockWidgetArea(frame()->ToolDock()), Qt::RightDockWidgetArea);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
         EXPECT_EQ(dlg->FirstPos(), 0);
         EXPECT_EQ(dlg->EndPos(), kFrames);
         EXPECT_EQ(dlg->SortGroup()->title(), "Apply \"JPEG-size\" frame sorting algorithm");
@@ -334,9 +338,9 @@ TEST_F(SelectorTest, CheckAllNoneInvertAndShiftSpaceRanges) {
 
 TEST_F(SelectorTest, TheViewButtonTakesAMouseClickAtItsVisibleCentre) {
     RunSelector([&](SelectVideoFrames* dlg) {
-        QWindow* window = dlg->windowHandle();
+        QWindow* window = dlg->window()->windowHandle();
         ASSERT_NE(window, nullptr);
-        const QPoint centre = dlg->ViewButton().mapTo(dlg, dlg->ViewButton().rect().center());
+        const QPoint centre = dlg->ViewButton().mapTo(dlg->window(), dlg->ViewButton().rect().center());
         // Through the window, as a real click arrives: the widget under the point gets it.
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre);
         EXPECT_TRUE(dlg->ViewButton().isChecked());

@@ -94,7 +94,8 @@ TEST_F(ViewOpsTest, TheScoreChoiceDecidesSortAndCheckBestAndIsKept) {
     EXPECT_EQ(IniReadString(path, "Frame Selector", "scoreOnlyBox", ""), "1");
     selector->ScoreBox()->setCurrentIndex(0);
     selector->BoxOnlyCheck()->setChecked(false);
-    selector->show();
+    ui.dialogs.push_back([](QDialog*) { return int(QDialog::Accepted); });
+    view->OnFrameSelector();
     EXPECT_EQ(selector->Score(), ScoreKind::Sharpness);
     EXPECT_TRUE(selector->ScoreOnlyBox());
 

@@ -92,7 +92,8 @@ void WhenShown(std::function<void(T*)> handler) {
     QObject::connect(timer, &QTimer::timeout, timer, [timer, handler] {
         T* found = qobject_cast<T*>(QApplication::activeModalWidget());
         if (!found) {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
+            // A tool docked in the main window is no window of its own.
+            for (QWidget* w : QApplication::allWidgets()) {
                 if (auto* t = qobject_cast<T*>(w); t && t->isVisible()) found = t;
             }
         }
