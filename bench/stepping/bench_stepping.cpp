@@ -8,7 +8,8 @@
 //          same memory for stepping back.
 // Sides take turns, 5 rounds; median (range). Then where one Right step's time goes at 4K, measured on
 // the same frame with the same calls the view makes. With --rss, only the view steps back 120 frames
-// on the 4K clip and its memory is printed. Clips are made with ffmpeg once and kept in /tmp.
+// on the 4K clip and its memory is printed; with --shot FILE.png, the main window with the 4K video at
+// 100 % and the frame selector docked beside it is saved. Clips are made with ffmpeg once and kept in /tmp.
 #include <QApplication>
 #include <QDir>
 #include <QKeyEvent>
@@ -29,6 +30,8 @@
 #include "app/TessaronApp.h"
 #include "bench/BenchSpawn.h"
 #include "doc/CTessaronDoc.h"
+#include "framework/ChildFrame.h"
+#include "framework/CommandIds.h"
 #include "framework/DocTemplate.h"
 #include "framework/Document.h"
 #include "video/MediaDetector.h"
@@ -248,10 +251,12 @@ void Breakdown(const std::string& clip, CTessaronView* view) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     bool rssOnly = false, only4k = false;
+    std::string shot;
     int leftSteps = 40;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--rss") == 0) rssOnly = true;
         if (std::strcmp(argv[i], "--4k") == 0) only4k = true;
+        if (std::strcmp(argv[i], "--shot") == 0 && i + 1 < argc) shot = argv[++i];
         if (std::strcmp(argv[i], "--left-steps") == 0 && i + 1 < argc) leftSteps = std::max(2, std::atoi(argv[++i]));
     }
     struct Clip {
@@ -259,7 +264,7 @@ int main(int argc, char** argv) {
         std::string path;
     };
     std::vector<Clip> clips;
-    if (!only4k && !rssOnly) clips.push_back({"1080p", MakeClip("step-1080p.mp4", "1920x1080")});
+    if (!only4k && !rssOnly && shot.empty()) clips.push_back({"1080p", MakeClip("step-1080p.mp4", "1920x1080")});
     clips.push_back({"4K", MakeClip("step-2160p.mp4", "3840x2160")});
     for (const Clip& c : clips)
         if (c.path.empty()) {
@@ -277,6 +282,21 @@ int main(int argc, char** argv) {
     app.MainFrame()->setGeometry(0, 0, 1920, 1080);
     QCoreApplication::processEvents();
 
+    if (!shot.empty()) {
+        CTessaronView* view = OpenView(app, clips[0].path);
+        if (!view) return 1;
+        app.MainFrame()->showMaximized();
+        QCoreApplication::processEvents();
+        view->GetParentFrame()->showMaximized();
+        Prepare(view, false, 120);
+        view->OnCommand(ID_FRAME_SELECTOR);
+        for (int i = 0; i < 3; ++i) Press(view, Qt::Key_Right);
+        for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+        const bool saved = app.MainFrame()->grab().save(QString::fromStdString(shot));
+        std::printf("%s %s\n", saved ? "saved" : "could not save", shot.c_str());
+        CloseViews(app);
+        return saved ? 0 : 1;
+    }
     if (rssOnly) {
         double first = 0;
         const long before = StatusKb("VmRSS");
