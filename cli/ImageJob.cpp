@@ -49,7 +49,8 @@ std::string CheckImageBox(const ImageJob& job, const FrameInfo& info) {
 }
 
 int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const std::string& sourcePath,
-                const std::vector<ImageItem>& items, FILE* report, std::string* message, bool progress) {
+                const std::vector<ImageItem>& items, FILE* report, std::string* message, bool progress,
+                std::vector<int32_t>* writtenItems) {
     const std::string command = job.command;
     job.settings.folder = job.folder;
     job.settings.stem = FileStem(sourcePath);
@@ -81,6 +82,7 @@ int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const 
         outcome = ExportImageFiles(reader, info, items, job.settings, callbacks);
     }
     progressLine.Clear();
+    if (writtenItems) *writtenItems = outcome.writtenItems;
 
     const int status = ReportExportStop(command, outcome, job.folder, message);
     if (outcome.written && report)

@@ -32,9 +32,10 @@ std::string CheckImageBox(const ImageJob& job, const FrameInfo& info);
 // Writes items from the open video into job.folder and reports on standard error; returns the exit
 // status (0 only when every item was written and frames.csv too). sourcePath gives {stem}. The line
 // saying how many were written goes to report (pick keeps standard output for its list), unless null.
-// *message (when given) receives the first failure told. A batch passes progress false.
+// *message (when given) receives the first failure told. A batch passes progress false. *writtenItems
+// (when given) receives the positions in items whose files were written, after a failure too.
 int WriteImages(ImageJob& job, VideoFrameReader& reader, FrameInfo& info, const std::string& sourcePath,
-                const std::vector<ImageItem>& items, FILE* report, std::string* message = nullptr,
-                bool progress = true);
+                const std::vector<ImageItem>& items, FILE* report, std::string* message = nullptr, bool progress = true,
+                std::vector<int32_t>* writtenItems = nullptr);
 
 }  // namespace cli

@@ -322,10 +322,13 @@ PickOutcome RunPick(PickJob& job, const std::string& path, const PickRun& run) {
         image.settings.stem = FileStem(path);
         std::string error;
         const std::vector<std::string> planned = PlannedImagePaths(reader, *info, items, image.settings, &error);
-        for (size_t i = 0; i < items.size() && i < planned.size(); ++i) outcome.files[i] = planned[i];
         std::string message;
+        std::vector<int32_t> written;
         const int status = WriteImages(image, reader, *info, path, items, run.progress ? stderr : nullptr, &message,
-                                       run.progress);
+                                       run.progress, &written);
+        // Only the files really written are named (a failure part way leaves the rest unwritten).
+        for (const int32_t i : written)
+            if (size_t(i) < planned.size()) outcome.files[size_t(i)] = planned[size_t(i)];
         if (status != kExitOk) {
             if (outcome.error.empty()) outcome.error = message;
             // A failure to write outweighs a frame that could not be read: it is worth another run.

@@ -36,9 +36,12 @@ struct ExportOutcome {
     std::string reason;             // why it stopped early or did not start
     std::string stampError;         // set when the source's modification time could not be given
     int32_t lastWrittenFrame = -1;  // the frame in the output's last place; -1 when none was written
+    // Image sets: the positions in the item list whose files were written, ascending.
+    std::vector<int32_t> writtenItems;
 };
 
-// Every callback may be empty.
+// Every callback may be empty. A callback that throws ends the loop as a failed write, with the
+// exception's text as the reason; what was written before stays as after any failed write.
 struct ExportCallbacks {
     // First thing of every round, before the frame is read; false ends the loop (CheckForCancel).
     std::function<bool()> keepGoing;

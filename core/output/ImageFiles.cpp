@@ -18,6 +18,7 @@
 #include <csetjmp>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -27,6 +28,7 @@
 #include "fileio/WriteAll.h"
 #include "image/dib.h"
 #include "output/ImageOrigin.h"
+#include "video/ExceptionText.h"
 #include "video/VideoFrameReader.h"
 
 namespace {
@@ -325,29 +327,59 @@ bool EncodeImage(const uint8_t* rows, int32_t width, int32_t height, int64_t str
     return false;
 }
 
-bool WriteFileWhole(const std::string& path, const void* data, size_t size, bool replace, std::string* error) {
-    const std::string target = ResolveWriteTarget(path);
+namespace {
+
+// A file written whole under a temporary name beside its target, not yet in place.
+struct StagedFile {
+    std::string path;    // as asked for (for messages)
+    std::string target;  // where it goes (a link's target resolved)
     std::string temp;
-    const int fd = CreateTempBeside(target, &temp);
+};
+
+// First half of WriteFileWhole: the bytes in a temporary file beside path. False with *error set and
+// no temporary left.
+bool StageFile(const std::string& path, const void* data, size_t size, bool replace, StagedFile* staged,
+               std::string* error) {
+    staged->path = path;
+    staged->target = ResolveWriteTarget(path);
+    const int fd = CreateTempBeside(staged->target, &staged->temp);
     if (fd < 0) {
         *error = path + ": " + std::strerror(errno);
         return false;
     }
     // A replaced file keeps its permission bits.
-    bool ok = WriteAll(fd, data, size) && (!replace || KeepPermissions(fd, target));
+    bool ok = WriteAll(fd, data, size) && (!replace || KeepPermissions(fd, staged->target));
     int saved = errno;
     if (::close(fd) != 0 && ok) ok = false, saved = errno;
-    if (ok) {
+    if (!ok) {
+        ::unlink(staged->temp.c_str());
+        *error = path + ": " + std::strerror(saved);
+    }
+    return ok;
+}
+
+// Second half: the temporary file takes the target's name (or, with keep false, is dropped).
+bool PlaceFile(const StagedFile& staged, bool replace, bool keep, std::string* error) {
+    bool ok = keep;
+    int saved = 0;
+    if (keep) {
         if (replace) {
-            if (::rename(temp.c_str(), target.c_str()) != 0) ok = false, saved = errno;
+            if (::rename(staged.temp.c_str(), staged.target.c_str()) != 0) ok = false, saved = errno;
         } else {
             // A hard link fails when the target exists, so a file made meanwhile is never replaced.
-            if (::link(temp.c_str(), target.c_str()) != 0) ok = false, saved = errno;
+            if (::link(staged.temp.c_str(), staged.target.c_str()) != 0) ok = false, saved = errno;
         }
     }
-    ::unlink(temp.c_str());
-    if (!ok) *error = path + ": " + std::strerror(saved);
+    ::unlink(staged.temp.c_str());
+    if (keep && !ok) *error = staged.path + ": " + std::strerror(saved);
     return ok;
+}
+
+}  // namespace
+
+bool WriteFileWhole(const std::string& path, const void* data, size_t size, bool replace, std::string* error) {
+    StagedFile staged;
+    return StageFile(path, data, size, replace, &staged, error) && PlaceFile(staged, replace, true, error);
 }
 
 std::string FormatFrameTime(double seconds) {
@@ -434,17 +466,19 @@ constexpr int kEncoders = 2;
 // One decoded frame on its way to the encoder.
 struct Job {
     size_t item = 0;
-    size_t round = 0;  // place in decode order
+    size_t seq = 0;  // place among the frames queued, in decode order
     int32_t width = 0, height = 0;
     std::vector<uint8_t> rows;  // bottom-up BGR, stride DibStride24(width)
 };
 
-// The encoder's side: a bounded queue filled by the reading thread, drained by the writing one.
+// The encoders' side: a bounded queue filled by the reading thread, drained by the encoders. Files
+// take their names in decode order: an encoder that finished a file waits until every file queued
+// before it is in place, so after a failure the files written are those before it, and no later one.
 class EncodeQueue {
 public:
     static constexpr size_t kDepth = 4;
 
-    // False when the writer stopped (an error); job is then left alone.
+    // False when the export failed; job is then left alone.
     bool Push(Job&& job) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return queue_.size() < kDepth || failed_; });
@@ -462,18 +496,33 @@ public:
         changed_.notify_all();
         return true;
     }
+    // Waits until every file queued before seq is in place; false when one of them failed (this file
+    // is then not to be placed).
+    bool WaitTurn(size_t seq) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return placed_ == seq || (failed_ && failedSeq_ < seq); });
+        return placed_ == seq && !(failed_ && failedSeq_ < seq);
+    }
+    // The file of seq is in place: the next one's turn.
+    void Placed(size_t seq) {
+        std::lock_guard lock(mutex_);
+        placed_ = seq + 1;
+        changed_.notify_all();
+    }
     void Close() {
         std::lock_guard lock(mutex_);
         closed_ = true;
         changed_.notify_all();
     }
-    // Both encoders may fail (a full disk fails every file); the earliest frame's reason is the one told,
-    // so the report does not depend on which thread lost the race.
-    void Fail(const std::string& reason, size_t round) {
+    // The file of seq (or, from the reading thread, the next one to be queued) failed. Both encoders
+    // may fail (a full disk fails every file); the earliest file's reason is the one told, so the report
+    // does not depend on which thread lost the race. Frames still queued are dropped.
+    void Fail(const std::string& reason, size_t seq) {
         std::lock_guard lock(mutex_);
-        if (!failed_ || round < failedRound_) {
+        if (!queue_.empty()) seq = std::min(seq, queue_.front().seq);
+        if (!failed_ || seq < failedSeq_) {
             reason_ = reason;
-            failedRound_ = round;
+            failedSeq_ = seq;
         }
         failed_ = true;
         queue_.clear();
@@ -490,7 +539,8 @@ private:
     std::condition_variable changed_;
     std::deque<Job> queue_;
     bool closed_ = false, failed_ = false;
-    size_t failedRound_ = 0;
+    size_t failedSeq_ = 0;
+    size_t placed_ = 0;  // files [0, placed_) are in place
     std::string reason_;
 };
 
@@ -499,6 +549,55 @@ std::string CsvField(const std::string& text) {
     std::string quoted = "\"";
     for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     return quoted + "\"";
+}
+
+// The encoder threads of one export. However the export ends, an exception included, the destructor
+// closes the queue and joins them: the encoders write what was queued, and no thread outlives the loop.
+class EncoderThreads {
+public:
+    explicit EncoderThreads(EncodeQueue& queue) : queue_(queue) {}
+    EncoderThreads(const EncoderThreads&) = delete;
+    EncoderThreads& operator=(const EncoderThreads&) = delete;
+    ~EncoderThreads() {
+        queue_.Close();
+        for (std::thread& thread : threads_)
+            if (thread.joinable()) thread.join();
+    }
+    // A thread that cannot be started fails the export (the reading loop then stops at once).
+    void Start(const std::function<void()>& body) {
+        try {
+            for (std::thread& thread : threads_) thread = std::thread(body);
+        } catch (...) {
+            queue_.Fail("cannot start an encoder: " + CurrentExceptionText(), 0);
+        }
+    }
+
+private:
+    EncodeQueue& queue_;
+    std::thread threads_[kEncoders];
+};
+
+// frames.csv for the items written (positions in the list, ascending). False with *error set.
+bool WriteFramesCsv(const std::vector<ImageItem>& items, const std::vector<int32_t>& writtenItems,
+                    const std::vector<std::string>& paths, const std::vector<double>& times, const VideoOrigin& origin,
+                    const CropRect& box, bool replace, std::string* error) {
+    try {
+        std::string csv = std::string("file,frame,time,score,width,height") + OriginCsvHeader() + "\n";
+        for (const int32_t at : writtenItems) {
+            const size_t i = size_t(at);
+            const std::string& path = paths[i];
+            char line[160];
+            std::snprintf(line, sizeof line, ",%d,%.6f,%d,%d,%d", items[i].frame, times[i], items[i].score, box.Width(),
+                          box.Height());
+            const size_t slash = path.find_last_of('/');
+            csv += CsvField(path.substr(slash == std::string::npos ? 0 : slash + 1)) + line +
+                   OriginCsvFields(origin, times[i]) + "\n";
+        }
+        return WriteFileWhole(paths.back(), csv.data(), csv.size(), replace, error);
+    } catch (...) {
+        *error = paths.back() + ": " + CurrentExceptionText();
+        return false;
+    }
 }
 
 }  // namespace
@@ -543,84 +642,101 @@ ExportOutcome ExportImageFiles(VideoFrameReader& reader, FrameInfo& info, const 
     std::atomic<int32_t> framesWritten{0};
     const auto encode = [&] {
         Job job;
-        std::vector<uint8_t> bytes;
-        std::string why;
-        while (queue.Pop(&job)) {
-            const std::string& path = paths[job.item];
-            if (!EncodeImage(job.rows.data(), job.width, job.height, DibStride24(job.width), settings.encoding, &bytes,
-                             &why)) {
-                queue.Fail("cannot encode " + path + ": " + why, job.round);
-                break;
+        try {
+            std::vector<uint8_t> bytes;
+            std::string why;
+            StagedFile staged;
+            while (queue.Pop(&job)) {
+                const std::string& path = paths[job.item];
+                if (!EncodeImage(job.rows.data(), job.width, job.height, DibStride24(job.width), settings.encoding,
+                                 &bytes, &why)) {
+                    queue.Fail("cannot encode " + path + ": " + why, job.seq);
+                    break;
+                }
+                if (settings.origin && !AddImageOrigin(&bytes, settings.encoding.format, origin, items[job.item].frame,
+                                                       times[job.item], &why)) {
+                    queue.Fail("cannot encode " + path + ": " + why, job.seq);
+                    break;
+                }
+                if (!StageFile(path, bytes.data(), bytes.size(), settings.replace, &staged, &why)) {
+                    queue.Fail("cannot write " + why, job.seq);
+                    break;
+                }
+                const bool turn = queue.WaitTurn(job.seq);
+                if (!PlaceFile(staged, settings.replace, turn, &why)) {
+                    if (turn) queue.Fail("cannot write " + why, job.seq);
+                    break;
+                }
+                written[job.item] = 1;
+                framesWritten.fetch_add(1, std::memory_order_relaxed);
+                queue.Placed(job.seq);
             }
-            if (settings.origin && !AddImageOrigin(&bytes, settings.encoding.format, origin, items[job.item].frame,
-                                                   times[job.item], &why)) {
-                queue.Fail("cannot encode " + path + ": " + why, job.round);
-                break;
-            }
-            if (!WriteFileWhole(path, bytes.data(), bytes.size(), settings.replace, &why)) {
-                queue.Fail("cannot write " + why, job.round);
-                break;
-            }
-            written[job.item] = 1;
-            framesWritten.fetch_add(1, std::memory_order_relaxed);
+        } catch (...) {
+            queue.Fail(CurrentExceptionText(), job.seq);
         }
     };
-    std::thread encoders[kEncoders];
-    for (std::thread& encoder : encoders) encoder = std::thread(encode);
-
-    for (size_t round = 0; round < order.size(); ++round) {
-        if (queue.Failed(nullptr)) break;
-        if (callbacks.keepGoing && !callbacks.keepGoing()) {
-            outcome.stop = ExportStop::Cancelled;
-            break;
-        }
-        const size_t index = order[round];
-        const int32_t frame = items[index].frame;
-        int32_t length = 0;
-        const uint8_t* part = frame >= 0 && frame < info.frameCount
-                                  ? reader.ReadFramePart(info, frame, box.left, box.top, box.Width(), box.Height(),
-                                                         &length)
-                                  : nullptr;
-        if (!part || length != FrameBlockSize(box.Width(), box.Height())) {
-            outcome.omitted.push_back(frame);
-            if (callbacks.omitted) callbacks.omitted(int32_t(index), frame);
-            continue;
-        }
-        if (callbacks.progress) callbacks.progress(int32_t(round), frame);
-        if (callbacks.frameRead && (!callbacks.wantFrame || callbacks.wantFrame(frame)))
-            callbacks.frameRead(frame, part, length);
-        Job job;
-        job.item = index;
-        job.round = round;
-        job.width = box.Width();
-        job.height = box.Height();
+    {
+        EncoderThreads encoders(queue);
+        encoders.Start(encode);
+        size_t round = 0, queued = 0;
         try {
-            job.rows.assign(part + kDibHeaderSize, part + length);
+            for (; round < order.size(); ++round) {
+                if (queue.Failed(nullptr)) break;
+                if (callbacks.keepGoing && !callbacks.keepGoing()) {
+                    outcome.stop = ExportStop::Cancelled;
+                    break;
+                }
+                const size_t index = order[round];
+                const int32_t frame = items[index].frame;
+                int32_t length = 0;
+                const uint8_t* part = frame >= 0 && frame < info.frameCount
+                                          ? reader.ReadFramePart(info, frame, box.left, box.top, box.Width(),
+                                                                 box.Height(), &length)
+                                          : nullptr;
+                if (!part || length != FrameBlockSize(box.Width(), box.Height())) {
+                    outcome.omitted.push_back(frame);
+                    if (callbacks.omitted) callbacks.omitted(int32_t(index), frame);
+                    continue;
+                }
+                if (callbacks.progress) callbacks.progress(int32_t(round), frame);
+                if (callbacks.frameRead && (!callbacks.wantFrame || callbacks.wantFrame(frame)))
+                    callbacks.frameRead(frame, part, length);
+                Job job;
+                job.item = index;
+                job.seq = queued;
+                job.width = box.Width();
+                job.height = box.Height();
+                job.rows.assign(part + kDibHeaderSize, part + length);
+                if (!queue.Push(std::move(job))) break;
+                ++queued;
+            }
         } catch (...) {
-            queue.Fail("out of memory", round);
-            break;
+            // Memory ran out, or a callback threw: the export ends as a failed write, with that reason;
+            // the frames being encoded are written, those still queued are not.
+            queue.Fail(CurrentExceptionText(), queued);
         }
-        if (!queue.Push(std::move(job))) break;
-    }
-    queue.Close();
-    for (std::thread& encoder : encoders) encoder.join();
+    }  // the encoders have written what was queued and ended
     outcome.framesWritten = framesWritten.load();
     outcome.written = framesWritten > 0;
-    if (queue.Failed(&error)) return refuse(ExportStop::WriteFailed, error);
+    for (size_t i = 0; i < items.size(); ++i)
+        if (written[i]) outcome.writtenItems.push_back(int32_t(i));
+    const bool failed = queue.Failed(&error);
+    if (failed) {
+        outcome.stop = ExportStop::WriteFailed;
+        outcome.reason = error;
+    }
 
+    // frames.csv lists the files written, after a failure too.
     if (outcome.written) {
-        std::string csv = std::string("file,frame,time,score,width,height") + OriginCsvHeader() + "\n";
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (!written[i]) continue;
-            const std::string& path = paths[i];
-            char line[160];
-            std::snprintf(line, sizeof line, ",%d,%.6f,%d,%d,%d", items[i].frame, times[i], items[i].score, box.Width(),
-                          box.Height());
-            csv += CsvField(path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1)) +
-                   line + OriginCsvFields(origin, times[i]) + "\n";
+        std::string csvError;
+        if (!WriteFramesCsv(items, outcome.writtenItems, paths, times, origin, box, settings.replace, &csvError)) {
+            if (!failed) {
+                outcome.stop = ExportStop::WriteFailed;
+                outcome.reason = "cannot write " + csvError;
+            } else {
+                outcome.reason += "; frames.csv could not be written either";
+            }
         }
-        if (!WriteFileWhole(paths.back(), csv.data(), csv.size(), settings.replace, &error))
-            return refuse(ExportStop::WriteFailed, "cannot write " + error);
     }
     return outcome;
 }

@@ -83,6 +83,8 @@ std::vector<std::string> PlannedImagePaths(const VideoFrameReader& reader, const
 // files written. Without replace, an existing file among them refuses the export before
 // anything is read. progress is called with the number of items done before the frame; frameRead
 // sees the written part of the frames wantFrame asks for. A write that fails (a full
-// disk) stops the export with the file and the reason; files written before stay whole.
+// disk), an encoder or a callback that throws, stops the export with the reason; the files written
+// before stay whole, are named in outcome.writtenItems and listed in frames.csv, and no temporary
+// file is left. The encoder threads have ended when it returns, however it ends.
 ExportOutcome ExportImageFiles(VideoFrameReader& reader, FrameInfo& info, const std::vector<ImageItem>& items,
                                const ImageExportSettings& settings, const ExportCallbacks& callbacks);

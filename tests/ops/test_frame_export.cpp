@@ -1,6 +1,7 @@
 // Export of chosen frames and Crop and Save, with ffmpeg and ffprobe as referees: frames bit for bit,
-// frame count and rate, box geometry, stops (cancel, unreadable frames, no file, full disk), time
-// stamps, and the source left untouched. Also the pure helpers (names, report, period).
+// frame count and rate, box geometry, stops (cancel, unreadable frames, no file, full disk, a callback
+// that throws, in the image set's loop too), time stamps, and the source left untouched. Also the pure
+// helpers (names, report, period).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "image/dib.h"
 #include "output/AviOutput.h"
 #include "output/FrameExport.h"
+#include "output/ImageFiles.h"
 #include "video/MediaDetector.h"
 #include "tests/ops/OpsTestSupport.h"
 #include "tests/support/TestVideos.h"
@@ -466,3 +469,89 @@ TEST(ExportHelpers, ModificationTimeSetAccessTimeKept) {
 }
 
 }  // namespace
+
+// A callback that throws (in the GUI a failed allocation is enough) ends every loop as a failed write
+// with the exception's text: what was written before stays whole, no temporary file is left, the image
+// set's encoder threads are joined and the process goes on.
+TEST(ExportStops, ACallbackThatThrowsEndsEachLoopWithItsReason) {
+    // The raw AVI with frame 5's index entry pointing past the end: that frame cannot be read.
+    const std::string whole = TestVideoPath(TestVideo::RawAviOddWidth);
+    Bytes bytes = ReadFileBytes(whole);
+    size_t idx1 = 0;
+    for (size_t at = bytes.size() - 8; at > 0 && !idx1; --at)
+        if (std::memcmp(&bytes[at], "idx1", 4) == 0) idx1 = at;
+    ASSERT_GT(idx1, 0u);
+    const size_t entry5 = idx1 + 8 + 5 * 16;
+    for (int b = 0; b < 4; ++b) bytes[entry5 + 8 + size_t(b)] = 0x7f;
+    const std::string source = Scratch("hole.avi");
+    ASSERT_TRUE(WriteFileBytes(source, bytes));
+
+    enum Callback { kKeepGoing, kProgress, kWantFrame, kFrameRead, kOmitted, kCallbacks };
+    const char* const callbackNames[] = {"keepGoing", "progress", "wantFrame", "frameRead", "omitted"};
+    const std::vector<int32_t> frames{2, 4, 5, 6, 8, 10, 12, 14};
+    for (const char* loop : {"export", "crop", "images"}) {
+        for (int thrower = 0; thrower < kCallbacks; ++thrower) {
+            SCOPED_TRACE(std::string(loop) + ", " + callbackNames[thrower]);
+            Opened v;
+            ASSERT_TRUE(OpenReader(v.reader, source, false, &v.info));
+            int calls = 0;
+            // The omitted frame is met once; every other callback throws on its third call.
+            const auto call = [&](int which) {
+                if (which == thrower && ++calls == (which == kOmitted ? 1 : 3))
+                    throw std::runtime_error("the callback gave up");
+            };
+            ExportCallbacks callbacks;
+            callbacks.keepGoing = [&] { return call(kKeepGoing), true; };
+            callbacks.progress = [&](int32_t, int32_t) { call(kProgress); };
+            callbacks.wantFrame = [&](int32_t) { return call(kWantFrame), true; };
+            callbacks.frameRead = [&](int32_t, const uint8_t*, int32_t) { call(kFrameRead); };
+            callbacks.omitted = [&](int32_t, int32_t) { call(kOmitted); };
+
+            const std::string dir = Scratch(std::string("throw-") + loop + "-" + callbackNames[thrower]);
+            ASSERT_TRUE(fs::create_directories(dir));
+            const std::string out = dir + "/out.avi";
+            ExportOutcome outcome;
+            std::vector<std::string> expected;
+            if (std::string(loop) == "images") {
+                std::vector<ImageItem> items;
+                for (int32_t f : frames) items.push_back({f, int32_t(items.size()), 0});
+                ImageExportSettings settings;
+                settings.folder = dir;
+                settings.stem = "v";
+                settings.encoding.format = ImageFormat::Bmp;
+                outcome = ExportImageFiles(v.reader, *v.info, items, settings, callbacks);
+                // Exactly the files it names, each whole, and frames.csv listing them.
+                std::string csv = "file,frame,time,score,width,height\n";
+                for (int32_t i : outcome.writtenItems) {
+                    const std::string name = "v_" + std::string(frames[size_t(i)] < 10 ? "0" : "") +
+                                             std::to_string(frames[size_t(i)]) + ".bmp";
+                    expected.push_back(name);
+                    EXPECT_EQ(ReadFileBytes(dir + "/" + name).size(), 54u + 48u * 196u) << name;
+                    csv += name + ",";
+                }
+                EXPECT_EQ(int32_t(outcome.writtenItems.size()), outcome.framesWritten);
+                if (outcome.written) {
+                    expected.push_back("frames.csv");
+                    const std::string got = ReadFileText(dir + "/frames.csv");
+                    EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), outcome.framesWritten + 1) << got;
+                }
+            } else {
+                outcome = std::string(loop) == "export"
+                              ? ExportCheckedFrames(v.reader, *v.info, frames.data(), int32_t(frames.size()),
+                                                    TargetFor(out, source, nullptr), callbacks)
+                              : CropAndSave(v.reader, *v.info, 1, 2, 40, 30, TargetFor(out, source, nullptr),
+                                            callbacks);
+                // What the outcome claims is what ffprobe finds.
+                if (outcome.written) {
+                    expected.push_back("out.avi");
+                    EXPECT_EQ(Probe(out).decodedFrames, outcome.framesWritten);
+                }
+            }
+            EXPECT_EQ(calls, thrower == kOmitted ? 1 : 3);
+            EXPECT_EQ(outcome.stop, ExportStop::WriteFailed);
+            EXPECT_EQ(outcome.reason, "the callback gave up");
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(FilesIn(dir), expected);
+        }
+    }
+}

@@ -1,11 +1,13 @@
 // Image files out through tessaron-cli export and pick: every format decodes (Pillow) to the pixels of
 // tessaron-cli frame for that frame, crop box and deinterlace included; JPEG sizes equal cjpeg's with
-// the same sampling; names, frames.csv, refusal without --force, and a write that fails part way.
+// the same sampling; names, frames.csv, refusal without --force, a write that fails part way, and a
+// disk that fills up part way through a set.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 #include "output/ImageFiles.h"
 #include "tests/ops/OpsTestSupport.h"
@@ -222,4 +224,60 @@ TEST(ImageFiles, PickChoosesTheFramesOfKnownDetail) {
             got.push_back(std::atoi(r.out.c_str() + at));
         EXPECT_EQ(got, want) << args;
     }
+}
+
+// A disk that fills up part way through a set: a 1 MiB file system of the test's own (tmpfs in a mount
+// namespace) holds four of the ten 230 KB BMPs. The files before the failure are whole, printed by pick
+// and listed in frames.csv; the rest are absent, and no temporary file is left.
+TEST(ImageFiles, AFullDiskKeepsAndListsOnlyTheFilesWritten) {
+    const int frames = 10;
+    const std::string video = MakeTestVideo("image-files-fill", 320, 240, frames);
+    ASSERT_FALSE(video.empty());
+    const std::string mount = Scratch("fill-mount"), copy = Scratch("fill-copy");
+    ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(mount) + " " + ShellQuote(copy)), 0);
+    // What the file system held is copied out before it goes with the namespace.
+    const std::string script =
+        "mount -t tmpfs -o size=1m tessaron-test \"$1\" || exit 99; "
+        "TESSARON_MEDIA_DETECTOR=1 \"$3\" pick \"$4\" --every 1 --format bmp -o \"$1\"; s=$?; "
+        "cp -a \"$1\"/. \"$2\"/; exit $s";
+    const CommandRun r = RunCaptureAll("unshare -rm sh -c " + ShellQuote(script) + " sh " + ShellQuote(mount) + " " +
+                                       ShellQuote(copy) + " " + ShellQuote(kCli) + " " + ShellQuote(video));
+    ASSERT_NE(r.status, 99) << "no file system of the test's own: " << r.err;
+    EXPECT_EQ(r.status, 75) << r.err;
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+
+    // Every frame is printed; a file only with the frames written, and those come first.
+    std::vector<std::string> printed;
+    std::istringstream lines(r.out);
+    std::string line;
+    for (int frame = 0; std::getline(lines, line); ++frame) {
+        std::istringstream fields(line);
+        int number = -1;
+        std::string time, score, file;
+        fields >> number >> time >> score >> file;
+        EXPECT_EQ(number, frame) << line;
+        if (!file.empty()) {
+            EXPECT_EQ(printed.size(), size_t(frame)) << "a file after a frame without one: " << line;
+            EXPECT_EQ(file.rfind(mount + "/", 0), 0u) << file;
+            printed.push_back(file.substr(mount.size() + 1));
+        }
+    }
+    ASSERT_GT(printed.size(), 0u) << r.out;
+    EXPECT_LT(printed.size(), size_t(frames)) << r.out;
+
+    for (const std::string& name : printed) {
+        EXPECT_EQ(ReadFileBytes(copy + "/" + name).size(), 54u + 240u * 960u) << name;
+        EXPECT_EQ(DecodeWithPillow(copy + "/" + name).size(), 240u * 960u) << name;
+    }
+    const std::string listed = ReadFileText(copy + "/frames.csv");
+    std::vector<std::string> inCsv;
+    std::istringstream rows(listed);
+    std::getline(rows, line);
+    EXPECT_EQ(line.rfind("file,frame,time,score,width,height", 0), 0u) << line;
+    while (std::getline(rows, line)) inCsv.push_back(line.substr(0, line.find(',')));
+    EXPECT_EQ(inCsv, printed) << listed;
+    std::vector<std::string> expected = printed;
+    expected.push_back("frames.csv");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FilesIn(copy), expected);
 }
