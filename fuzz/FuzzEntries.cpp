@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
@@ -21,7 +22,10 @@
 #include "image/dib.h"
 #include "image/ximage.h"
 #include "selector/FrameOrder.h"
+#include "selector/FrameScore.h"
+#include "selector/FrameSharpness.h"
 #include "video/AviReader.h"
+#include "video/VideoFrameReader.h"
 
 namespace {
 
@@ -101,9 +105,13 @@ const char* DecodeChecked(AviReader& r, int32_t n, uint64_t* digest, uint64_t* b
 
 }  // namespace
 
-const char* FuzzAviReader(const uint8_t* data, size_t size) {
+const char* FuzzAviReader(const uint8_t* data, size_t size, FuzzOutcome* outcome) {
+    FuzzOutcome unused;
+    FuzzOutcome& out = outcome ? *outcome : unused;
     std::string memError, fileError;
     std::unique_ptr<AviReader> mem = AviReader::OpenMemory(data, size, &memError);
+    out.accepted = mem != nullptr;
+    out.message = memError;
     MemFile memFile(data, size);
     std::unique_ptr<AviReader> file;
     if (memFile.Ok()) file = AviReader::OpenFile(memFile.Path().c_str(), &fileError);
@@ -135,6 +143,7 @@ const char* FuzzAviReader(const uint8_t* data, size_t size) {
     for (int32_t n = 0; n < length && uint32_t(n) < kAviMaxFramesRead && bytes <= kAviMaxBytesRead; ++n) {
         if (const char* why = DecodeChecked(*mem, n, &digest, &bytes)) return why;
         forward.push_back(digest);
+        out.count += digest != 0;
     }
     if (!file) return nullptr;
     for (size_t n = forward.size(); n-- > 0;) {
@@ -202,7 +211,7 @@ std::vector<std::pair<std::string, std::string>> IniSettingsIn(const std::string
 
 }  // namespace
 
-const char* FuzzIniFile(const uint8_t* data, size_t size) {
+const char* FuzzIniFile(const uint8_t* data, size_t size, FuzzOutcome* outcome) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     std::vector<std::string> parts;
     for (size_t pos = 0;;) {
@@ -220,6 +229,11 @@ const char* FuzzIniFile(const uint8_t* data, size_t size) {
     const std::string value = parts.size() > 3 ? parts[3] : "1";
 
     const std::string got = IniGetValue(content, section, key, kIniDefault);
+    if (outcome) {
+        outcome->accepted = got != kIniDefault;
+        outcome->message = got;
+        outcome->count = DeinterlaceFlagFromText(got);
+    }
     if (got.size() > 254) return "value longer than asked for";
     if (IniGetValue(content, section, key, kIniDefault, 3).size() > 3) return "value longer than asked for";
 
@@ -368,8 +382,13 @@ const char* CheckImage(const CxImage& image) {
 
 }  // namespace
 
-const char* FuzzJpegDecode(const uint8_t* data, size_t size) {
-    if (size > UINT32_MAX || JpegDeclaredPixels(data, size) > kJpegMaxPixels) return nullptr;
+const char* FuzzJpegDecode(const uint8_t* data, size_t size, FuzzOutcome* outcome) {
+    FuzzOutcome unused;
+    FuzzOutcome& out = outcome ? *outcome : unused;
+    if (size > UINT32_MAX || JpegDeclaredPixels(data, size) > kJpegMaxPixels) {
+        out.message = "too large to decode here";
+        return nullptr;
+    }
     // The decoder reads the caller's buffer through a stream that takes a writable pointer; give it a
     // copy so that any write would show as a difference.
     std::vector<uint8_t> buffer(data, data + size);
@@ -378,7 +397,10 @@ const char* FuzzJpegDecode(const uint8_t* data, size_t size) {
     if (!image.Create(2, 3, 24)) return "cannot create a small image";
     ReferencePicture reference;
     const bool referenceDecoded = DecodeReference(data, size, &reference);
-    if (!image.Decode(buffer.data(), uint32_t(size), CXIMAGE_FORMAT_JPG)) {
+    out.accepted = image.Decode(buffer.data(), uint32_t(size), CXIMAGE_FORMAT_JPG);
+    out.message = image.lastError;
+    out.count = out.accepted ? int64_t(image.GetWidth()) * image.GetHeight() : 0;
+    if (!out.accepted) {
         if (image.lastError[0] == '\0') return "decode failed without a reason";
         if (!image.IsValid() || image.GetWidth() != 2 || image.GetHeight() != 3)
             return "a failed decode changed the picture";
@@ -418,13 +440,18 @@ int32_t Le32(const uint8_t* p) {
 
 }  // namespace
 
-const char* FuzzFrameOrder(const uint8_t* data, size_t size) {
+const char* FuzzFrameOrder(const uint8_t* data, size_t size, FuzzOutcome* outcome) {
     const std::string text(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
 
     // sscanf reads into long long (glibc saturates those); the parser saturates at 32 bits.
     constexpr int32_t kUntouched = 0x5a5a5a5a;
     int32_t score = kUntouched, frame = kUntouched;
     const int got = ParseFrameOrderKey(text.c_str(), &score, &frame);
+    if (outcome) {
+        outcome->accepted = got == 2;
+        outcome->message = got == 2 ? MakeFrameOrderKey(score, frame) : "not a key";
+        outcome->count = got;
+    }
     long long refScore = 0, refFrame = 0;
     const int ref = std::sscanf(text.c_str(), "%lld %lld", &refScore, &refFrame);
     if (got != ref) return "count of numbers differs from sscanf";
@@ -470,5 +497,119 @@ const char* FuzzFrameOrder(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < original.size(); ++i) {
         if (original[i] != MakeFrameOrderKey(int32_t(i), int32_t(i))) return "original order holds a wrong key";
     }
+    return nullptr;
+}
+
+// ---- The media path ----
+
+namespace {
+
+// Pictures beyond this are opened but not read: the decoder and converter then measure memory.
+constexpr int64_t kMediaMaxPixels = int64_t(1) << 22;
+constexpr int kMediaReads = 6;
+
+// A frame block as every caller expects it: the header of a width x height 24-bit frame, zero row filler.
+const char* CheckMediaBlock(const uint8_t* block, int32_t blockSize, int32_t width, int32_t height) {
+    if (blockSize != FrameBlockSize(width, height)) return "block size does not match the frame size";
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, block, sizeof h);
+    if (h.biSize != 40 || h.biWidth != width || h.biHeight != height || h.biBitCount != 24 || h.biPlanes != 1 ||
+        h.biCompression != BI_RGB || int64_t(h.biSizeImage) != blockSize - 40)
+        return "block header is wrong";
+    const int64_t stride = DibStride24(width);
+    for (int32_t y = 0; y < height; ++y)
+        for (int64_t x = int64_t(width) * 3; x < stride; ++x)
+            if (block[40 + y * stride + x] != 0) return "row filler is not zero";
+    return nullptr;
+}
+
+}  // namespace
+
+const char* FuzzMedia(const uint8_t* data, size_t size, FuzzOutcome* outcome) {
+    FuzzOutcome unused;
+    FuzzOutcome& out = outcome ? *outcome : unused;
+    VideoFrameReader reader;
+    FrameInfo& info = reader.OpenMemory(data, size);
+    out.accepted = info.succeeded;
+    out.message = reader.LastError();
+    if (!info.succeeded) {
+        reader.Close(info);
+        return out.message.empty() ? "open failed without a reason" : nullptr;
+    }
+    if (!info.useMediaDetector) return "a file in memory opened without the media detector";
+    if (!FrameSizeAllowed(info.width, info.height) || info.width <= 0 || info.height <= 0)
+        return "open accepted a frame size out of range";
+    if (info.frameCount <= 0) return "opened without a frame";
+    if (!(info.framesPerSecond > 0) || !std::isfinite(info.framesPerSecond)) return "opened without a frame rate";
+    if (int64_t(info.width) * info.height > kMediaMaxPixels) {
+        reader.Close(info);
+        return nullptr;
+    }
+    // (A negative frame number reads frame 0, as the reader's callers expect.)
+    if (reader.PeekFrame(info, info.frameCount)) return "a frame past the end was read";
+    double last = -1;
+    for (const double t : reader.FrameTimes()) {
+        if (!std::isfinite(t) || t < last) return "frame times go back or are not numbers";
+        last = t;
+    }
+
+    // A few frames in an order the bytes choose: steps forward (the read-ahead starts on the second),
+    // jumps back and ahead (seeks), the same frame again.
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 0x100000001b3ull;
+    const int32_t count = info.frameCount;
+    int32_t frame = int32_t(h % uint64_t(count));
+    for (int read = 0; read < kMediaReads; ++read) {
+        h = h * 6364136223846793005ull + 1442695040888963407ull;
+        const int way = int(h >> 60) & 3;
+        int32_t blockSize = 0;
+        if (way == 0) {
+            FrameBlockPtr block(reader.ReadFrame(info, frame));
+            if (block) {
+                if (const char* why = CheckMediaBlock(block.get(), info.frameBlockSize, info.width, info.height))
+                    return why;
+                ++out.count;
+            }
+        } else if (way == 1) {
+            // A box of the frame, as a crop reads it.
+            const int32_t left = int32_t((h >> 8) % uint64_t(info.width));
+            const int32_t top = int32_t((h >> 24) % uint64_t(info.height));
+            const int32_t width = 1 + int32_t((h >> 40) % uint64_t(info.width - left));
+            const int32_t height = 1 + int32_t((h >> 48) % uint64_t(info.height - top));
+            if (const uint8_t* part = reader.ReadFramePart(info, frame, left, top, width, height, &blockSize)) {
+                if (const char* why = CheckMediaBlock(part, blockSize, width, height)) return why;
+                ++out.count;
+            }
+        } else if (way == 2) {
+            // The luma a sharpness sort reads, scored; the frame's own pixels where there is no plane.
+            LumaPlane plane;
+            const LumaRead luma = reader.PeekLuma(info, frame, 0, 0, info.width, info.height, &plane);
+            if (luma == LumaRead::Plane) {
+                if (!plane.data || plane.width != info.width || plane.height != info.height ||
+                    plane.stride < plane.width * (plane.depth > 8 ? 2 : 1))
+                    return "luma plane does not match the frame";
+                if (!(LaplacianVariance(plane) >= 0)) return "sharpness of a plane is not a number";
+                ++out.count;
+            } else if (luma == LumaRead::NoPlane) {
+                const uint8_t* block = reader.PeekFrame(info, frame);
+                if (!block) return "a frame with no luma plane cannot be read";
+                if (!(LaplacianVarianceBgr(block + 40, info.width, info.height, DibStride24(info.width)) >= 0))
+                    return "sharpness of a frame is not a number";
+                ++out.count;
+            }
+        } else if (const uint8_t* block = reader.PeekFrame(info, frame)) {
+            if (const char* why = CheckMediaBlock(block, info.frameBlockSize, info.width, info.height)) return why;
+            // The JPEG-size score of the frame, as a sort takes it.
+            JpegScorer scorer;
+            const JpegScore score = scorer.Score(block + 40, info.width, info.height, int32_t(DibStride24(info.width)),
+                                                 75);
+            if (!score.encoded || score.jpegBytes <= 0) return "a frame read does not score";
+            ++out.count;
+        }
+        // Next: often the one after (in order), sometimes back or far ahead.
+        const int32_t step = (h >> 56) & 1 ? 1 : int32_t((h >> 16) % uint64_t(count)) - frame;
+        frame = std::clamp(frame + step, 0, count - 1);
+    }
+    reader.Close(info);
     return nullptr;
 }

@@ -12,7 +12,7 @@ SECONDS_EACH=${2:-60}
 shift $(( $# < 2 ? $# : 2 ))
 TARGETS=("$@")
 if [ ${#TARGETS[@]} -eq 0 ]; then
-    TARGETS=(fuzz_avi_reader fuzz_ini_file fuzz_jpeg_decode fuzz_frame_order)
+    TARGETS=(fuzz_media fuzz_avi_reader fuzz_ini_file fuzz_jpeg_decode fuzz_frame_order)
 fi
 # Extra libFuzzer flags, e.g. FUZZ_FLAGS="-max_len=100000".
 read -r -a EXTRA <<<"${FUZZ_FLAGS:-}"
@@ -27,14 +27,13 @@ if [ ! -f "$BUILD/build.ninja" ]; then
 fi
 cmake --build "$BUILD" -j "${JOBS:-2}" --target fuzz_targets
 
+# The build made the seeds (fuzz/make-seeds.sh) beside the targets.
 seeds="$BUILD/fuzz-seeds"
-if [ ! -d "$seeds" ]; then
-    bash fuzz/make-seeds.sh "$seeds.tmp" "$BUILD/fuzz/fuzz_avi_seeds"
-    mv "$seeds.tmp" "$seeds"
-fi
 
-# Bounds: a frame file of 64 KiB covers every structure; texts need little.
-declare -A MAXLEN=([fuzz_avi_reader]=65536 [fuzz_ini_file]=4096 [fuzz_jpeg_decode]=16384 [fuzz_frame_order]=256)
+# Bounds: a frame file of 64 KiB covers every structure; the media seeds are under 16 KiB; texts need
+# little.
+declare -A MAXLEN=([fuzz_avi_reader]=65536 [fuzz_media]=32768 [fuzz_ini_file]=4096 [fuzz_jpeg_decode]=16384
+                   [fuzz_frame_order]=256)
 
 status=0
 summary=()

@@ -72,9 +72,6 @@ struct Expected {
     int cliStatus = 0;
     std::string cliErr;  // all of standard error
     std::optional<std::vector<int>> cliFrames;
-    // A fault of a part not mended here: the run must not crash, must leave the source alone and the
-    // program usable, but texts and output that still show the fault make the test skip with this note.
-    const char* knownFault = nullptr;
     // The outcome depends on what the back end had read before the file changed: only the crash, source
     // and still-usable checks apply.
     bool outcomeVaries = false;
@@ -173,7 +170,7 @@ const std::vector<Row>& Table() {
          {{}, Range(0, 10), 1, "tessaron-cli export" + kNotMedia, {}},
          Expected{{}, Range(0, 10), 1, "tessaron-cli export" + kNotAvi, {}}},
         {"overwritten_while_open", Input::OverwrittenWhileOpen, Action::Export, kExportArgs,
-         {{}, {}, 1, "tessaron-cli export" + kNotMedia, {}, nullptr, true},
+         {{}, {}, 1, "tessaron-cli export" + kNotMedia, {}, true},
          Expected{{kCannotCreate + "Nothing was written to %OUT%: no frame could be read.",
                    kUnreadable + Omitted(Range(0, 10))},
                   {}, 1, "tessaron-cli export" + kNotAvi, {}}},
@@ -543,9 +540,6 @@ TEST_P(GuiRow, ShowsTheExpectedTextsAndStaysUsable) {
     EXPECT_EQ(testsupport::ReadFrameIndex(block.get()), 3);
 
     if (expected.outcomeVaries) return;
-    if (expected.knownFault && (messages != want || !outputOk))
-        GTEST_SKIP() << "known fault: " << expected.knownFault << "\nshown:\n"
-                     << Shown(messages) << "output frames: " << seenFrames;
     EXPECT_EQ(messages, want) << "shown:\n" << Shown(messages);
     EXPECT_TRUE(outputOk) << "output frames: " << seenFrames;
 }
@@ -592,10 +586,6 @@ TEST_P(CliRow, ExitsWithTheExpectedStatusAndMessage) {
     const std::string want = Replace(Replace(expected.cliErr, "%SRC%", setup.source), "%OUT%", setup.output);
     std::string seenFrames;
     const bool outputOk = OutputAsExpected(row.action, expected.cliFrames, setup.output, &seenFrames);
-    if (expected.knownFault && (run.status != expected.cliStatus || run.err != want || !outputOk))
-        GTEST_SKIP() << "known fault: " << expected.knownFault << "\nexit status " << run.status
-                     << ", standard error:\n"
-                     << run.err << "output frames: " << seenFrames;
     EXPECT_EQ(run.status, expected.cliStatus) << run.err;
     EXPECT_EQ(run.err, want);
     EXPECT_TRUE(outputOk) << "output frames: " << seenFrames;
