@@ -492,7 +492,8 @@ const char* FuzzFrameOrder(const uint8_t* data, size_t size, FuzzOutcome* outcom
     const int32_t frameEnd = size > 0 ? int32_t(int8_t(data[0])) : -1;
     std::vector<std::string> original{"stale"};
     if (!FillOriginalOrder(original, frameEnd)) return "original order ran out of memory";
-    const size_t expectedCount = frameEnd > 0 ? size_t(frameEnd) + 1 : 1;
+    // Keys 0 to frameEnd; none for a negative bound (a video without frames).
+    const size_t expectedCount = frameEnd >= 0 ? size_t(frameEnd) + 1 : 0;
     if (original.size() != expectedCount) return "original order has the wrong length";
     for (size_t i = 0; i < original.size(); ++i) {
         if (original[i] != MakeFrameOrderKey(int32_t(i), int32_t(i))) return "original order holds a wrong key";
