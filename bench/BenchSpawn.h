@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,17 +57,47 @@ inline Measure RunTimed(const std::vector<std::string>& argv) {
     return m;
 }
 
-// Runs every command once a round, in turn, for rounds rounds: alternating the sides, so a change in
-// the machine's load hits them alike. results[c][r] is command c in round r; empty when one failed.
-inline std::vector<std::vector<Measure>> Alternate(const std::vector<std::vector<std::string>>& commands, int rounds) {
-    std::vector<std::vector<Measure>> results(commands.size());
+// The rounds every benchmark takes: each side once a round, in turn, for rounds rounds, so a change in
+// the machine's load hits the sides alike. results[s][r] is side s in round r; empty when one failed
+// (ok false).
+inline std::vector<std::vector<Measure>> AlternateSides(const std::vector<std::function<Measure()>>& sides,
+                                                        int rounds) {
+    std::vector<std::vector<Measure>> results(sides.size());
     for (int r = 0; r < rounds; ++r)
-        for (size_t c = 0; c < commands.size(); ++c) {
-            const Measure m = RunTimed(commands[c]);
+        for (size_t s = 0; s < sides.size(); ++s) {
+            const Measure m = sides[s]();
             if (!m.ok) return {};
-            results[c].push_back(m);
+            results[s].push_back(m);
         }
     return results;
+}
+
+// The same for commands, each spawned and timed with RunTimed.
+inline std::vector<std::vector<Measure>> Alternate(const std::vector<std::vector<std::string>>& commands, int rounds) {
+    std::vector<std::function<Measure()>> sides;
+    for (const std::vector<std::string>& command : commands) sides.push_back([&command] { return RunTimed(command); });
+    return AlternateSides(sides, rounds);
+}
+
+// Work done in this process (and any children it waits for), timed: wall time and processor time;
+// ok is what work returned.
+inline Measure TimeCall(const std::function<bool()>& work) {
+    const auto processorTime = [] {
+        double seconds = 0;
+        for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+            rusage u{};
+            getrusage(who, &u);
+            seconds += double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+                       1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+        }
+        return seconds;
+    };
+    Measure m;
+    const double cpu = processorTime(), start = Now();
+    m.ok = work();
+    m.wall = Now() - start;
+    m.cpu = processorTime() - cpu;
+    return m;
 }
 
 // Median and range of a set of figures (one per round).

@@ -1,6 +1,6 @@
 // Sequential reading of every frame of uncompressed 1080p AVI files by our reader, beside the ffmpeg
-// command line decoding the same file to bgr24 in the same run. Both read from the page cache.
-#include <chrono>
+// command line decoding the same file to bgr24 in the same run, in alternating rounds (bench/BenchSpawn.h).
+// Both read from the page cache.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,44 +10,27 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSpawn.h"
 #include "video/AviReader.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+constexpr int kRounds = 5;
 
 bool Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
-// Best of a few runs of an ffmpeg command line over the file.
-double FfmpegSeconds(const std::string& path, const std::string& output, int runs) {
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = Clock::now();
-        if (!Run("ffmpeg -v error -i '" + path + "' " + output)) return -1;
-        best = std::min(best, Seconds(t0, Clock::now()));
+// Opening the file and decoding every frame into a fresh block.
+bool ReadAll(const std::string& path, uint32_t* frames) {
+    auto reader = AviReader::OpenFile(path.c_str());
+    if (!reader || !reader->CanDecode()) return false;
+    *frames = reader->Length();
+    for (uint32_t n = 0; n < reader->Length(); ++n) {
+        int32_t size = 0;
+        uint8_t* block = reader->DecodeFrame(int32_t(n), &size);
+        if (!block) return false;
+        std::free(block);
     }
-    return best;
-}
-
-// Best of a few runs of opening the file and decoding every frame into a fresh block.
-double ReaderSeconds(const std::string& path, int runs, uint32_t* frames) {
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = Clock::now();
-        auto reader = AviReader::OpenFile(path.c_str());
-        if (!reader || !reader->CanDecode()) return -1;
-        *frames = reader->Length();
-        for (uint32_t n = 0; n < reader->Length(); ++n) {
-            int32_t size = 0;
-            uint8_t* block = reader->DecodeFrame(int32_t(n), &size);
-            if (!block) return -1;
-            std::free(block);
-        }
-        best = std::min(best, Seconds(t0, Clock::now()));
-    }
-    return best;
+    return true;
 }
 
 // Makes the top-down file bottom-up by storing its height positive; the pixels stay as they are.
@@ -89,20 +72,33 @@ int main() {
          {std::pair{"1080p bgr24 top-down", topDown}, std::pair{"1080p bgr24 bottom-up", bottomUp}}) {
         if (status) break;
         // Two references: every frame converted to bgr24 and written to /dev/null, and demuxing and
-        // decoding alone. The first run also fills the page cache.
-        const double toRaw = FfmpegSeconds(path, "-f rawvideo -pix_fmt bgr24 -y /dev/null", 3);
-        const double decodeOnly = FfmpegSeconds(path, "-f null -", 3);
+        // decoding alone; the three sides in alternating rounds. A first read fills the page cache.
         uint32_t n = 0;
-        const double ours = ReaderSeconds(path, 3, &n);
-        if (toRaw <= 0 || decodeOnly <= 0 || ours <= 0) {
+        ReadAll(path, &n);
+        const auto runs =
+            bench::AlternateSides({[&] { return bench::TimeCall([&] { return ReadAll(path, &n); }); },
+                                   [&] {
+                                       return bench::RunTimed({"ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo",
+                                                               "-pix_fmt", "bgr24", "-y", "/dev/null"});
+                                   },
+                                   [&] {
+                                       return bench::RunTimed({"ffmpeg", "-v", "error", "-i", path, "-f", "null", "-"});
+                                   }},
+                                  kRounds);
+        if (runs.empty()) {
             std::fprintf(stderr, "bench_avireader: %s could not be read\n", name);
             status = 1;
             break;
         }
+        std::vector<double> rate;
+        for (const bench::Measure& m : runs[0]) rate.push_back(n / m.wall);
+        // Ratios of ffmpeg's time to ours, median (range) of the rounds: above 1, AviReader is faster.
         std::printf(
-            "%s, %u frames: AviReader %.1f frames/s; ffmpeg -f rawvideo bgr24 %.1f frames/s (ratio %.2f); "
-            "ffmpeg -f null %.1f frames/s (ratio %.2f); ratio > 1 means AviReader is faster\n",
-            name, n, n / ours, n / toRaw, toRaw / ours, n / decodeOnly, decodeOnly / ours);
+            "%s, %u frames, %d alternating rounds: AviReader %s frames/s; %s the speed of ffmpeg -f "
+            "rawvideo -pix_fmt bgr24; %s the speed of ffmpeg -f null (demux and decode alone)\n",
+            name, n, kRounds, bench::Text(bench::SpreadOf(rate)).c_str(),
+            bench::Text(bench::Ratio(runs[1], runs[0], false)).c_str(),
+            bench::Text(bench::Ratio(runs[2], runs[0], false)).c_str());
     }
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);

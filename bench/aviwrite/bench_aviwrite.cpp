@@ -1,11 +1,13 @@
 // Writing 300 frames of 1920x1080 24-bit video to AVI: our writer against ffmpeg's AVI muxer writing the
 // same frames (rawvideo, bgr24) in the same run, on the same disk. Prints MB/s of frame data and the
 // ratio, once up to the end of the writing process and once including fsync of the output (disk speed).
-// Each side runs twice, in alternating order, and its best time counts.
+// The sides run in alternating rounds (bench/BenchSpawn.h); figures are medians (range) of the rounds.
 //
 // Environment: TESSARON_BENCH_DIR picks the folder for the outputs (default: $TMPDIR or /tmp);
 // TESSARON_BENCH_FRAMES changes the frame count.
 #include "output/AviOutput.h"
+
+#include "bench/BenchSpawn.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,6 +26,7 @@ namespace {
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 constexpr int kDistinct = 10;  // frames cycled through; ffmpeg loops the same raw file
+constexpr int kRounds = 5;
 
 using Clock = std::chrono::steady_clock;
 
@@ -112,39 +115,40 @@ int main() {
     std::printf("writing %d frames of %dx%d (%.0f MB of frame data) to %s\n", count, kWidth, kHeight, megabytes,
                 dir.c_str());
 
-    // Two rounds in alternating order; the best of each counts, as the disk is shared with other work.
+    // Alternating rounds (bench/BenchSpawn.h); each figure is the median (range) of the per-round ratios.
     const std::string ours = dir + "/ours.avi";
     const std::string theirs = dir + "/ffmpeg.avi";
-    Timing a, b;
-    auto keepBest = [](Timing& best, const Timing& t) {
-        if (!t.ok) return false;
-        if (!best.ok || t.written < best.written) best.written = t.written;
-        if (!best.ok || t.synced < best.synced) best.synced = t.synced;
-        best.ok = true;
-        return true;
+    std::vector<double> written, synced;
+    std::vector<Timing> last(2);
+    const auto side = [&](int which) {
+        return [&, which] {
+            return bench::TimeCall([&] {
+                last[size_t(which)] = which == 0 ? WriteOurs(ours, frames, count) : WriteFfmpeg(raw, theirs, count);
+                std::filesystem::remove(which == 0 ? ours : theirs);
+                if (which == 1 && last[0].ok && last[1].ok) {
+                    written.push_back(last[1].written / last[0].written);
+                    synced.push_back(last[1].synced / last[0].synced);
+                }
+                return last[size_t(which)].ok;
+            });
+        };
     };
-    bool ok = true;
-    for (int round = 0; round < 2 && ok; ++round) {
-        for (int which = 0; which < 2 && ok; ++which) {
-            if ((which + round) % 2 == 0) {
-                ok = keepBest(a, WriteOurs(ours, frames, count));
-                std::filesystem::remove(ours);
-            } else {
-                ok = keepBest(b, WriteFfmpeg(raw, theirs, count));
-                std::filesystem::remove(theirs);
-            }
-        }
-    }
+    const auto runs = bench::AlternateSides({side(0), side(1)}, kRounds);
     std::filesystem::remove_all(dir);
-    if (!a.ok || !b.ok) {
-        std::fprintf(stderr, "a write failed (ours %s, ffmpeg %s)\n", a.ok ? "ok" : "failed", b.ok ? "ok" : "failed");
+    if (runs.empty()) {
+        std::fprintf(stderr, "a write failed (ours %s, ffmpeg %s)\n", last[0].ok ? "ok" : "failed",
+                     last[1].ok ? "ok" : "failed");
         return 1;
     }
-
-    std::printf("%-28s %10s %10s\n", "", "written", "+fsync");
-    std::printf("%-28s %7.0f MB/s %5.0f MB/s\n", "AviOutput", megabytes / a.written, megabytes / a.synced);
-    std::printf("%-28s %7.0f MB/s %5.0f MB/s\n", "ffmpeg -c:v rawvideo (avi)", megabytes / b.written,
-                megabytes / b.synced);
-    std::printf("ratio (ours / ffmpeg): %.2f written, %.2f with fsync\n", b.written / a.written, b.synced / a.synced);
+    std::vector<double> oursRate, theirRate;
+    for (size_t r = 0; r < runs[0].size(); ++r) {
+        oursRate.push_back(megabytes / runs[0][r].wall);
+        theirRate.push_back(megabytes / runs[1][r].wall);
+    }
+    std::printf("%d alternating rounds, median (range):\n", kRounds);
+    std::printf("AviOutput (written and synced) %s MB/s; ffmpeg -c:v rawvideo (avi) %s MB/s\n",
+                bench::Text(bench::SpreadOf(oursRate)).c_str(), bench::Text(bench::SpreadOf(theirRate)).c_str());
+    std::printf("ratio (ffmpeg's time / ours, above 1: ours is faster): %s written, %s with fsync\n",
+                bench::Text(bench::SpreadOf(written)).c_str(), bench::Text(bench::SpreadOf(synced)).c_str());
     return 0;
 }
