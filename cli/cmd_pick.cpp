@@ -35,7 +35,7 @@ const char kUsage[] =
     "                    the mean absolute difference of 32x18 luma thumbnails, 0 to 255 (rank --json\n"
     "                    shows it between neighbours as \"change\"); a window takes its best frame that\n"
     "                    differs enough, or none; --best compares with the picks next to it in time\n"
-    "  --max N           thins the picks to the best one in each of N equal spans of frames\n"
+    "  --max N           thins the picks to the best one in each of N equal spans of time\n"
     "  --from, --to      only the frames from F (a frame number) or T (4.5s, 300ms) up to, not including,\n"
     "                    the end given; the rule works as if the video began at --from\n"
     "  --scores SCORES   takes the scores from rank --csv or --json output (or a batch's scores.csv)\n"

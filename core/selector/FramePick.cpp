@@ -55,17 +55,32 @@ void PickInWindow(const std::vector<PickScore>& scores, int32_t begin, int32_t e
 }
 
 // At most maxPicks of picked (in frame order): the best of those in each of maxPicks equal spans of
-// the frames.
-std::vector<int32_t> Thinned(const std::vector<PickScore>& scores, const std::vector<int32_t>& picked, int32_t frames,
-                             const PickSettings& s) {
+// the video's time (of its frames when there are no times). The video lasts from its first picture to
+// one mean frame period past its last, so at a constant rate a span holds as many frames as a window
+// of the Count rule.
+std::vector<int32_t> Thinned(const std::vector<PickScore>& scores, const std::vector<int32_t>& picked,
+                             const std::vector<double>& times, int32_t frames, const PickSettings& s) {
     if (s.maxPicks <= 0 || picked.size() <= size_t(s.maxPicks)) return picked;
-    std::vector<int32_t> kept;
-    int64_t span = -1;
-    for (int32_t f : picked) {
+    const bool timed = frames > 1 && times.size() >= size_t(frames) && times[size_t(frames - 1)] > times[0];
+    const double length = timed ? (times[size_t(frames - 1)] - times[0]) * frames / (frames - 1) : 0;
+    const auto spanOf = [&](int32_t f) -> int64_t {
+        if (timed) {
+            // A frame belongs to the span its period ends in, as frame floor(k F / N) starts window k of
+            // the Count rule; the allowance keeps a period that ends on a boundary in the span before.
+            const double end = times[size_t(f)] - times[0] + length / frames;
+            const double k = std::ceil(end * s.maxPicks / length - 1e-9) - 1;
+            return std::clamp<int64_t>(int64_t(k), 0, s.maxPicks - 1);
+        }
         // f lies in span k when floor(k F / N) <= f < floor((k + 1) F / N).
         int64_t k = (int64_t(f) * s.maxPicks) / frames;
         while (k + 1 < s.maxPicks && (k + 1) * frames / s.maxPicks <= f) ++k;
         while (k > 0 && k * frames / s.maxPicks > f) --k;
+        return k;
+    };
+    std::vector<int32_t> kept;
+    int64_t span = -1;
+    for (int32_t f : picked) {
+        const int64_t k = spanOf(f);
         if (k != span)
             kept.push_back(f);
         else if (Better(scores, f, kept.back(), s.score))
@@ -86,7 +101,7 @@ std::string Number(double value) {
 std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, double framePeriod, const PickSettings& s,
                                 const ChangeMeasure& change) {
     std::vector<double> times;
-    if (s.rule == PickRule::EverySeconds && framePeriod > 0 && std::isfinite(framePeriod)) {
+    if (framePeriod > 0 && std::isfinite(framePeriod)) {
         times.resize(scores.size());
         for (size_t f = 0; f < times.size(); ++f) times[f] = double(f) * framePeriod;
     }
@@ -163,7 +178,7 @@ std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, const std:
         break;
     }
     }
-    return Thinned(scores, picked, frames, s);
+    return Thinned(scores, picked, frameTimes, frames, s);
 }
 
 std::string DescribePickRule(const PickSettings& s) {

@@ -30,7 +30,7 @@ struct PickSettings {
     double minChange = 0;               // > 0: a frame whose picture differs from the last one kept (Best: from the
                                         // kept frames next to it in time) by less than this is passed over
     int32_t maxPicks = 0;               // > 0: more picks are thinned to the best pick of each of this many equal
-                                        // spans of frames
+                                        // spans of the video's time
     // The frames the rule sees, [first, end) cut to the video: it works as if the video were cut to
     // them (windows and times start at first).
     int32_t first = 0;
@@ -51,7 +51,7 @@ struct PickScore {
 // The best frame is the one first in the sort: the smallest score (the biggest JPEG), or the highest
 // sharpness; equal scores go to the earlier frame. A window whose best frame is too little changed
 // takes its best frame that is not, or none. The result is in frame order. frameTimes holds each
-// frame's time in seconds (EverySeconds only); an invalid setting (T, N or K not positive, no times)
+// frame's time in seconds (for EverySeconds and maxPicks); an invalid setting (T, N or K not positive, no times)
 // gives nothing.
 std::vector<int32_t> PickFrames(const std::vector<PickScore>& scores, const std::vector<double>& frameTimes,
                                 const PickSettings& settings, const ChangeMeasure& change = {});

@@ -207,3 +207,17 @@ TEST(FramePick, ParsesEveryAndDescribesRules) {
     scores[30].score.score = 1;
     EXPECT_EQ(PickFrames(scores, 1.0 / 30, {PickRule::EverySeconds, 1.0}), (std::vector<int32_t>{0, 30}));
 }
+
+TEST(FramePick, MaxThinsOverTimeNotFrames) {
+    // Ten frames in the first 0.1 s, then one a second: the periods of frames 0-13 end in the first half
+    // of the time.
+    std::vector<double> times;
+    for (int f = 0; f < 10; ++f) times.push_back(f * 0.01);
+    for (int f = 1; f <= 10; ++f) times.push_back(f);
+    const std::vector<PickScore> scores(times.size(), PickScore{{5, 100, true}, true});
+    PickSettings max2{PickRule::EveryFrames, 1, 1};
+    max2.maxPicks = 2;
+    EXPECT_EQ(PickFrames(scores, times, max2), (std::vector<int32_t>{0, 14}));
+    // Without times the spans are of frames.
+    EXPECT_EQ(PickFrames(scores, std::vector<double>{}, max2), (std::vector<int32_t>{0, 10}));
+}
